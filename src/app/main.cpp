@@ -1,0 +1,20 @@
+#include "app/startup.h"
+#include "core/daemon.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    // Before anything can start a thread, so that every thread inherits the mask.
+    parlotta::blockControlSignals();
+
+    // The key listener and paste need X11 (XWayland on a Wayland session); with
+    // no display at all the daemon still runs, steered by signals.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Parlotta"));
+    QApplication::setApplicationVersion(QStringLiteral(PARLOTTA_VERSION));
+    return parlotta::runDaemon(app);
+}

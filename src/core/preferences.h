@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <optional>
+
+namespace parlotta {
+
+// The per-user preference keys.
+inline const QString prefHotkey = QStringLiteral("hotkey");
+inline const QString prefHotkeyModifiers = QStringLiteral("hotkey-modifiers");
+inline const QString prefLanguage = QStringLiteral("language");
+inline const QString prefShowLanguage = QStringLiteral("show-language");
+inline const QString prefLoginItemConfigured = QStringLiteral("login-item-configured");
+inline const QString prefUpdateDismissed = QStringLiteral("update-dismissed");
+
+// A stored integer as read from the store: absent, or present with a value
+// that is empty when what is stored is not an integer (a hand-edited file).
+struct StoredInteger {
+    bool present = false;
+    std::optional<qint64> value;
+};
+
+// Every read goes to the store afresh; safe from any thread.
+QVariant preferenceValue(const QString &key);
+StoredInteger preferenceInteger(const QString &key);
+// A stored boolean, or fallback when it is absent or unreadable.
+bool preferenceBool(const QString &key, bool fallback);
+// A stored string, or fallback when it is absent.
+QString preferenceString(const QString &key, const QString &fallback);
+
+// Writes and persists at once, so a value survives even an abrupt end.
+void setPreference(const QString &key, const QVariant &value);
+void removePreference(const QString &key);
+
+QString selectedLanguageCode();
+bool showLanguageCodeEnabled();
+
+// The path of the store's file ($XDG_CONFIG_HOME/parlotta/parlotta.conf).
+QString preferencesFilePath();
+
+} // namespace parlotta

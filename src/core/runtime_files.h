@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace parlotta {
+
+// The fixed runtime directory and its files. Outside tools find the daemon here.
+inline const QString commandDir = QStringLiteral("/tmp/parlotta");
+inline const QString outputPath = QStringLiteral("/tmp/parlotta/recording.wav");
+inline const QString logPath = QStringLiteral("/tmp/parlotta/helper.log");
+inline const QString pidPath = QStringLiteral("/tmp/parlotta/helper-pid");
+inline const QString serverLogPath = QStringLiteral("/tmp/parlotta/server.log");
+inline const QString serverPidPath = QStringLiteral("/tmp/parlotta/server-pid");
+
+// Creates commandDir with mode 0700, or tightens an existing one to 0700. /tmp is
+// shared by every local user, so anything at that path that is not a real
+// directory owned by us (a symlink, another user's directory) is refused and
+// never written through. Returns false with a reason in *error.
+bool prepareRuntimeDir(QString *error);
+
+// Opens a file in commandDir without following a symlink there. A symlink in
+// the file's place is removed (the link, never its target) and the file made
+// anew. Returns the descriptor (close-on-exec) or -1 with errno set.
+int openRuntimeFile(const QString &path, int flags, int mode = 0600);
+
+// Replaces path with bytes in one rename, so readers see the old or the new
+// content, never a partial file; a symlink at path is replaced, not followed.
+bool writeFileAtomically(const QString &path, const QByteArray &bytes);
+
+} // namespace parlotta

@@ -1,0 +1,128 @@
+#include "hotkey/hotkey_model.h"
+
+#include "core/log.h"
+#include "core/preferences.h"
+
+namespace parlotta {
+
+const QMap<std::int64_t, std::uint64_t> modifierMasks = {
+    {59, 0x1},  {56, 0x2},  {60, 0x4},    {55, 0x8},      {54, 0x10},
+    {58, 0x20}, {61, 0x40}, {62, 0x2000}, {63, 0x800000},
+};
+
+const QMap<std::int64_t, QString> specialKeyNames = {
+    {61, QStringLiteral("Right Alt")},
+    {58, QStringLiteral("Left Alt")},
+    {54, QStringLiteral("Right Super")},
+    {55, QStringLiteral("Left Super")},
+    {62, QStringLiteral("Right Control")},
+    {59, QStringLiteral("Left Control")},
+    {60, QStringLiteral("Right Shift")},
+    {56, QStringLiteral("Left Shift")},
+    {63, QStringLiteral("Fn")},
+    {122, QStringLiteral("F1")},
+    {120, QStringLiteral("F2")},
+    {99, QStringLiteral("F3")},
+    {118, QStringLiteral("F4")},
+    {96, QStringLiteral("F5")},
+    {97, QStringLiteral("F6")},
+    {98, QStringLiteral("F7")},
+    {100, QStringLiteral("F8")},
+    {101, QStringLiteral("F9")},
+    {109, QStringLiteral("F10")},
+    {103, QStringLiteral("F11")},
+    {111, QStringLiteral("F12")},
+    {105, QStringLiteral("F13")},
+    {107, QStringLiteral("F14")},
+    {113, QStringLiteral("F15")},
+    {106, QStringLiteral("F16")},
+    {64, QStringLiteral("F17")},
+    {79, QStringLiteral("F18")},
+    {80, QStringLiteral("F19")},
+    {90, QStringLiteral("F20")},
+    {49, QStringLiteral("Space")},
+    {36, QStringLiteral("Return")},
+    {48, QStringLiteral("Tab")},
+    {53, QStringLiteral("Escape")},
+    {51, QStringLiteral("Delete")},
+    {117, QStringLiteral("Forward Delete")},
+    {114, QStringLiteral("Help")},
+    {115, QStringLiteral("Home")},
+    {119, QStringLiteral("End")},
+    {116, QStringLiteral("Page Up")},
+    {121, QStringLiteral("Page Down")},
+    {123, QStringLiteral("\u2190")},
+    {124, QStringLiteral("\u2192")},
+    {126, QStringLiteral("\u2191")},
+    {125, QStringLiteral("\u2193")},
+};
+
+std::mutex hotkeyLock;
+std::int64_t activeHotkey = defaultHotkey;
+std::uint64_t activeHotkeyModifiers = 0;
+std::function<QString(std::int64_t)> keyLayoutCharacter;
+
+std::int64_t selectedHotkey()
+{
+    const StoredInteger stored = preferenceInteger(prefHotkey);
+    if (!stored.present)
+        return defaultHotkey;
+    if (!stored.value || *stored.value < hotkeyNone || *stored.value > 65535)
+        return hotkeyNone;
+    return *stored.value;
+}
+
+std::uint64_t selectedHotkeyModifiers()
+{
+    const StoredInteger stored = preferenceInteger(prefHotkeyModifiers);
+    if (!stored.value || *stored.value < 0)
+        return 0;
+    return std::uint64_t(*stored.value);
+}
+
+void setHotkey(std::int64_t code, std::uint64_t modifiers)
+{
+    setPreference(prefHotkey, qint64(code));
+    setPreference(prefHotkeyModifiers, qint64(modifiers));
+    {
+        std::lock_guard lock(hotkeyLock);
+        activeHotkey = code;
+        activeHotkeyModifiers = modifiers;
+    }
+    log(QStringLiteral("Hotkey set to: %1 (code %2, modifiers %3)")
+            .arg(hotkeyName(code, modifiers))
+            .arg(code)
+            .arg(modifiers));
+}
+
+QString keyName(std::int64_t code)
+{
+    if (code == hotkeyNone)
+        return QStringLiteral("None");
+    if (const auto it = specialKeyNames.constFind(code); it != specialKeyNames.cend())
+        return *it;
+    if (keyLayoutCharacter) {
+        const QString typed = keyLayoutCharacter(code);
+        if (!typed.isEmpty())
+            return typed.toUpper();
+    }
+    return QStringLiteral("Key %1").arg(code);
+}
+
+QString hotkeyName(std::int64_t code, std::uint64_t modifiers)
+{
+    if (code == hotkeyNone)
+        return QStringLiteral("None");
+    QString prefix;
+    if (modifiers & flagControl)
+        prefix += QLatin1String("Ctrl+");
+    if (modifiers & flagAlt)
+        prefix += QLatin1String("Alt+");
+    if (modifiers & flagShift)
+        prefix += QLatin1String("Shift+");
+    if (modifiers & flagSuper)
+        prefix += QLatin1String("Super+");
+    return prefix + keyName(code);
+}
+
+} // namespace parlotta

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Parlotta needs. With --test, also what the
+# headless test desktop needs (X server, window manager, tray, sound server).
+# Packages already present are skipped, so a second run costs about a second.
+set -euo pipefail
+
+build_pkgs=(cmake ninja-build g++ pkg-config clang-format qt6-base-dev qt6-multimedia-dev
+  libx11-dev libxi-dev libxtst-dev libxkbcommon-x11-dev libarchive-dev libssl-dev
+  libpulse-dev)
+test_pkgs=(xvfb xauth x11-utils openbox trayer xdotool xclip xsel imagemagick dbus-daemon
+  pulseaudio pulseaudio-utils sox espeak-ng procps curl)
+
+pkgs=("${build_pkgs[@]}")
+[[ "${1:-}" == "--test" ]] && pkgs+=("${test_pkgs[@]}")
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -ne 0 ]] && sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -q
+"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
