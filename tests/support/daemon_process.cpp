@@ -1,0 +1,113 @@
+#include "daemon_process.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <csignal>
+
+namespace {
+constexpr int timestampLength = 27; // "YYYY-MM-DD HH:MM:SS +0000: "
+}
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+DaemonProcess::DaemonProcess()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+    process.setProcessEnvironment(env);
+    process.setProgram(QStringLiteral(PARLOTTA_BINARY));
+}
+
+DaemonProcess::~DaemonProcess()
+{
+    if (isRunning()) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+QString DaemonProcess::preferencesPath() const
+{
+    return configHome() + QStringLiteral("/parlotta/parlotta.ini");
+}
+
+void DaemonProcess::writePreferences(const QByteArray &ini) const
+{
+    QDir().mkpath(configHome() + QStringLiteral("/parlotta"));
+    QFile file(preferencesPath());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(ini);
+}
+
+bool DaemonProcess::start()
+{
+    process.start();
+    if (!process.waitForStarted(5000))
+        return false;
+    startedPid = process.processId();
+    return waitUntil(
+               [this] {
+                   return !isRunning() ||
+                          logMessages().filter(QStringLiteral("Daemon ready")).size() == 1;
+               },
+               10000) &&
+           isRunning();
+}
+
+bool DaemonProcess::runToExit(int timeoutMs)
+{
+    process.start();
+    if (!process.waitForStarted(5000))
+        return false;
+    startedPid = process.processId();
+    return waitForExit(timeoutMs);
+}
+
+void DaemonProcess::sendSignal(int sig) const
+{
+    ::kill(pid_t(pid()), sig);
+}
+
+bool DaemonProcess::waitForExit(int timeoutMs)
+{
+    return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
+}
+
+QByteArray DaemonProcess::logBytes()
+{
+    QFile file(QStringLiteral("/tmp/parlotta/helper.log"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList DaemonProcess::logMessages() const
+{
+    QStringList messages;
+    const QList<QByteArray> lines = logBytes().split('\n');
+    for (const QByteArray &line : lines)
+        messages << QString::fromUtf8(line.mid(timestampLength));
+    if (!messages.isEmpty() && messages.last().isEmpty())
+        messages.removeLast();
+    // Only this run's lines: an earlier run's log may still be there until the
+    // daemon replaces it.
+    const QString banner = QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(pid());
+    if (messages.value(0) != banner)
+        return {};
+    return messages;
+}
+
+bool DaemonProcess::waitForMessage(const QString &line, int timeoutMs) const
+{
+    return waitUntil([&] { return logMessages().contains(line); }, timeoutMs);
+}

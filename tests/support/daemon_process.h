@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+
+// The real daemon binary run as a child of the test, with HOME and
+// XDG_CONFIG_HOME in a fresh temporary directory (a fresh user account).
+class DaemonProcess {
+  public:
+    DaemonProcess();
+    ~DaemonProcess();
+
+    QString home() const
+    {
+        return homeDir.path();
+    }
+    QString configHome() const
+    {
+        return homeDir.path() + QStringLiteral("/.config");
+    }
+    QString preferencesPath() const;
+    // Replaces the preference file with the given INI text.
+    void writePreferences(const QByteArray &ini) const;
+
+    // Starts the daemon and waits until it logs its ready line.
+    bool start();
+    // Starts the daemon and waits for it to end on its own within timeoutMs.
+    bool runToExit(int timeoutMs = 10000);
+
+    qint64 pid() const
+    {
+        return startedPid;
+    }
+    void sendSignal(int sig) const;
+    bool waitForExit(int timeoutMs = 10000);
+    bool isRunning() const
+    {
+        return process.state() != QProcess::NotRunning;
+    }
+    QProcess::ExitStatus exitStatus() const
+    {
+        return process.exitStatus();
+    }
+    int exitCode() const
+    {
+        return process.exitCode();
+    }
+    QByteArray standardError()
+    {
+        return stderrText += process.readAllStandardError();
+    }
+
+    // helper.log of this run as raw bytes, and its messages without timestamps.
+    static QByteArray logBytes();
+    QStringList logMessages() const;
+    // Waits until a message equal to line is logged by this run.
+    bool waitForMessage(const QString &line, int timeoutMs = 5000) const;
+
+  private:
+    QTemporaryDir homeDir;
+    QProcess process;
+    QByteArray stderrText;
+    qint64 startedPid = 0;
+};
+
+// Milliseconds-resolution wait that keeps no event loop of its own busy.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs);

@@ -1,0 +1,167 @@
+#include "core/preferences.h"
+#include "hotkey/hotkey_model.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace parlotta;
+
+// Preferences are written here as raw INI text, the way a hand-edited file
+// would look, and read back through the accessors.
+class TestPreferences : public QObject {
+    Q_OBJECT
+
+    void writeStore(const QByteArray &ini)
+    {
+        const QString path = preferencesFilePath();
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[General]\n" + ini);
+        file.flush();
+        // The store notices a hand edit by size and time; rows written within
+        // the same millisecond would otherwise look unchanged.
+        file.setFileTime(QDateTime::currentDateTime().addSecs(++edits),
+                         QFileDevice::FileModificationTime);
+    }
+
+    int edits = 0;
+
+  private Q_SLOTS:
+    void storeFollowsXdgConfigHome()
+    {
+        QCOMPARE(preferencesFilePath(), qEnvironmentVariable("XDG_CONFIG_HOME") +
+                                            QStringLiteral("/parlotta/parlotta.ini"));
+    }
+
+    void freshAccountDefaults()
+    {
+        QFile::remove(preferencesFilePath());
+        QCOMPARE(selectedHotkey(), defaultHotkey);
+        QCOMPARE(selectedHotkeyModifiers(), 0u);
+        QCOMPARE(selectedLanguageCode(), QStringLiteral("auto"));
+        QCOMPARE(showLanguageCodeEnabled(), true);
+        QCOMPARE(preferenceBool(prefLoginItemConfigured, false), false);
+        QVERIFY(!preferenceValue(prefUpdateDismissed).isValid());
+    }
+
+    void storedValues_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<qint64>("hotkey");
+        QTest::addColumn<quint64>("modifiers");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("showLanguage");
+
+        QTest::newRow("key 0 is a real key")
+            << QByteArray("hotkey=0\n") << qint64(0) << quint64(0) << "auto" << true;
+        QTest::newRow("no hotkey") << QByteArray("hotkey=-1\nhotkey-modifiers=1048576\n")
+                                   << qint64(-1) << quint64(0x100000) << "auto" << true;
+        QTest::newRow("combo") << QByteArray("hotkey=122\nhotkey-modifiers=1310720\n")
+                               << qint64(122) << quint64(0x140000) << "auto" << true;
+        QTest::newRow("largest code")
+            << QByteArray("hotkey=65535\n") << qint64(65535) << quint64(0) << "auto" << true;
+        QTest::newRow("code past the model")
+            << QByteArray("hotkey=65536\n") << qint64(-1) << quint64(0) << "auto" << true;
+        QTest::newRow("negative code")
+            << QByteArray("hotkey=-7\n") << qint64(-1) << quint64(0) << "auto" << true;
+        QTest::newRow("hand-edited garbage")
+            << QByteArray("hotkey=abc\nhotkey-modifiers=@Variant(\\0\\0)\nlanguage=de,fr\n"
+                          "show-language=maybe\n")
+            << qint64(-1) << quint64(0) << "de,fr" << true;
+        QTest::newRow("negative modifiers") << QByteArray("hotkey=96\nhotkey-modifiers=-5\n")
+                                            << qint64(96) << quint64(0) << "auto" << true;
+        QTest::newRow("language and hidden code")
+            << QByteArray("language=xx\nshow-language=false\n") << qint64(61) << quint64(0) << "xx"
+            << false;
+        QTest::newRow("blank around a number")
+            << QByteArray("hotkey= 96 \n") << qint64(96) << quint64(0) << "auto" << true;
+    }
+
+    void storedValues()
+    {
+        QFETCH(QByteArray, ini);
+        writeStore(ini);
+        QTEST(qint64(selectedHotkey()), "hotkey");
+        QTEST(quint64(selectedHotkeyModifiers()), "modifiers");
+        QTEST(selectedLanguageCode(), "language");
+        QTEST(showLanguageCodeEnabled(), "showLanguage");
+    }
+
+    void writesPersistAndRemoveRestoresDefault()
+    {
+        QFile::remove(preferencesFilePath());
+        setPreference(prefShowLanguage, false);
+        QCOMPARE(showLanguageCodeEnabled(), false);
+        QFile file(preferencesFilePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("show-language=false"));
+        removePreference(prefShowLanguage);
+        QCOMPARE(showLanguageCodeEnabled(), true);
+    }
+
+    void setHotkeyStoresAndActivates()
+    {
+        QFile::remove(preferencesFilePath());
+        setHotkey(96, flagControl);
+        QCOMPARE(selectedHotkey(), 96);
+        QCOMPARE(selectedHotkeyModifiers(), flagControl);
+        QCOMPARE(activeHotkey, 96);
+        QCOMPARE(activeHotkeyModifiers, flagControl);
+        setHotkey(hotkeyNone);
+        QCOMPARE(selectedHotkey(), hotkeyNone);
+        QCOMPARE(selectedHotkeyModifiers(), 0u);
+    }
+
+    void hotkeyNames_data()
+    {
+        QTest::addColumn<qint64>("code");
+        QTest::addColumn<quint64>("modifiers");
+        QTest::addColumn<QString>("name");
+
+        QTest::newRow("default") << qint64(61) << quint64(0) << "Right Alt";
+        QTest::newRow("none hides modifiers") << qint64(-1) << quint64(0x100000) << "None";
+        QTest::newRow("ctrl super F1") << qint64(122) << quint64(0x140000) << "Ctrl+Super+F1";
+        QTest::newRow("shift space") << qint64(49) << quint64(0x20000) << "Shift+Space";
+        QTest::newRow("all four, fixed order")
+            << qint64(49) << quint64(0x1E0000) << "Ctrl+Alt+Shift+Super+Space";
+        QTest::newRow("modifier key with modifiers")
+            << qint64(58) << quint64(0x20000) << "Shift+Left Alt";
+        QTest::newRow("other bits ignored") << qint64(96) << quint64(0x10040) << "F5";
+        QTest::newRow("arrow") << qint64(124) << quint64(0) << QStringLiteral("\u2192");
+        QTest::newRow("left super") << qint64(55) << quint64(0) << "Left Super";
+        QTest::newRow("unknown key without a layout") << qint64(300) << quint64(0) << "Key 300";
+    }
+
+    void hotkeyNames()
+    {
+        QFETCH(qint64, code);
+        QFETCH(quint64, modifiers);
+        QTEST(hotkeyName(code, modifiers), "name");
+    }
+
+    void layoutCharacterIsUpperCased()
+    {
+        keyLayoutCharacter = [](std::int64_t code) {
+            return code == 0 ? QStringLiteral("\u00e4") : QString();
+        };
+        QCOMPARE(keyName(0), QStringLiteral("\u00c4"));
+        QCOMPARE(keyName(10), QStringLiteral("Key 10"));
+        keyLayoutCharacter = nullptr;
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    TestPreferences test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_preferences.moc"
