@@ -1,5 +1,6 @@
 #include "app/startup.h"
 #include "core/daemon.h"
+#include "platform/platform.h"
 
 #include <QApplication>
 
@@ -7,6 +8,7 @@ int main(int argc, char *argv[])
 {
     // Before anything can start a thread, so that every thread inherits the mask.
     parlotta::blockControlSignals();
+    parlotta::initPlatform();
 
     // The key listener and paste need X11 (XWayland on a Wayland session); with
     // no display at all the daemon still runs, steered by signals.

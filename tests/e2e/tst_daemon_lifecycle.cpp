@@ -62,7 +62,7 @@ class TestDaemonLifecycle : public QObject {
         QVERIFY(daemon.waitForMessage(QStringLiteral("Open at login enabled")));
         QVERIFY(readFile(daemon.preferencesPath()).contains("login-item-configured=true"));
         QVERIFY(readFile(daemon.configHome() + QStringLiteral("/autostart/parlotta.desktop"))
-                    .contains("Exec=" PARLOTTA_BINARY_NAME));
+                    .contains("Exec=" PARLOTTA_BINARY));
 
         // Every line is "YYYY-MM-DD HH:MM:SS +0000: message".
         const QRegularExpression format(

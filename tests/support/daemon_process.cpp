@@ -1,5 +1,6 @@
 #include "daemon_process.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -16,7 +17,9 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     while (!condition()) {
         if (deadline.hasExpired())
             return false;
-        QThread::msleep(10);
+        // Keeps helpers that live on signals (process output) up to date.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
     }
     return true;
 }

@@ -1,0 +1,31 @@
+#include "dictation/multipart.h"
+
+#include <QUuid>
+
+namespace parlotta {
+
+QString newBoundary()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
+                         const QString &languageCode)
+{
+    const QByteArray b = boundary.toUtf8();
+    QByteArray body;
+    body.reserve(wav.size() + 512);
+    body += "--" + b
+            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"recording.wav\"\r\n"
+              "Content-Type: audio/wav\r\n\r\n";
+    body += wav;
+    body += "\r\n";
+    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\ntext\r\n";
+    if (languageCode != QLatin1String("auto"))
+        body += "--" + b + "\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\n"
+                + languageCode.toUtf8() + "\r\n";
+    body += "--" + b + "--\r\n";
+    return body;
+}
+
+} // namespace parlotta

@@ -1,0 +1,66 @@
+#include "core/log.h"
+#include "core/preferences.h"
+#include "core/runtime_files.h"
+#include "dictation/gates.h"
+#include "dictation/multipart.h"
+#include "dictation/paste.h"
+#include "dictation/recording.h"
+#include "dictation/session.h"
+
+#include <QFile>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace parlotta {
+
+namespace {
+
+constexpr qsizetype minimumFileBytes = 1001;
+
+bool rejected(const std::optional<QString> &line)
+{
+    if (!line)
+        return false;
+    log(*line);
+    playSound(soundBasso);
+    return true;
+}
+
+// The finished recording, read without following a link planted in its place.
+QByteArray readRecording()
+{
+    const int fd = openRuntimeFile(outputPath, O_RDONLY);
+    if (fd < 0)
+        return {};
+    QFile file;
+    QByteArray bytes;
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        bytes = file.readAll();
+    else
+        ::close(fd);
+    return bytes;
+}
+
+} // namespace
+
+// The stop path after the recorder has stopped: gates, upload, paste.
+void finishDictation(double duration)
+{
+    if (rejected(durationGate(duration)) || rejected(levelGate(peakAvgPower)))
+        return;
+    const QByteArray wav = readRecording();
+    if (wav.size() < minimumFileBytes) {
+        log(QStringLiteral("Audio file too small or missing"));
+        playSound(soundBasso);
+        return;
+    }
+    const QString boundary = newBoundary();
+    const QByteArray body = inferenceBody(boundary, wav, selectedLanguageCode());
+    const QString transcript = postInference(body, boundary);
+    log(QStringLiteral("Whisper response: '%1'").arg(transcript));
+    if (rejected(blankGate(transcript)) || rejected(hallucinationGate(transcript, peakAvgPower)))
+        return;
+    deliverPaste(transcript);
+}
+
+} // namespace parlotta

@@ -1,0 +1,283 @@
+#include "platform/audio.h"
+#include "platform/linux/pulse_connection.h"
+#include "platform/wav.h"
+
+#include <QHash>
+#include <optional>
+#include <QtEndian>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace parlotta {
+
+namespace {
+
+constexpr int sampleRate = 16000;
+constexpr std::size_t meterWindow = sampleRate / 10; // the latest 100 ms
+constexpr int streamTimeoutMs = 1500;
+
+bool writeAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+class PulseRecorder final : public AudioRecorder {
+public:
+    ~PulseRecorder() override { stop(); }
+
+    bool prepare(int fd, QString *error) override
+    {
+        file = fd;
+        if (!writeAll(file, wavHeader(0).constData(), wavHeaderSize)) {
+            *error = QStringLiteral("cannot write the recording file");
+            return false;
+        }
+        PulseConnection &pulse = PulseConnection::instance();
+        if (!pulse.ensureReady(error))
+            return false;
+        PulseConnection::Lock lock;
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, sampleRate, 1};
+        stream = pa_stream_new(pulse.context(), "Dictation", &spec, nullptr);
+        if (!stream) {
+            *error = QString::fromUtf8(pa_strerror(pa_context_errno(pulse.context())));
+            return false;
+        }
+        pa_stream_set_state_callback(
+            stream, [](pa_stream *, void *) { pa_threaded_mainloop_signal(PulseConnection::instance().loop(), 0); },
+            nullptr);
+        pa_stream_set_read_callback(
+            stream, [](pa_stream *s, size_t, void *self) { static_cast<PulseRecorder *>(self)->readAvailable(s); },
+            this);
+        // Small fragments: the first samples arrive within a few tens of milliseconds.
+        pa_buffer_attr attr{};
+        attr.maxlength = std::uint32_t(-1);
+        attr.fragsize = sampleRate * 2 / 50; // 20 ms
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+        if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0
+            || !pulse.waitLocked(
+                [this] {
+                    const pa_stream_state_t s = pa_stream_get_state(stream);
+                    return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+                },
+                streamTimeoutMs)
+            || pa_stream_get_state(stream) != PA_STREAM_READY) {
+            const int err = pa_context_errno(pulse.context());
+            *error = QStringLiteral("cannot open the microphone: %1")
+                         .arg(QString::fromUtf8(err ? pa_strerror(err) : "no answer"));
+            return false;
+        }
+        return true;
+    }
+
+    bool record() override
+    {
+        PulseConnection::Lock lock;
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
+            return false;
+        if (pa_operation *op = pa_stream_cork(stream, 0, nullptr, nullptr)) {
+            pa_operation_unref(op);
+            return true;
+        }
+        return false;
+    }
+
+    double currentTime() const override { return double(samplesWritten.load()) / sampleRate; }
+
+    float averagePower() const override
+    {
+        std::lock_guard guard(meterMutex);
+        // Until the window has filled, the samples so far sit at its start.
+        return averagePowerDb(meter.data(), std::min<std::size_t>(meterCount, meterWindow));
+    }
+
+    void stop() override
+    {
+        if (stream) {
+            PulseConnection::Lock lock;
+            pa_stream_set_read_callback(stream, nullptr, nullptr);
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        if (file >= 0) {
+            const QByteArray h = wavHeader(std::uint32_t(samplesWritten.load() * 2));
+            [[maybe_unused]] const ssize_t n = ::pwrite(file, h.constData(), wavHeaderSize, 0);
+            ::close(file);
+            file = -1;
+        }
+    }
+
+private:
+    // On the sound server's loop thread.
+    void readAvailable(pa_stream *s)
+    {
+        const void *data = nullptr;
+        size_t bytes = 0;
+        while (pa_stream_readable_size(s) > 0 && pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
+            if (data) {
+                // Fragments always hold whole samples of our format.
+                const auto *samples = static_cast<const std::int16_t *>(data);
+                const std::size_t count = bytes / 2;
+                if (file >= 0 && writeAll(file, static_cast<const char *>(data), count * 2))
+                    samplesWritten += qint64(count);
+                std::lock_guard guard(meterMutex);
+                for (std::size_t i = 0; i < count; ++i)
+                    meter[(meterCount++) % meterWindow] = samples[i];
+            }
+            pa_stream_drop(s);
+        }
+    }
+
+    pa_stream *stream = nullptr;
+    int file = -1;
+    std::atomic<qint64> samplesWritten{0};
+    mutable std::mutex meterMutex;
+    std::array<std::int16_t, meterWindow> meter{};
+    std::size_t meterCount = 0;
+};
+
+// A cue being played: its stream and the samples it plays.
+struct CueStream {
+    pa_stream *stream = nullptr;
+    QByteArray pcm;
+};
+
+class PulseCuePlayer final : public CuePlayer {
+public:
+    void play(const QString &name, const QByteArray &wav) override
+    {
+        QString error;
+        PulseConnection &pulse = PulseConnection::instance();
+        if (!pulse.ensureReady(&error))
+            return; // no sound server: cues are a courtesy, never a reason to stall
+        const std::optional<WavAudio> format = parseWav(wav);
+        if (!format || format->bitsPerSample != 16 || format->samples.isEmpty())
+            return;
+        PulseConnection::Lock lock;
+        if (CueStream *playing = streams.take(name))
+            finish(playing);
+        auto *cue = new CueStream{nullptr, format->samples};
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, std::uint32_t(format->sampleRate),
+                                  std::uint8_t(format->channels)};
+        pa_proplist *props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "event");
+        pa_proplist_sets(props, PA_PROP_MEDIA_NAME, name.toUtf8().constData());
+        cue->stream = pa_stream_new_with_proplist(pulse.context(), name.toUtf8().constData(), &spec,
+                                                  nullptr, props);
+        pa_proplist_free(props);
+        if (!cue->stream) {
+            delete cue;
+            return;
+        }
+        pa_stream_set_state_callback(
+            cue->stream,
+            [](pa_stream *s, void *userdata) {
+                auto *c = static_cast<CueStream *>(userdata);
+                if (pa_stream_get_state(s) != PA_STREAM_READY)
+                    return;
+                pa_stream_write(s, c->pcm.constData(), size_t(c->pcm.size()), nullptr, 0, PA_SEEK_RELATIVE);
+                pa_operation_unref(pa_stream_drain(s, nullptr, nullptr));
+            },
+            cue);
+        if (pa_stream_connect_playback(cue->stream, nullptr, nullptr, pa_stream_flags_t(0), nullptr, nullptr) < 0) {
+            finish(cue);
+            return;
+        }
+        streams.insert(name, cue);
+    }
+
+private:
+    // Loop locked.
+    static void finish(CueStream *cue)
+    {
+        if (cue->stream) {
+            pa_stream_set_state_callback(cue->stream, nullptr, nullptr);
+            pa_stream_disconnect(cue->stream);
+            pa_stream_unref(cue->stream);
+        }
+        delete cue;
+    }
+
+    QHash<QString, CueStream *> streams;
+};
+
+} // namespace
+
+std::unique_ptr<AudioRecorder> createAudioRecorder()
+{
+    return std::make_unique<PulseRecorder>();
+}
+
+CuePlayer &cuePlayer()
+{
+    static PulseCuePlayer *player = new PulseCuePlayer; // lives until exit
+    return *player;
+}
+
+void queryMicrophone(std::function<void(bool available)> answer)
+{
+    std::thread([answer = std::move(answer)] {
+        QString error;
+        PulseConnection &pulse = PulseConnection::instance();
+        if (!pulse.ensureReady(&error)) {
+            answer(false);
+            return;
+        }
+        struct Query {
+            bool done = false;
+            bool found = false;
+            QByteArray source;
+        };
+        // Heap-held: a callback may still arrive after we gave up waiting.
+        auto *query = new Query;
+        bool found = false;
+        {
+            PulseConnection::Lock lock;
+            pa_operation *op = pa_context_get_server_info(
+                pulse.context(),
+                [](pa_context *c, const pa_server_info *info, void *userdata) {
+                    auto *q = static_cast<Query *>(userdata);
+                    if (!info || !info->default_source_name) {
+                        q->done = true;
+                        pa_threaded_mainloop_signal(PulseConnection::instance().loop(), 0);
+                        return;
+                    }
+                    q->source = info->default_source_name;
+                    pa_operation_unref(pa_context_get_source_info_by_name(
+                        c, q->source.constData(),
+                        [](pa_context *, const pa_source_info *source, int eol, void *userdata) {
+                            auto *q = static_cast<Query *>(userdata);
+                            q->found = q->found || source != nullptr;
+                            if (eol) {
+                                q->done = true;
+                                pa_threaded_mainloop_signal(PulseConnection::instance().loop(), 0);
+                            }
+                        },
+                        q));
+                },
+                query);
+            if (op) {
+                pulse.waitLocked([query] { return query->done; }, 2000);
+                pa_operation_unref(op);
+            }
+            found = query->found;
+            if (query->done || !op)
+                delete query;
+        }
+        answer(found);
+    }).detach();
+}
+
+} // namespace parlotta

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace parlotta {
+
+// One format of the clipboard's content, as its owner served it.
+struct ClipboardFormat {
+    QByteArray target;       // the format's name, e.g. "text/html"
+    QByteArray propertyType; // the type the owner labelled the data with
+    int bits = 8;            // element size: 8, 16 or 32
+    QByteArray data;
+
+    bool operator==(const ClipboardFormat &) const = default;
+};
+
+// The system clipboard. Our content is served from a thread of its own, so a
+// paste target can read it while the main thread waits.
+class Clipboard {
+public:
+    virtual ~Clipboard() = default;
+    // Reads every format the current owner offers (not the meta formats).
+    // Bounded to about a second in all; false with a reason when it fails.
+    virtual bool save(QList<ClipboardFormat> *formats, QString *error) = 0;
+    // Makes text the clipboard's only content.
+    virtual void setText(const QString &text) = 0;
+    // Waits at least minMs; then returns once a paste target has read the
+    // text (plus a short grace for a second format), or when maxMs have passed.
+    // True when the text was read.
+    virtual bool waitForPaste(int minMs, int maxMs) = 0;
+    // Leaves the clipboard empty.
+    virtual void clear() = 0;
+    // Makes formats the clipboard's content again.
+    virtual void restore(const QList<ClipboardFormat> &formats) = 0;
+};
+
+Clipboard &clipboard();
+
+// Injects the paste keystroke into the focused window.
+class KeyInjector {
+public:
+    virtual ~KeyInjector() = default;
+    enum class Keystroke { NotSent, ControlV, ControlShiftV };
+    // Control+V, or Control+Shift+V where the focused window is a terminal;
+    // keys the user holds are released around it and pressed again after.
+    virtual Keystroke paste() = 0;
+};
+
+KeyInjector &keyInjector();
+
+// Whether a window's WM_CLASS names a terminal emulator (they paste on Control+Shift+V).
+bool isTerminalWindowClass(const QByteArray &instance, const QByteArray &className);
+
+} // namespace parlotta

@@ -1,0 +1,261 @@
+#include "desktop_helpers.h"
+#include "daemon_process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtEndian>
+#include <cmath>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr, int timeoutMs = 30000)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return false;
+    }
+    if (out)
+        *out = p.readAllStandardOutput();
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QString scratch()
+{
+    static QTemporaryDir dir;
+    return dir.path();
+}
+
+} // namespace
+
+FakeServer::FakeServer()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PARLOTTA_FAKE_SERVER_DIR"), state.path());
+    process.setProcessEnvironment(env);
+    process.setProgram(QStringLiteral(FAKE_WHISPER_SERVER));
+}
+
+FakeServer::~FakeServer()
+{
+    stop();
+}
+
+bool FakeServer::start(const QStringList &args)
+{
+    process.setArguments(args);
+    process.start();
+    if (!process.waitForStarted(5000))
+        return false;
+    return waitUntil(
+        [] {
+            QTcpSocket probe;
+            probe.connectToHost(QStringLiteral("127.0.0.1"), 8178);
+            return probe.waitForConnected(100);
+        },
+        5000);
+}
+
+void FakeServer::stop()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+void FakeServer::addAnswer(int status, const QByteArray &body, int delayMs, bool closeMidway)
+{
+    QDir().mkpath(state.path() + QStringLiteral("/answers"));
+    QFile file(state.path() + QStringLiteral("/answers/%1").arg(++answers, 4, 10, QLatin1Char('0')));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray::number(status) + ' ' + QByteArray::number(delayMs) + (closeMidway ? " close" : "")
+                   + '\n' + body);
+}
+
+QList<QByteArray> FakeServer::requests() const
+{
+    QList<QByteArray> all;
+    QDir dir(state.path() + QStringLiteral("/requests"));
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
+        all << readAll(dir.filePath(name));
+    return all;
+}
+
+PasteTarget::PasteTarget()
+{
+    process.setProgram(QStringLiteral(PASTE_TARGET));
+}
+
+PasteTarget::~PasteTarget()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+bool PasteTarget::start(bool terminal, bool ownClipboard)
+{
+    QStringList args = {QStringLiteral("--dir"), state.path()};
+    if (terminal)
+        args << QStringLiteral("--terminal") << QStringLiteral("-name") << QStringLiteral("xterm");
+    if (ownClipboard)
+        args << QStringLiteral("--own-clipboard");
+    process.setArguments(args);
+    process.start();
+    return process.waitForStarted(5000)
+           && waitUntil([this] { return QFile::exists(state.path() + QStringLiteral("/focused")); }, 10000);
+}
+
+QString PasteTarget::text() const
+{
+    return QString::fromUtf8(readAll(state.path() + QStringLiteral("/text")));
+}
+
+QStringList PasteTarget::keys() const
+{
+    return QString::fromUtf8(readAll(state.path() + QStringLiteral("/keys"))).split(u'\n', Qt::SkipEmptyParts);
+}
+
+QString makeSpeech(const QString &words, double gainDb)
+{
+    static int counter = 0;
+    const QString raw = scratch() + QStringLiteral("/raw%1.wav").arg(++counter);
+    const QString out = scratch() + QStringLiteral("/speech%1.wav").arg(counter);
+    if (!run(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, words})
+        || !run(QStringLiteral("sox"), {raw, QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"),
+                                        QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"),
+                                        QStringLiteral("-e"), QStringLiteral("signed-integer"), out,
+                                        QStringLiteral("gain"), QString::number(gainDb)}))
+        return {};
+    return out;
+}
+
+QString makeSilence(double seconds)
+{
+    static int counter = 0;
+    const QString out = scratch() + QStringLiteral("/silence%1.wav").arg(++counter);
+    if (!run(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("16000"),
+                                     QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
+                                     QStringLiteral("16"), out, QStringLiteral("trim"), QStringLiteral("0"),
+                                     QString::number(seconds)}))
+        return {};
+    return out;
+}
+
+bool playIntoMicrophone(const QString &wav)
+{
+    return run(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("feed"), wav});
+}
+
+float loudestWindowDb(const QString &wav)
+{
+    const QByteArray file = readAll(wav);
+    const qsizetype data = file.indexOf("data");
+    if (data < 0)
+        return -160;
+    const auto *samples = reinterpret_cast<const qint16 *>(file.constData() + data + 8);
+    const qsizetype count = (file.size() - data - 8) / 2;
+    double best = -160;
+    for (qsizetype start = 0; start < count; start += 1600) {
+        const qsizetype n = std::min<qsizetype>(1600, count - start);
+        double sum = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            sum += double(samples[start + i]) * samples[start + i];
+        if (sum > 0)
+            best = std::max(best, 10 * std::log10(sum / double(n) / (32768.0 * 32768.0)));
+    }
+    return float(best);
+}
+
+bool xkey(const QString &action, const QList<int> &keycodes)
+{
+    QStringList args = {action};
+    for (int code : keycodes)
+        args << QString::number(code);
+    return run(QStringLiteral(XKEY), args);
+}
+
+bool readClipboard(const QString &target, QByteArray *data)
+{
+    return run(QStringLiteral("xclip"),
+               {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+                target},
+               data, 5000);
+}
+
+QList<FormPart> formParts(const QByteArray &request, QByteArray *boundaryOut)
+{
+    const qsizetype headerEnd = request.indexOf("\r\n\r\n");
+    const QByteArray head = request.left(headerEnd);
+    const QByteArray body = request.mid(headerEnd + 4);
+    const qsizetype at = head.indexOf("boundary=");
+    const QByteArray boundary = head.mid(at + 9, head.indexOf("\r\n", at) - at - 9);
+    if (boundaryOut)
+        *boundaryOut = boundary;
+    QList<FormPart> parts;
+    const QByteArray delimiter = "--" + boundary;
+    qsizetype pos = body.indexOf(delimiter);
+    while (pos >= 0 && body.mid(pos + delimiter.size(), 2) == "\r\n") {
+        const qsizetype start = pos + delimiter.size() + 2;
+        const qsizetype next = body.indexOf("\r\n" + delimiter, start);
+        if (next < 0)
+            break;
+        const QByteArray part = body.mid(start, next - start);
+        const qsizetype split = part.indexOf("\r\n\r\n");
+        parts.append({part.left(split), part.mid(split + 4)});
+        pos = next + 2;
+    }
+    return parts;
+}
+
+CueWatcher::CueWatcher()
+{
+    QObject::connect(&subscriber, &QProcess::readyReadStandardOutput, [this] {
+        const QByteArray events = subscriber.readAllStandardOutput();
+        if (events.contains("'new' on sink-input"))
+            collect();
+    });
+    subscriber.start(QStringLiteral("pactl"), {QStringLiteral("subscribe")});
+    subscriber.waitForStarted(5000);
+    QThread::msleep(100);
+}
+
+CueWatcher::~CueWatcher()
+{
+    subscriber.kill();
+    subscriber.waitForFinished(5000);
+}
+
+void CueWatcher::collect()
+{
+    QByteArray listing;
+    run(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")}, &listing, 5000);
+    static const QRegularExpression name(QStringLiteral("media.name = \"(tink|pop|basso)\""));
+    auto it = name.globalMatch(QString::fromUtf8(listing));
+    while (it.hasNext())
+        names << it.next().captured(1);
+}
+
+QStringList CueWatcher::played()
+{
+    // Events arrive through the event loop; give the last ones a moment.
+    subscriber.waitForReadyRead(300);
+    const QByteArray events = subscriber.readAllStandardOutput();
+    if (events.contains("'new' on sink-input"))
+        collect();
+    names.removeDuplicates();
+    return names;
+}

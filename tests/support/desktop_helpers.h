@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// The test whisper-server on 127.0.0.1:8178, with scripted answers.
+class FakeServer {
+public:
+    FakeServer();
+    ~FakeServer();
+    bool start(const QStringList &args = {});
+    void stop();
+    QString dir() const { return state.path(); }
+    // Queues an answer; answers are used once each, in the order queued.
+    void addAnswer(int status, const QByteArray &body, int delayMs = 0, bool closeMidway = false);
+    // Every request received so far, raw.
+    QList<QByteArray> requests() const;
+
+private:
+    QTemporaryDir state;
+    QProcess process;
+    int answers = 0;
+};
+
+// The focused test window (see paste_target.cpp).
+class PasteTarget {
+public:
+    PasteTarget();
+    ~PasteTarget();
+    bool start(bool terminal = false, bool ownClipboard = false);
+    QString text() const;
+    QStringList keys() const;
+
+private:
+    QTemporaryDir state;
+    QProcess process;
+};
+
+// Speech made with espeak-ng as 16 kHz mono 16-bit WAV, scaled by gainDb.
+QString makeSpeech(const QString &words, double gainDb = 0);
+// Digital silence of the given length.
+QString makeSilence(double seconds);
+// Plays a WAV file into the fake microphone, in real time; returns when done.
+bool playIntoMicrophone(const QString &wav);
+// The loudest 100 ms average power of a 16-bit mono WAV file, dBFS.
+float loudestWindowDb(const QString &wav);
+
+// Presses/releases X keycodes through XTest.
+bool xkey(const QString &action, const QList<int> &keycodes);
+
+// Reads one clipboard format; false when there is no owner or no such format.
+bool readClipboard(const QString &target, QByteArray *data);
+
+struct FormPart {
+    QByteArray headers;
+    QByteArray body;
+};
+// Splits a raw HTTP request into its multipart parts; the boundary comes from its header.
+QList<FormPart> formParts(const QByteArray &request, QByteArray *boundary = nullptr);
+
+// Names of the cues played while it watched (the sound server's stream names).
+class CueWatcher {
+public:
+    CueWatcher();
+    ~CueWatcher();
+    QStringList played();
+
+private:
+    QProcess subscriber;
+    QStringList names;
+    void collect();
+};

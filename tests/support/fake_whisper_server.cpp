@@ -1,0 +1,184 @@
+// A stand-in for whisper.cpp's whisper-server, for tests: the same command
+// line, the same POST /inference contract, scripted answers, and a record of
+// every request's raw bytes.
+//
+// State lives in $PARLOTTA_FAKE_SERVER_DIR (default: the current directory):
+//   argv.txt            the arguments it was started with, one per line
+//   requests/NNNN.http  each request exactly as received
+//   answers/*           scripted answers, used once each in name order; a file
+//                       holds "STATUS [DELAY_MS] [close]\n" then the body.
+//                       "close" sends half the body and drops the connection.
+//   Without answers it replies 200 " Hello world.\n".
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+QDir stateDir()
+{
+    const QString dir = qEnvironmentVariable("PARLOTTA_FAKE_SERVER_DIR", QDir::currentPath());
+    QDir().mkpath(dir + QStringLiteral("/requests"));
+    QDir().mkpath(dir + QStringLiteral("/answers"));
+    return QDir(dir);
+}
+
+struct Answer {
+    int status = 200;
+    int delayMs = 0;
+    bool closeMidway = false;
+    QByteArray body = " Hello world.\n";
+};
+
+Answer nextAnswer()
+{
+    QDir answers(stateDir().filePath(QStringLiteral("answers")));
+    const QStringList names = answers.entryList(QDir::Files, QDir::Name);
+    Answer answer;
+    for (const QString &name : names) {
+        if (name.endsWith(QLatin1String(".used")))
+            continue;
+        QFile file(answers.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray content = file.readAll();
+        file.close();
+        answers.rename(name, name + QStringLiteral(".used"));
+        const qsizetype newline = content.indexOf('\n');
+        const QList<QByteArray> head = content.left(newline).split(' ');
+        answer.status = head.value(0).toInt();
+        answer.delayMs = head.value(1).toInt();
+        answer.closeMidway = head.contains("close");
+        answer.body = newline < 0 ? QByteArray() : content.mid(newline + 1);
+        break;
+    }
+    return answer;
+}
+
+QByteArray reason(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+
+class Connection : public QObject {
+public:
+    explicit Connection(QTcpSocket *s) : socket(s)
+    {
+        connect(socket, &QTcpSocket::readyRead, this, &Connection::readMore);
+        connect(socket, &QTcpSocket::disconnected, this, [this] {
+            socket->deleteLater();
+            deleteLater();
+        });
+    }
+
+private:
+    void readMore()
+    {
+        buffer += socket->readAll();
+        while (true) {
+            const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+            if (headerEnd < 0)
+                return;
+            qsizetype length = 0;
+            for (const QByteArray &line : buffer.left(headerEnd).split('\n'))
+                if (line.toLower().startsWith("content-length:"))
+                    length = line.mid(15).trimmed().toLongLong();
+            if (buffer.size() < headerEnd + 4 + length)
+                return;
+            const QByteArray request = buffer.left(headerEnd + 4 + length);
+            buffer.remove(0, request.size());
+            respond(request);
+        }
+    }
+
+    void respond(const QByteArray &request)
+    {
+        static int counter = 0;
+        QFile record(stateDir().filePath(QStringLiteral("requests/%1.http").arg(++counter, 4, 10, QLatin1Char('0'))));
+        if (record.open(QIODevice::WriteOnly))
+            record.write(request);
+        record.close();
+
+        Answer answer;
+        if (!request.startsWith("POST /inference ")) {
+            answer = {404, 0, false, "Not Found"};
+        } else if (!request.contains("name=\"file\"")) {
+            answer = {400, 0, false, "Invalid request"};
+        } else {
+            answer = nextAnswer();
+        }
+        const QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " " + reason(answer.status)
+                                + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
+                                + QByteArray::number(answer.body.size()) + "\r\nKeep-Alive: timeout=5, max=100\r\n\r\n";
+        QTimer::singleShot(answer.delayMs, socket, [socket = socket, head, answer] {
+            if (answer.closeMidway) {
+                socket->write(head + answer.body.left(answer.body.size() / 2));
+                socket->flush();
+                socket->abort();
+                return;
+            }
+            socket->write(head + answer.body);
+        });
+    }
+
+    QTcpSocket *socket;
+    QByteArray buffer;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    std::signal(SIGTERM, [](int) { _exit(0); });
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    QFile argvFile(stateDir().filePath(QStringLiteral("argv.txt")));
+    if (argvFile.open(QIODevice::WriteOnly))
+        argvFile.write(args.join(QLatin1Char('\n')).toUtf8() + "\n");
+    argvFile.close();
+
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 8178;
+    for (qsizetype i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--host"))
+            host = args[i + 1];
+        else if (args[i] == QLatin1String("--port"))
+            port = quint16(args[i + 1].toUInt());
+        else if (args[i] == QLatin1String("--model")) {
+            // Like the real server: the model is opened before the port is bound.
+            QFile model(args[i + 1]);
+            if (!model.open(QIODevice::ReadOnly)) {
+                std::fprintf(stderr, "failed to open '%s'\nerror: failed to initialize whisper context\n",
+                             qPrintable(args[i + 1]));
+                return 3;
+            }
+        }
+    }
+    QTcpServer server;
+    if (!server.listen(QHostAddress(host), port)) {
+        std::fprintf(stderr, "couldn't bind to server socket: hostname=%s port=%u\n", qPrintable(host), port);
+        return 1;
+    }
+    QObject::connect(&server, &QTcpServer::newConnection, [&server] {
+        while (QTcpSocket *socket = server.nextPendingConnection())
+            new Connection(socket);
+    });
+    std::printf("whisper server listening at http://%s:%u\n", qPrintable(host), port);
+    std::fflush(stdout);
+    return app.exec();
+}
