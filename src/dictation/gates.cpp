@@ -40,7 +40,8 @@ std::optional<QString> hallucinationGate(const QString &transcript, float level)
 {
     if (isLikelyHallucination(transcript, level))
         return QString::asprintf(
-            "Likely hallucination on quiet audio (best avg %.1f dB), skipping paste", double(level));
+            "Likely hallucination on quiet audio (best avg %.1f dB), skipping paste",
+            double(level));
     return std::nullopt;
 }
 

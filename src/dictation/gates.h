@@ -6,8 +6,8 @@
 
 namespace parlotta {
 
-inline constexpr double minimumDuration = 0.5;     // seconds
-inline constexpr float quietLevel = -50.0f;        // dBFS
+inline constexpr double minimumDuration = 0.5;      // seconds
+inline constexpr float quietLevel = -50.0f;         // dBFS
 inline constexpr float hallucinationLevel = -16.0f; // dBFS
 inline const QString blankMarker = QStringLiteral("[BLANK_AUDIO]");
 

@@ -1,5 +1,6 @@
 #include "dictation/multipart.h"
 
+#include <QStringDecoder>
 #include <QUuid>
 
 namespace parlotta {
@@ -15,17 +16,27 @@ QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
     const QByteArray b = boundary.toUtf8();
     QByteArray body;
     body.reserve(wav.size() + 512);
-    body += "--" + b
-            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"recording.wav\"\r\n"
-              "Content-Type: audio/wav\r\n\r\n";
+    body += "--" + b +
+            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"recording.wav\"\r\n"
+            "Content-Type: audio/wav\r\n\r\n";
     body += wav;
     body += "\r\n";
-    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\ntext\r\n";
+    body +=
+        "--" + b + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\ntext\r\n";
     if (languageCode != QLatin1String("auto"))
-        body += "--" + b + "\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\n"
-                + languageCode.toUtf8() + "\r\n";
+        body += "--" + b + "\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\n" +
+                languageCode.toUtf8() + "\r\n";
     body += "--" + b + "--\r\n";
     return body;
+}
+
+QString transcriptFromBody(const QByteArray &body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return {};
+    return text.trimmed();
 }
 
 } // namespace parlotta

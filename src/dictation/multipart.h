@@ -13,4 +13,7 @@ QString newBoundary();
 QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
                          const QString &languageCode);
 
+// The answer's body as a transcript: UTF-8 (else empty), trimmed at both ends.
+QString transcriptFromBody(const QByteArray &body);
+
 } // namespace parlotta

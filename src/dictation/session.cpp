@@ -1,11 +1,11 @@
 #include "dictation/session.h"
 
 #include "core/log.h"
+#include "dictation/multipart.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSemaphore>
-#include <QStringDecoder>
 #include <QThread>
 #include <memory>
 
@@ -31,21 +31,14 @@ QNetworkAccessManager *session()
 // Errors that come with an HTTP answer: its body still counts as the transcript.
 bool isStatusError(QNetworkReply::NetworkError error)
 {
-    return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-           || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError)
-           || error == QNetworkReply::ProtocolInvalidOperationError;
+    return (error >= QNetworkReply::ContentAccessDenied &&
+            error <= QNetworkReply::UnknownContentError) ||
+           (error >= QNetworkReply::InternalServerError &&
+            error <= QNetworkReply::UnknownServerError) ||
+           error == QNetworkReply::ProtocolInvalidOperationError;
 }
 
 } // namespace
-
-QString transcriptFromBody(const QByteArray &body)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(body);
-    if (decoder.hasError())
-        return {};
-    return text.trimmed();
-}
 
 QString postInference(const QByteArray &body, const QString &boundary)
 {

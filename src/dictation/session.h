@@ -14,7 +14,4 @@ inline constexpr int requestTimeoutMs = 300000; // without progress
 // "Request error: ...") or the body is not UTF-8.
 QString postInference(const QByteArray &body, const QString &boundary);
 
-// The response body as a transcript: UTF-8 (else empty), trimmed at both ends.
-QString transcriptFromBody(const QByteArray &body);
-
 } // namespace parlotta

@@ -9,7 +9,7 @@ namespace parlotta {
 
 // Records the sound server's default source as 16 kHz mono 16-bit PCM into a WAV file.
 class AudioRecorder {
-public:
+  public:
     virtual ~AudioRecorder() = default;
     // Connects to the default source, ready to record into fd (which it then owns).
     // False with a description when there is no sound server or no source.
@@ -28,7 +28,7 @@ std::unique_ptr<AudioRecorder> createAudioRecorder();
 
 // Plays short cues on the sound server's default sink, never blocking for long.
 class CuePlayer {
-public:
+  public:
     virtual ~CuePlayer() = default;
     // Plays a WAV file's bytes from the start; the same cue still sounding is cut off first.
     virtual void play(const QString &name, const QByteArray &wav) = 0;

@@ -19,7 +19,7 @@ struct ClipboardFormat {
 // The system clipboard. Our content is served from a thread of its own, so a
 // paste target can read it while the main thread waits.
 class Clipboard {
-public:
+  public:
     virtual ~Clipboard() = default;
     // Reads every format the current owner offers (not the meta formats).
     // Bounded to about a second in all; false with a reason when it fails.
@@ -40,7 +40,7 @@ Clipboard &clipboard();
 
 // Injects the paste keystroke into the focused window.
 class KeyInjector {
-public:
+  public:
     virtual ~KeyInjector() = default;
     enum class Keystroke { NotSent, ControlV, ControlShiftV };
     // Control+V, or Control+Shift+V where the focused window is a terminal;

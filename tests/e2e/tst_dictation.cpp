@@ -25,8 +25,8 @@ QMap<QString, QByteArray> clipboardContents()
     if (!readClipboard(QStringLiteral("TARGETS"), &targets))
         return contents;
     for (const QByteArray &target : targets.split('\n')) {
-        if (target.isEmpty() || target == "TARGETS" || target == "MULTIPLE" || target == "TIMESTAMP"
-            || target == "SAVE_TARGETS")
+        if (target.isEmpty() || target == "TARGETS" || target == "MULTIPLE" ||
+            target == "TIMESTAMP" || target == "SAVE_TARGETS")
             continue;
         QByteArray data;
         if (readClipboard(QString::fromUtf8(target), &data))
@@ -37,7 +37,8 @@ QMap<QString, QByteArray> clipboardContents()
 
 QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix)
 {
-    const QStringList lines = daemon.logMessages().filter(QRegularExpression(u'^' + QRegularExpression::escape(prefix)));
+    const QStringList lines =
+        daemon.logMessages().filter(QRegularExpression(u'^' + QRegularExpression::escape(prefix)));
     return lines.isEmpty() ? QString() : lines.last();
 }
 
@@ -46,7 +47,7 @@ QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix)
 class TestDictation : public QObject {
     Q_OBJECT
 
-    QString hello;      // "hello world", normal level
+    QString hello;       // "hello world", normal level
     QString quietThanks; // "thank you", about -30 dB
     QString loudThanks;
 
@@ -55,8 +56,12 @@ class TestDictation : public QObject {
     {
         const int before = daemon.logMessages().size();
         daemon.sendSignal(SIGUSR1);
-        if (!waitUntil([&] { return daemon.logMessages().mid(before).contains(QStringLiteral("Recording started")); },
-                       5000))
+        if (!waitUntil(
+                [&] {
+                    return daemon.logMessages().mid(before).contains(
+                        QStringLiteral("Recording started"));
+                },
+                5000))
             return false;
         if (!audio.isEmpty() && !playIntoMicrophone(audio))
             return false;
@@ -70,15 +75,16 @@ class TestDictation : public QObject {
             15000);
     }
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void initTestCase()
     {
         hello = makeSpeech(QStringLiteral("hello world"));
         quietThanks = makeSpeech(QStringLiteral("thank you"), -22);
-        loudThanks = makeSpeech(QStringLiteral("thank you"));
+        loudThanks = makeSpeech(QStringLiteral("thank you"), 0, true);
         QVERIFY(!hello.isEmpty() && !quietThanks.isEmpty() && !loudThanks.isEmpty());
         QVERIFY2(loudestWindowDb(quietThanks) < -20 && loudestWindowDb(quietThanks) > -45,
                  qPrintable(QString::number(loudestWindowDb(quietThanks))));
+        QVERIFY(loudestWindowDb(loudThanks) > -14);
     }
 
     void speechIsRecordedSentPastedAndClipboardGivenBack()
@@ -97,7 +103,8 @@ private Q_SLOTS:
         QVERIFY(dictate(daemon, hello, QStringLiteral("Clipboard restored")));
         QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
         const QStringList lines = daemon.logMessages();
-        const qsizetype response = lines.indexOf(QStringLiteral("Whisper response: 'Hello world.'"));
+        const qsizetype response =
+            lines.indexOf(QStringLiteral("Whisper response: 'Hello world.'"));
         QVERIFY(response > 0);
         QCOMPARE(lines.mid(response + 1, 3),
                  (QStringList{"Copied to clipboard", "Pasted via XTest", "Clipboard restored"}));
@@ -112,9 +119,12 @@ private Q_SLOTS:
         QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 40), quint32(wav.size() - 44));
         const double played = double(QFileInfo(hello).size() - 44) / 32000;
         const double recorded = double(wav.size() - 44) / 32000;
-        QVERIFY2(recorded >= played && recorded < played + 1.5, qPrintable(QString::number(recorded)));
-        const QString stopping = lastLineStartingWith(daemon, QStringLiteral("Stopping - duration: "));
-        const float logged = stopping.section(QStringLiteral("best avg: "), 1).section(u' ', 0, 0).toFloat();
+        QVERIFY2(recorded >= played && recorded < played + 1.5,
+                 qPrintable(QString::number(recorded)));
+        const QString stopping =
+            lastLineStartingWith(daemon, QStringLiteral("Stopping - duration: "));
+        const float logged =
+            stopping.section(QStringLiteral("best avg: "), 1).section(u' ', 0, 0).toFloat();
         QVERIFY2(std::abs(logged - loudestWindowDb(hello)) < 3, qPrintable(stopping));
 
         // The form: the WAV unchanged, "text" as the format, no language for "auto".
@@ -132,7 +142,8 @@ private Q_SLOTS:
 
         QCOMPARE(clipboardContents(), before);
         const QStringList cuesPlayed = cues.played();
-        QVERIFY2(cuesPlayed.contains(QStringLiteral("tink")) && cuesPlayed.contains(QStringLiteral("pop")),
+        QVERIFY2(cuesPlayed.contains(QStringLiteral("tink")) &&
+                     cuesPlayed.contains(QStringLiteral("pop")),
                  qPrintable(cuesPlayed.join(u',')));
     }
 
@@ -167,22 +178,25 @@ private Q_SLOTS:
         QTest::addColumn<bool>("sent");
         QTest::addColumn<QString>("pasted");
 
-        QTest::newRow("too short") << QString() << QByteArray() << "Recording too short (0." << false << QString();
-        QTest::newRow("digital silence") << makeSilence(1.0) << QByteArray()
-                                         << "Audio too quiet (best avg -160.0 dB), skipping" << false << QString();
-        QTest::newRow("blank answer") << hello << QByteArray("\n") << "Blank audio, skipping paste" << true
-                                      << QString();
-        QTest::newRow("blank marker") << hello << QByteArray(" [BLANK_AUDIO]\n") << "Blank audio, skipping paste"
-                                      << true << QString();
-        QTest::newRow("not UTF-8") << hello << QByteArray(" \xff\xfe\xfd\n") << "Blank audio, skipping paste" << true
-                                   << QString();
+        QTest::newRow("too short")
+            << QString() << QByteArray() << "Recording too short (0." << false << QString();
+        QTest::newRow("digital silence")
+            << makeSilence(1.0) << QByteArray() << "Audio too quiet (best avg -160.0 dB), skipping"
+            << false << QString();
+        QTest::newRow("blank answer")
+            << hello << QByteArray("\n") << "Blank audio, skipping paste" << true << QString();
+        QTest::newRow("blank marker") << hello << QByteArray(" [BLANK_AUDIO]\n")
+                                      << "Blank audio, skipping paste" << true << QString();
+        QTest::newRow("not UTF-8") << hello << QByteArray(" \xff\xfe\xfd\n")
+                                   << "Blank audio, skipping paste" << true << QString();
         QTest::newRow("hallucination on quiet speech")
-            << quietThanks << QByteArray(" Thank you.\n") << "Likely hallucination on quiet audio (best avg -" << true
-            << QString();
-        QTest::newRow("same words, normal level") << loudThanks << QByteArray(" Thank you.\n") << "Pasted via XTest"
-                                                  << true << "Thank you.";
+            << quietThanks << QByteArray(" Thank you.\n")
+            << "Likely hallucination on quiet audio (best avg -" << true << QString();
+        QTest::newRow("same words, normal level") << loudThanks << QByteArray(" Thank you.\n")
+                                                  << "Pasted via XTest" << true << "Thank you.";
         QTest::newRow("error status body is the transcript")
-            << hello << QByteArray("Invalid request") << "Pasted via XTest" << true << "Invalid request";
+            << hello << QByteArray("Invalid request") << "Pasted via XTest" << true
+            << "Invalid request";
     }
 
     void gates()
@@ -217,9 +231,11 @@ private Q_SLOTS:
         CueWatcher cues;
         QVERIFY(dictate(daemon, hello, QStringLiteral("Blank audio, skipping paste")));
         const QStringList lines = daemon.logMessages();
-        const qsizetype error = lines.indexOf(QRegularExpression(QStringLiteral("^Request error: .+")));
+        const qsizetype error =
+            lines.indexOf(QRegularExpression(QStringLiteral("^Request error: .+")));
         QVERIFY(error > 0);
-        QCOMPARE(lines.mid(error + 1, 2), (QStringList{"Whisper response: ''", "Blank audio, skipping paste"}));
+        QCOMPARE(lines.mid(error + 1, 2),
+                 (QStringList{"Whisper response: ''", "Blank audio, skipping paste"}));
         QTRY_VERIFY(cues.played().contains(QStringLiteral("basso")));
         // Free again at once.
         daemon.sendSignal(SIGUSR1);

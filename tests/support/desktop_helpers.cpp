@@ -17,7 +17,8 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr, int timeoutMs = 30000)
+bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
+         int timeoutMs = 30000)
 {
     QProcess p;
     p.start(program, args);
@@ -78,10 +79,11 @@ void FakeServer::stop()
 void FakeServer::addAnswer(int status, const QByteArray &body, int delayMs, bool closeMidway)
 {
     QDir().mkpath(state.path() + QStringLiteral("/answers"));
-    QFile file(state.path() + QStringLiteral("/answers/%1").arg(++answers, 4, 10, QLatin1Char('0')));
+    QFile file(state.path() +
+               QStringLiteral("/answers/%1").arg(++answers, 4, 10, QLatin1Char('0')));
     if (file.open(QIODevice::WriteOnly))
-        file.write(QByteArray::number(status) + ' ' + QByteArray::number(delayMs) + (closeMidway ? " close" : "")
-                   + '\n' + body);
+        file.write(QByteArray::number(status) + ' ' + QByteArray::number(delayMs) +
+                   (closeMidway ? " close" : "") + '\n' + body);
 }
 
 QList<QByteArray> FakeServer::requests() const
@@ -115,8 +117,9 @@ bool PasteTarget::start(bool terminal, bool ownClipboard)
         args << QStringLiteral("--own-clipboard");
     process.setArguments(args);
     process.start();
-    return process.waitForStarted(5000)
-           && waitUntil([this] { return QFile::exists(state.path() + QStringLiteral("/focused")); }, 10000);
+    return process.waitForStarted(5000) &&
+           waitUntil([this] { return QFile::exists(state.path() + QStringLiteral("/focused")); },
+                     10000);
 }
 
 QString PasteTarget::text() const
@@ -126,19 +129,35 @@ QString PasteTarget::text() const
 
 QStringList PasteTarget::keys() const
 {
-    return QString::fromUtf8(readAll(state.path() + QStringLiteral("/keys"))).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readAll(state.path() + QStringLiteral("/keys")))
+        .split(u'\n', Qt::SkipEmptyParts);
 }
 
-QString makeSpeech(const QString &words, double gainDb)
+QString makeSpeech(const QString &words, double gainDb, bool loud)
 {
     static int counter = 0;
     const QString raw = scratch() + QStringLiteral("/raw%1.wav").arg(++counter);
     const QString out = scratch() + QStringLiteral("/speech%1.wav").arg(counter);
-    if (!run(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, words})
-        || !run(QStringLiteral("sox"), {raw, QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"),
-                                        QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"),
-                                        QStringLiteral("-e"), QStringLiteral("signed-integer"), out,
-                                        QStringLiteral("gain"), QString::number(gainDb)}))
+    if (!run(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, words}))
+        return {};
+    QStringList convert = {QStringLiteral("-D"),
+                           raw,
+                           QStringLiteral("-r"),
+                           QStringLiteral("16000"),
+                           QStringLiteral("-c"),
+                           QStringLiteral("1"),
+                           QStringLiteral("-b"),
+                           QStringLiteral("16"),
+                           QStringLiteral("-e"),
+                           QStringLiteral("signed-integer"),
+                           out};
+    if (loud) // compressed and normalised: clearly spoken, well above -16 dB
+        convert << QStringLiteral("compand") << QStringLiteral("0.005,0.1")
+                << QStringLiteral("-90,-90,-40,-10,0,-4") << QStringLiteral("gain")
+                << QStringLiteral("-n") << QStringLiteral("-1");
+    else
+        convert << QStringLiteral("gain") << QString::number(gainDb);
+    if (!run(QStringLiteral("sox"), convert))
         return {};
     return out;
 }
@@ -147,10 +166,12 @@ QString makeSilence(double seconds)
 {
     static int counter = 0;
     const QString out = scratch() + QStringLiteral("/silence%1.wav").arg(++counter);
-    if (!run(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("16000"),
-                                     QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
-                                     QStringLiteral("16"), out, QStringLiteral("trim"), QStringLiteral("0"),
-                                     QString::number(seconds)}))
+    // -D: no dither, which would turn digital silence into noise of one step.
+    if (!run(QStringLiteral("sox"),
+             {QStringLiteral("-D"), QStringLiteral("-n"), QStringLiteral("-r"),
+              QStringLiteral("16000"), QStringLiteral("-c"), QStringLiteral("1"),
+              QStringLiteral("-b"), QStringLiteral("16"), out, QStringLiteral("trim"),
+              QStringLiteral("0"), QString::number(seconds)}))
         return {};
     return out;
 }
@@ -191,8 +212,8 @@ bool xkey(const QString &action, const QList<int> &keycodes)
 bool readClipboard(const QString &target, QByteArray *data)
 {
     return run(QStringLiteral("xclip"),
-               {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
-                target},
+               {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                QStringLiteral("-t"), target},
                data, 5000);
 }
 
@@ -242,7 +263,8 @@ CueWatcher::~CueWatcher()
 void CueWatcher::collect()
 {
     QByteArray listing;
-    run(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")}, &listing, 5000);
+    run(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")}, &listing,
+        5000);
     static const QRegularExpression name(QStringLiteral("media.name = \"(tink|pop|basso)\""));
     auto it = name.globalMatch(QString::fromUtf8(listing));
     while (it.hasNext())

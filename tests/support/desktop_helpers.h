@@ -10,18 +10,21 @@
 
 // The test whisper-server on 127.0.0.1:8178, with scripted answers.
 class FakeServer {
-public:
+  public:
     FakeServer();
     ~FakeServer();
     bool start(const QStringList &args = {});
     void stop();
-    QString dir() const { return state.path(); }
+    QString dir() const
+    {
+        return state.path();
+    }
     // Queues an answer; answers are used once each, in the order queued.
     void addAnswer(int status, const QByteArray &body, int delayMs = 0, bool closeMidway = false);
     // Every request received so far, raw.
     QList<QByteArray> requests() const;
 
-private:
+  private:
     QTemporaryDir state;
     QProcess process;
     int answers = 0;
@@ -29,20 +32,21 @@ private:
 
 // The focused test window (see paste_target.cpp).
 class PasteTarget {
-public:
+  public:
     PasteTarget();
     ~PasteTarget();
     bool start(bool terminal = false, bool ownClipboard = false);
     QString text() const;
     QStringList keys() const;
 
-private:
+  private:
     QTemporaryDir state;
     QProcess process;
 };
 
-// Speech made with espeak-ng as 16 kHz mono 16-bit WAV, scaled by gainDb.
-QString makeSpeech(const QString &words, double gainDb = 0);
+// Speech made with espeak-ng as 16 kHz mono 16-bit WAV, scaled by gainDb,
+// or compressed to a loud, clearly spoken level.
+QString makeSpeech(const QString &words, double gainDb = 0, bool loud = false);
 // Digital silence of the given length.
 QString makeSilence(double seconds);
 // Plays a WAV file into the fake microphone, in real time; returns when done.
@@ -65,12 +69,12 @@ QList<FormPart> formParts(const QByteArray &request, QByteArray *boundary = null
 
 // Names of the cues played while it watched (the sound server's stream names).
 class CueWatcher {
-public:
+  public:
     CueWatcher();
     ~CueWatcher();
     QStringList played();
 
-private:
+  private:
     QProcess subscriber;
     QStringList names;
     void collect();

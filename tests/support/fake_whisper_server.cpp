@@ -76,8 +76,9 @@ QByteArray reason(int status)
 }
 
 class Connection : public QObject {
-public:
-    explicit Connection(QTcpSocket *s) : socket(s)
+  public:
+    explicit Connection(QTcpSocket *s)
+        : socket(s)
     {
         connect(socket, &QTcpSocket::readyRead, this, &Connection::readMore);
         connect(socket, &QTcpSocket::disconnected, this, [this] {
@@ -86,7 +87,7 @@ public:
         });
     }
 
-private:
+  private:
     void readMore()
     {
         buffer += socket->readAll();
@@ -109,7 +110,8 @@ private:
     void respond(const QByteArray &request)
     {
         static int counter = 0;
-        QFile record(stateDir().filePath(QStringLiteral("requests/%1.http").arg(++counter, 4, 10, QLatin1Char('0'))));
+        QFile record(stateDir().filePath(
+            QStringLiteral("requests/%1.http").arg(++counter, 4, 10, QLatin1Char('0'))));
         if (record.open(QIODevice::WriteOnly))
             record.write(request);
         record.close();
@@ -122,9 +124,10 @@ private:
         } else {
             answer = nextAnswer();
         }
-        const QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " " + reason(answer.status)
-                                + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-                                + QByteArray::number(answer.body.size()) + "\r\nKeep-Alive: timeout=5, max=100\r\n\r\n";
+        const QByteArray head =
+            "HTTP/1.1 " + QByteArray::number(answer.status) + " " + reason(answer.status) +
+            "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+            QByteArray::number(answer.body.size()) + "\r\nKeep-Alive: timeout=5, max=100\r\n\r\n";
         QTimer::singleShot(answer.delayMs, socket, [socket = socket, head, answer] {
             if (answer.closeMidway) {
                 socket->write(head + answer.body.left(answer.body.size() / 2));
@@ -163,7 +166,8 @@ int main(int argc, char *argv[])
             // Like the real server: the model is opened before the port is bound.
             QFile model(args[i + 1]);
             if (!model.open(QIODevice::ReadOnly)) {
-                std::fprintf(stderr, "failed to open '%s'\nerror: failed to initialize whisper context\n",
+                std::fprintf(stderr,
+                             "failed to open '%s'\nerror: failed to initialize whisper context\n",
                              qPrintable(args[i + 1]));
                 return 3;
             }
@@ -171,7 +175,8 @@ int main(int argc, char *argv[])
     }
     QTcpServer server;
     if (!server.listen(QHostAddress(host), port)) {
-        std::fprintf(stderr, "couldn't bind to server socket: hostname=%s port=%u\n", qPrintable(host), port);
+        std::fprintf(stderr, "couldn't bind to server socket: hostname=%s port=%u\n",
+                     qPrintable(host), port);
         return 1;
     }
     QObject::connect(&server, &QTcpServer::newConnection, [&server] {

@@ -18,7 +18,8 @@ namespace {
 
 QString dir;
 
-void writeFile(const QString &name, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly)
+void writeFile(const QString &name, const QByteArray &bytes,
+               QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
     QFile file(dir + u'/' + name);
     if (file.open(mode))
@@ -26,42 +27,54 @@ void writeFile(const QString &name, const QByteArray &bytes, QIODevice::OpenMode
 }
 
 class Target : public QWidget {
-public:
-    explicit Target(bool terminal) : terminal(terminal)
+  public:
+    explicit Target(bool terminal)
+        : terminal(terminal)
     {
         setWindowTitle(QStringLiteral("Paste Target"));
         setFocusPolicy(Qt::StrongFocus);
         resize(400, 200);
     }
 
-protected:
-    void focusInEvent(QFocusEvent *) override { writeFile(QStringLiteral("focused"), "1"); }
+  protected:
+    void focusInEvent(QFocusEvent *) override
+    {
+        writeFile(QStringLiteral("focused"), "1");
+    }
 
     void keyPressEvent(QKeyEvent *event) override
     {
         record("press", event);
-        const auto mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        const auto mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                Qt::AltModifier | Qt::MetaModifier);
         if (event->key() == Qt::Key_V && mods == Qt::ControlModifier)
             terminal ? append("^V") : paste();
-        else if (event->key() == Qt::Key_V && mods == (Qt::ControlModifier | Qt::ShiftModifier) && terminal)
+        else if (event->key() == Qt::Key_V && mods == (Qt::ControlModifier | Qt::ShiftModifier) &&
+                 terminal)
             paste();
         else if (!event->text().isEmpty() && mods == Qt::NoModifier)
             append(event->text());
     }
 
-    void keyReleaseEvent(QKeyEvent *event) override { record("release", event); }
+    void keyReleaseEvent(QKeyEvent *event) override
+    {
+        record("release", event);
+    }
 
-private:
+  private:
     void record(const char *what, QKeyEvent *event)
     {
         writeFile(QStringLiteral("keys"),
-                  QByteArray(what) + ' ' + QByteArray::number(event->key()) + ' '
-                      + QByteArray::number(int(event->modifiers())) + ' ' + QByteArray::number(event->isAutoRepeat())
-                      + '\n',
+                  QByteArray(what) + ' ' + QByteArray::number(event->key()) + ' ' +
+                      QByteArray::number(int(event->modifiers())) + ' ' +
+                      QByteArray::number(event->isAutoRepeat()) + '\n',
                   QIODevice::Append);
     }
 
-    void paste() { append(QGuiApplication::clipboard()->text()); }
+    void paste()
+    {
+        append(QGuiApplication::clipboard()->text());
+    }
 
     void append(const QString &more)
     {

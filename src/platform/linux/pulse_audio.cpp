@@ -3,12 +3,12 @@
 #include "platform/wav.h"
 
 #include <QHash>
-#include <optional>
 #include <QtEndian>
 #include <array>
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -33,8 +33,11 @@ bool writeAll(int fd, const char *data, std::size_t size)
 }
 
 class PulseRecorder final : public AudioRecorder {
-public:
-    ~PulseRecorder() override { stop(); }
+  public:
+    ~PulseRecorder() override
+    {
+        stop();
+    }
 
     bool prepare(int fd, QString *error) override
     {
@@ -54,24 +57,30 @@ public:
             return false;
         }
         pa_stream_set_state_callback(
-            stream, [](pa_stream *, void *) { pa_threaded_mainloop_signal(PulseConnection::instance().loop(), 0); },
+            stream,
+            [](pa_stream *, void *) {
+                pa_threaded_mainloop_signal(PulseConnection::instance().loop(), 0);
+            },
             nullptr);
         pa_stream_set_read_callback(
-            stream, [](pa_stream *s, size_t, void *self) { static_cast<PulseRecorder *>(self)->readAvailable(s); },
+            stream,
+            [](pa_stream *s, size_t, void *self) {
+                static_cast<PulseRecorder *>(self)->readAvailable(s);
+            },
             this);
         // Small fragments: the first samples arrive within a few tens of milliseconds.
         pa_buffer_attr attr{};
         attr.maxlength = std::uint32_t(-1);
         attr.fragsize = sampleRate * 2 / 50; // 20 ms
         const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-        if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0
-            || !pulse.waitLocked(
+        if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0 ||
+            !pulse.waitLocked(
                 [this] {
                     const pa_stream_state_t s = pa_stream_get_state(stream);
                     return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
                 },
-                streamTimeoutMs)
-            || pa_stream_get_state(stream) != PA_STREAM_READY) {
+                streamTimeoutMs) ||
+            pa_stream_get_state(stream) != PA_STREAM_READY) {
             const int err = pa_context_errno(pulse.context());
             *error = QStringLiteral("cannot open the microphone: %1")
                          .arg(QString::fromUtf8(err ? pa_strerror(err) : "no answer"));
@@ -92,7 +101,10 @@ public:
         return false;
     }
 
-    double currentTime() const override { return double(samplesWritten.load()) / sampleRate; }
+    double currentTime() const override
+    {
+        return double(samplesWritten.load()) / sampleRate;
+    }
 
     float averagePower() const override
     {
@@ -119,13 +131,14 @@ public:
         }
     }
 
-private:
+  private:
     // On the sound server's loop thread.
     void readAvailable(pa_stream *s)
     {
         const void *data = nullptr;
         size_t bytes = 0;
-        while (pa_stream_readable_size(s) > 0 && pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
+        while (pa_stream_readable_size(s) > 0 && pa_stream_peek(s, &data, &bytes) == 0 &&
+               bytes > 0) {
             if (data) {
                 // Fragments always hold whole samples of our format.
                 const auto *samples = static_cast<const std::int16_t *>(data);
@@ -155,7 +168,7 @@ struct CueStream {
 };
 
 class PulseCuePlayer final : public CuePlayer {
-public:
+  public:
     void play(const QString &name, const QByteArray &wav) override
     {
         QString error;
@@ -187,18 +200,20 @@ public:
                 auto *c = static_cast<CueStream *>(userdata);
                 if (pa_stream_get_state(s) != PA_STREAM_READY)
                     return;
-                pa_stream_write(s, c->pcm.constData(), size_t(c->pcm.size()), nullptr, 0, PA_SEEK_RELATIVE);
+                pa_stream_write(s, c->pcm.constData(), size_t(c->pcm.size()), nullptr, 0,
+                                PA_SEEK_RELATIVE);
                 pa_operation_unref(pa_stream_drain(s, nullptr, nullptr));
             },
             cue);
-        if (pa_stream_connect_playback(cue->stream, nullptr, nullptr, pa_stream_flags_t(0), nullptr, nullptr) < 0) {
+        if (pa_stream_connect_playback(cue->stream, nullptr, nullptr, pa_stream_flags_t(0), nullptr,
+                                       nullptr) < 0) {
             finish(cue);
             return;
         }
         streams.insert(name, cue);
     }
 
-private:
+  private:
     // Loop locked.
     static void finish(CueStream *cue)
     {

@@ -29,7 +29,7 @@ struct OutgoingTransfer {
 };
 
 class X11Clipboard final : public Clipboard {
-public:
+  public:
     X11Clipboard()
     {
         if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -75,7 +75,8 @@ public:
             if (now < minMs)
                 next = std::min<qint64>(next, minMs - now);
             if (read)
-                next = std::min<qint64>(next, std::max<qint64>(1, graceAfterReadMs - lastRead.elapsed()));
+                next = std::min<qint64>(next,
+                                        std::max<qint64>(1, graceAfterReadMs - lastRead.elapsed()));
             readChanged.wait_for(lock, std::chrono::milliseconds(next));
         }
     }
@@ -96,7 +97,7 @@ public:
         });
     }
 
-private:
+  private:
     // Runs work on the clipboard thread and waits for its result.
     template <typename T> T call(std::function<T()> work)
     {
@@ -138,7 +139,8 @@ private:
                     XNextEvent(display, &event);
                     handle(event);
                 }
-            pollfd fds[2] = {{wake[0], POLLIN, 0}, {display ? ConnectionNumber(display) : -1, POLLIN, 0}};
+            pollfd fds[2] = {{wake[0], POLLIN, 0},
+                             {display ? ConnectionNumber(display) : -1, POLLIN, 0}};
             poll(fds, 2, -1);
             char drain[64];
             while (::read(wake[0], drain, sizeof drain) > 0) {
@@ -164,8 +166,8 @@ private:
         XChangeProperty(display, window, atomTimeProbe, XA_STRING, 8, PropModeAppend, nullptr, 0);
         XEvent event;
         if (waitFor(event, 200, [this](const XEvent &e) {
-                return e.type == PropertyNotify && e.xproperty.window == window
-                       && e.xproperty.atom == atomTimeProbe;
+                return e.type == PropertyNotify && e.xproperty.window == window &&
+                       e.xproperty.atom == atomTimeProbe;
             }))
             return event.xproperty.time;
         return CurrentTime;
@@ -218,10 +220,11 @@ private:
         XDeleteProperty(display, window, atomProperty);
         XConvertSelection(display, atomClipboard, target, atomProperty, window, CurrentTime);
         XEvent event;
-        if (!waitFor(event, int(saveBudgetMs - clock.elapsed()), [this](const XEvent &e) {
-                return e.type == SelectionNotify && e.xselection.requestor == window;
-            })
-            || event.xselection.property == None)
+        if (!waitFor(event, int(saveBudgetMs - clock.elapsed()),
+                     [this](const XEvent &e) {
+                         return e.type == SelectionNotify && e.xselection.requestor == window;
+                     }) ||
+            event.xselection.property == None)
             return false;
         Atom type = None;
         if (!readProperty(&type, format, true))
@@ -232,8 +235,9 @@ private:
         format->data.clear();
         while (true) {
             if (!waitFor(event, int(saveBudgetMs - clock.elapsed()), [this](const XEvent &e) {
-                    return e.type == PropertyNotify && e.xproperty.window == window
-                           && e.xproperty.atom == atomProperty && e.xproperty.state == PropertyNewValue;
+                    return e.type == PropertyNotify && e.xproperty.window == window &&
+                           e.xproperty.atom == atomProperty &&
+                           e.xproperty.state == PropertyNewValue;
                 }))
                 return false;
             ClipboardFormat chunk;
@@ -252,9 +256,8 @@ private:
         int bits = 0;
         unsigned long items = 0, after = 0;
         unsigned char *data = nullptr;
-        if (XGetWindowProperty(display, window, atomProperty, 0, 0x1fffffff, remove, AnyPropertyType,
-                               type, &bits, &items, &after, &data)
-            != Success)
+        if (XGetWindowProperty(display, window, atomProperty, 0, 0x1fffffff, remove,
+                               AnyPropertyType, type, &bits, &items, &after, &data) != Success)
             return false;
         // Xlib hands 32-bit items over as longs; they go back the same way.
         const qsizetype unit = bits == 32 ? qsizetype(sizeof(long)) : bits / 8;
@@ -295,8 +298,8 @@ private:
         const qsizetype count = list.bits == 32 ? list.data.size() / qsizetype(sizeof(Atom)) : 0;
         for (qsizetype i = 0; i < count; ++i) {
             const Atom target = targets[i];
-            if (target == atomTargets || target == atomMultiple || target == atomTimestamp
-                || target == atomSaveTargets || target == None)
+            if (target == atomTargets || target == atomMultiple || target == atomTimestamp ||
+                target == atomSaveTargets || target == None)
                 continue;
             char *name = XGetAtomName(display, target);
             ClipboardFormat format;
@@ -317,8 +320,8 @@ private:
 
     void handle(const XEvent &event)
     {
-        if (event.type == SelectionClear && event.xselectionclear.window == window
-            && event.xselectionclear.selection == atomClipboard) {
+        if (event.type == SelectionClear && event.xselectionclear.window == window &&
+            event.xselectionclear.selection == atomClipboard) {
             owned.clear(); // another application copied something
         } else if (event.type == SelectionRequest) {
             answer(event.xselectionrequest);
@@ -339,7 +342,8 @@ private:
         // Obsolete clients name no property: the target doubles as one.
         const Atom property = request.property == None ? request.target : request.property;
         reply.property = serve(request.requestor, request.target, property) ? property : None;
-        XSendEvent(display, request.requestor, False, NoEventMask, reinterpret_cast<XEvent *>(&reply));
+        XSendEvent(display, request.requestor, False, NoEventMask,
+                   reinterpret_cast<XEvent *>(&reply));
         XFlush(display);
     }
 
@@ -352,7 +356,8 @@ private:
             for (const ClipboardFormat &f : std::as_const(owned))
                 atoms << XInternAtom(display, f.target.constData(), False);
             XChangeProperty(display, requestor, property, XA_ATOM, 32, PropModeReplace,
-                            reinterpret_cast<const unsigned char *>(atoms.constData()), int(atoms.size()));
+                            reinterpret_cast<const unsigned char *>(atoms.constData()),
+                            int(atoms.size()));
             return true;
         }
         if (target == atomTimestamp) {
@@ -383,13 +388,16 @@ private:
         return true;
     }
 
-    void writeProperty(Window requestor, Atom property, const ClipboardFormat &format, const QByteArray &bytes)
+    void writeProperty(Window requestor, Atom property, const ClipboardFormat &format,
+                       const QByteArray &bytes)
     {
-        const Atom type = XInternAtom(display, format.propertyType.isEmpty() ? "STRING" : format.propertyType.constData(),
-                                      False);
+        const Atom type = XInternAtom(
+            display, format.propertyType.isEmpty() ? "STRING" : format.propertyType.constData(),
+            False);
         const qsizetype unit = format.bits == 32 ? qsizetype(sizeof(long)) : format.bits / 8;
         XChangeProperty(display, requestor, property, type, format.bits, PropModeReplace,
-                        reinterpret_cast<const unsigned char *>(bytes.constData()), int(bytes.size() / unit));
+                        reinterpret_cast<const unsigned char *>(bytes.constData()),
+                        int(bytes.size() / unit));
     }
 
     void continueTransfer(Window requestor, Atom property)
@@ -397,8 +405,10 @@ private:
         for (auto it = transfers.begin(); it != transfers.end(); ++it) {
             if (it->requestor != requestor || it->property != property)
                 continue;
-            const qsizetype unit = it->format.bits == 32 ? qsizetype(sizeof(long)) : it->format.bits / 8;
-            const qsizetype size = std::min(chunkBytes / unit * unit, it->format.data.size() - it->offset);
+            const qsizetype unit =
+                it->format.bits == 32 ? qsizetype(sizeof(long)) : it->format.bits / 8;
+            const qsizetype size =
+                std::min(chunkBytes / unit * unit, it->format.data.size() - it->offset);
             writeProperty(requestor, property, it->format, it->format.data.mid(it->offset, size));
             it->offset += size;
             if (size == 0) { // the empty chunk that ends the transfer has been sent
@@ -428,8 +438,8 @@ private:
     // Clipboard thread only.
     Display *display = nullptr;
     Window window = 0;
-    Atom atomClipboard = 0, atomTargets = 0, atomMultiple = 0, atomTimestamp = 0, atomSaveTargets = 0,
-         atomIncr = 0, atomProperty = 0, atomTimeProbe = 0;
+    Atom atomClipboard = 0, atomTargets = 0, atomMultiple = 0, atomTimestamp = 0,
+         atomSaveTargets = 0, atomIncr = 0, atomProperty = 0, atomTimeProbe = 0;
     qsizetype chunkBytes = 64 * 1024;
     QList<ClipboardFormat> owned;
     Time ownedSince = CurrentTime;

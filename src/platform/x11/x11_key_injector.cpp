@@ -1,19 +1,19 @@
 #include "platform/paste.h"
 
+#include <QList>
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <QList>
 
 namespace parlotta {
 
 namespace {
 
 class X11KeyInjector final : public KeyInjector {
-public:
+  public:
     Keystroke paste() override
     {
         if (!display)
@@ -47,7 +47,7 @@ public:
         return terminal ? Keystroke::ControlShiftV : Keystroke::ControlV;
     }
 
-private:
+  private:
     // Modifier keys that are down now (the user may still hold the hotkey);
     // lock keys are left alone, since pressing them again would toggle them.
     QList<KeyCode> heldModifiers()
@@ -63,7 +63,8 @@ private:
             if (!key || !(keys[key / 8] & (1 << (key % 8))) || held.contains(key))
                 continue;
             const KeySym sym = XkbKeycodeToKeysym(display, key, 0, 0);
-            if (sym == XK_Caps_Lock || sym == XK_Num_Lock || sym == XK_Shift_Lock || sym == XK_Scroll_Lock)
+            if (sym == XK_Caps_Lock || sym == XK_Num_Lock || sym == XK_Shift_Lock ||
+                sym == XK_Scroll_Lock)
                 continue;
             held << key;
         }

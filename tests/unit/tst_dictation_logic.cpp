@@ -1,0 +1,243 @@
+#include "dictation/gates.h"
+#include "dictation/multipart.h"
+#include "platform/paste.h"
+#include "platform/wav.h"
+
+#include <QTest>
+#include <QtEndian>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+using namespace parlotta;
+
+namespace {
+const float notANumber = std::numeric_limits<float>::quiet_NaN();
+}
+
+class TestDictationLogic : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void preUploadGates_data()
+    {
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<float>("level");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("0.49 s, loud") << 0.49 << -10.0f << "Recording too short (0.49s), skipping";
+        QTest::newRow("0.4 s prints two decimals")
+            << 0.4 << -10.0f << "Recording too short (0.40s), skipping";
+        QTest::newRow("0.50 s goes on") << 0.5 << -10.0f << QString();
+        QTest::newRow("silence") << 2.0 << -160.0f
+                                 << "Audio too quiet (best avg -160.0 dB), skipping";
+        QTest::newRow("-52.34 dB rounds")
+            << 2.0 << -52.34f << "Audio too quiet (best avg -52.3 dB), skipping";
+        QTest::newRow("-50.0 dB passes") << 2.0 << -50.0f << QString();
+        QTest::newRow("NaN duration passes") << double(notANumber) << -10.0f << QString();
+        QTest::newRow("NaN level passes") << 2.0 << notANumber << QString();
+    }
+
+    void preUploadGates()
+    {
+        QFETCH(double, duration);
+        QFETCH(float, level);
+        QFETCH(QString, line);
+        const std::optional<QString> rejected =
+            durationGate(duration) ? durationGate(duration) : levelGate(level);
+        QCOMPARE(rejected.value_or(QString()), line);
+    }
+
+    void answerGates_data()
+    {
+        QTest::addColumn<QString>("transcript");
+        QTest::addColumn<float>("level");
+        QTest::addColumn<QString>("line");
+        const QString blank = QStringLiteral("Blank audio, skipping paste");
+        const QString hallucination = QStringLiteral(
+            "Likely hallucination on quiet audio (best avg -30.0 dB), skipping paste");
+        QTest::newRow("empty") << QString() << -30.0f << blank;
+        QTest::newRow("marker") << "[BLANK_AUDIO]" << -30.0f << blank;
+        QTest::newRow("lower-case marker is text") << "[blank_audio]" << -30.0f << QString();
+        QTest::newRow("thank you, quiet") << "Thank you." << -30.0f << hallucination;
+        QTest::newRow("thank you at -16.0") << "Thank you." << -16.0f << QString();
+        QTest::newRow("thank you, loud") << "Thank you." << -12.0f << QString();
+        QTest::newRow("shouted with spaces") << "THANK   YOU!" << -30.0f << hallucination;
+        QTest::newRow("hyphen joins") << "Thank-you" << -30.0f << QString();
+        QTest::newRow("you") << "you" << -30.0f << hallucination;
+        QTest::newRow("you know") << "You know" << -30.0f << QString();
+        QTest::newRow("line break is no separator") << "thank\nyou" << -30.0f << QString();
+        QTest::newRow("Dutch credit")
+            << "Ondertiteling door de Amara.org gemeenschap" << -30.0f << hallucination;
+        QTest::newRow("Dutch credit, other verb")
+            << "Ondertiteld door de Amara.org gemeenschap" << -30.0f << hallucination;
+        QTest::newRow("German credit")
+            << "Untertitel der Amara.org-Community" << -30.0f << hallucination;
+        QTest::newRow("Dutch thanks") << "Bedankt voor het kijken!" << -30.0f << hallucination;
+        QTest::newRow("Unicode quotes and dashes")
+            << "\u201cThank you\u2014\u201d \u00bfyou?" << -30.0f << QString();
+        QTest::newRow("Unicode punctuation around")
+            << "\u00a1\u201cThanks for watching\u2026\u201d" << -30.0f << hallucination;
+        QTest::newRow("NaN level") << "Thank you." << notANumber << QString();
+    }
+
+    void answerGates()
+    {
+        QFETCH(QString, transcript);
+        QFETCH(float, level);
+        QFETCH(QString, line);
+        std::optional<QString> rejected = blankGate(transcript);
+        if (!rejected)
+            rejected = hallucinationGate(transcript, level);
+        QCOMPARE(rejected.value_or(QString()), line);
+    }
+
+    void normalisation_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("normalised");
+        QTest::newRow("collapse") << "  A   b  "
+                                  << "a b";
+        QTest::newRow("symbols and digits stay") << "5 € + 3"
+                                                 << "5 € + 3";
+        QTest::newRow("tab stays") << "a\tb"
+                                   << "a\tb";
+        QTest::newRow("full lower-casing") << "\u0130STANBUL \u00c5NGSTR\u00d6M"
+                                           << "i\u0307stanbul \u00e5ngstr\u00f6m";
+        QTest::newRow("astral punctuation") << "a\U0001E95E b"
+                                            << "a b";
+        QTest::newRow("connector and brackets") << "snake_case (x) [y] {z}"
+                                                << "snakecase x y z";
+    }
+
+    void normalisation()
+    {
+        QFETCH(QString, text);
+        QTEST(normaliseForHallucinationTest(text), "normalised");
+    }
+
+    void multipartBody_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QByteArray>("tail");
+        QTest::newRow("auto: two parts") << "auto" << QByteArray();
+        QTest::newRow("nl: three parts")
+            << "nl"
+            << QByteArray("--B\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nnl\r\n");
+        QTest::newRow("unknown code sent as stored")
+            << "x\u00ff"
+            << QByteArray(
+                   "--B\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nx\xc3\xbf\r\n");
+    }
+
+    void multipartBody()
+    {
+        QFETCH(QString, language);
+        QFETCH(QByteArray, tail);
+        const QByteArray wav("RIFF\0\r\n--B\r\n", 13); // the file's bytes go in untouched
+        const QByteArray expected =
+            "--B\r\nContent-Disposition: form-data; name=\"file\"; filename=\"recording.wav\"\r\n"
+            "Content-Type: audio/wav\r\n\r\n" +
+            wav +
+            "\r\n--B\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\ntext\r\n" +
+            tail + "--B--\r\n";
+        QCOMPARE(inferenceBody(QStringLiteral("B"), wav, language), expected);
+    }
+
+    void boundaryIsFreshUpperCaseUuid()
+    {
+        const QString a = newBoundary();
+        QCOMPARE(a.size(), 36);
+        QCOMPARE(a, a.toUpper());
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"))
+                    .match(a)
+                    .hasMatch());
+        QVERIFY(newBoundary() != a);
+    }
+
+    void transcriptFromAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("transcript");
+        QTest::newRow("leading space, trailing line feed")
+            << QByteArray(" Hello world.\n") << "Hello world.";
+        QTest::newRow("two segments") << QByteArray(" Hello.\n World.\n") << "Hello.\n World.";
+        QTest::newRow("not UTF-8") << QByteArray("abc \xff def") << QString();
+        QTest::newRow("truncated sequence") << QByteArray("caf\xc3") << QString();
+        QTest::newRow("UTF-8") << QByteArray(" caf\xc3\xa9 \xe2\x86\x92\r\n") << "caf\u00e9 \u2192";
+    }
+
+    void transcriptFromAnswer()
+    {
+        QFETCH(QByteArray, body);
+        QTEST(transcriptFromBody(body), "transcript");
+    }
+
+    void wavHeaderRoundTrip()
+    {
+        const QByteArray header = wavHeader(32000);
+        QCOMPARE(header.size(), wavHeaderSize);
+        QCOMPARE(header.left(4), QByteArray("RIFF"));
+        QCOMPARE(qFromLittleEndian<quint32>(header.constData() + 4), 36u + 32000u);
+        QCOMPARE(qFromLittleEndian<quint32>(header.constData() + 28), 32000u);     // byte rate
+        QCOMPARE(qFromLittleEndian<quint16>(header.constData() + 32), quint16(2)); // block align
+        const QByteArray samples(32000, '\x01');
+        const auto parsed = parseWav(header + samples);
+        QVERIFY(parsed);
+        QCOMPARE(parsed->sampleRate, 16000);
+        QCOMPARE(parsed->channels, 1);
+        QCOMPARE(parsed->bitsPerSample, 16);
+        QCOMPARE(parsed->samples, samples);
+        QVERIFY(!parseWav("RIFF....WAVEjunk"));
+        QVERIFY(!parseWav(QByteArray()));
+    }
+
+    void averagePower_data()
+    {
+        QTest::addColumn<int>("amplitude");
+        QTest::addColumn<bool>("sine");
+        QTest::addColumn<float>("db");
+        QTest::newRow("digital silence") << 0 << false << -160.0f;
+        QTest::newRow("full-scale square") << 32767 << false << 0.0f;
+        QTest::newRow("full-scale sine") << 32767 << true << -3.01f;
+        QTest::newRow("half-scale square") << 16384 << false << -6.02f;
+        QTest::newRow("one step") << 1 << false << -90.31f;
+    }
+
+    void averagePower()
+    {
+        QFETCH(int, amplitude);
+        QFETCH(bool, sine);
+        QFETCH(float, db);
+        std::vector<std::int16_t> samples(1600);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = std::int16_t(
+                sine ? std::lround(amplitude * std::sin(2 * M_PI * 400 * double(i) / 16000))
+                     : (i % 2 ? amplitude : -amplitude));
+        QVERIFY(std::abs(averagePowerDb(samples.data(), samples.size()) - db) < 0.05f);
+        QCOMPARE(averagePowerDb(samples.data(), 0), -160.0f);
+    }
+
+    void terminalClasses_data()
+    {
+        QTest::addColumn<QByteArray>("instance");
+        QTest::addColumn<QByteArray>("className");
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("xterm") << QByteArray("xterm") << QByteArray("XTerm") << true;
+        QTest::newRow("gnome") << QByteArray("gnome-terminal-server")
+                               << QByteArray("Gnome-terminal") << true;
+        QTest::newRow("kitty") << QByteArray("kitty") << QByteArray("kitty") << true;
+        QTest::newRow("konsole by class") << QByteArray("x") << QByteArray("konsole") << true;
+        QTest::newRow("editor") << QByteArray("gedit") << QByteArray("Gedit") << false;
+        QTest::newRow("nothing") << QByteArray() << QByteArray() << false;
+    }
+
+    void terminalClasses()
+    {
+        QFETCH(QByteArray, instance);
+        QFETCH(QByteArray, className);
+        QTEST(isTerminalWindowClass(instance, className), "terminal");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestDictationLogic)
+#include "tst_dictation_logic.moc"
