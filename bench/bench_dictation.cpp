@@ -1,0 +1,136 @@
+// Dictation latency against the plain shell way, first-sample latency, and
+// the daemon's idle cost. Run it inside the headless desktop:
+//   tests/support/headless-desktop.sh build/bench/bench_dictation [ROUNDS]
+#include "daemon_process.h"
+#include "desktop_helpers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+struct Stats {
+    double median = 0;
+    double p95 = 0;
+};
+
+Stats stats(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    if (values.isEmpty())
+        return {};
+    const auto at = [&](double q) {
+        return values[std::min<qsizetype>(values.size() - 1, qsizetype(q * values.size()))];
+    };
+    return {at(0.5), at(0.95)};
+}
+
+// Waits until the target's text has grown past `before`; returns milliseconds, or -1.
+double waitForPaste(const PasteTarget &target, qsizetype before, const QElapsedTimer &clock)
+{
+    const bool arrived = waitUntil([&] { return target.text().size() > before; }, 10000);
+    return arrived ? double(clock.nsecsElapsed()) / 1e6 : -1;
+}
+
+qint64 wavSamples()
+{
+    return (QFile(QStringLiteral("/tmp/parlotta/recording.wav")).size() - 44) / 2;
+}
+
+// utime + stime in clock ticks, and resident set in kB, of a process.
+std::pair<qint64, qint64> usage(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    stat.open(QIODevice::ReadOnly);
+    const QList<QByteArray> fields = stat.readAll().split(')').value(1).trimmed().split(' ');
+    const qint64 ticks = fields.value(11).toLongLong() + fields.value(12).toLongLong();
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    status.open(QIODevice::ReadOnly);
+    qint64 rss = 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            rss = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return {ticks, rss};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    const QString speech = makeSpeech(QStringLiteral("hello world"));
+    PasteTarget target;
+    FakeServer server;
+    DaemonProcess daemon;
+    if (speech.isEmpty() || !target.start() || !server.start() || !daemon.start()) {
+        std::fprintf(stderr, "bench: could not set up the desktop, server or daemon\n");
+        return 1;
+    }
+
+    QList<double> ours, shell, firstSample;
+    for (int i = 0; i < rounds; ++i) {
+        const int logged = daemon.logMessages().size();
+        QElapsedTimer press;
+        press.start();
+        daemon.sendSignal(SIGUSR1);
+        waitUntil([&] { return daemon.logMessages().size() > logged + 1; }, 5000);
+        playIntoMicrophone(speech);
+
+        qsizetype before = target.text().size();
+        QElapsedTimer clock;
+        clock.start();
+        const double held = double(press.nsecsElapsed()) / 1e6;
+        daemon.sendSignal(SIGUSR2);
+        ours << waitForPaste(target, before, clock);
+        // The recording ends when the stop arrives, so what it lacks of the
+        // hold is the time from the press to the first sample.
+        firstSample << held - double(wavSamples()) * 1000.0 / 16000;
+        waitUntil(
+            [&] {
+                return daemon.logMessages().last().startsWith(QLatin1String("Clipboard")) ||
+                       daemon.logMessages().last() == QLatin1String("Pasted via XTest");
+            },
+            3000);
+        QThread::msleep(
+            1100); // let the daemon's paste wait end before the shell takes the clipboard
+
+        before = target.text().size();
+        clock.restart();
+        QProcess::startDetached(
+            QStringLiteral("bash"),
+            {QStringLiteral("-c"),
+             QStringLiteral("curl -s -F file=@/tmp/parlotta/recording.wav -F response_format=text "
+                            "http://127.0.0.1:8178/inference | xclip -selection clipboard && "
+                            "xdotool key ctrl+v")});
+        shell << waitForPaste(target, before, clock);
+        QThread::msleep(300);
+    }
+
+    const auto [ticks0, rss0] = usage(daemon.pid());
+    QThread::sleep(30);
+    const auto [ticks1, rss1] = usage(daemon.pid());
+
+    const Stats a = stats(ours), b = stats(shell), f = stats(firstSample);
+    std::printf("dictations: %d (test server answering at once)\n", rounds);
+    std::printf("SIGUSR2 -> text in window, parlotta:      median %.1f ms, p95 %.1f ms\n", a.median,
+                a.p95);
+    std::printf("same, curl | xclip && xdotool key ctrl+v: median %.1f ms, p95 %.1f ms\n", b.median,
+                b.p95);
+    std::printf("ratio of medians (parlotta / shell):      %.2f\n",
+                b.median > 0 ? a.median / b.median : 0.0);
+    std::printf("SIGUSR1 -> first captured sample:         median %.1f ms, p95 %.1f ms\n", f.median,
+                f.p95);
+    std::printf("idle 30 s: CPU %.3f s, RSS %.1f MB (was %.1f MB)\n",
+                double(ticks1 - ticks0) / double(sysconf(_SC_CLK_TCK)), double(rss1) / 1024,
+                double(rss0) / 1024);
+    daemon.sendSignal(SIGTERM);
+    daemon.waitForExit();
+    return 0;
+}

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks inside the private headless desktop; prints their figures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset default >/dev/null
+cmake --build --preset default --target bench_dictation
+tests/support/headless-desktop.sh build/bench/bench_dictation "$@"
