@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config clang-format qt6-base-dev qt6-multimedia-dev
   libx11-dev libxi-dev libxtst-dev libxkbcommon-x11-dev libarchive-dev libssl-dev
-  libpulse-dev)
+  libpulse-dev libcurl4-openssl-dev)
 test_pkgs=(xvfb xauth x11-utils openbox trayer xdotool xclip xsel imagemagick dbus-daemon
   pulseaudio pulseaudio-utils sox espeak-ng procps curl)
 

@@ -4,9 +4,9 @@
 #include "dictation/multipart.h"
 
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QSemaphore>
 #include <QThread>
+#include <curl/curl.h>
 #include <memory>
 
 namespace parlotta {
@@ -17,6 +17,7 @@ namespace {
 QNetworkAccessManager *session()
 {
     static QNetworkAccessManager *manager = [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
         auto *thread = new QThread;
         thread->setObjectName(QStringLiteral("Network"));
         thread->start();
@@ -28,14 +29,52 @@ QNetworkAccessManager *session()
     return manager;
 }
 
-// Errors that come with an HTTP answer: its body still counts as the transcript.
-bool isStatusError(QNetworkReply::NetworkError error)
+size_t collect(char *data, size_t size, size_t count, void *body)
 {
-    return (error >= QNetworkReply::ContentAccessDenied &&
-            error <= QNetworkReply::UnknownContentError) ||
-           (error >= QNetworkReply::InternalServerError &&
-            error <= QNetworkReply::UnknownServerError) ||
-           error == QNetworkReply::ProtocolInvalidOperationError;
+    static_cast<QByteArray *>(body)->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+// On the network thread. The inference request goes through libcurl rather
+// than the Qt session: Qt sends a request's head and body in separate writes
+// without TCP_NODELAY, and the server's delayed ACK then holds the body back
+// for 40 ms on every request but a connection's first.
+QString runInference(const QByteArray &body, const QString &boundary)
+{
+    static CURL *curl = curl_easy_init(); // kept, so the connection is reused
+    if (!curl) {
+        log(QStringLiteral("Request error: cannot create an HTTP client"));
+        return {};
+    }
+    curl_easy_reset(curl);
+    const QByteArray contentType =
+        "Content-Type: multipart/form-data; boundary=" + boundary.toUtf8();
+    curl_slist *headers = curl_slist_append(nullptr, contentType.constData());
+    headers = curl_slist_append(headers, "Expect:"); // no 100-continue round trip
+    QByteArray answer;
+    char error[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_URL, inferenceUrl.toUtf8().constData());
+    curl_easy_setopt(curl, CURLOPT_PROXY, ""); // a loopback server: never through a proxy
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // Fails only when no byte moves for the whole timeout; a long transcription is fine.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(requestTimeoutMs / 1000));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(requestTimeoutMs));
+    const CURLcode result = curl_easy_perform(curl);
+    curl_slist_free_all(headers);
+    if (result != CURLE_OK) {
+        log(QStringLiteral("Request error: ") +
+            QString::fromUtf8(error[0] ? error : curl_easy_strerror(result)));
+        return {};
+    }
+    // Whatever the status, the body is the transcript.
+    return transcriptFromBody(answer);
 }
 
 } // namespace
@@ -43,28 +82,16 @@ bool isStatusError(QNetworkReply::NetworkError error)
 QString postInference(const QByteArray &body, const QString &boundary)
 {
     QSemaphore done;
-    auto result = std::make_shared<QString>();
-    QNetworkAccessManager *nam = session();
+    QString result;
     QMetaObject::invokeMethod(
-        nam,
-        [nam, body, boundary, result, &done] {
-            QNetworkRequest request{QUrl(inferenceUrl)};
-            request.setHeader(QNetworkRequest::ContentTypeHeader,
-                              QByteArray("multipart/form-data; boundary=") + boundary.toUtf8());
-            request.setTransferTimeout(requestTimeoutMs);
-            QNetworkReply *reply = nam->post(request, body);
-            QObject::connect(reply, &QNetworkReply::finished, reply, [reply, result, &done] {
-                if (reply->error() != QNetworkReply::NoError && !isStatusError(reply->error()))
-                    log(QStringLiteral("Request error: ") + reply->errorString());
-                else
-                    *result = transcriptFromBody(reply->readAll());
-                reply->deleteLater();
-                done.release();
-            });
+        session(),
+        [&] {
+            result = runInference(body, boundary);
+            done.release();
         },
         Qt::QueuedConnection);
     done.acquire();
-    return *result;
+    return result;
 }
 
 } // namespace parlotta
