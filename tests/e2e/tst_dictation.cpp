@@ -242,6 +242,54 @@ class TestDictation : public QObject {
         QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started"), 2000));
     }
 
+    void noSoundServerNeverBlocks()
+    {
+        DaemonProcess daemon;
+        daemon.setEnvironment(QStringLiteral("PULSE_SERVER"),
+                              QStringLiteral("unix:/nonexistent/native"));
+        QVERIFY(daemon.start());
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Microphone access denied")));
+        daemon.sendSignal(SIGUSR1);
+        QVERIFY(waitUntil(
+            [&] { return !lastLineStartingWith(daemon, QStringLiteral("ERROR: ")).isEmpty(); },
+            3000));
+        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Recording started")));
+        daemon.sendSignal(SIGUSR2);
+        QVERIFY(daemon.waitForMessage(QStringLiteral("No active recorder"), 3000));
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit(3000));
+        QCOMPARE(daemon.exitCode(), 0);
+    }
+
+    void frozenClipboardOwnerDoesNotHang()
+    {
+        PasteTarget target;
+        QVERIFY(target.start());
+        QProcess owner; // xclip in the foreground owns the clipboard, then freezes
+        owner.start(
+            QStringLiteral("xclip"),
+            {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        QVERIFY(owner.waitForStarted());
+        owner.write("frozen");
+        owner.closeWriteChannel();
+        QByteArray content;
+        QVERIFY(waitUntil([&] { return readClipboard(QStringLiteral("UTF8_STRING"), &content); },
+                          3000));
+        ::kill(pid_t(owner.processId()), SIGSTOP);
+        FakeServer server;
+        QVERIFY(server.start());
+        DaemonProcess daemon;
+        QVERIFY(daemon.start());
+        QVERIFY(dictate(daemon, hello, QStringLiteral("Pasted via XTest")));
+        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        QVERIFY(
+            !lastLineStartingWith(daemon, QStringLiteral("ERROR: could not save the clipboard: "))
+                 .isEmpty());
+        ::kill(pid_t(owner.processId()), SIGCONT);
+        owner.kill();
+        owner.waitForFinished();
+    }
+
     void pasteLandsWhileRightAltIsHeld()
     {
         PasteTarget target;

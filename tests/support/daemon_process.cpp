@@ -41,6 +41,13 @@ DaemonProcess::~DaemonProcess()
     }
 }
 
+void DaemonProcess::setEnvironment(const QString &name, const QString &value)
+{
+    QProcessEnvironment env = process.processEnvironment();
+    env.insert(name, value);
+    process.setProcessEnvironment(env);
+}
+
 QString DaemonProcess::preferencesPath() const
 {
     return configHome() + QStringLiteral("/parlotta/parlotta.ini");

@@ -25,6 +25,8 @@ class DaemonProcess {
     // Replaces the preference file with the given INI text.
     void writePreferences(const QByteArray &ini) const;
 
+    void setEnvironment(const QString &name, const QString &value);
+
     // Starts the daemon and waits until it logs its ready line.
     bool start();
     // Starts the daemon and waits for it to end on its own within timeoutMs.
