@@ -32,6 +32,7 @@ void wireDaemonHooks()
     daemonHooks.stopRecorderForShutdown = stopRecorderForShutdown;
     daemonHooks.stopWhisperServer = stopWhisperServer;
     daemonHooks.startWhisperServer = startWhisperServer;
+    modelActivated = restartWhisperServer;
 }
 
 } // namespace

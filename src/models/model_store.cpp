@@ -1,18 +1,77 @@
 #include "models/model_store.h"
 
+#include "core/log.h"
+
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace parlotta {
+
+std::function<void()> modelActivated;
 
 QString modelDir()
 {
     return QDir::homePath() + QStringLiteral("/.config/parlotta/models");
 }
 
-// The store arrives with server supervision; until then no model is active.
-QString activeModel()
+QString currentModelLink()
 {
-    return {};
+    return modelDir() + QStringLiteral("/current.bin");
+}
+
+QString modelPath(const QString &name)
+{
+    return modelDir() + QStringLiteral("/ggml-") + name + QStringLiteral(".bin");
+}
+
+bool isModelInstalled(const QString &name)
+{
+    return QFileInfo::exists(modelPath(name));
+}
+
+std::optional<QString> modelNameFromFileName(const QString &fileName)
+{
+    if (!fileName.startsWith(QLatin1String("ggml-")) || !fileName.endsWith(QLatin1String(".bin")) ||
+        fileName.size() < 9)
+        return std::nullopt;
+    return fileName.mid(5, fileName.size() - 9);
+}
+
+std::optional<QString> activeModel()
+{
+    const QByteArray link = QFile::encodeName(currentModelLink());
+    char target[4096];
+    const ssize_t n = ::readlink(link.constData(), target, sizeof target);
+    if (n <= 0 || size_t(n) >= sizeof target)
+        return std::nullopt;
+    const QString destination = QFile::decodeName(QByteArray(target, n));
+    return modelNameFromFileName(destination.section(u'/', -1));
+}
+
+bool activateModel(const QString &name)
+{
+    const QByteArray link = QFile::encodeName(currentModelLink());
+    const QByteArray temporary =
+        QFile::encodeName(modelDir() + QStringLiteral("/.current.bin.tmp"));
+    ::unlink(temporary.constData());
+    if (::symlink(QFile::encodeName(modelPath(name)).constData(), temporary.constData()) != 0) {
+        log(QStringLiteral("ERROR: could not link model %1: %2")
+                .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
+        return false;
+    }
+    // rename replaces the old link in one step: a reader always finds a link.
+    if (::rename(temporary.constData(), link.constData()) != 0) {
+        log(QStringLiteral("ERROR: could not activate model %1: errno %2").arg(name).arg(errno));
+        return false;
+    }
+    log(QStringLiteral("Model switched to ") + name);
+    if (modelActivated)
+        modelActivated();
+    return true;
 }
 
 } // namespace parlotta

@@ -1,14 +1,30 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
 namespace parlotta {
 
 inline constexpr int serverPort = 8178;
+// How long a server gets to end after SIGTERM before it is killed.
+inline constexpr int serverStopTimeoutMs = 5000;
 
-// Stops a whisper-server left running by an earlier daemon.
+// Stops a whisper-server left running by an earlier daemon (named in server-pid).
 void stopStaleWhisperServer();
-// Starts whisper-server on the active model, if there is one.
+// Starts whisper-server on the active model, unless one runs or none can start.
 void startWhisperServer();
-// Stops the running whisper-server, if any, and waits for it.
+// Stops the running whisper-server, if any, and waits for it to end.
 void stopWhisperServer();
+void restartWhisperServer();
+
+// "whisper-server" next to our own executable, else on PATH; empty when neither.
+QString whisperServerExecutable();
+// The server's 11 arguments.
+QStringList whisperServerArguments();
+// A PID file's content: a signed 32-bit decimal number with blanks and line
+// breaks around it; nothing when it is anything else.
+std::optional<qint32> parsePidFile(const QByteArray &content);
 
 } // namespace parlotta

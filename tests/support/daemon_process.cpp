@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <csignal>
 
@@ -24,21 +25,54 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     return true;
 }
 
-DaemonProcess::DaemonProcess()
+DaemonProcess::DaemonProcess(bool withServer)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+    env.insert(QStringLiteral("PARLOTTA_FAKE_SERVER_DIR"), serverDir());
     process.setProcessEnvironment(env);
     process.setProgram(QStringLiteral(PARLOTTA_BINARY));
+    if (withServer) {
+        const QString bin = appDir.path() + QStringLiteral("/bin");
+        QDir().mkpath(bin);
+        QFile::copy(QStringLiteral(PARLOTTA_BINARY), bin + QStringLiteral("/parlotta"));
+        QFile::copy(QStringLiteral(FAKE_WHISPER_SERVER), bin + QStringLiteral("/whisper-server"));
+        process.setProgram(bin + QStringLiteral("/parlotta"));
+    }
+}
+
+void DaemonProcess::installModel(const QString &name) const
+{
+    QDir().mkpath(modelDir());
+    QFile model(modelDir() + QStringLiteral("/ggml-%1.bin").arg(name));
+    if (model.open(QIODevice::WriteOnly))
+        model.write("not really a model");
+    model.close();
+    QFile::remove(modelDir() + QStringLiteral("/current.bin"));
+    QFile::link(model.fileName(), modelDir() + QStringLiteral("/current.bin"));
 }
 
 DaemonProcess::~DaemonProcess()
 {
-    if (isRunning()) {
-        process.kill();
-        process.waitForFinished(5000);
+    if (!isRunning())
+        return;
+    // A daemon killed outright leaves its children behind; a test must not
+    // leave a server holding the port for the next one.
+    QList<pid_t> children;
+    const QStringList tasks = QDir(QStringLiteral("/proc/%1/task").arg(pid()))
+                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &task : tasks) {
+        QFile file(QStringLiteral("/proc/%1/task/%2/children").arg(pid()).arg(task));
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray &child : file.readAll().split(' '))
+                if (child.trimmed().toInt() > 0)
+                    children << pid_t(child.trimmed().toInt());
     }
+    process.kill();
+    process.waitForFinished(5000);
+    for (pid_t child : children)
+        ::kill(child, SIGKILL);
 }
 
 void DaemonProcess::setEnvironment(const QString &name, const QString &value)

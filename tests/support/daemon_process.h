@@ -10,7 +10,10 @@
 // XDG_CONFIG_HOME in a fresh temporary directory (a fresh user account).
 class DaemonProcess {
   public:
-    DaemonProcess();
+    // With withServer, the daemon runs from a temporary application directory
+    // holding a copy of it and the test whisper-server, whose state directory is
+    // serverDir (see fake_whisper_server.cpp).
+    explicit DaemonProcess(bool withServer = false);
     ~DaemonProcess();
 
     QString home() const
@@ -22,6 +25,20 @@ class DaemonProcess {
         return homeDir.path() + QStringLiteral("/.config");
     }
     QString preferencesPath() const;
+    QString modelDir() const
+    {
+        return home() + QStringLiteral("/.config/parlotta/models");
+    }
+    QString serverDir() const
+    {
+        return appDir.path() + QStringLiteral("/server-state");
+    }
+    QString binaryPath() const
+    {
+        return process.program();
+    }
+    // Installs a model file of that name and points current.bin at it.
+    void installModel(const QString &name) const;
     // Replaces the preference file with the given INI text.
     void writePreferences(const QByteArray &ini) const;
 
@@ -63,6 +80,7 @@ class DaemonProcess {
 
   private:
     QTemporaryDir homeDir;
+    QTemporaryDir appDir;
     QProcess process;
     QByteArray stderrText;
     qint64 startedPid = 0;

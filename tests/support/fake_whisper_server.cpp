@@ -9,6 +9,11 @@
 //                       holds "STATUS [DELAY_MS] [close]\n" then the body.
 //                       "close" sends half the body and drops the connection.
 //   Without answers it replies 200 " Hello world.\n".
+// Behaviour switches, from the environment (the daemon passes its own on):
+//   PARLOTTA_FAKE_SERVER_IGNORE_TERM=1   SIGTERM does nothing
+//   PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS=N exits with status 1 after N ms
+//   PARLOTTA_FAKE_SERVER_DIE_AT_START=S  exits with status S before listening
+//   PARLOTTA_FAKE_SERVER_LOAD_MS=N       takes N ms to "load the model" first
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -147,7 +152,10 @@ class Connection : public QObject {
 
 int main(int argc, char *argv[])
 {
-    std::signal(SIGTERM, [](int) { _exit(0); });
+    if (qEnvironmentVariableIsSet("PARLOTTA_FAKE_SERVER_IGNORE_TERM"))
+        std::signal(SIGTERM, SIG_IGN);
+    else
+        std::signal(SIGTERM, [](int) { _exit(0); });
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     QFile argvFile(stateDir().filePath(QStringLiteral("argv.txt")));
@@ -173,6 +181,12 @@ int main(int argc, char *argv[])
             }
         }
     }
+    if (qEnvironmentVariableIsSet("PARLOTTA_FAKE_SERVER_DIE_AT_START"))
+        return qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_DIE_AT_START");
+    ::usleep(useconds_t(qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_LOAD_MS")) * 1000);
+    if (qEnvironmentVariableIsSet("PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"))
+        QTimer::singleShot(qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"),
+                           [] { std::exit(1); });
     QTcpServer server;
     if (!server.listen(QHostAddress(host), port)) {
         std::fprintf(stderr, "couldn't bind to server socket: hostname=%s port=%u\n",

@@ -1,0 +1,319 @@
+#include "daemon_process.h"
+#include "desktop_helpers.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTest>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+const QString serverPidFile = QStringLiteral("/tmp/parlotta/server-pid");
+const QRegularExpression startedLine(QStringLiteral("^whisper-server started \\(PID (\\d+)\\)$"));
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+// PIDs of the servers started so far, in order.
+QList<qint64> startedPids(const DaemonProcess &daemon)
+{
+    QList<qint64> pids;
+    for (const QString &line : daemon.logMessages()) {
+        const auto match = startedLine.match(line);
+        if (match.hasMatch())
+            pids << match.captured(1).toLongLong();
+    }
+    return pids;
+}
+
+bool alive(qint64 pid)
+{
+    return ::kill(pid_t(pid), 0) == 0 &&
+           !readFile(QStringLiteral("/proc/%1/stat").arg(pid)).contains(") Z "); // a zombie is gone
+}
+
+int zombieChildren(qint64 parent)
+{
+    int zombies = 0;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QList<QByteArray> fields =
+            readFile(QStringLiteral("/proc/%1/stat").arg(entry)).split(')').value(1).split(' ');
+        if (fields.value(1) == "Z" && fields.value(2).toLongLong() == parent)
+            ++zombies;
+    }
+    return zombies;
+}
+
+int openFiles(qint64 pid)
+{
+    return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+                   .size());
+}
+
+} // namespace
+
+class TestServerSupervision : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void startsWithExactCommandLine()
+    {
+        DaemonProcess daemon(true);
+        daemon.installModel(QStringLiteral("tiny"));
+        QVERIFY(daemon.start());
+        QTRY_COMPARE(startedPids(daemon).size(), 1);
+        const qint64 pid = startedPids(daemon).first();
+        QCOMPARE(readFile(serverPidFile), QByteArray::number(pid));
+        QTRY_VERIFY(QFile::exists(daemon.serverDir() + QStringLiteral("/argv.txt")));
+        const QStringList expected = {"--host",     "127.0.0.1", "--port",
+                                      "8178",       "--model",   daemon.modelDir() + "/current.bin",
+                                      "--threads",  "8",         "--no-timestamps",
+                                      "--language", "auto"};
+        QCOMPARE(QString::fromUtf8(readFile(daemon.serverDir() + QStringLiteral("/argv.txt")))
+                     .split(u'\n', Qt::SkipEmptyParts),
+                 expected);
+        QTRY_VERIFY(readFile(QStringLiteral("/tmp/parlotta/server.log"))
+                        .contains("whisper server listening"));
+        // The server starts with the control signals at their defaults: SIGTERM ends it.
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+        QVERIFY(!alive(pid));
+        const QStringList lines = daemon.logMessages();
+        QCOMPARE(lines.mid(lines.size() - 2),
+                 (QStringList{"whisper-server stopped", "Daemon shutting down"}));
+        QVERIFY(!QFile::exists(serverPidFile));
+    }
+
+    void noServerStarted_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("no model") << "none"
+                                  << "No model selected yet, whisper-server not started";
+        QTest::newRow("dangling current.bin")
+            << "dangling"
+            << "No model selected yet, whisper-server not started";
+        QTest::newRow("current.bin names no model file")
+            << "odd"
+            << "No model selected yet, whisper-server not started";
+        QTest::newRow("no executable") << "missing"
+                                       << "ERROR: whisper-server is missing from the app bundle";
+    }
+
+    void noServerStarted()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, line);
+        DaemonProcess daemon(setup != QLatin1String("missing"));
+        daemon.setEnvironment(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        if (setup != QLatin1String("none"))
+            daemon.installModel(QStringLiteral("base"));
+        if (setup == QLatin1String("dangling"))
+            QVERIFY(QFile::remove(daemon.modelDir() + QStringLiteral("/ggml-base.bin")));
+        if (setup == QLatin1String("odd")) {
+            QFile::remove(daemon.modelDir() + QStringLiteral("/current.bin"));
+            QFile::rename(daemon.modelDir() + QStringLiteral("/ggml-base.bin"),
+                          daemon.modelDir() + QStringLiteral("/model.bin"));
+            QFile::link(daemon.modelDir() + QStringLiteral("/model.bin"),
+                        daemon.modelDir() + QStringLiteral("/current.bin"));
+        }
+        QVERIFY(daemon.start());
+        const QStringList lines = daemon.logMessages();
+        QVERIFY(lines.contains(line));
+        QVERIFY(lines.indexOf(line) <
+                lines.indexOf(QRegularExpression(QStringLiteral("^Daemon ready.*"))));
+        QVERIFY(startedPids(daemon).isEmpty());
+        daemon.sendSignal(SIGHUP);
+        QVERIFY(waitUntil([&] { return daemon.logMessages().count(line) == 2; }, 3000));
+        QVERIFY(!daemon.logMessages().contains(QStringLiteral("whisper-server stopped")));
+    }
+
+    void killedServersAreRestarted()
+    {
+        DaemonProcess daemon(true);
+        daemon.installModel(QStringLiteral("tiny"));
+        QVERIFY(daemon.start());
+        QTRY_COMPARE(startedPids(daemon).size(), 1);
+        int filesBefore = 0;
+        constexpr int kills = 20;
+        for (int i = 1; i <= kills; ++i) {
+            const qint64 pid = startedPids(daemon).last();
+            QElapsedTimer clock;
+            clock.start();
+            ::kill(pid_t(pid), SIGKILL);
+            QVERIFY(daemon.waitForMessage(
+                QStringLiteral("whisper-server exited unexpectedly (status 9), restarting in 3s"),
+                3000));
+            QVERIFY(waitUntil([&] { return startedPids(daemon).size() == i + 1; }, 6000));
+            QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(readFile(serverPidFile), QByteArray::number(startedPids(daemon).last()));
+            if (i == 1) // after one full cycle, so lazily opened resources are counted
+                filesBefore = openFiles(daemon.pid());
+        }
+        QCOMPARE(daemon.logMessages().count(QStringLiteral(
+                     "whisper-server exited unexpectedly (status 9), restarting in 3s")),
+                 kills);
+        QCOMPARE(zombieChildren(daemon.pid()), 0);
+        QTRY_COMPARE(openFiles(daemon.pid()), filesBefore);
+    }
+
+    void serverThatDiesIsRestartedEveryTime_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("status");
+        QTest::newRow("exits on its own") << "PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"
+                                          << "300" << 1;
+        QTest::newRow("dies at start") << "PARLOTTA_FAKE_SERVER_DIE_AT_START"
+                                       << "3" << 3;
+    }
+
+    void serverThatDiesIsRestartedEveryTime()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, value);
+        QFETCH(int, status);
+        DaemonProcess daemon(true);
+        daemon.setEnvironment(variable, value);
+        daemon.installModel(QStringLiteral("tiny"));
+        QVERIFY(daemon.start());
+        const QString exited =
+            QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in 3s")
+                .arg(status);
+        QVERIFY(waitUntil([&] { return daemon.logMessages().count(exited) == 2; }, 9000));
+        QVERIFY(startedPids(daemon).size() >= 2);
+    }
+
+    void sighupRestartsWithoutExitNotice()
+    {
+        DaemonProcess daemon(true);
+        daemon.installModel(QStringLiteral("tiny"));
+        QVERIFY(daemon.start());
+        QTRY_COMPARE(startedPids(daemon).size(), 1);
+        daemon.sendSignal(SIGHUP);
+        QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 2; }, 6000));
+        const QStringList lines = daemon.logMessages();
+        const qsizetype hup =
+            lines.indexOf(QStringLiteral("Received SIGHUP \u2192 reloading model"));
+        QCOMPARE(lines.value(hup + 1), QStringLiteral("whisper-server stopped"));
+        QVERIFY(startedLine.match(lines.value(hup + 2)).hasMatch());
+        QVERIFY(startedPids(daemon)[0] != startedPids(daemon)[1]);
+        QVERIFY(!alive(startedPids(daemon)[0]));
+        QTest::qWait(500); // an exit notice for the old server would have arrived by now
+        QVERIFY(daemon.logMessages().filter(QStringLiteral("exited unexpectedly")).isEmpty());
+    }
+
+    void serverIgnoringTermIsKilledAfterFiveSeconds()
+    {
+        DaemonProcess daemon(true);
+        daemon.setEnvironment(QStringLiteral("PARLOTTA_FAKE_SERVER_IGNORE_TERM"),
+                              QStringLiteral("1"));
+        daemon.installModel(QStringLiteral("tiny"));
+        QVERIFY(daemon.start());
+        QTRY_COMPARE(startedPids(daemon).size(), 1);
+        QElapsedTimer clock;
+        clock.start();
+        daemon.sendSignal(SIGHUP);
+        QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 2; }, 10000));
+        QVERIFY2(clock.elapsed() < 7000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(daemon.logMessages().contains(
+            QStringLiteral("whisper-server did not stop within 5 s, killed")));
+        QVERIFY(!alive(startedPids(daemon)[0]));
+    }
+
+    void staleServerAtStartup_data()
+    {
+        QTest::addColumn<QString>("occupant");
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("live server") << "server" << QByteArray("%1") << true;
+        QTest::newRow("blanks and a line feed") << "server" << QByteArray("  %1 \n") << true;
+        QTest::newRow("plus sign") << "server" << QByteArray("+%1") << true;
+        QTest::newRow("another program") << "other" << QByteArray("%1") << false;
+        QTest::newRow("digits then a letter") << "server" << QByteArray("%1x") << false;
+        QTest::newRow("empty") << "server" << QByteArray("") << false;
+        QTest::newRow("past 32 bits") << "server" << QByteArray("99999999999") << false;
+    }
+
+    void staleServerAtStartup()
+    {
+        QFETCH(QString, occupant);
+        QFETCH(QByteArray, format);
+        QFETCH(bool, stopped);
+        QProcess stale;
+        if (occupant == QLatin1String("server"))
+            stale.start(QStringLiteral(FAKE_WHISPER_SERVER),
+                        {QStringLiteral("--port"), QStringLiteral("8179")});
+        else
+            stale.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(stale.waitForStarted());
+        const qint64 pid = stale.processId();
+        QDir().mkpath(QStringLiteral("/tmp/parlotta"));
+        writeFile(serverPidFile, QByteArray(format).replace("%1", QByteArray::number(pid)));
+
+        DaemonProcess daemon;
+        QVERIFY(daemon.start());
+        const QString line = QStringLiteral("Stopped stale whisper-server (PID %1)").arg(pid);
+        QCOMPARE(daemon.logMessages().contains(line), stopped);
+        QCOMPARE(daemon.logMessages().filter(QStringLiteral("Stopped stale")).size(),
+                 stopped ? 1 : 0);
+        QVERIFY(!QFile::exists(serverPidFile));
+        if (stopped) {
+            QVERIFY(stale.state() == QProcess::NotRunning || stale.waitForFinished(1000));
+        } else {
+            QVERIFY(alive(pid));
+            stale.kill();
+            stale.waitForFinished();
+        }
+    }
+
+    void dictationDuringRestartFailsCleanlyThenWorks()
+    {
+        DaemonProcess daemon(true);
+        daemon.installModel(QStringLiteral("tiny"));
+        QVERIFY(daemon.start());
+        QTRY_COMPARE(startedPids(daemon).size(), 1);
+        const QString speech = makeSpeech(QStringLiteral("hello world"));
+        QTRY_VERIFY(readFile(QStringLiteral("/tmp/parlotta/server.log")).contains("listening"));
+
+        ::kill(pid_t(startedPids(daemon).first()), SIGKILL);
+        QVERIFY(daemon.waitForMessage(
+            QStringLiteral("whisper-server exited unexpectedly (status 9), restarting in 3s")));
+        daemon.sendSignal(SIGUSR1);
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(playIntoMicrophone(speech));
+        daemon.sendSignal(SIGUSR2);
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Blank audio, skipping paste")));
+        QVERIFY(!daemon.logMessages()
+                     .filter(QRegularExpression(QStringLiteral("^Request error: ")))
+                     .isEmpty());
+
+        QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 2; }, 6000));
+        QTRY_VERIFY(readFile(QStringLiteral("/tmp/parlotta/server.log")).contains("listening"));
+        daemon.sendSignal(SIGUSR1);
+        QVERIFY(waitUntil(
+            [&] { return daemon.logMessages().count(QStringLiteral("Recording started")) == 2; },
+            3000));
+        QVERIFY(playIntoMicrophone(speech));
+        daemon.sendSignal(SIGUSR2);
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Whisper response: 'Hello world.'")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerSupervision)
+#include "tst_server_supervision.moc"
