@@ -1,0 +1,179 @@
+#include "core/log.h"
+#include "core/runtime_files.h"
+#include "models/model_store.h"
+#include "server/server.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <thread>
+#include <unistd.h>
+
+using namespace parlotta;
+
+class TestModelStore : public QObject {
+    Q_OBJECT
+
+    int activations = 0;
+
+    static QByteArray linkTarget(const QString &path)
+    {
+        char target[4096];
+        const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+        return n > 0 ? QByteArray(target, n) : QByteArray();
+    }
+
+    static QStringList logMessages()
+    {
+        QFile file(logPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList messages;
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                messages << QString::fromUtf8(line.mid(27));
+        return messages;
+    }
+
+  private Q_SLOTS:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(prepareRuntimeDir(&error) && openLog(&error), qPrintable(error));
+        modelActivated = [this] { ++activations; };
+    }
+
+    void cleanupTestCase()
+    {
+        closeLog();
+    }
+
+    void init()
+    {
+        QDir(modelDir()).removeRecursively();
+    }
+
+    void freshInstallationHasNoModel()
+    {
+        QCOMPARE(activeModel(), std::nullopt);
+        QVERIFY(!isModelInstalled(QStringLiteral("base")));
+        QCOMPARE(modelPath(QStringLiteral("base")),
+                 QDir::homePath() + "/.config/parlotta/models/ggml-base.bin");
+    }
+
+    void activeModelReadsTheLink_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("model file") << "/x/ggml-large-v3-turbo.bin"
+                                    << "large-v3-turbo";
+        QTest::newRow("deleted model file still names it") << "/gone/ggml-base.bin"
+                                                           << "base";
+        QTest::newRow("empty name") << "/x/ggml-.bin"
+                                    << "";
+        QTest::newRow("no prefix") << "/x/model.bin"
+                                   << "(none)";
+        QTest::newRow("no suffix") << "/x/ggml-base.gguf"
+                                   << "(none)";
+    }
+
+    void activeModelReadsTheLink()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, name);
+        QDir().mkpath(modelDir());
+        QVERIFY(QFile::link(target, currentModelLink()));
+        QCOMPARE(activeModel().value_or(QStringLiteral("(none)")), name);
+    }
+
+    void regularFileIsNoModel()
+    {
+        QDir().mkpath(modelDir());
+        QFile file(currentModelLink());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QCOMPARE(activeModel(), std::nullopt);
+    }
+
+    void activationIsAtomicAndAbsolute()
+    {
+        QDir().mkpath(modelDir());
+        std::atomic<bool> stop{false};
+        std::atomic<int> missing{0};
+        QVERIFY(activateModel(QStringLiteral("tiny")));
+        std::thread reader([&] {
+            while (!stop)
+                if (linkTarget(currentModelLink()).isEmpty())
+                    ++missing;
+        });
+        activations = 0;
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(activateModel(i % 2 ? QStringLiteral("base") : QStringLiteral("small")));
+        stop = true;
+        reader.join();
+        QCOMPARE(missing.load(), 0);
+        QCOMPARE(activations, 100);
+        QCOMPARE(linkTarget(currentModelLink()),
+                 QFile::encodeName(modelPath(QStringLiteral("base"))));
+        QVERIFY(linkTarget(currentModelLink()).startsWith('/'));
+        QCOMPARE(activeModel(), QStringLiteral("base"));
+        QVERIFY(logMessages().contains(QStringLiteral("Model switched to base")));
+    }
+
+    void staleTemporaryLinkDoesNotBlock()
+    {
+        QDir().mkpath(modelDir());
+        QVERIFY(QFile::link(QStringLiteral("/nowhere"),
+                            modelDir() + QStringLiteral("/.current.bin.tmp")));
+        QVERIFY(activateModel(QStringLiteral("base")));
+        QCOMPARE(activeModel(), QStringLiteral("base"));
+    }
+
+    void failedRenameLeavesThingsAsTheyWere()
+    {
+        QDir().mkpath(modelDir() + QStringLiteral("/current.bin/occupied"));
+        activations = 0;
+        QVERIFY(!activateModel(QStringLiteral("base")));
+        QCOMPARE(activations, 0);
+        QVERIFY(QFileInfo(currentModelLink()).isDir());
+        QCOMPARE(logMessages().last(),
+                 QStringLiteral("ERROR: could not activate model base: errno %1").arg(EISDIR));
+    }
+
+    void pidFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("pid");
+        QTest::newRow("plain") << QByteArray("1234") << 1234;
+        QTest::newRow("blanks and line feed") << QByteArray(" \t1234 \r\n") << 1234;
+        QTest::newRow("plus") << QByteArray("+77") << 77;
+        QTest::newRow("minus") << QByteArray("-5") << -5;
+        QTest::newRow("largest") << QByteArray("2147483647") << 2147483647;
+        QTest::newRow("past 32 bits") << QByteArray("2147483648") << 0;
+        QTest::newRow("digits then letter") << QByteArray("12x") << 0;
+        QTest::newRow("empty") << QByteArray("") << 0;
+        QTest::newRow("inner blank") << QByteArray("12 34") << 0;
+        QTest::newRow("sign alone") << QByteArray("+") << 0;
+    }
+
+    void pidFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, pid);
+        QCOMPARE(parsePidFile(content).value_or(0), pid);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    TestModelStore test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_model_store.moc"
