@@ -7,8 +7,11 @@
 #include "core/runtime_files.h"
 #include "dictation/cues.h"
 #include "dictation/recording.h"
+#include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
+#include "hotkey/key_codes.h"
 #include "models/model_store.h"
+#include "platform/keyboard.h"
 #include "server/server.h"
 
 #include <QApplication>
@@ -33,6 +36,13 @@ void wireDaemonHooks()
     daemonHooks.stopWhisperServer = stopWhisperServer;
     daemonHooks.startWhisperServer = startWhisperServer;
     modelActivated = restartWhisperServer;
+    tapRequests.beginRecording = beginRecording;
+    tapRequests.stopRecordingAndTranscribe = stopRecordingAndTranscribe;
+    tapRequests.cancelRecording = cancelRecording;
+    keyLayoutCharacter = [](std::int64_t code) {
+        const int evdev = evdevFromVirtualKey(code);
+        return evdev < 0 ? QString() : keyCharacter(evdev);
+    };
 }
 
 } // namespace
@@ -65,6 +75,8 @@ int runDaemon(QApplication &app)
 
     // A tray daemon: closing the settings window must not end the process.
     app.setQuitOnLastWindowClosed(false);
+
+    startEventTapThread();
 
     if (!preferenceBool(prefLoginItemConfigured, false)) {
         setOpenAtLogin(true);

@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "core/preferences.h"
+#include "hotkey/event_tap.h"
 
 namespace parlotta {
 
@@ -89,6 +90,7 @@ void setHotkey(std::int64_t code, std::uint64_t modifiers)
         activeHotkey = code;
         activeHotkeyModifiers = modifiers;
     }
+    updateSwallowedKey();
     log(QStringLiteral("Hotkey set to: %1 (code %2, modifiers %3)")
             .arg(hotkeyName(code, modifiers))
             .arg(code)

@@ -226,6 +226,8 @@ class TestServerSupervision : public QObject {
         daemon.installModel(QStringLiteral("tiny"));
         QVERIFY(daemon.start());
         QTRY_COMPARE(startedPids(daemon).size(), 1);
+        // Its SIGTERM handling is in place once it listens, as with the real server.
+        QTRY_VERIFY(readFile(QStringLiteral("/tmp/parlotta/server.log")).contains("listening"));
         QElapsedTimer clock;
         clock.start();
         daemon.sendSignal(SIGHUP);

@@ -1,3 +1,4 @@
+#include "platform/keyboard.h"
 #include "platform/paste.h"
 
 #include <QList>
@@ -32,22 +33,28 @@ class X11KeyInjector final : public KeyInjector {
 
         const QList<KeyCode> held = heldModifiers();
         for (KeyCode key : held)
-            XTestFakeKeyEvent(display, key, False, CurrentTime);
-        XTestFakeKeyEvent(display, control, True, CurrentTime);
+            inject(key, false);
+        inject(control, true);
         if (terminal)
-            XTestFakeKeyEvent(display, shift, True, CurrentTime);
-        XTestFakeKeyEvent(display, v, True, CurrentTime);
-        XTestFakeKeyEvent(display, v, False, CurrentTime);
+            inject(shift, true);
+        inject(v, true);
+        inject(v, false);
         if (terminal)
-            XTestFakeKeyEvent(display, shift, False, CurrentTime);
-        XTestFakeKeyEvent(display, control, False, CurrentTime);
+            inject(shift, false);
+        inject(control, false);
         for (KeyCode key : held)
-            XTestFakeKeyEvent(display, key, True, CurrentTime);
+            inject(key, true);
         XSync(display, False);
         return terminal ? Keystroke::ControlShiftV : Keystroke::ControlV;
     }
 
   private:
+    void inject(KeyCode key, bool pressed)
+    {
+        keyboardHook().expectInjected(int(key) - 8, pressed);
+        XTestFakeKeyEvent(display, key, pressed, CurrentTime);
+    }
+
     // Modifier keys that are down now (the user may still hold the hotkey);
     // lock keys are left alone, since pressing them again would toggle them.
     QList<KeyCode> heldModifiers()

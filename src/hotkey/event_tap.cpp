@@ -1,0 +1,95 @@
+#include "hotkey/event_tap.h"
+
+#include "core/log.h"
+#include "hotkey/hotkey_model.h"
+#include "hotkey/key_codes.h"
+#include "hotkey/key_tracker.h"
+#include "platform/keyboard.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace parlotta {
+
+TapRequests tapRequests;
+std::atomic<bool> eventTapActive{false};
+
+namespace {
+
+constexpr unsigned long retryIntervalMs = 2000;
+
+void request(const std::function<void()> &what)
+{
+    if (what)
+        QMetaObject::invokeMethod(qApp, what, Qt::QueuedConnection);
+}
+
+void eventTapLoop()
+{
+    KeyboardHook &hook = keyboardHook();
+    if (!hook.open()) {
+        log(QStringLiteral("Event tap unavailable \u2014 waiting for Accessibility permission"));
+        do
+            QThread::msleep(retryIntervalMs);
+        while (!hook.open());
+    }
+    eventTapActive = true;
+    updateSwallowedKey();
+    request(tapRequests.tapBecameActive);
+    log(QStringLiteral("Event tap active, push-to-talk key code: %1").arg(selectedHotkey()));
+
+    KeyTracker tracker;
+    TapState state;
+    hook.run([&](int evdev, bool pressed) {
+        const std::optional<TapEvent> event = tracker.onKey(virtualKeyFromEvdev(evdev), pressed);
+        if (!event)
+            return;
+        std::int64_t hotkey;
+        std::uint64_t modifiers;
+        {
+            std::lock_guard lock(hotkeyLock);
+            hotkey = activeHotkey;
+            modifiers = activeHotkeyModifiers;
+        }
+        // Whether the event reaches the focused window was settled by the key
+        // grab already; here only the requests remain.
+        switch (handleTapEvent(*event, state, hotkey, modifiers).request) {
+        case TapRequest::Begin:
+            request(tapRequests.beginRecording);
+            break;
+        case TapRequest::Stop:
+            request(tapRequests.stopRecordingAndTranscribe);
+            break;
+        case TapRequest::Cancel:
+            request(tapRequests.cancelRecording);
+            break;
+        case TapRequest::None:
+            break;
+        }
+    });
+}
+
+} // namespace
+
+void startEventTapThread()
+{
+    QThread *thread = QThread::create(eventTapLoop);
+    thread->setObjectName(QStringLiteral("EventTap"));
+    thread->start();
+}
+
+void updateSwallowedKey()
+{
+    std::int64_t hotkey;
+    std::uint64_t modifiers;
+    {
+        std::lock_guard lock(hotkeyLock);
+        hotkey = activeHotkey;
+        modifiers = activeHotkeyModifiers;
+    }
+    const bool ordinary = hotkey != hotkeyNone && !modifierMasks.contains(hotkey);
+    keyboardHook().setSwallowedKey(ordinary ? evdevFromVirtualKey(hotkey) : -1,
+                                   modifiers & comboModifiers);
+}
+
+} // namespace parlotta

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+namespace parlotta {
+
+// Event types, as the key listener reports them.
+inline constexpr std::uint32_t eventKeyDown = 10;
+inline constexpr std::uint32_t eventKeyUp = 11;
+inline constexpr std::uint32_t eventFlagsChanged =
+    12; // a modifier key or Caps Lock went down or up
+inline constexpr std::uint32_t eventTapDisabledByTimeout = 0xFFFFFFFE;
+inline constexpr std::uint32_t eventTapDisabledByUserInput = 0xFFFFFFFF;
+
+// What the listener knows of one physical key event.
+struct TapEvent {
+    std::uint32_t type = eventKeyDown;
+    std::int64_t keyCode = 0; // virtual key code
+    bool autorepeat = false;
+    std::uint64_t flags = 0; // device-independent modifier flags and per-key masks, after the event
+};
+
+// Push-to-talk state of the listener thread.
+struct TapState {
+    bool hotkeyHeld = false;
+    bool hotkeyCombo = false;
+};
+
+enum class TapRequest { None, Begin, Stop, Cancel };
+
+struct TapDecision {
+    bool pass = true; // false: the event must not reach the focused window
+    TapRequest request = TapRequest::None;
+    bool operator==(const TapDecision &) const = default;
+};
+
+// The push-to-talk rules for one event, given the hotkey in force (code and
+// required modifiers). Pure: changes only state.
+TapDecision handleTapEvent(const TapEvent &event, TapState &state, std::int64_t hotkey,
+                           std::uint64_t hotkeyModifiers);
+
+} // namespace parlotta

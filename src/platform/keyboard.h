@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+namespace parlotta {
+
+// A system-wide keyboard listener: sees every physical key press and release,
+// whatever window has the focus, and can keep one key combination from
+// reaching the focused window.
+class KeyboardHook {
+  public:
+    virtual ~KeyboardHook() = default;
+    // Connects to the desktop; false when that is not possible (yet).
+    virtual bool open() = 0;
+    // Delivers every physical key event (evdev code, pressed or released) on
+    // the calling thread, for the rest of the process's life.
+    virtual void run(const std::function<void(int evdev, bool pressed)> &onKey) = 0;
+    // Keeps presses of the key (evdev code) with exactly these modifiers
+    // (Shift/Control/Alt/Super flag bits) away from the focused window, and its
+    // repeats and release after them; other keys typed meanwhile still reach it.
+    // evdev -1: nothing is kept away. Safe from any thread.
+    virtual void setSwallowedKey(int evdev, std::uint64_t modifiers) = 0;
+    // Announces a key event we are about to inject ourselves (the paste
+    // keystroke, modifiers lifted around it): the listener does not report it,
+    // so our own typing never looks like the user's. Safe from any thread.
+    virtual void expectInjected(int evdev, bool pressed) = 0;
+};
+
+KeyboardHook &keyboardHook();
+
+// The character a key (evdev code) types without modifiers in the current
+// keyboard layout; empty when it types none.
+QString keyCharacter(int evdev);
+
+} // namespace parlotta

@@ -1,0 +1,244 @@
+#include "platform/keyboard.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
+
+namespace parlotta {
+
+namespace {
+
+constexpr std::uint64_t flagShift = 0x20000, flagControl = 0x40000, flagAlt = 0x80000,
+                        flagSuper = 0x100000;
+
+class X11KeyboardHook final : public KeyboardHook {
+  public:
+    X11KeyboardHook()
+    {
+        if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+            wake[0] = wake[1] = -1;
+    }
+
+    bool open() override
+    {
+        if (display)
+            return true;
+        Display *d = XOpenDisplay(nullptr);
+        if (!d)
+            return false;
+        int opcode = 0, event = 0, error = 0, major = 2, minor = 2;
+        if (!XQueryExtension(d, "XInputExtension", &opcode, &event, &error) ||
+            XIQueryVersion(d, &major, &minor) != Success || major * 100 + minor < 202) {
+            XCloseDisplay(d);
+            return false;
+        }
+        display = d;
+        xiOpcode = opcode;
+        const Window root = DefaultRootWindow(display);
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_RawKeyPress);
+        XISetMask(bits, XI_RawKeyRelease);
+        XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
+        XISelectEvents(display, root, &mask, 1);
+        int count = 0;
+        if (XIDeviceInfo *devices = XIQueryDevice(display, XIAllDevices, &count)) {
+            for (int i = 0; i < count; ++i)
+                if (devices[i].use == XISlaveKeyboard && std::strstr(devices[i].name, "XTEST"))
+                    xtestKeyboards << devices[i].deviceid;
+            XIFreeDeviceInfo(devices);
+        }
+        XSync(display, False);
+        return true;
+    }
+
+    void run(const std::function<void(int, bool)> &onKey) override
+    {
+        while (true) {
+            applySwallowedKey();
+            while (XPending(display)) {
+                XEvent event;
+                XNextEvent(display, &event);
+                if (event.type == GenericEvent && event.xcookie.extension == xiOpcode &&
+                    XGetEventData(display, &event.xcookie)) {
+                    const auto *raw = static_cast<const XIRawEvent *>(event.xcookie.data);
+                    const bool pressed = event.xcookie.evtype == XI_RawKeyPress;
+                    if ((pressed || event.xcookie.evtype == XI_RawKeyRelease) &&
+                        !isOwnInjection(raw->sourceid, raw->detail - 8, pressed))
+                        onKey(raw->detail - 8, pressed);
+                    XFreeEventData(display, &event.xcookie);
+                } else if (event.type == KeyPress || event.type == KeyRelease) {
+                    handleGrabbedKey(event.xkey, onKey);
+                }
+            }
+            pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {wake[0], POLLIN, 0}};
+            poll(fds, 2, -1);
+            char drain[16];
+            while (::read(wake[0], drain, sizeof drain) > 0) {
+            }
+        }
+    }
+
+    void setSwallowedKey(int evdev, std::uint64_t modifiers) override
+    {
+        {
+            std::lock_guard lock(wantedMutex);
+            wanted = {evdev, modifiers};
+        }
+        [[maybe_unused]] const ssize_t n = ::write(wake[1], "g", 1);
+    }
+
+    void expectInjected(int evdev, bool pressed) override
+    {
+        std::lock_guard lock(wantedMutex);
+        QElapsedTimer now;
+        now.start();
+        injected.push_back({evdev, pressed, now});
+    }
+
+  private:
+    struct Injected {
+        int evdev;
+        bool pressed;
+        QElapsedTimer since;
+    };
+
+    // Our own injected events come, in order, from the XTEST device.
+    bool isOwnInjection(int device, int evdev, bool pressed)
+    {
+        std::lock_guard lock(wantedMutex);
+        while (!injected.empty() && injected.front().since.elapsed() > 2000)
+            injected.pop_front(); // never arrived: the server dropped it
+        if (injected.empty() || !xtestKeyboards.contains(device) ||
+            injected.front().evdev != evdev || injected.front().pressed != pressed)
+            return false;
+        injected.pop_front();
+        return true;
+    }
+
+    struct Swallowed {
+        int evdev = -1;
+        std::uint64_t modifiers = 0;
+        bool operator==(const Swallowed &) const = default;
+    };
+
+    unsigned modifierMaskOf(KeySym sym)
+    {
+        XModifierKeymap *map = XGetModifierMapping(display);
+        const KeyCode code = XKeysymToKeycode(display, sym);
+        unsigned mask = 0;
+        for (int mod = 0; map && code && mod < 8; ++mod)
+            for (int i = 0; i < map->max_keypermod; ++i)
+                if (map->modifiermap[mod * map->max_keypermod + i] == code)
+                    mask |= 1u << mod;
+        if (map)
+            XFreeModifiermap(map);
+        return mask;
+    }
+
+    // On the listener thread: makes the X server's passive grabs match what is wanted.
+    void applySwallowedKey()
+    {
+        Swallowed want;
+        {
+            std::lock_guard lock(wantedMutex);
+            want = wanted;
+        }
+        if (want == grabbed)
+            return;
+        const Window root = DefaultRootWindow(display);
+        for (const unsigned mods : grabbedMasks)
+            XUngrabKey(display, grabbed.evdev + 8, mods, root);
+        grabbedMasks.clear();
+        grabbed = want;
+        if (want.evdev >= 0) {
+            unsigned base = 0;
+            if (want.modifiers & flagShift)
+                base |= ShiftMask;
+            if (want.modifiers & flagControl)
+                base |= ControlMask;
+            if (want.modifiers & flagAlt)
+                base |= modifierMaskOf(XK_Alt_L) ? modifierMaskOf(XK_Alt_L) : Mod1Mask;
+            if (want.modifiers & flagSuper)
+                base |= modifierMaskOf(XK_Super_L) ? modifierMaskOf(XK_Super_L) : Mod4Mask;
+            // The lock keys do not change what the hotkey is: grab with each of them on or off.
+            const unsigned locks[] = {LockMask, modifierMaskOf(XK_Num_Lock),
+                                      modifierMaskOf(XK_Scroll_Lock)};
+            for (unsigned combination = 0; combination < 8; ++combination) {
+                unsigned mods = base;
+                for (int bit = 0; bit < 3; ++bit)
+                    if (combination & (1u << bit))
+                        mods |= locks[bit];
+                if (!grabbedMasks.contains(mods))
+                    grabbedMasks << mods;
+            }
+            for (const unsigned mods : grabbedMasks)
+                XGrabKey(display, want.evdev + 8, mods, root, False, GrabModeAsync, GrabModeAsync);
+        }
+        XSync(display, False);
+    }
+
+    // While the swallowed key is held the keyboard is grabbed by us, and the X
+    // server then sends us no raw events: the hotkey's own events are reported
+    // from here. Every other key comes here too: it is handed on to the focused
+    // window, as if typed there (its raw events then arrive as usual), and the
+    // keyboard is taken back for the hotkey's repeats and release.
+    void handleGrabbedKey(const XKeyEvent &key, const std::function<void(int, bool)> &onKey)
+    {
+        if (int(key.keycode) == grabbed.evdev + 8) {
+            onKey(grabbed.evdev, key.type == KeyPress);
+            if (key.type == KeyRelease)
+                XUngrabKeyboard(display, CurrentTime);
+            return;
+        }
+        XUngrabKeyboard(display, CurrentTime);
+        XTestFakeKeyEvent(display, key.keycode, key.type == KeyPress, CurrentTime);
+        XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
+                      CurrentTime);
+        XFlush(display);
+    }
+
+    Display *display = nullptr;
+    int xiOpcode = 0;
+    int wake[2] = {-1, -1};
+    std::mutex wantedMutex;
+    Swallowed wanted;
+    Swallowed grabbed;
+    QList<unsigned> grabbedMasks;
+    QList<int> xtestKeyboards;
+    std::deque<Injected> injected; // guarded by wantedMutex
+};
+
+} // namespace
+
+KeyboardHook &keyboardHook()
+{
+    static X11KeyboardHook *hook = new X11KeyboardHook; // used for the life of the process
+    return *hook;
+}
+
+QString keyCharacter(int evdev)
+{
+    static Display *display = XOpenDisplay(nullptr); // main thread only
+    if (!display || evdev < 0 || evdev + 8 > 255)
+        return {};
+    XkbStateRec state{};
+    XkbGetState(display, XkbUseCoreKbd, &state);
+    const KeySym sym = XkbKeycodeToKeysym(display, KeyCode(evdev + 8), state.group, 0);
+    const char32_t character = xkb_keysym_to_utf32(xkb_keysym_t(sym));
+    if (character < 0x20 || character == 0x7f)
+        return {};
+    return QString::fromUcs4(&character, 1);
+}
+
+} // namespace parlotta

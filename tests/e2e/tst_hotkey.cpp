@@ -1,0 +1,214 @@
+#include "daemon_process.h"
+#include "desktop_helpers.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+// X keycodes (evdev + 8) of the US layout.
+constexpr int rightAlt = 108, leftAlt = 64, leftShift = 50, leftControl = 37, leftSuper = 133,
+              f1 = 67, f5 = 71, keyA = 38, keyB = 56;
+// What the test window records (Qt key numbers).
+const QString qtAlt = QString::number(Qt::Key_Alt), qtF5 = QString::number(Qt::Key_F5),
+              qtF1 = QString::number(Qt::Key_F1), qtA = QString::number(Qt::Key_A),
+              qtB = QString::number(Qt::Key_B);
+
+int countKeys(const PasteTarget &target, const QString &what, const QString &key)
+{
+    int n = 0;
+    for (const QString &line : target.keys())
+        if (line.startsWith(what + u' ' + key + u' '))
+            ++n;
+    return n;
+}
+
+} // namespace
+
+class TestHotkey : public QObject {
+    Q_OBJECT
+
+    QString speech;
+
+    bool startAll(DaemonProcess &daemon, PasteTarget &target, FakeServer &server,
+                  const QByteArray &ini = {})
+    {
+        if (!ini.isEmpty())
+            daemon.writePreferences("[General]\n" + ini);
+        return target.start() && server.start() && daemon.start() &&
+               waitUntil(
+                   [&] {
+                       return !daemon.logMessages()
+                                   .filter(QStringLiteral("Event tap active"))
+                                   .isEmpty();
+                   },
+                   5000);
+    }
+
+  private Q_SLOTS:
+    void initTestCase()
+    {
+        speech = makeSpeech(QStringLiteral("hello world"));
+    }
+
+    void rightAltPushToTalk()
+    {
+        DaemonProcess daemon;
+        PasteTarget target;
+        FakeServer server;
+        QVERIFY(startAll(daemon, target, server));
+        QVERIFY(daemon.logMessages().contains(
+            QStringLiteral("Event tap active, push-to-talk key code: 61")));
+        QVERIFY(xkey(QStringLiteral("down"), {rightAlt}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(playIntoMicrophone(speech));
+        QVERIFY(xkey(QStringLiteral("up"), {rightAlt}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Pasted via XTest")));
+        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        // A modifier hotkey takes nothing from the window.
+        QVERIFY(countKeys(target, QStringLiteral("press"), qtAlt) >= 1);
+        QVERIFY(countKeys(target, QStringLiteral("release"), qtAlt) >= 1);
+        QCOMPARE(server.requests().size(), 1);
+    }
+
+    void rightAltCombinationsCancel_data()
+    {
+        QTest::addColumn<int>("other");
+        QTest::addColumn<QString>("otherInWindow");
+        QTest::newRow("a letter") << keyA << qtA;
+        QTest::newRow("left Alt") << leftAlt << qtAlt;
+    }
+
+    void rightAltCombinationsCancel()
+    {
+        QFETCH(int, other);
+        QFETCH(QString, otherInWindow);
+        DaemonProcess daemon;
+        PasteTarget target;
+        FakeServer server;
+        QVERIFY(startAll(daemon, target, server));
+        QVERIFY(xkey(QStringLiteral("down"), {rightAlt}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(xkey(QStringLiteral("tap"), {other}));
+        QVERIFY(daemon.waitForMessage(
+            QStringLiteral("Recording cancelled (hotkey used in a key combination)")));
+        QVERIFY(xkey(QStringLiteral("up"), {rightAlt}));
+        QTest::qWait(500);
+        QVERIFY(countKeys(target, QStringLiteral("press"), otherInWindow) >= 1);
+        QVERIFY(daemon.logMessages().filter(QStringLiteral("Stopping")).isEmpty());
+        QCOMPARE(server.requests().size(), 0);
+    }
+
+    void ordinaryKeyHotkeyIsSwallowed()
+    {
+        DaemonProcess daemon;
+        PasteTarget target;
+        FakeServer server;
+        QVERIFY(startAll(daemon, target, server, "hotkey=96\n"));
+        QVERIFY(daemon.logMessages().contains(
+            QStringLiteral("Event tap active, push-to-talk key code: 96")));
+        QVERIFY(xkey(QStringLiteral("down"), {f5}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(
+            xkey(QStringLiteral("tap"), {keyA, keyB})); // typed during the hold: they get through
+        QVERIFY(playIntoMicrophone(speech));
+        QVERIFY(xkey(QStringLiteral("up"), {f5}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Pasted via XTest")));
+        QTRY_COMPARE(target.text(), QStringLiteral("abHello world."));
+        QCOMPARE(countKeys(target, QStringLiteral("press"), qtF5), 0);
+        QCOMPARE(countKeys(target, QStringLiteral("release"), qtF5), 0);
+        QVERIFY(daemon.logMessages().filter(QStringLiteral("cancelled")).isEmpty());
+
+        // With Control the key is not the hotkey: it passes and records nothing.
+        QVERIFY(xkey(QStringLiteral("down"), {leftControl}));
+        QVERIFY(xkey(QStringLiteral("tap"), {f5}));
+        QVERIFY(xkey(QStringLiteral("up"), {leftControl}));
+        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtF5), 1);
+        QTest::qWait(300);
+        QCOMPARE(daemon.logMessages().count(QStringLiteral("Recording started")), 1);
+    }
+
+    void comboHotkeyNeedsExactModifiers()
+    {
+        DaemonProcess daemon;
+        PasteTarget target;
+        FakeServer server;
+        QVERIFY(startAll(daemon, target, server, "hotkey=122\nhotkey-modifiers=1310720\n"));
+        // One modifier more (Shift: Control+Alt+F1 is the console switch on Linux) passes.
+        QVERIFY(xkey(QStringLiteral("down"), {leftControl, leftShift, leftSuper}));
+        QVERIFY(xkey(QStringLiteral("tap"), {f1}));
+        QVERIFY(xkey(QStringLiteral("up"), {leftSuper, leftShift, leftControl}));
+        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtF1), 1);
+        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Recording started")));
+
+        QVERIFY(xkey(QStringLiteral("down"), {leftControl, leftSuper, f1}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(xkey(QStringLiteral("up"), {f1, leftSuper, leftControl}));
+        QVERIFY(daemon.waitForMessage(
+            QStringLiteral("Recording stopped, file: /tmp/parlotta/recording.wav")));
+        QCOMPARE(countKeys(target, QStringLiteral("press"), qtF1), 1);
+    }
+
+    void noHotkeyPassesEverything()
+    {
+        DaemonProcess daemon;
+        PasteTarget target;
+        FakeServer server;
+        QVERIFY(startAll(daemon, target, server, "hotkey=-1\n"));
+        QVERIFY(daemon.logMessages().contains(
+            QStringLiteral("Event tap active, push-to-talk key code: -1")));
+        QVERIFY(xkey(QStringLiteral("tap"), {rightAlt, f5, keyA}));
+        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtF5), 1);
+        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtA), 1);
+        QVERIFY(countKeys(target, QStringLiteral("press"), qtAlt) >= 1);
+        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Recording started")));
+    }
+
+    void waitsForTheDisplay()
+    {
+        DaemonProcess daemon;
+        daemon.setEnvironment(QStringLiteral("DISPLAY"), QStringLiteral(":77"));
+        daemon.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QVERIFY(daemon.start());
+        const QString waiting =
+            QStringLiteral("Event tap unavailable \u2014 waiting for Accessibility permission");
+        QVERIFY(daemon.waitForMessage(waiting));
+        QTest::qWait(3000);
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"),
+                   {QStringLiteral(":77"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QVERIFY(xvfb.waitForStarted());
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Event tap active, push-to-talk key code: 61"),
+                                      4000));
+        QCOMPARE(daemon.logMessages().count(waiting), 1);
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+        xvfb.terminate();
+        xvfb.waitForFinished();
+    }
+
+    void keysFlowWhileTranscriptionWaits()
+    {
+        DaemonProcess daemon;
+        PasteTarget target;
+        FakeServer server;
+        server.addAnswer(200, " Hello world.\n", 3000);
+        QVERIFY(startAll(daemon, target, server, "hotkey=96\n"));
+        QVERIFY(xkey(QStringLiteral("down"), {f5}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(playIntoMicrophone(speech));
+        QVERIFY(xkey(QStringLiteral("up"), {f5}));
+        QVERIFY(daemon.waitForMessage(
+            QStringLiteral("Recording stopped, file: /tmp/parlotta/recording.wav")));
+        // The main thread now waits for the server; keys still reach the window at once.
+        QVERIFY(xkey(QStringLiteral("tap"), {keyA}));
+        QTRY_COMPARE_WITH_TIMEOUT(countKeys(target, QStringLiteral("press"), qtA), 1, 1000);
+        QVERIFY(daemon.logMessages().filter(QStringLiteral("Whisper response")).isEmpty());
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Pasted via XTest"), 6000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHotkey)
+#include "tst_hotkey.moc"
