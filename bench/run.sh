@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
-cmake --build --preset default --target bench_dictation
-tests/support/headless-desktop.sh build/bench/bench_dictation "$@"
+cmake --build --preset default --target bench_dictation bench_tap
+tests/support/headless-desktop.sh bash -c "build/bench/bench_tap && build/bench/bench_dictation $*"

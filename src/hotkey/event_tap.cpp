@@ -13,6 +13,7 @@ namespace parlotta {
 
 TapRequests tapRequests;
 std::atomic<bool> eventTapActive{false};
+std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 
 namespace {
 
@@ -22,6 +23,36 @@ void request(const std::function<void()> &what)
 {
     if (what)
         QMetaObject::invokeMethod(qApp, what, Qt::QueuedConnection);
+}
+
+// One physical key event: the rules, and the request they make.
+void processKey(KeyTracker &tracker, TapState &state, int evdev, bool pressed)
+{
+    const std::optional<TapEvent> event = tracker.onKey(virtualKeyFromEvdev(evdev), pressed);
+    if (!event)
+        return;
+    std::int64_t hotkey;
+    std::uint64_t modifiers;
+    {
+        std::lock_guard lock(hotkeyLock);
+        hotkey = activeHotkey;
+        modifiers = activeHotkeyModifiers;
+    }
+    // Whether the event reaches the focused window was settled by the key
+    // grab already; here only the requests remain.
+    switch (handleTapEvent(*event, state, hotkey, modifiers).request) {
+    case TapRequest::Begin:
+        request(tapRequests.beginRecording);
+        break;
+    case TapRequest::Stop:
+        request(tapRequests.stopRecordingAndTranscribe);
+        break;
+    case TapRequest::Cancel:
+        request(tapRequests.cancelRecording);
+        break;
+    case TapRequest::None:
+        break;
+    }
 }
 
 void eventTapLoop()
@@ -41,31 +72,10 @@ void eventTapLoop()
     KeyTracker tracker;
     TapState state;
     hook.run([&](int evdev, bool pressed) {
-        const std::optional<TapEvent> event = tracker.onKey(virtualKeyFromEvdev(evdev), pressed);
-        if (!event)
-            return;
-        std::int64_t hotkey;
-        std::uint64_t modifiers;
-        {
-            std::lock_guard lock(hotkeyLock);
-            hotkey = activeHotkey;
-            modifiers = activeHotkeyModifiers;
-        }
-        // Whether the event reaches the focused window was settled by the key
-        // grab already; here only the requests remain.
-        switch (handleTapEvent(*event, state, hotkey, modifiers).request) {
-        case TapRequest::Begin:
-            request(tapRequests.beginRecording);
-            break;
-        case TapRequest::Stop:
-            request(tapRequests.stopRecordingAndTranscribe);
-            break;
-        case TapRequest::Cancel:
-            request(tapRequests.cancelRecording);
-            break;
-        case TapRequest::None:
-            break;
-        }
+        const auto start = std::chrono::steady_clock::now();
+        processKey(tracker, state, evdev, pressed);
+        if (tapEventTimed)
+            tapEventTimed(std::chrono::steady_clock::now() - start);
     });
 }
 

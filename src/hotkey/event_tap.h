@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 
 namespace parlotta {
@@ -13,6 +14,9 @@ struct TapRequests {
     std::function<void()> tapBecameActive; // rebuilds what shows the missing permission
 };
 extern TapRequests tapRequests;
+
+// When set (by a benchmark), told how long each key event took on the listener thread.
+extern std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 
 // Whether the key listener is running (false while it waits for the desktop).
 extern std::atomic<bool> eventTapActive;

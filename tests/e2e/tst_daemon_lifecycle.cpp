@@ -157,6 +157,8 @@ class TestDaemonLifecycle : public QObject {
         QTest::addColumn<QByteArray>("ini");
         QTest::addColumn<QString>("name");
         QTest::newRow("no hotkey") << QByteArray("hotkey=-1\n") << "None";
+        QTest::newRow("key named by the layout") << QByteArray("hotkey=0\n") << "A";
+        QTest::newRow("key without a counterpart") << QByteArray("hotkey=300\n") << "J";
         QTest::newRow("combo") << QByteArray("hotkey=122\nhotkey-modifiers=1310720\n")
                                << "Ctrl+Super+F1";
         QTest::newRow("hand-edited text")

@@ -48,6 +48,12 @@ class TestHotkey : public QObject {
     }
 
   private Q_SLOTS:
+    // A test that failed halfway must not leave keys held down for the next.
+    void cleanup()
+    {
+        xkey(QStringLiteral("up"), {108, 64, 50, 37, 133, 67, 71, 38, 56});
+    }
+
     void initTestCase()
     {
         speech = makeSpeech(QStringLiteral("hello world"));
