@@ -205,6 +205,13 @@ class X11KeyboardHook final : public KeyboardHook {
         XTestFakeKeyEvent(display, key.keycode, key.type == KeyPress, CurrentTime);
         XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
                       CurrentTime);
+        // The hotkey may have been let go while the keyboard was not ours: then
+        // its release went elsewhere, and the grab must not outlive the hold.
+        char keys[32];
+        XQueryKeymap(display, keys);
+        const int hotkey = grabbed.evdev + 8;
+        if (!(keys[hotkey / 8] & (1 << (hotkey % 8))))
+            XUngrabKeyboard(display, CurrentTime);
         XFlush(display);
     }
 
