@@ -75,6 +75,8 @@ int runDaemon(QApplication &app)
 
     // A tray daemon: closing the settings window must not end the process.
     app.setQuitOnLastWindowClosed(false);
+    // Here the tray menu and the settings controller come to be. X11 asks no
+    // permission for key events, so there is nothing to prompt for.
 
     startEventTapThread();
 
@@ -82,6 +84,8 @@ int runDaemon(QApplication &app)
         setOpenAtLogin(true);
         setPreference(prefLoginItemConfigured, true);
     }
+    // Here the settings window opens when no model is active, and the update
+    // checks are scheduled.
 
     app.exec();
     shutdown();
