@@ -8,6 +8,11 @@
 #include <QThread>
 #include <QtEndian>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -244,40 +249,60 @@ QList<FormPart> formParts(const QByteArray &request, QByteArray *boundaryOut)
 
 CueWatcher::CueWatcher()
 {
-    QObject::connect(&subscriber, &QProcess::readyReadStandardOutput, [this] {
-        const QByteArray events = subscriber.readAllStandardOutput();
-        if (events.contains("'new' on sink-input"))
-            collect();
-    });
-    subscriber.start(QStringLiteral("pactl"), {QStringLiteral("subscribe")});
-    subscriber.waitForStarted(5000);
-    QThread::msleep(100);
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return;
+    subscriber = ::fork();
+    if (subscriber == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        ::execlp("pactl", "pactl", "subscribe", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    output = fds[0];
+    watcher = std::thread([this] { watch(); });
+    QThread::msleep(100); // subscribed before the test goes on
 }
 
 CueWatcher::~CueWatcher()
 {
-    subscriber.kill();
-    subscriber.waitForFinished(5000);
+    if (subscriber > 0) {
+        ::kill(subscriber, SIGTERM);
+        ::waitpid(subscriber, nullptr, 0);
+    }
+    if (watcher.joinable())
+        watcher.join();
+    if (output >= 0)
+        ::close(output);
 }
 
-void CueWatcher::collect()
+void CueWatcher::watch()
 {
-    QByteArray listing;
-    run(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")}, &listing,
-        5000);
     static const QRegularExpression name(QStringLiteral("media.name = \"(tink|pop|basso)\""));
-    auto it = name.globalMatch(QString::fromUtf8(listing));
-    while (it.hasNext())
-        names << it.next().captured(1);
+    FILE *events = ::fdopen(::dup(output), "r");
+    char line[512];
+    while (events && std::fgets(line, sizeof line, events)) {
+        if (!std::strstr(line, "'new' on sink-input"))
+            continue;
+        // The cue is still sounding: its stream is listed for a tenth of a second or more.
+        QByteArray listing;
+        run(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")},
+            &listing, 5000);
+        std::lock_guard lock(mutex);
+        auto it = name.globalMatch(QString::fromUtf8(listing));
+        while (it.hasNext())
+            names << it.next().captured(1);
+    }
+    if (events)
+        std::fclose(events);
 }
 
 QStringList CueWatcher::played()
 {
-    // Events arrive through the event loop; give the last ones a moment.
-    subscriber.waitForReadyRead(300);
-    const QByteArray events = subscriber.readAllStandardOutput();
-    if (events.contains("'new' on sink-input"))
-        collect();
+    QThread::msleep(200); // the last cue's stream may still be coming up
+    std::lock_guard lock(mutex);
     names.removeDuplicates();
     return names;
 }

@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <mutex>
+#include <sys/types.h>
+#include <thread>
 
 // The test whisper-server on 127.0.0.1:8178, with scripted answers.
 class FakeServer {
@@ -68,6 +71,7 @@ struct FormPart {
 QList<FormPart> formParts(const QByteArray &request, QByteArray *boundary = nullptr);
 
 // Names of the cues played while it watched (the sound server's stream names).
+// It watches on a thread of its own, so a test that blocks meanwhile misses none.
 class CueWatcher {
   public:
     CueWatcher();
@@ -75,7 +79,10 @@ class CueWatcher {
     QStringList played();
 
   private:
-    QProcess subscriber;
+    void watch();
+    pid_t subscriber = -1;
+    int output = -1;
+    std::thread watcher;
+    std::mutex mutex;
     QStringList names;
-    void collect();
 };
