@@ -18,10 +18,8 @@ void deliverPaste(const QString &text)
     Clipboard &board = clipboard();
     QList<ClipboardFormat> saved;
     QString error;
-    if (!board.save(&saved, &error)) {
+    if (!board.save(&saved, &error))
         log(QStringLiteral("ERROR: could not save the clipboard: ") + error);
-        saved.clear();
-    }
     board.setText(text);
     log(QStringLiteral("Copied to clipboard"));
     switch (keyInjector().paste()) {

@@ -22,7 +22,8 @@ class Clipboard {
   public:
     virtual ~Clipboard() = default;
     // Reads every format the current owner offers (not the meta formats).
-    // Bounded to about a second in all; false with a reason when it fails.
+    // Bounded to about a second in all; false with a reason when it fails, and
+    // then *formats holds what could be read before.
     virtual bool save(QList<ClipboardFormat> *formats, QString *error) = 0;
     // Makes text the clipboard's only content.
     virtual void setText(const QString &text) = 0;

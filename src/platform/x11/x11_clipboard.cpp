@@ -311,6 +311,7 @@ class X11Clipboard final : public Clipboard {
             if (fetch(target, &format, clock))
                 formats->append(format);
             if (clock.elapsed() >= saveBudgetMs) {
+                // What was read so far is kept: better some formats back than none.
                 *error = QStringLiteral("the clipboard owner answered too slowly");
                 return false;
             }
