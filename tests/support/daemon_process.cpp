@@ -101,10 +101,21 @@ bool DaemonProcess::start()
     if (!process.waitForStarted(5000))
         return false;
     startedPid = process.processId();
+    // Ready, and done with the lines other threads write at start-up, so that
+    // a test's lines follow each other undisturbed.
     return waitUntil(
                [this] {
-                   return !isRunning() ||
-                          logMessages().filter(QStringLiteral("Daemon ready")).size() == 1;
+                   if (!isRunning())
+                       return true;
+                   const QStringList lines = logMessages();
+                   const auto has = [&](const QString &prefix) {
+                       return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) {
+                           return line.startsWith(prefix);
+                       });
+                   };
+                   return has(QStringLiteral("Daemon ready")) &&
+                          has(QStringLiteral("Microphone access ")) &&
+                          has(QStringLiteral("Event tap "));
                },
                10000) &&
            isRunning();
