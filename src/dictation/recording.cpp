@@ -102,9 +102,6 @@ void stopRecorderForShutdown()
     recorder.reset();
 }
 
-// The rest of the stop path: gates, upload and paste.
-void finishDictation(double duration);
-
 void stopRecordingAndTranscribe()
 {
     if (!recorder) {

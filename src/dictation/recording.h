@@ -24,5 +24,7 @@ void stopRecorderForShutdown();
 
 // Stops the recording, transcribes it and pastes the result.
 void stopRecordingAndTranscribe();
+// The stop path once the recorder has stopped: gates, upload, paste.
+void finishDictation(double duration);
 
 } // namespace parlotta

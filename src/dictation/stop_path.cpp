@@ -43,7 +43,6 @@ QByteArray readRecording()
 
 } // namespace
 
-// The stop path after the recorder has stopped: gates, upload, paste.
 void finishDictation(double duration)
 {
     if (rejected(durationGate(duration)) || rejected(levelGate(peakAvgPower)))

@@ -43,12 +43,10 @@ std::optional<QString> modelNameFromFileName(const QString &fileName)
 
 std::optional<QString> activeModel()
 {
-    const QByteArray link = QFile::encodeName(currentModelLink());
-    char target[4096];
-    const ssize_t n = ::readlink(link.constData(), target, sizeof target);
-    if (n <= 0 || size_t(n) >= sizeof target)
+    // Empty when current.bin is missing or not a link; a dangling link still names its model.
+    const QString destination = QFile::symLinkTarget(currentModelLink());
+    if (destination.isEmpty())
         return std::nullopt;
-    const QString destination = QFile::decodeName(QByteArray(target, n));
     return modelNameFromFileName(destination.section(u'/', -1));
 }
 

@@ -137,7 +137,7 @@ void stopWhisperServer()
         child->waitForFinished(serverStopTimeoutMs);
         log(QStringLiteral("whisper-server did not stop within 5 s, killed"));
     }
-    ::unlink(QFile::encodeName(serverPidPath).constData());
+    QFile::remove(serverPidPath);
     log(QStringLiteral("whisper-server stopped"));
 }
 
@@ -154,19 +154,16 @@ void stopStaleWhisperServer()
     if (file.open(QIODevice::ReadOnly))
         pid = parsePidFile(file.read(64));
     if (pid && *pid > 0) {
-        char exe[4096] = {};
-        const ssize_t n =
-            ::readlink(qPrintable(QStringLiteral("/proc/%1/exe").arg(*pid)), exe, sizeof exe - 1);
+        const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(*pid));
         // Only our server: a PID since reused by another program is left alone.
-        if (n > 0 && QFile::decodeName(QByteArray(exe, n)).section(u'/', -1) ==
-                         QLatin1String("whisper-server")) {
+        if (exe.section(u'/', -1) == QLatin1String("whisper-server")) {
             ::kill(*pid, SIGTERM);
             for (int i = 0; i < 20 && ::kill(*pid, 0) == 0; ++i)
                 ::usleep(100000);
             log(QStringLiteral("Stopped stale whisper-server (PID %1)").arg(*pid));
         }
     }
-    ::unlink(QFile::encodeName(serverPidPath).constData());
+    QFile::remove(serverPidPath);
 }
 
 } // namespace parlotta

@@ -167,10 +167,14 @@ class X11KeyboardHook final : public KeyboardHook {
                 base |= ShiftMask;
             if (want.modifiers & flagControl)
                 base |= ControlMask;
-            if (want.modifiers & flagAlt)
-                base |= modifierMaskOf(XK_Alt_L) ? modifierMaskOf(XK_Alt_L) : Mod1Mask;
-            if (want.modifiers & flagSuper)
-                base |= modifierMaskOf(XK_Super_L) ? modifierMaskOf(XK_Super_L) : Mod4Mask;
+            if (want.modifiers & flagAlt) {
+                const unsigned alt = modifierMaskOf(XK_Alt_L);
+                base |= alt ? alt : Mod1Mask;
+            }
+            if (want.modifiers & flagSuper) {
+                const unsigned super = modifierMaskOf(XK_Super_L);
+                base |= super ? super : Mod4Mask;
+            }
             // The lock keys do not change what the hotkey is: grab with each of them on or off.
             const unsigned locks[] = {LockMask, modifierMaskOf(XK_Num_Lock),
                                       modifierMaskOf(XK_Scroll_Lock)};
