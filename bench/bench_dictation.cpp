@@ -1,5 +1,6 @@
-// Dictation latency against the plain shell way, first-sample latency, and
-// the daemon's idle cost. Run it inside the headless desktop:
+// Dictation latency against the plain shell way and against the real
+// whisper-server on a fixture model, first-sample latency, and the daemon's
+// idle cost. Run it inside the headless desktop:
 //   tests/support/headless-desktop.sh build/bench/bench_dictation [ROUNDS]
 #include "daemon_process.h"
 #include "desktop_helpers.h"
@@ -59,6 +60,36 @@ std::pair<qint64, qint64> usage(qint64 pid)
     return {ticks, rss};
 }
 
+// One dictation by signal; returns SIGUSR2 -> text in the window, in ms, and the
+// press -> first captured sample time in firstSample.
+double dictateOnce(const DaemonProcess &daemon, const PasteTarget &target, const QString &speech,
+                   double *firstSample)
+{
+    const int logged = daemon.logMessages().size();
+    QElapsedTimer press;
+    press.start();
+    daemon.sendSignal(SIGUSR1);
+    waitUntil([&] { return daemon.logMessages().size() > logged + 1; }, 5000);
+    playIntoMicrophone(speech);
+
+    const qsizetype before = target.text().size();
+    QElapsedTimer clock;
+    clock.start();
+    const double held = double(press.nsecsElapsed()) / 1e6;
+    daemon.sendSignal(SIGUSR2);
+    const double latency = waitForPaste(target, before, clock);
+    // The recording ends when the stop arrives, so what it lacks of the
+    // hold is the time from the press to the first sample.
+    *firstSample = held - double(wavSamples()) * 1000.0 / 16000;
+    waitUntil(
+        [&] {
+            return daemon.logMessages().last().startsWith(QLatin1String("Clipboard")) ||
+                   daemon.logMessages().last() == QLatin1String("Pasted via XTest");
+        },
+        3000);
+    return latency;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -76,33 +107,15 @@ int main(int argc, char *argv[])
 
     QList<double> ours, shell, firstSample;
     for (int i = 0; i < rounds; ++i) {
-        const int logged = daemon.logMessages().size();
-        QElapsedTimer press;
-        press.start();
-        daemon.sendSignal(SIGUSR1);
-        waitUntil([&] { return daemon.logMessages().size() > logged + 1; }, 5000);
-        playIntoMicrophone(speech);
-
-        qsizetype before = target.text().size();
-        QElapsedTimer clock;
-        clock.start();
-        const double held = double(press.nsecsElapsed()) / 1e6;
-        daemon.sendSignal(SIGUSR2);
-        ours << waitForPaste(target, before, clock);
-        // The recording ends when the stop arrives, so what it lacks of the
-        // hold is the time from the press to the first sample.
-        firstSample << held - double(wavSamples()) * 1000.0 / 16000;
-        waitUntil(
-            [&] {
-                return daemon.logMessages().last().startsWith(QLatin1String("Clipboard")) ||
-                       daemon.logMessages().last() == QLatin1String("Pasted via XTest");
-            },
-            3000);
+        double first = 0;
+        ours << dictateOnce(daemon, target, speech, &first);
+        firstSample << first;
         QThread::msleep(
             1100); // let the daemon's paste wait end before the shell takes the clipboard
 
-        before = target.text().size();
-        clock.restart();
+        const qsizetype before = target.text().size();
+        QElapsedTimer clock;
+        clock.start();
         QProcess::startDetached(
             QStringLiteral("bash"),
             {QStringLiteral("-c"),
@@ -132,5 +145,28 @@ int main(int argc, char *argv[])
                 double(rss0) / 1024);
     daemon.sendSignal(SIGTERM);
     daemon.waitForExit();
+    server.stop();
+
+    // The same dictation through whisper.cpp's own server on a fixture model.
+    const int realRounds = std::min(rounds, 10);
+    DaemonProcess real;
+    real.installModel(QStringLiteral("hello"));
+    if (!real.start() || !waitForWhisperServer()) {
+        std::fprintf(stderr, "bench: the real whisper-server did not come up\n");
+        return 1;
+    }
+    QList<double> withReal;
+    for (int i = 0; i < realRounds; ++i) {
+        double first = 0;
+        withReal << dictateOnce(real, target, speech, &first);
+        QThread::msleep(300);
+    }
+    const Stats r = stats(withReal);
+    std::printf("dictations: %d (real whisper-server, fixture model, --threads 8)\n", realRounds);
+    std::printf("SIGUSR2 -> text in window, parlotta:      median %.1f ms, p95 %.1f ms\n", r.median,
+                r.p95);
+    std::printf("the server's share (real - instant):      %.1f ms\n", r.median - a.median);
+    real.sendSignal(SIGTERM);
+    real.waitForExit();
     return 0;
 }

@@ -3,7 +3,6 @@
 #include "core/log.h"
 #include "dictation/multipart.h"
 
-#include <QNetworkAccessManager>
 #include <QSemaphore>
 #include <QThread>
 #include <curl/curl.h>
@@ -13,20 +12,20 @@ namespace parlotta {
 
 namespace {
 
-// The network thread and its one HTTP session, for the life of the process.
-QNetworkAccessManager *session()
+// The thread the inference request runs on while the main thread waits, for
+// the life of the process; requests are queued to this object living there.
+QObject *inferenceWorker()
 {
-    static QNetworkAccessManager *manager = [] {
+    static QObject *worker = [] {
         curl_global_init(CURL_GLOBAL_DEFAULT);
         auto *thread = new QThread;
-        thread->setObjectName(QStringLiteral("Network"));
+        thread->setObjectName(QStringLiteral("Inference"));
         thread->start();
-        auto *nam = new QNetworkAccessManager;
-        nam->setCookieJar(nullptr);
-        nam->moveToThread(thread);
-        return nam;
+        auto *object = new QObject;
+        object->moveToThread(thread);
+        return object;
     }();
-    return manager;
+    return worker;
 }
 
 size_t collect(char *data, size_t size, size_t count, void *body)
@@ -35,7 +34,7 @@ size_t collect(char *data, size_t size, size_t count, void *body)
     return size * count;
 }
 
-// On the network thread. The inference request goes through libcurl rather
+// On the inference thread. The inference request goes through libcurl rather
 // than the Qt session: Qt sends a request's head and body in separate writes
 // without TCP_NODELAY, and the server's delayed ACK then holds the body back
 // for 40 ms on every request but a connection's first.
@@ -84,7 +83,7 @@ QString postInference(const QByteArray &body, const QString &boundary)
     QSemaphore done;
     QString result;
     QMetaObject::invokeMethod(
-        session(),
+        inferenceWorker(),
         [&] {
             result = runInference(body, boundary);
             done.release();

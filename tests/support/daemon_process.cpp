@@ -1,12 +1,16 @@
 #include "daemon_process.h"
 
+#include "desktop_helpers.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpSocket>
 #include <QThread>
 #include <csignal>
+#include <cstdio>
 
 namespace {
 constexpr int timestampLength = 27; // "YYYY-MM-DD HH:MM:SS +0000: "
@@ -25,7 +29,29 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     return true;
 }
 
-DaemonProcess::DaemonProcess(bool withServer)
+QString fixtureModel(const QString &name)
+{
+    return QStringLiteral(FIXTURE_MODELS_DIR "/%1.bin").arg(name);
+}
+
+bool waitForWhisperServer(int timeoutMs)
+{
+    return waitUntil(
+        [] {
+            QTcpSocket probe;
+            probe.connectToHost(QStringLiteral("127.0.0.1"), 8178);
+            if (!probe.waitForConnected(200))
+                return false;
+            probe.write("GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+            QByteArray answer;
+            while (probe.waitForReadyRead(1000))
+                answer += probe.readAll();
+            return answer.startsWith("HTTP/1.1 200") && answer.contains("\"ok\"");
+        },
+        timeoutMs);
+}
+
+DaemonProcess::DaemonProcess(ServerKind server)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home());
@@ -33,11 +59,13 @@ DaemonProcess::DaemonProcess(bool withServer)
     env.insert(QStringLiteral("PARLOTTA_FAKE_SERVER_DIR"), serverDir());
     process.setProcessEnvironment(env);
     process.setProgram(QStringLiteral(PARLOTTA_BINARY));
-    if (withServer) {
+    if (server != ServerKind::Real) {
         const QString bin = appDir.path() + QStringLiteral("/bin");
         QDir().mkpath(bin);
         QFile::copy(QStringLiteral(PARLOTTA_BINARY), bin + QStringLiteral("/parlotta"));
-        QFile::copy(QStringLiteral(FAKE_WHISPER_SERVER), bin + QStringLiteral("/whisper-server"));
+        if (server == ServerKind::StandIn)
+            QFile::copy(QStringLiteral(FAKE_WHISPER_SERVER),
+                        bin + QStringLiteral("/whisper-server"));
         process.setProgram(bin + QStringLiteral("/parlotta"));
     }
 }
@@ -45,12 +73,25 @@ DaemonProcess::DaemonProcess(bool withServer)
 void DaemonProcess::installModel(const QString &name) const
 {
     QDir().mkpath(modelDir());
-    QFile model(modelDir() + QStringLiteral("/ggml-%1.bin").arg(name));
-    if (model.open(QIODevice::WriteOnly))
-        model.write("not really a model");
-    model.close();
-    QFile::remove(modelDir() + QStringLiteral("/current.bin"));
-    QFile::link(model.fileName(), modelDir() + QStringLiteral("/current.bin"));
+    const QString path = modelDir() + QStringLiteral("/ggml-%1.bin").arg(name);
+    QFile::remove(path);
+    if (QFile::exists(fixtureModel(name))) {
+        QFile::link(fixtureModel(name), path);
+    } else {
+        QFile model(path);
+        if (model.open(QIODevice::WriteOnly))
+            model.write("not really a model");
+    }
+    selectModel(name);
+}
+
+void DaemonProcess::selectModel(const QString &name) const
+{
+    const QString temporary = modelDir() + QStringLiteral("/current.bin.test");
+    QFile::remove(temporary);
+    QFile::link(modelDir() + QStringLiteral("/ggml-%1.bin").arg(name), temporary);
+    std::rename(QFile::encodeName(temporary).constData(),
+                QFile::encodeName(modelDir() + QStringLiteral("/current.bin")).constData());
 }
 
 DaemonProcess::~DaemonProcess()
@@ -73,6 +114,15 @@ DaemonProcess::~DaemonProcess()
     process.waitForFinished(5000);
     for (pid_t child : children)
         ::kill(child, SIGKILL);
+    // Gone, or a zombie: either way its port is free for the next test.
+    waitUntil(
+        [&] {
+            return std::all_of(children.cbegin(), children.cend(), [](pid_t child) {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(child));
+                return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+            });
+        },
+        5000);
 }
 
 void DaemonProcess::setEnvironment(const QString &name, const QString &value)
@@ -165,4 +215,21 @@ QStringList DaemonProcess::logMessages() const
 bool DaemonProcess::waitForMessage(const QString &line, int timeoutMs) const
 {
     return waitUntil([&] { return logMessages().contains(line); }, timeoutMs);
+}
+
+bool DaemonProcess::dictate(const QString &audio, const QString &lastLine, int timeoutMs) const
+{
+    const qsizetype before = logMessages().size();
+    const auto logged = [&](const QString &prefix) {
+        const QStringList lines = logMessages().mid(before);
+        return std::any_of(lines.cbegin(), lines.cend(),
+                           [&](const QString &line) { return line.startsWith(prefix); });
+    };
+    sendSignal(SIGUSR1);
+    if (!waitUntil([&] { return logged(QStringLiteral("Recording started")); }, 5000))
+        return false;
+    if (!audio.isEmpty() && !playIntoMicrophone(audio))
+        return false;
+    sendSignal(SIGUSR2);
+    return waitUntil([&] { return logged(lastLine); }, timeoutMs);
 }

@@ -6,14 +6,27 @@
 #include <QTemporaryDir>
 #include <functional>
 
+// Which whisper-server the daemon finds next to itself.
+enum class ServerKind {
+    Real,    // the real one, built from whisper.cpp: the daemon runs from the build tree
+    StandIn, // the test stand-in, for hangs and odd answers; its state is in serverDir
+    Missing, // none, and none on PATH either unless the test sets one
+};
+
+// The path of a fixture model of that name ("hello", "thanks", "morning"): a
+// model the real whisper-server loads and that transcribes any audio as one
+// fixed text (" Hello world.", " Thank you.", " Good morning.").
+QString fixtureModel(const QString &name);
+// Waits until a whisper-server on 127.0.0.1:8178 answers its health check.
+bool waitForWhisperServer(int timeoutMs = 20000);
+
 // The real daemon binary run as a child of the test, with HOME and
 // XDG_CONFIG_HOME in a fresh temporary directory (a fresh user account).
 class DaemonProcess {
   public:
-    // With withServer, the daemon runs from a temporary application directory
-    // holding a copy of it and the test whisper-server, whose state directory is
-    // serverDir (see fake_whisper_server.cpp).
-    explicit DaemonProcess(bool withServer = false);
+    // Other than Real, the daemon runs from a temporary application directory
+    // holding a copy of it and the chosen server.
+    explicit DaemonProcess(ServerKind server = ServerKind::Real);
     ~DaemonProcess();
 
     QString home() const
@@ -37,8 +50,11 @@ class DaemonProcess {
     {
         return process.program();
     }
-    // Installs a model file of that name and points current.bin at it.
+    // Installs a model file of that name and points current.bin at it: the
+    // fixture model of that name if there is one, else a file no server loads.
     void installModel(const QString &name) const;
+    // Points current.bin at an installed model.
+    void selectModel(const QString &name) const;
     // Replaces the preference file with the given INI text.
     void writePreferences(const QByteArray &ini) const;
 
@@ -77,6 +93,9 @@ class DaemonProcess {
     QStringList logMessages() const;
     // Waits until a message equal to line is logged by this run.
     bool waitForMessage(const QString &line, int timeoutMs = 5000) const;
+    // A dictation by signal: SIGUSR1, the audio into the microphone (none for
+    // an empty path), SIGUSR2; waits for a line starting with lastLine.
+    bool dictate(const QString &audio, const QString &lastLine, int timeoutMs = 30000) const;
 
   private:
     QTemporaryDir homeDir;

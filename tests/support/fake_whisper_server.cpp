@@ -1,9 +1,10 @@
-// A stand-in for whisper.cpp's whisper-server, for tests: the same command
-// line, the same POST /inference contract, scripted answers, and a record of
-// every request's raw bytes.
+// A stand-in for whisper.cpp's whisper-server, for what the real one cannot be
+// made to do on demand: slow or hanging answers, dropped connections, HTTP
+// errors, odd bodies, ignoring SIGTERM. The same command line and POST
+// /inference contract, scripted answers, and a record of every request's raw bytes.
 //
-// State lives in $PARLOTTA_FAKE_SERVER_DIR (default: the current directory):
-//   argv.txt            the arguments it was started with, one per line
+// State lives in $PARLOTTA_FAKE_SERVER_DIR; without it nothing is recorded and
+// every answer is the default one.
 //   requests/NNNN.http  each request exactly as received
 //   answers/*           scripted answers, used once each in name order; a file
 //                       holds "STATUS [DELAY_MS] [close]\n" then the body.
@@ -20,18 +21,33 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-QDir stateDir()
+// Empty when the test gave no state directory.
+QString stateDir()
 {
-    const QString dir = qEnvironmentVariable("PARLOTTA_FAKE_SERVER_DIR", QDir::currentPath());
-    QDir().mkpath(dir + QStringLiteral("/requests"));
-    QDir().mkpath(dir + QStringLiteral("/answers"));
-    return QDir(dir);
+    const QString dir = qEnvironmentVariable("PARLOTTA_FAKE_SERVER_DIR");
+    if (!dir.isEmpty()) {
+        QDir().mkpath(dir + QStringLiteral("/requests"));
+        QDir().mkpath(dir + QStringLiteral("/answers"));
+    }
+    return dir;
+}
+
+void writeState(const QString &name, const QByteArray &content)
+{
+    if (stateDir().isEmpty())
+        return;
+    QFile file(stateDir() + u'/' + name);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
 }
 
 struct Answer {
@@ -43,9 +59,11 @@ struct Answer {
 
 Answer nextAnswer()
 {
-    QDir answers(stateDir().filePath(QStringLiteral("answers")));
-    const QStringList names = answers.entryList(QDir::Files, QDir::Name);
     Answer answer;
+    if (stateDir().isEmpty())
+        return answer;
+    QDir answers(stateDir() + QStringLiteral("/answers"));
+    const QStringList names = answers.entryList(QDir::Files, QDir::Name);
     for (const QString &name : names) {
         if (name.endsWith(QLatin1String(".used")))
             continue;
@@ -115,11 +133,8 @@ class Connection : public QObject {
     void respond(const QByteArray &request)
     {
         static int counter = 0;
-        QFile record(stateDir().filePath(
-            QStringLiteral("requests/%1.http").arg(++counter, 4, 10, QLatin1Char('0'))));
-        if (record.open(QIODevice::WriteOnly))
-            record.write(request);
-        record.close();
+        writeState(QStringLiteral("requests/%1.http").arg(++counter, 4, 10, QLatin1Char('0')),
+                   request);
 
         Answer answer;
         if (!request.startsWith("POST /inference ")) {
@@ -148,6 +163,27 @@ class Connection : public QObject {
     QByteArray buffer;
 };
 
+// Bound with SO_REUSEPORT, as the real server binds (and SO_REUSEADDR): a port
+// that the real server's closed connections left in TIME_WAIT is free again at
+// once. -1 when it cannot bind.
+int listeningSocket(const QString &host, quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    ::inet_pton(AF_INET, host.toLatin1().constData(), &address.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(fd, 16) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -158,10 +194,6 @@ int main(int argc, char *argv[])
         std::signal(SIGTERM, [](int) { _exit(0); });
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
-    QFile argvFile(stateDir().filePath(QStringLiteral("argv.txt")));
-    if (argvFile.open(QIODevice::WriteOnly))
-        argvFile.write(args.join(QLatin1Char('\n')).toUtf8() + "\n");
-    argvFile.close();
 
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 8178;
@@ -188,7 +220,7 @@ int main(int argc, char *argv[])
         QTimer::singleShot(qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"),
                            [] { std::exit(1); });
     QTcpServer server;
-    if (!server.listen(QHostAddress(host), port)) {
+    if (!server.setSocketDescriptor(listeningSocket(host, port))) {
         std::fprintf(stderr, "couldn't bind to server socket: hostname=%s port=%u\n",
                      qPrintable(host), port);
         return 1;
