@@ -21,6 +21,8 @@ namespace {
 
 std::mutex samplesMutex;
 std::vector<double> tapMicros;
+QElapsedTimer pressed;
+std::vector<double> toMainMs;
 
 double quantile(std::vector<double> values, double q)
 {
@@ -30,6 +32,17 @@ double quantile(std::vector<double> values, double q)
 }
 
 } // namespace
+
+// The dictation requests the listener makes, measured here instead of recording.
+namespace parlotta {
+void beginRecording()
+{
+    toMainMs.push_back(double(pressed.nsecsElapsed()) / 1e6);
+}
+void stopRecordingAndTranscribe() {}
+void cancelRecording() {}
+void onEventTapActive() {}
+} // namespace parlotta
 
 int main(int argc, char *argv[])
 {
@@ -43,13 +56,11 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    QElapsedTimer pressed;
-    std::vector<double> toMainMs;
-    tapRequests.beginRecording = [&] { toMainMs.push_back(double(pressed.nsecsElapsed()) / 1e6); };
     tapEventTimed = [](std::chrono::nanoseconds spent) {
         std::lock_guard lock(samplesMutex);
         tapMicros.push_back(double(spent.count()) / 1000);
     };
+    setActiveHotkey(selectedHotkey(), selectedHotkeyModifiers());
     startEventTapThread();
     while (!eventTapActive)
         QThread::msleep(10);

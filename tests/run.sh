@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Parlotta twice (a normal build and an AddressSanitizer/UBSan build),
-# checks formatting, and runs every test, the end-to-end ones inside a private
+# checks formatting, and runs every test: the unit tests as they are (they need
+# no display and no sound server), the end-to-end ones inside a private
 # headless desktop (Xvfb, openbox, a tray, PulseAudio with a fake microphone).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,9 +19,13 @@ cmake --build --preset asan
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+status=0
+ctest --test-dir build -L unit --output-on-failure || status=1
+ctest --test-dir build-asan -L unit --output-on-failure || status=1
 tests/support/headless-desktop.sh bash -c '
-  ctest --test-dir build --output-on-failure
+  ctest --test-dir build -L e2e --output-on-failure
   normal=$?
-  ctest --test-dir build-asan --output-on-failure
+  ctest --test-dir build-asan -L e2e --output-on-failure
   sanitized=$?
-  exit $((normal || sanitized))'
+  exit $((normal || sanitized))' || status=1
+exit $status

@@ -9,12 +9,10 @@
 #include "dictation/recording.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
-#include "hotkey/key_codes.h"
-#include "models/model_store.h"
-#include "platform/keyboard.h"
 #include "server/server.h"
 
 #include <QApplication>
+#include <QFile>
 #include <cstdio>
 #include <unistd.h>
 
@@ -28,43 +26,27 @@ int cannotStart(const QString &why)
     return 1;
 }
 
-void wireDaemonHooks()
-{
-    daemonHooks.beginRecording = beginRecording;
-    daemonHooks.stopRecordingAndTranscribe = stopRecordingAndTranscribe;
-    daemonHooks.stopRecorderForShutdown = stopRecorderForShutdown;
-    daemonHooks.stopWhisperServer = stopWhisperServer;
-    daemonHooks.startWhisperServer = startWhisperServer;
-    modelActivated = restartWhisperServer;
-    tapRequests.beginRecording = beginRecording;
-    tapRequests.stopRecordingAndTranscribe = stopRecordingAndTranscribe;
-    tapRequests.cancelRecording = cancelRecording;
-    keyLayoutCharacter = [](std::int64_t code) {
-        const int evdev = evdevFromVirtualKey(code);
-        return evdev < 0 ? QString() : keyCharacter(evdev);
-    };
-}
-
 } // namespace
 
 int runDaemon(QApplication &app)
 {
     QString error;
-    if (!prepareRuntimeDir(&error) || !openLog(&error) || !loadSounds(&error))
+    if (!prepareRuntimeDir(commandDir, &error) || !openLog(logPath, &error) || !loadSounds(&error))
         return cannotStart(error);
 
     log(QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(getpid()));
     requestMicrophoneAccess();
-    writeFileAtomically(pidPath, QByteArray::number(getpid()));
+    // Outside tools steer the daemon through this file: say when it is missing.
+    if (!writeFileAtomically(pidPath, QByteArray::number(getpid()), &error))
+        log(QStringLiteral("ERROR: could not write %1: %2").arg(pidPath, error));
 
-    {
-        std::lock_guard lock(hotkeyLock);
-        activeHotkey = selectedHotkey();
-        activeHotkeyModifiers = selectedHotkeyModifiers();
+    setActiveHotkey(selectedHotkey(), selectedHotkeyModifiers());
+
+    if (!installSignalHandlers(&error)) {
+        log(QStringLiteral("ERROR: ") + error);
+        ::unlink(QFile::encodeName(pidPath).constData());
+        return cannotStart(error);
     }
-
-    wireDaemonHooks();
-    installSignalHandlers();
 
     stopStaleWhisperServer();
     startWhisperServer();

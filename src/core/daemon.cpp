@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "core/runtime_files.h"
+#include "core/system_error.h"
 
 #include <QSocketNotifier>
 #include <csignal>
@@ -11,43 +12,24 @@
 
 namespace parlotta {
 
-DaemonHooks daemonHooks;
-
 namespace {
-
-sigset_t controlSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGUSR1, SIGUSR2, SIGTERM, SIGHUP})
-        sigaddset(&set, sig);
-    return set;
-}
-
-void call(const std::function<void()> &hook)
-{
-    if (hook)
-        hook();
-}
 
 void handleSignal(int sig)
 {
     switch (sig) {
     case SIGUSR1:
         log(QStringLiteral("Received SIGUSR1 \u2192 start recording"));
-        call(daemonHooks.beginRecording);
+        onStartSignal();
         break;
     case SIGUSR2:
         log(QStringLiteral("Received SIGUSR2 \u2192 stop + transcribe"));
-        call(daemonHooks.stopRecordingAndTranscribe);
+        onStopSignal();
         break;
     case SIGTERM:
         shutdown();
     case SIGHUP:
         log(QStringLiteral("Received SIGHUP \u2192 reloading model"));
-        call(daemonHooks.stopWhisperServer);
-        call(daemonHooks.startWhisperServer);
-        call(daemonHooks.rebuildModelPopup);
+        onReloadSignal();
         break;
     default:
         break;
@@ -56,26 +38,14 @@ void handleSignal(int sig)
 
 } // namespace
 
-void blockControlSignals()
-{
-    const sigset_t set = controlSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-void resetSignalsInChild()
-{
-    const sigset_t set = controlSignals();
-    for (int sig : {SIGUSR1, SIGUSR2, SIGTERM, SIGHUP})
-        std::signal(sig, SIG_DFL);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-}
-
-void installSignalHandlers()
+bool installSignalHandlers(QString *error)
 {
     const sigset_t set = controlSignals();
     const int fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd < 0)
-        return;
+    if (fd < 0) {
+        *error = QStringLiteral("cannot receive the control signals: ") + systemErrorText();
+        return false;
+    }
     // Lives as long as the process; a pending signal is read once per wake-up,
     // so a burst of the same signal may run its handler once.
     auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
@@ -84,12 +54,12 @@ void installSignalHandlers()
         while (read(fd, &info, sizeof info) == ssize_t(sizeof info))
             handleSignal(int(info.ssi_signo));
     });
+    return true;
 }
 
 void shutdown()
 {
-    call(daemonHooks.stopRecorderForShutdown);
-    call(daemonHooks.stopWhisperServer);
+    onShutdown();
     log(QStringLiteral("Daemon shutting down"));
     unlink(pidPath.toLocal8Bit().constData());
     closeLog();

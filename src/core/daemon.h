@@ -1,35 +1,23 @@
 #pragma once
 
-#include <functional>
+#include "core/signal_mask.h"
+
+#include <QString>
 
 namespace parlotta {
 
-// What the signal handlers and shutdown ask of the other subsystems. The
-// composition root fills these in at start-up; an empty one does nothing.
-struct DaemonHooks {
-    std::function<void()> beginRecording;             // SIGUSR1, after its log line
-    std::function<void()> stopRecordingAndTranscribe; // SIGUSR2, after its log line
-    std::function<void()>
-        stopRecorderForShutdown;              // shutdown: stop an open recording, no transcription
-    std::function<void()> stopWhisperServer;  // SIGHUP and shutdown
-    std::function<void()> startWhisperServer; // SIGHUP
-    std::function<void()> rebuildModelPopup;  // SIGHUP
-};
-
-extern DaemonHooks daemonHooks;
-
-// Blocks the four control signals in the calling thread, and so in every thread
-// started after it. Must run first in main, before any thread exists: a signal
-// left unblocked in some thread would be handled there, or kill the process.
-void blockControlSignals();
-
-// Gives every child the default signal state back (call in the child after fork);
-// blocked signals stay blocked across exec.
-void resetSignalsInChild();
+// What the signals and shutdown set off in the subsystems above this one; each
+// is defined in app/wiring.cpp and runs on the main thread after the signal's
+// log line.
+void onStartSignal();  // SIGUSR1
+void onStopSignal();   // SIGUSR2
+void onReloadSignal(); // SIGHUP
+void onShutdown();     // first step of shutdown: the recorder and the server stop
 
 // Turns SIGUSR1, SIGUSR2, SIGTERM and SIGHUP into main-thread events that run
-// their handlers. Needs a running Qt event loop to deliver them.
-void installSignalHandlers();
+// their handlers. Needs a running Qt event loop to deliver them. False with a
+// reason when the signals cannot be received (the daemon could not be steered).
+bool installSignalHandlers(QString *error);
 
 // The one orderly way out: stops an open recording and the server, logs
 // "Daemon shutting down", removes the PID file, closes the log, exits with 0.

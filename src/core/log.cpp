@@ -1,10 +1,9 @@
 #include "core/log.h"
 
 #include "core/runtime_files.h"
+#include "core/system_error.h"
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -36,12 +35,11 @@ void log(const QString &message)
     [[maybe_unused]] const ssize_t written = write(fd, line.constData(), size_t(line.size()));
 }
 
-bool openLog(QString *error)
+bool openLog(const QString &path, QString *error)
 {
-    const int fd = openRuntimeFile(logPath, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+    const int fd = openRuntimeFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
     if (fd < 0) {
-        *error = QStringLiteral("cannot open log file %1: %2")
-                     .arg(logPath, QString::fromLocal8Bit(std::strerror(errno)));
+        *error = QStringLiteral("cannot open log file %1: %2").arg(path, systemErrorText());
         return false;
     }
     logFile.store(fd, std::memory_order_release);

@@ -14,9 +14,10 @@ void log(const QString &message);
 // The bytes log writes for a message at a given time.
 QByteArray formatLogLine(std::time_t when, const QString &message);
 
-// Creates logPath empty (replacing an earlier log) and opens it for appending.
-// Returns false with a reason in *error when it cannot be opened for writing.
-bool openLog(QString *error);
+// Creates the log at path (the daemon's is logPath) empty, replacing an earlier
+// log, and opens it for appending. Returns false with a reason in *error when
+// it cannot be opened for writing.
+bool openLog(const QString &path, QString *error);
 
 void closeLog();
 

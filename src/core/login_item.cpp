@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "core/runtime_files.h"
+#include "core/system_error.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,18 +10,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 namespace parlotta {
 
 namespace {
-
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 QString entryText()
 {
@@ -35,22 +29,23 @@ QString entryText()
         .arg(desktopExecValue(QCoreApplication::applicationFilePath()));
 }
 
-// Returns an empty string on success, else why it failed.
-QString registerEntry()
+bool registerEntry(QString *error)
 {
     const QString path = autostartFilePath();
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return QStringLiteral("cannot create %1").arg(QFileInfo(path).path());
-    if (!writeFileAtomically(path, entryText().toUtf8()))
-        return errnoText();
-    return {};
+    if (!QDir().mkpath(QFileInfo(path).path())) {
+        *error = QStringLiteral("cannot create %1").arg(QFileInfo(path).path());
+        return false;
+    }
+    return writeFileAtomically(path, entryText().toUtf8(), error);
 }
 
-QString unregisterEntry()
+bool unregisterEntry(QString *error)
 {
-    if (::unlink(QFile::encodeName(autostartFilePath()).constData()) != 0)
-        return errnoText();
-    return {};
+    if (::unlink(QFile::encodeName(autostartFilePath()).constData()) != 0) {
+        *error = systemErrorText();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -97,12 +92,12 @@ QString desktopExecProgram(const QString &exec)
 
 void setOpenAtLogin(bool enabled)
 {
-    const QString failure = enabled ? registerEntry() : unregisterEntry();
-    if (failure.isEmpty())
+    QString error;
+    if (enabled ? registerEntry(&error) : unregisterEntry(&error))
         log(enabled ? QStringLiteral("Open at login enabled")
                     : QStringLiteral("Open at login disabled"));
     else
-        log(QStringLiteral("ERROR: could not change open at login: ") + failure);
+        log(QStringLiteral("ERROR: could not change open at login: ") + error);
 }
 
 bool openAtLoginEnabled()

@@ -1,7 +1,7 @@
 #include "core/runtime_files.h"
 
-#include <cerrno>
-#include <cstring>
+#include "core/system_error.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,24 +10,19 @@ namespace parlotta {
 
 namespace {
 
-QString describe(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-bool checkOwnDirectory(int fd, QString *error)
+bool checkOwnDirectory(const QString &dir, int fd, QString *error)
 {
     struct stat st {};
     if (fstat(fd, &st) != 0) {
-        *error = QStringLiteral("cannot inspect %1: %2").arg(commandDir, describe(errno));
+        *error = QStringLiteral("cannot inspect %1: %2").arg(dir, systemErrorText());
         return false;
     }
     if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-        *error = QStringLiteral("%1 belongs to another user; refusing to use it").arg(commandDir);
+        *error = QStringLiteral("%1 belongs to another user; refusing to use it").arg(dir);
         return false;
     }
     if ((st.st_mode & 07777) != 0700 && fchmod(fd, 0700) != 0) {
-        *error = QStringLiteral("cannot make %1 private: %2").arg(commandDir, describe(errno));
+        *error = QStringLiteral("cannot make %1 private: %2").arg(dir, systemErrorText());
         return false;
     }
     return true;
@@ -35,27 +30,37 @@ bool checkOwnDirectory(int fd, QString *error)
 
 } // namespace
 
-bool prepareRuntimeDir(QString *error)
+void moveRuntimeFilesForTests(const QString &dir)
 {
-    const QByteArray dir = commandDir.toLocal8Bit();
-    if (mkdir(dir.constData(), 0700) != 0 && errno != EEXIST) {
-        *error = QStringLiteral("cannot create %1: %2").arg(commandDir, describe(errno));
+    commandDir = dir;
+    outputPath = dir + QStringLiteral("/recording.wav");
+    logPath = dir + QStringLiteral("/helper.log");
+    pidPath = dir + QStringLiteral("/helper-pid");
+    serverLogPath = dir + QStringLiteral("/server.log");
+    serverPidPath = dir + QStringLiteral("/server-pid");
+}
+
+bool prepareRuntimeDir(const QString &dir, QString *error)
+{
+    const QByteArray name = dir.toLocal8Bit();
+    if (mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = QStringLiteral("cannot create %1: %2").arg(dir, systemErrorText());
         return false;
     }
     // O_NOFOLLOW on the last component: a symlink planted at the path fails here
     // instead of leading us into someone else's directory.
-    const int fd = open(dir.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
         if (err == ELOOP || err == ENOTDIR)
             *error =
                 QStringLiteral("%1 is not a directory (a symlink or a file); refusing to use it")
-                    .arg(commandDir);
+                    .arg(dir);
         else
-            *error = QStringLiteral("cannot open %1: %2").arg(commandDir, describe(err));
+            *error = QStringLiteral("cannot open %1: %2").arg(dir, systemErrorText(err));
         return false;
     }
-    const bool ok = checkOwnDirectory(fd, error);
+    const bool ok = checkOwnDirectory(dir, fd, error);
     close(fd);
     return ok;
 }
@@ -84,26 +89,34 @@ int openRuntimeFile(const QString &path, int flags, int mode)
     return fd;
 }
 
-bool writeFileAtomically(const QString &path, const QByteArray &bytes)
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     QByteArray tmpl = (path + QStringLiteral(".XXXXXX")).toLocal8Bit();
     const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        *error = systemErrorText();
         return false;
-    bool ok = fchmod(fd, 0644) == 0;
+    }
+    int failure = fchmod(fd, 0644) == 0 ? 0 : errno;
     qsizetype done = 0;
-    while (ok && done < bytes.size()) {
+    while (!failure && done < bytes.size()) {
         const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
-        ok = n > 0;
+        if (n <= 0)
+            failure = n < 0 ? errno : ENOSPC;
         done += n > 0 ? n : 0;
     }
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(tmpl.constData(), path.toLocal8Bit().constData()) == 0;
-    if (!ok)
+    if (close(fd) != 0 && !failure)
+        failure = errno;
+    if (!failure && rename(tmpl.constData(), path.toLocal8Bit().constData()) != 0)
+        failure = errno;
+    if (failure) {
         unlink(tmpl.constData());
-    return ok;
+        *error = systemErrorText(failure);
+        return false;
+    }
+    return true;
 }
 
 } // namespace parlotta

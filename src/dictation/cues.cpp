@@ -1,5 +1,7 @@
 #include "dictation/cues.h"
 
+#include "platform/audio.h"
+
 #include <QFile>
 
 namespace parlotta {
@@ -28,6 +30,11 @@ bool loadSounds(QString *error)
     return loadSound(soundTink, QStringLiteral("tink"), error) &&
            loadSound(soundPop, QStringLiteral("pop"), error) &&
            loadSound(soundBasso, QStringLiteral("basso"), error);
+}
+
+void playSound(const Sound &sound)
+{
+    cuePlayer().play(sound.name, sound.wav);
 }
 
 } // namespace parlotta

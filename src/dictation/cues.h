@@ -19,4 +19,7 @@ extern Sound soundBasso; // a dictation was dropped
 // Returns false with the name of the one that failed in *error.
 bool loadSounds(QString *error);
 
+// Plays a cue from its start, cutting off the same cue if it is still sounding.
+void playSound(const Sound &sound);
+
 } // namespace parlotta

@@ -1,8 +1,9 @@
 #include "dictation/paste.h"
 
 #include "core/log.h"
-#include "dictation/recording.h"
-#include "platform/paste.h"
+#include "dictation/cues.h"
+#include "platform/clipboard.h"
+#include "platform/key_injector.h"
 
 namespace parlotta {
 

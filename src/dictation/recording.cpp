@@ -2,11 +2,11 @@
 
 #include "core/log.h"
 #include "core/runtime_files.h"
+#include "core/system_error.h"
+#include "dictation/stop_path.h"
 #include "platform/audio.h"
 
 #include <QTimer>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <memory>
 
@@ -38,11 +38,6 @@ void requestMicrophoneAccess()
     });
 }
 
-void playSound(const Sound &sound)
-{
-    cuePlayer().play(sound.name, sound.wav);
-}
-
 void beginRecording()
 {
     if (recorder) {
@@ -60,8 +55,7 @@ void startRecording()
     // replaces the link, never the file it points to.
     const int fd = openRuntimeFile(outputPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) {
-        log(QStringLiteral("ERROR: cannot create %1: %2")
-                .arg(outputPath, QString::fromLocal8Bit(std::strerror(errno))));
+        log(QStringLiteral("ERROR: cannot create %1: %2").arg(outputPath, systemErrorText()));
         return;
     }
     auto created = createAudioRecorder();
@@ -100,6 +94,11 @@ void stopRecorderForShutdown()
     if (recorder)
         recorder->stop();
     recorder.reset();
+}
+
+bool isRecording()
+{
+    return recorder != nullptr;
 }
 
 void stopRecordingAndTranscribe()

@@ -10,9 +10,6 @@ extern float peakAvgPower;
 // Asks whether a microphone can be used; the answer is logged when it arrives.
 void requestMicrophoneAccess();
 
-// Plays a cue from its start, cutting off the same cue if it is still sounding.
-void playSound(const Sound &sound);
-
 // Starts a recording unless one is open (then logs "Already recording, ignoring start").
 void beginRecording();
 // Creates and starts the recorder and its level meter.
@@ -21,10 +18,11 @@ void startRecording();
 void cancelRecording();
 // Stops the recorder without transcribing, for shutdown; the file stays.
 void stopRecorderForShutdown();
+// Whether a recording is open (from a successful recorder creation to its stop).
+bool isRecording();
 
-// Stops the recording, transcribes it and pastes the result.
+// Stops the recording, transcribes it and pastes the result (the rest of the
+// path is finishDictation, stop_path.h).
 void stopRecordingAndTranscribe();
-// The stop path once the recorder has stopped: gates, upload, paste.
-void finishDictation(double duration);
 
 } // namespace parlotta

@@ -1,11 +1,14 @@
+#include "dictation/stop_path.h"
+
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
+#include "dictation/cues.h"
 #include "dictation/gates.h"
+#include "dictation/inference_request.h"
 #include "dictation/multipart.h"
 #include "dictation/paste.h"
 #include "dictation/recording.h"
-#include "dictation/session.h"
 
 #include <QFile>
 #include <fcntl.h>

@@ -1,6 +1,7 @@
 #include "hotkey/event_tap.h"
 
 #include "core/log.h"
+#include "dictation/recording.h"
 #include "hotkey/hotkey_model.h"
 #include "hotkey/key_codes.h"
 #include "hotkey/key_tracker.h"
@@ -11,7 +12,6 @@
 
 namespace parlotta {
 
-TapRequests tapRequests;
 std::atomic<bool> eventTapActive{false};
 std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 
@@ -19,10 +19,9 @@ namespace {
 
 constexpr unsigned long retryIntervalMs = 2000;
 
-void request(const std::function<void()> &what)
+void request(void (*what)())
 {
-    if (what)
-        QMetaObject::invokeMethod(qApp, what, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(qApp, what, Qt::QueuedConnection);
 }
 
 // One physical key event: the rules, and the request they make.
@@ -31,24 +30,18 @@ void processKey(KeyTracker &tracker, TapState &state, int evdev, bool pressed)
     const std::optional<TapEvent> event = tracker.onKey(virtualKeyFromEvdev(evdev), pressed);
     if (!event)
         return;
-    std::int64_t hotkey;
-    std::uint64_t modifiers;
-    {
-        std::lock_guard lock(hotkeyLock);
-        hotkey = activeHotkey;
-        modifiers = activeHotkeyModifiers;
-    }
+    const ActiveHotkey hotkey = activeHotkeySnapshot();
     // Whether the event reaches the focused window was settled by the key
     // grab already; here only the requests remain.
-    switch (handleTapEvent(*event, state, hotkey, modifiers).request) {
+    switch (handleTapEvent(*event, state, hotkey.code, hotkey.modifiers).request) {
     case TapRequest::Begin:
-        request(tapRequests.beginRecording);
+        request(beginRecording);
         break;
     case TapRequest::Stop:
-        request(tapRequests.stopRecordingAndTranscribe);
+        request(stopRecordingAndTranscribe);
         break;
     case TapRequest::Cancel:
-        request(tapRequests.cancelRecording);
+        request(cancelRecording);
         break;
     case TapRequest::None:
         break;
@@ -65,8 +58,7 @@ void eventTapLoop()
         while (!hook.open());
     }
     eventTapActive = true;
-    updateSwallowedKey();
-    request(tapRequests.tapBecameActive);
+    request(onEventTapActive);
     log(QStringLiteral("Event tap active, push-to-talk key code: %1").arg(selectedHotkey()));
 
     KeyTracker tracker;
@@ -86,20 +78,6 @@ void startEventTapThread()
     QThread *thread = QThread::create(eventTapLoop);
     thread->setObjectName(QStringLiteral("EventTap"));
     thread->start();
-}
-
-void updateSwallowedKey()
-{
-    std::int64_t hotkey;
-    std::uint64_t modifiers;
-    {
-        std::lock_guard lock(hotkeyLock);
-        hotkey = activeHotkey;
-        modifiers = activeHotkeyModifiers;
-    }
-    const bool ordinary = hotkey != hotkeyNone && !modifierMasks.contains(hotkey);
-    keyboardHook().setSwallowedKey(ordinary ? evdevFromVirtualKey(hotkey) : -1,
-                                   modifiers & comboModifiers);
 }
 
 } // namespace parlotta

@@ -2,13 +2,20 @@
 
 #include "core/log.h"
 #include "core/preferences.h"
-#include "hotkey/event_tap.h"
+#include "hotkey/key_codes.h"
+
+#include <mutex>
 
 namespace parlotta {
 
 const QMap<std::int64_t, std::uint64_t> modifierMasks = {
     {59, 0x1},  {56, 0x2},  {60, 0x4},    {55, 0x8},      {54, 0x10},
     {58, 0x20}, {61, 0x40}, {62, 0x2000}, {63, 0x800000},
+};
+
+const QMap<std::int64_t, std::uint64_t> modifierFlags = {
+    {56, flagShift}, {60, flagShift}, {59, flagControl}, {62, flagControl},
+    {58, flagAlt},   {61, flagAlt},   {55, flagSuper},   {54, flagSuper},
 };
 
 const QMap<std::int64_t, QString> specialKeyNames = {
@@ -58,10 +65,32 @@ const QMap<std::int64_t, QString> specialKeyNames = {
     {125, QStringLiteral("\u2193")},
 };
 
+namespace {
+
 std::mutex hotkeyLock;
 std::int64_t activeHotkey = defaultHotkey;
 std::uint64_t activeHotkeyModifiers = 0;
-std::function<QString(std::int64_t)> keyLayoutCharacter;
+
+} // namespace
+
+ActiveHotkey activeHotkeySnapshot()
+{
+    std::lock_guard lock(hotkeyLock);
+    return {activeHotkey, activeHotkeyModifiers};
+}
+
+void setActiveHotkey(std::int64_t code, std::uint64_t modifiers)
+{
+    {
+        std::lock_guard lock(hotkeyLock);
+        activeHotkey = code;
+        activeHotkeyModifiers = modifiers;
+    }
+    // An ordinary key is grabbed with exactly its modifiers; a modifier key never.
+    const bool ordinary = code != hotkeyNone && !modifierMasks.contains(code);
+    keyboardHook().setSwallowedKey(ordinary ? evdevFromVirtualKey(code) : -1,
+                                   modifiers & comboModifiers);
+}
 
 std::int64_t selectedHotkey()
 {
@@ -85,12 +114,7 @@ void setHotkey(std::int64_t code, std::uint64_t modifiers)
 {
     setPreference(prefHotkey, qint64(code));
     setPreference(prefHotkeyModifiers, qint64(modifiers));
-    {
-        std::lock_guard lock(hotkeyLock);
-        activeHotkey = code;
-        activeHotkeyModifiers = modifiers;
-    }
-    updateSwallowedKey();
+    setActiveHotkey(code, modifiers);
     log(QStringLiteral("Hotkey set to: %1 (code %2, modifiers %3)")
             .arg(hotkeyName(code, modifiers))
             .arg(code)
@@ -103,8 +127,8 @@ QString keyName(std::int64_t code)
         return QStringLiteral("None");
     if (const auto it = specialKeyNames.constFind(code); it != specialKeyNames.cend())
         return *it;
-    if (keyLayoutCharacter) {
-        const QString typed = keyLayoutCharacter(code);
+    if (const int evdev = evdevFromVirtualKey(code); evdev >= 0) {
+        const QString typed = keyCharacter(evdev);
         if (!typed.isEmpty())
             return typed.toUpper();
     }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/keyboard.h"
+
 #include <QMap>
 #include <QString>
 #include <cstdint>
-#include <functional>
-#include <mutex>
 
 namespace parlotta {
 
@@ -13,26 +13,24 @@ namespace parlotta {
 // also the stored form in the preferences.
 inline constexpr std::int64_t hotkeyNone = -1;
 inline constexpr std::int64_t defaultHotkey = 61;
-inline constexpr std::uint64_t flagShift = 0x20000;
-inline constexpr std::uint64_t flagControl = 0x40000;
-inline constexpr std::uint64_t flagAlt = 0x80000;
-inline constexpr std::uint64_t flagSuper = 0x100000;
-inline constexpr std::uint64_t comboModifiers = flagShift | flagControl | flagAlt | flagSuper;
-
 // The nine modifier keys and the device-dependent flag bit each sets while down.
 extern const QMap<std::int64_t, std::uint64_t> modifierMasks;
+// The device-independent flag (flagShift ...) each modifier key sets while down; Fn sets none.
+extern const QMap<std::int64_t, std::uint64_t> modifierFlags;
 // Keys whose names must not depend on the keyboard layout.
 extern const QMap<std::int64_t, QString> specialKeyNames;
 
-// The hotkey in force, for the key listener thread; guarded by hotkeyLock,
-// which is held only to copy or assign them.
-extern std::mutex hotkeyLock;
-extern std::int64_t activeHotkey;
-extern std::uint64_t activeHotkeyModifiers;
-
-// The character a key types without modifiers in the current keyboard layout,
-// or an empty string. Filled in by the platform; empty means no layout service.
-extern std::function<QString(std::int64_t code)> keyLayoutCharacter;
+// The hotkey in force (activeHotkey, activeHotkeyModifiers), shared between the
+// main thread and the key listener thread. hotkeyLock guards it inside
+// hotkey_model.cpp and is held only to copy or assign it.
+struct ActiveHotkey {
+    std::int64_t code = defaultHotkey;
+    std::uint64_t modifiers = 0;
+};
+ActiveHotkey activeHotkeySnapshot();
+// Sets the hotkey in force and has the desktop keep it from the focused window
+// where the rules say so; no preference is written.
+void setActiveHotkey(std::int64_t code, std::uint64_t modifiers);
 
 // The stored hotkey: 61 when nothing is stored, hotkeyNone for -1 and for values
 // outside the model (not an integer, outside 0...65535) from a hand-edited file.

@@ -28,17 +28,8 @@ std::optional<TapEvent> KeyTracker::onKey(std::int64_t code, bool pressed)
 std::uint64_t KeyTracker::flags() const
 {
     std::uint64_t result = 0;
-    for (const std::int64_t key : down) {
-        result |= modifierMasks.value(key);
-        if (key == 56 || key == 60)
-            result |= flagShift;
-        else if (key == 59 || key == 62)
-            result |= flagControl;
-        else if (key == 58 || key == 61)
-            result |= flagAlt;
-        else if (key == 55 || key == 54)
-            result |= flagSuper;
-    }
+    for (const std::int64_t key : down)
+        result |= modifierMasks.value(key) | modifierFlags.value(key);
     return result;
 }
 

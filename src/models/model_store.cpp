@@ -1,17 +1,14 @@
 #include "models/model_store.h"
 
 #include "core/log.h"
+#include "core/system_error.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 namespace parlotta {
-
-std::function<void()> modelActivated;
 
 QString modelDir()
 {
@@ -57,18 +54,16 @@ bool activateModel(const QString &name)
         QFile::encodeName(modelDir() + QStringLiteral("/.current.bin.tmp"));
     ::unlink(temporary.constData());
     if (::symlink(QFile::encodeName(modelPath(name)).constData(), temporary.constData()) != 0) {
-        log(QStringLiteral("ERROR: could not link model %1: %2")
-                .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
+        log(QStringLiteral("ERROR: could not link model %1: %2").arg(name, systemErrorText()));
         return false;
     }
     // rename replaces the old link in one step: a reader always finds a link.
     if (::rename(temporary.constData(), link.constData()) != 0) {
-        log(QStringLiteral("ERROR: could not activate model %1: errno %2").arg(name).arg(errno));
+        log(QStringLiteral("ERROR: could not activate model %1: %2").arg(name, systemErrorText()));
         return false;
     }
     log(QStringLiteral("Model switched to ") + name);
-    if (modelActivated)
-        modelActivated();
+    onModelActivated();
     return true;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <functional>
 #include <optional>
 
 namespace parlotta {
@@ -23,10 +22,11 @@ std::optional<QString> activeModel();
 std::optional<QString> modelNameFromFileName(const QString &fileName);
 
 // Points current.bin at the model's file in one atomic step, then calls
-// modelActivated (which restarts the server). False, logged, when it fails.
+// onModelActivated. False, logged, when it fails.
 bool activateModel(const QString &name);
 
-// Set by start-up: what activating a model sets off.
-extern std::function<void()> modelActivated;
+// What activating a model sets off (the server restarts on it); defined in
+// app/wiring.cpp.
+void onModelActivated();
 
 } // namespace parlotta

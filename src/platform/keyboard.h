@@ -6,6 +6,14 @@
 
 namespace parlotta {
 
+// The device-independent modifier flags: what a hotkey's modifiers hold, and
+// what setSwallowedKey takes.
+inline constexpr std::uint64_t flagShift = 0x20000;
+inline constexpr std::uint64_t flagControl = 0x40000;
+inline constexpr std::uint64_t flagAlt = 0x80000;
+inline constexpr std::uint64_t flagSuper = 0x100000;
+inline constexpr std::uint64_t comboModifiers = flagShift | flagControl | flagAlt | flagSuper;
+
 // A system-wide keyboard listener: sees every physical key press and release,
 // whatever window has the focus, and can keep one key combination from
 // reaching the focused window.

@@ -1,4 +1,4 @@
-#include "platform/paste.h"
+#include "platform/key_injector.h"
 
 #include <QSet>
 

@@ -1,8 +1,8 @@
 #include "server/server.h"
 
-#include "core/daemon.h"
 #include "core/log.h"
 #include "core/runtime_files.h"
+#include "core/signal_mask.h"
 #include "models/model_store.h"
 
 #include <QCoreApplication>
@@ -54,7 +54,7 @@ QString whisperServerExecutable()
 QStringList whisperServerArguments()
 {
     return {QStringLiteral("--host"),
-            QStringLiteral("127.0.0.1"),
+            serverHost,
             QStringLiteral("--port"),
             QString::number(serverPort),
             QStringLiteral("--model"),
@@ -120,8 +120,12 @@ void startWhisperServer()
     }
     serverProcess = child;
     const qint64 pid = child->processId();
-    writeFileAtomically(serverPidPath, QByteArray::number(pid));
+    QString error;
+    const bool written = writeFileAtomically(serverPidPath, QByteArray::number(pid), &error);
     log(QStringLiteral("whisper-server started (PID %1)").arg(pid));
+    // Without it a daemon after a crash cannot find this server; it runs all the same.
+    if (!written)
+        log(QStringLiteral("ERROR: could not write %1: %2").arg(serverPidPath, error));
 }
 
 void stopWhisperServer()
@@ -139,6 +143,11 @@ void stopWhisperServer()
     }
     QFile::remove(serverPidPath);
     log(QStringLiteral("whisper-server stopped"));
+}
+
+bool isWhisperServerRunning()
+{
+    return serverProcess != nullptr;
 }
 
 void restartWhisperServer()

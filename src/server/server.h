@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/server_address.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -7,7 +9,6 @@
 
 namespace parlotta {
 
-inline constexpr int serverPort = 8178;
 // How long a server gets to end after SIGTERM before it is killed.
 inline constexpr int serverStopTimeoutMs = 5000;
 
@@ -18,6 +19,8 @@ void startWhisperServer();
 // Stops the running whisper-server, if any, and waits for it to end.
 void stopWhisperServer();
 void restartWhisperServer();
+// Whether a server we started is running (it may still be loading its model).
+bool isWhisperServerRunning();
 
 // "whisper-server" next to our own executable, else on PATH; empty when neither.
 QString whisperServerExecutable();

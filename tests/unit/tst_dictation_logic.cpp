@@ -1,6 +1,6 @@
 #include "dictation/gates.h"
 #include "dictation/multipart.h"
-#include "platform/paste.h"
+#include "platform/key_injector.h"
 #include "platform/wav.h"
 
 #include <QTest>

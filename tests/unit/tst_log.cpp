@@ -2,11 +2,25 @@
 #include "core/runtime_files.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <thread>
 #include <vector>
 
 using namespace parlotta;
+
+namespace {
+// The test's own runtime directory: never a running daemon's log.
+QTemporaryDir runtime;
+QString testDir()
+{
+    return runtime.filePath(QStringLiteral("parlotta"));
+}
+QString testLog()
+{
+    return testDir() + QStringLiteral("/helper.log");
+}
+} // namespace
 
 class TestLog : public QObject {
     Q_OBJECT
@@ -47,7 +61,8 @@ class TestLog : public QObject {
     void linesFromManyThreadsNeverInterleave()
     {
         QString error;
-        QVERIFY2(prepareRuntimeDir(&error) && openLog(&error), qPrintable(error));
+        QVERIFY2(prepareRuntimeDir(testDir(), &error) && openLog(testLog(), &error),
+                 qPrintable(error));
         constexpr int threads = 8;
         constexpr int linesEach = 400;
         constexpr int length = 3000; // far past any stdio or pipe buffer boundary
@@ -62,7 +77,7 @@ class TestLog : public QObject {
             w.join();
         closeLog();
 
-        QFile file(logPath);
+        QFile file(testLog());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.takeLast(), QByteArray()); // the file ends with a line feed
@@ -77,19 +92,19 @@ class TestLog : public QObject {
     void symlinkInPlaceOfLogIsReplacedNotFollowed()
     {
         QString error;
-        QVERIFY2(prepareRuntimeDir(&error), qPrintable(error));
-        QFile victim(commandDir + QStringLiteral("/victim.txt"));
+        QVERIFY2(prepareRuntimeDir(testDir(), &error), qPrintable(error));
+        QFile victim(testDir() + QStringLiteral("/victim.txt"));
         QVERIFY(victim.open(QIODevice::WriteOnly));
         victim.write("keep me");
         victim.close();
-        QFile::remove(logPath);
-        QVERIFY(QFile::link(victim.fileName(), logPath));
+        QFile::remove(testLog());
+        QVERIFY(QFile::link(victim.fileName(), testLog()));
 
-        QVERIFY2(openLog(&error), qPrintable(error));
+        QVERIFY2(openLog(testLog(), &error), qPrintable(error));
         log(QStringLiteral("hello"));
         closeLog();
 
-        QVERIFY(!QFileInfo(logPath).isSymLink());
+        QVERIFY(!QFileInfo(testLog()).isSymLink());
         QVERIFY(victim.open(QIODevice::ReadOnly));
         QCOMPARE(victim.readAll(), QByteArray("keep me"));
         victim.remove();

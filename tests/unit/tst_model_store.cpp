@@ -14,10 +14,23 @@
 
 using namespace parlotta;
 
+namespace {
+// The test's own runtime directory and log: never a running daemon's.
+QTemporaryDir runtime;
+QString testLog()
+{
+    return runtime.filePath(QStringLiteral("parlotta/helper.log"));
+}
+int activations = 0;
+} // namespace
+
+void parlotta::onModelActivated()
+{
+    ++activations;
+}
+
 class TestModelStore : public QObject {
     Q_OBJECT
-
-    int activations = 0;
 
     static QByteArray linkTarget(const QString &path)
     {
@@ -28,7 +41,7 @@ class TestModelStore : public QObject {
 
     static QStringList logMessages()
     {
-        QFile file(logPath);
+        QFile file(testLog());
         if (!file.open(QIODevice::ReadOnly))
             return {};
         QStringList messages;
@@ -42,8 +55,9 @@ class TestModelStore : public QObject {
     void initTestCase()
     {
         QString error;
-        QVERIFY2(prepareRuntimeDir(&error) && openLog(&error), qPrintable(error));
-        modelActivated = [this] { ++activations; };
+        QVERIFY2(prepareRuntimeDir(runtime.filePath(QStringLiteral("parlotta")), &error) &&
+                     openLog(testLog(), &error),
+                 qPrintable(error));
     }
 
     void cleanupTestCase()
@@ -140,7 +154,7 @@ class TestModelStore : public QObject {
         QCOMPARE(activations, 0);
         QVERIFY(QFileInfo(currentModelLink()).isDir());
         QCOMPARE(logMessages().last(),
-                 QStringLiteral("ERROR: could not activate model base: errno %1").arg(EISDIR));
+                 QStringLiteral("ERROR: could not activate model base: Is a directory"));
     }
 
     void pidFiles_data()

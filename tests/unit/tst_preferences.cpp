@@ -1,4 +1,5 @@
 #include "core/preferences.h"
+#include "fake_platform.h"
 #include "hotkey/hotkey_model.h"
 
 #include <QCoreApplication>
@@ -110,11 +111,18 @@ class TestPreferences : public QObject {
         setHotkey(96, flagControl);
         QCOMPARE(selectedHotkey(), 96);
         QCOMPARE(selectedHotkeyModifiers(), flagControl);
-        QCOMPARE(activeHotkey, 96);
-        QCOMPARE(activeHotkeyModifiers, flagControl);
+        QCOMPARE(activeHotkeySnapshot().code, 96);
+        QCOMPARE(activeHotkeySnapshot().modifiers, flagControl);
+        // An ordinary key is kept from the focused window with exactly its modifiers.
+        QCOMPARE(fake::platform().swallowedKey, 63);
+        QCOMPARE(fake::platform().swallowedModifiers, flagControl);
+        setHotkey(61, flagShift); // a modifier key never is
+        QCOMPARE(fake::platform().swallowedKey, -1);
         setHotkey(hotkeyNone);
         QCOMPARE(selectedHotkey(), hotkeyNone);
         QCOMPARE(selectedHotkeyModifiers(), 0u);
+        QCOMPARE(activeHotkeySnapshot().code, hotkeyNone);
+        QCOMPARE(fake::platform().swallowedKey, -1);
     }
 
     void hotkeyNames_data()
@@ -146,12 +154,10 @@ class TestPreferences : public QObject {
 
     void layoutCharacterIsUpperCased()
     {
-        keyLayoutCharacter = [](std::int64_t code) {
-            return code == 0 ? QStringLiteral("\u00e4") : QString();
-        };
+        fake::platform().layout[30] = QStringLiteral("\u00e4"); // the key at A
         QCOMPARE(keyName(0), QStringLiteral("\u00c4"));
         QCOMPARE(keyName(10), QStringLiteral("Key 10"));
-        keyLayoutCharacter = nullptr;
+        fake::reset();
     }
 };
 

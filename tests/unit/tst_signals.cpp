@@ -10,39 +10,50 @@
 
 using namespace parlotta;
 
+namespace {
+
+QStringList calls;
+bool allOnMainThread = true;
+
+void record(const QString &name)
+{
+    calls << name;
+    allOnMainThread = allOnMainThread && QThread::currentThread() == qApp->thread();
+}
+
+} // namespace
+
+void parlotta::onStartSignal()
+{
+    record(QStringLiteral("start"));
+}
+void parlotta::onStopSignal()
+{
+    record(QStringLiteral("stop"));
+}
+void parlotta::onReloadSignal()
+{
+    record(QStringLiteral("reload"));
+}
+void parlotta::onShutdown() {}
+
 class TestSignals : public QObject {
     Q_OBJECT
-
-    QStringList calls;
-    bool allOnMainThread = true;
-
-    std::function<void()> record(const QString &name)
-    {
-        return [this, name] {
-            calls << name;
-            allOnMainThread = allOnMainThread && QThread::currentThread() == qApp->thread();
-        };
-    }
 
   private Q_SLOTS:
     void initTestCase()
     {
-        daemonHooks.beginRecording = record(QStringLiteral("begin"));
-        daemonHooks.stopRecordingAndTranscribe = record(QStringLiteral("stop"));
-        daemonHooks.stopWhisperServer = record(QStringLiteral("stopServer"));
-        daemonHooks.startWhisperServer = record(QStringLiteral("startServer"));
-        daemonHooks.rebuildModelPopup = record(QStringLiteral("rebuildPopup"));
-        installSignalHandlers();
+        QString error;
+        QVERIFY2(installSignalHandlers(&error), qPrintable(error));
     }
 
     void handlersRunOnMainThread_data()
     {
         QTest::addColumn<int>("sig");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("SIGUSR1") << int(SIGUSR1) << QStringList{"begin"};
+        QTest::newRow("SIGUSR1") << int(SIGUSR1) << QStringList{"start"};
         QTest::newRow("SIGUSR2") << int(SIGUSR2) << QStringList{"stop"};
-        QTest::newRow("SIGHUP") << int(SIGHUP)
-                                << QStringList{"stopServer", "startServer", "rebuildPopup"};
+        QTest::newRow("SIGHUP") << int(SIGHUP) << QStringList{"reload"};
     }
 
     void handlersRunOnMainThread()

@@ -1,5 +1,5 @@
+#include "platform/key_injector.h"
 #include "platform/keyboard.h"
-#include "platform/paste.h"
 
 #include <QList>
 #include <X11/XKBlib.h>

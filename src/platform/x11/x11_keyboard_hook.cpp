@@ -19,9 +19,6 @@ namespace parlotta {
 
 namespace {
 
-constexpr std::uint64_t flagShift = 0x20000, flagControl = 0x40000, flagAlt = 0x80000,
-                        flagSuper = 0x100000;
-
 class X11KeyboardHook final : public KeyboardHook {
   public:
     X11KeyboardHook()

@@ -1,11 +1,16 @@
 #pragma once
 
+#include "core/server_address.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace parlotta {
 
-inline const QString inferenceUrl = QStringLiteral("http://127.0.0.1:8178/inference");
+// Where the recording is posted: whisper-server's inference path. Only tests
+// point it elsewhere, at a server of their own.
+inline QString inferenceUrl =
+    QStringLiteral("http://%1:%2/inference").arg(serverHost).arg(serverPort);
 inline constexpr int requestTimeoutMs = 300000; // without progress
 
 // Posts the inference form and waits for the answer. Runs the request on the

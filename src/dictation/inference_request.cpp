@@ -1,4 +1,4 @@
-#include "dictation/session.h"
+#include "dictation/inference_request.h"
 
 #include "core/log.h"
 #include "dictation/multipart.h"

@@ -1,0 +1,51 @@
+// The calls that cross from one subsystem into another above it. The
+// libraries depend downwards (app → menubar/settings → hotkey → dictation →
+// core, server → models → core), so a lower subsystem that must set off
+// something above it declares an on...() function in its own header and this
+// file, the one place that sees every subsystem, defines it with direct calls.
+// Whoever else must be told of an event is added here.
+#include "core/daemon.h"
+#include "dictation/recording.h"
+#include "hotkey/event_tap.h"
+#include "models/model_store.h"
+#include "server/server.h"
+
+namespace parlotta {
+
+// SIGUSR1: the same steps as a hotkey press.
+void onStartSignal()
+{
+    beginRecording();
+}
+
+// SIGUSR2: the stop path, which itself handles a missing recording.
+void onStopSignal()
+{
+    stopRecordingAndTranscribe();
+}
+
+// SIGHUP: the server restarts on whatever model current.bin names now. The
+// settings window's model list follows here once it exists.
+void onReloadSignal()
+{
+    stopWhisperServer();
+    startWhisperServer();
+}
+
+// Shutdown: an open recording is stopped without transcription, then the server.
+void onShutdown()
+{
+    stopRecorderForShutdown();
+    stopWhisperServer();
+}
+
+// The key listener runs: the tray menu and the settings window, once they
+// exist, drop what they show about missing keyboard access.
+void onEventTapActive() {}
+
+void onModelActivated()
+{
+    restartWhisperServer();
+}
+
+} // namespace parlotta

@@ -1,0 +1,99 @@
+#pragma once
+
+// The X11 clipboard, private to this folder: one class whose methods are spread
+// over three files by concern: the thread and the interface
+// (x11_clipboard.cpp), reading another owner's content (x11_clipboard_save.cpp)
+// and owning and serving ours (x11_clipboard_serve.cpp).
+#include "platform/clipboard.h"
+
+#include <QElapsedTimer>
+#include <X11/Xlib.h>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace parlotta {
+
+inline constexpr int saveBudgetMs = 1000;
+inline constexpr int graceAfterReadMs = 40;
+
+// An incremental (INCR) transfer to one requestor, sent chunk by chunk.
+struct OutgoingTransfer {
+    Window requestor;
+    Atom property;
+    ClipboardFormat format;
+    qsizetype offset = 0;
+};
+
+class X11Clipboard final : public Clipboard {
+  public:
+    X11Clipboard();
+    bool save(QList<ClipboardFormat> *formats, QString *error) override;
+    void setText(const QString &text) override;
+    bool waitForPaste(int minMs, int maxMs) override;
+    void clear() override;
+    void restore(const QList<ClipboardFormat> &formats) override;
+
+  private:
+    // Runs work on the clipboard thread and waits for its result.
+    template <typename T> T call(std::function<T()> work)
+    {
+        std::packaged_task<T()> task(std::move(work));
+        std::future<T> result = task.get_future();
+        {
+            std::lock_guard lock(queueMutex);
+            queue.emplace_back([&task] { task(); });
+        }
+        [[maybe_unused]] const ssize_t n = ::write(wake[1], "x", 1);
+        return result.get();
+    }
+
+    void run();
+    void runQueued();
+
+    // A timestamp from the server, as ownership changes should carry.
+    Time serverTime();
+    void own(const QList<ClipboardFormat> &formats, bool isTranscript);
+
+    // Waits for an event matching wanted, serving every other event meanwhile.
+    bool waitFor(XEvent &out, int timeoutMs, const std::function<bool(const XEvent &)> &wanted);
+
+    // Converts the clipboard to target; the data lands in *format. Handles INCR.
+    bool fetch(Atom target, ClipboardFormat *format, QElapsedTimer &clock);
+    bool readProperty(Atom *type, ClipboardFormat *format, bool remove);
+    bool readClipboard(QList<ClipboardFormat> *formats, QString *error);
+    void handle(const XEvent &event);
+    void answer(const XSelectionRequestEvent &request);
+    bool serve(Window requestor, Atom target, Atom property);
+    void writeProperty(Window requestor, Atom property, const ClipboardFormat &format,
+                       const QByteArray &bytes);
+    void continueTransfer(Window requestor, Atom property);
+    void noteRead();
+    int wake[2] = {-1, -1};
+    std::thread worker;
+    std::mutex queueMutex;
+    std::deque<std::function<void()>> queue;
+
+    // Clipboard thread only.
+    Display *display = nullptr;
+    Window window = 0;
+    Atom atomClipboard = 0, atomTargets = 0, atomMultiple = 0, atomTimestamp = 0,
+         atomSaveTargets = 0, atomIncr = 0, atomProperty = 0, atomTimeProbe = 0;
+    qsizetype chunkBytes = 64 * 1024;
+    QList<ClipboardFormat> owned;
+    Time ownedSince = CurrentTime;
+    std::deque<OutgoingTransfer> transfers;
+
+    // Shared with the waiting main thread.
+    std::mutex readMutex;
+    std::condition_variable readChanged;
+    bool servingTranscript = false;
+    int textReads = 0;
+    QElapsedTimer lastRead;
+};
+
+} // namespace parlotta

@@ -1,0 +1,175 @@
+#include "fake_platform.h"
+
+#include <unistd.h>
+
+namespace fake {
+
+Platform &platform()
+{
+    static Platform state;
+    return state;
+}
+
+void reset()
+{
+    platform() = Platform();
+}
+
+} // namespace fake
+
+namespace parlotta {
+
+namespace {
+
+class FakeRecorder final : public AudioRecorder {
+  public:
+    bool prepare(int fd, QString *error) override
+    {
+        file = fd;
+        if (!fake::platform().recorder.prepares) {
+            *error = QStringLiteral("no sound server");
+            return false;
+        }
+        return true;
+    }
+    bool record() override
+    {
+        return fake::platform().recorder.records;
+    }
+    double currentTime() const override
+    {
+        return fake::platform().recorder.seconds;
+    }
+    float averagePower() const override
+    {
+        return fake::platform().recorder.power;
+    }
+    void stop() override
+    {
+        if (file < 0)
+            return;
+        const QByteArray &wav = fake::platform().recorder.wav;
+        [[maybe_unused]] const ssize_t written = ::write(file, wav.constData(), size_t(wav.size()));
+        ::close(file);
+        file = -1;
+    }
+    ~FakeRecorder() override
+    {
+        if (file >= 0)
+            ::close(file);
+    }
+
+  private:
+    int file = -1;
+};
+
+class FakeCues final : public CuePlayer {
+  public:
+    void play(const QString &name, const QByteArray &) override
+    {
+        fake::platform().cues << name;
+    }
+};
+
+class FakeClipboard final : public Clipboard {
+  public:
+    bool save(QList<ClipboardFormat> *formats, QString *) override
+    {
+        fake::platform().clipboardCalls << QStringLiteral("save");
+        *formats = fake::platform().clipboard;
+        return true;
+    }
+    void setText(const QString &text) override
+    {
+        fake::platform().clipboardCalls << QStringLiteral("setText");
+        fake::platform().clipboardText = text;
+        fake::platform().clipboard = {{"UTF8_STRING", "UTF8_STRING", 8, text.toUtf8()}};
+    }
+    bool waitForPaste(int, int) override
+    {
+        fake::platform().clipboardCalls << QStringLiteral("wait");
+        return true;
+    }
+    void clear() override
+    {
+        fake::platform().clipboardCalls << QStringLiteral("clear");
+        fake::platform().clipboardText.clear();
+        fake::platform().clipboard.clear();
+    }
+    void restore(const QList<ClipboardFormat> &formats) override
+    {
+        fake::platform().clipboardCalls << QStringLiteral("restore");
+        fake::platform().clipboardText.clear();
+        fake::platform().clipboard = formats;
+    }
+};
+
+class FakeInjector final : public KeyInjector {
+  public:
+    Keystroke paste() override
+    {
+        ++fake::platform().pastes;
+        return fake::platform().keystroke;
+    }
+};
+
+class FakeKeyboardHook final : public KeyboardHook {
+  public:
+    bool open() override
+    {
+        return false;
+    }
+    void run(const std::function<void(int, bool)> &) override {}
+    void setSwallowedKey(int evdev, std::uint64_t modifiers) override
+    {
+        fake::platform().swallowedKey = evdev;
+        fake::platform().swallowedModifiers = modifiers;
+    }
+    void expectInjected(int, bool) override {}
+};
+
+} // namespace
+
+void initPlatform() {}
+
+std::unique_ptr<AudioRecorder> createAudioRecorder()
+{
+    ++fake::platform().recorder.created;
+    return std::make_unique<FakeRecorder>();
+}
+
+CuePlayer &cuePlayer()
+{
+    static FakeCues cues;
+    return cues;
+}
+
+void queryMicrophone(std::function<void(bool)> answer)
+{
+    answer(true);
+}
+
+Clipboard &clipboard()
+{
+    static FakeClipboard board;
+    return board;
+}
+
+KeyInjector &keyInjector()
+{
+    static FakeInjector injector;
+    return injector;
+}
+
+KeyboardHook &keyboardHook()
+{
+    static FakeKeyboardHook hook;
+    return hook;
+}
+
+QString keyCharacter(int evdev)
+{
+    return fake::platform().layout.value(evdev);
+}
+
+} // namespace parlotta

@@ -1,0 +1,42 @@
+#pragma once
+
+// A platform for unit tests: every service of src/platform/ in memory, no
+// display and no sound server. Tests set what the services answer and read
+// what was asked of them.
+#include "platform/audio.h"
+#include "platform/clipboard.h"
+#include "platform/key_injector.h"
+#include "platform/keyboard.h"
+
+#include <QMap>
+#include <QStringList>
+
+namespace fake {
+
+struct Recorder {
+    bool prepares = true; // false: prepare fails (no sound server)
+    bool records = true;  // false: record() returns false
+    double seconds = 2.0; // currentTime
+    float power = -20.0f; // averagePower
+    QByteArray wav;       // written to the file at stop
+    int created = 0;      // recorders created
+};
+
+struct Platform {
+    Recorder recorder;
+    QStringList cues;                           // played, in order
+    QList<parlotta::ClipboardFormat> clipboard; // the clipboard's content
+    QString clipboardText;                      // set by setText, empty after clear
+    QStringList clipboardCalls;                 // save, setText, wait, clear, restore
+    parlotta::KeyInjector::Keystroke keystroke = parlotta::KeyInjector::Keystroke::ControlV;
+    int pastes = 0;
+    int swallowedKey = -1;
+    std::uint64_t swallowedModifiers = 0;
+    QMap<int, QString> layout; // evdev code → the character it types
+};
+
+// The one fake platform of the process, fresh at start.
+Platform &platform();
+void reset();
+
+} // namespace fake

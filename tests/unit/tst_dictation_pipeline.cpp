@@ -1,0 +1,271 @@
+// The dictation pipeline on the fake platform: beginRecording's refusals and
+// the stop path's decisions (gates → request → paste), with a small HTTP
+// server of the test's own on loopback in place of whisper-server. No display,
+// no sound server, and none of a running daemon's files.
+#include "core/log.h"
+#include "core/preferences.h"
+#include "core/runtime_files.h"
+#include "dictation/cues.h"
+#include "dictation/inference_request.h"
+#include "dictation/recording.h"
+#include "fake_platform.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace parlotta;
+using Keystroke = KeyInjector::Keystroke;
+
+namespace {
+
+// Answers every POST with the current answer, on a thread of its own: the
+// stop path blocks the main thread while it waits.
+class AnswerServer {
+  public:
+    AnswerServer()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(listener, reinterpret_cast<sockaddr *>(&address), size);
+        ::listen(listener, 8);
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size);
+        port = ntohs(address.sin_port);
+        std::thread([this] { serve(); }).detach();
+    }
+    int port = 0;
+    std::atomic<int> requests{0};
+    QByteArray answer;
+
+  private:
+    void serve()
+    {
+        while (true) {
+            const int client = ::accept(listener, nullptr, nullptr);
+            QByteArray request;
+            char buffer[65536];
+            qsizetype wanted = -1;
+            while (wanted < 0 || request.size() < wanted) {
+                const ssize_t n = ::read(client, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                request.append(buffer, n);
+                const qsizetype head = request.indexOf("\r\n\r\n");
+                const qsizetype at = request.toLower().indexOf("content-length:");
+                if (head >= 0 && at >= 0)
+                    wanted = head + 4 + request.mid(at + 15, 12).trimmed().split('\r')[0].toInt();
+            }
+            ++requests;
+            const QByteArray reply =
+                "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(answer.size()) +
+                "\r\nConnection: close\r\n\r\n" + answer;
+            [[maybe_unused]] const ssize_t sent = ::write(client, reply.constData(), reply.size());
+            ::close(client);
+        }
+    }
+    int listener = -1;
+};
+
+QStringList logLines()
+{
+    QFile file(logPath);
+    QStringList lines;
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                lines << QString::fromUtf8(line.mid(27));
+    return lines;
+}
+
+const QList<ClipboardFormat> userClipboard = {{"text/html", "text/html", 8, "<b>mine</b>"},
+                                              {"UTF8_STRING", "UTF8_STRING", 8, "mine"}};
+
+} // namespace
+
+class TestDictationPipeline : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir runtime;
+    AnswerServer server;
+
+  private Q_SLOTS:
+    void initTestCase()
+    {
+        moveRuntimeFilesForTests(runtime.filePath(QStringLiteral("parlotta")));
+        QString error;
+        QVERIFY2(prepareRuntimeDir(commandDir, &error) && openLog(logPath, &error) &&
+                     loadSounds(&error),
+                 qPrintable(error));
+        inferenceUrl = QStringLiteral("http://127.0.0.1:%1/inference").arg(server.port);
+    }
+
+    void init()
+    {
+        fake::reset();
+        QFile(logPath).resize(0);
+        server.requests = 0;
+    }
+
+    void beginRecordingRefusals_data()
+    {
+        QTest::addColumn<bool>("prepares");
+        QTest::addColumn<bool>("records");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<bool>("open");
+
+        QTest::newRow("second begin while recording")
+            << true << true << QStringList{"Recording started", "Already recording, ignoring start"}
+            << true;
+        QTest::newRow("no sound server: nothing left open")
+            << false << true << QStringList{"ERROR: no sound server", "ERROR: no sound server"}
+            << false;
+        QTest::newRow("record() false: open but not recording")
+            << true << false
+            << QStringList{"ERROR: record() returned false", "Already recording, ignoring start"}
+            << true;
+    }
+
+    void beginRecordingRefusals()
+    {
+        QFETCH(bool, prepares);
+        QFETCH(bool, records);
+        fake::platform().recorder.prepares = prepares;
+        fake::platform().recorder.records = records;
+        beginRecording();
+        beginRecording();
+        QTEST(logLines(), "lines");
+        QTEST(isRecording(), "open");
+        // Tink sounds before the recorder exists, and only for a begin that was not refused.
+        QCOMPARE(fake::platform().cues.count(QStringLiteral("tink")), prepares ? 1 : 2);
+        cancelRecording();
+        QVERIFY(!isRecording());
+    }
+
+    void stopPath_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<float>("power");
+        QTest::addColumn<int>("wavBytes");
+        QTest::addColumn<QByteArray>("answer"); // empty: nothing listens
+        QTest::addColumn<bool>("userHadClipboard");
+        QTest::addColumn<int>("keystroke");
+        QTest::addColumn<QStringList>("lines"); // after "Recording stopped"; "*" ends a prefix
+        QTest::addColumn<QString>("cue");
+
+        const int v = int(Keystroke::ControlV);
+        QTest::newRow("too short")
+            << 0.3 << -20.f << 4000 << QByteArray(" Hi.\n") << true << v
+            << QStringList{"Recording too short (0.30s), skipping"} << "basso";
+        QTest::newRow("too quiet")
+            << 2.0 << -60.f << 4000 << QByteArray(" Hi.\n") << true << v
+            << QStringList{"Audio too quiet (best avg -60.0 dB), skipping"} << "basso";
+        QTest::newRow("file of 1000 bytes")
+            << 2.0 << -20.f << 1000 << QByteArray(" Hi.\n") << true << v
+            << QStringList{"Audio file too small or missing"} << "basso";
+        QTest::newRow("blank answer")
+            << 2.0 << -20.f << 1001 << QByteArray("\n") << true << v
+            << QStringList{"Whisper response: ''", "Blank audio, skipping paste"} << "basso";
+        QTest::newRow("hallucination on quiet audio")
+            << 2.0 << -30.f << 4000 << QByteArray(" Thank you.\n") << true << v
+            << QStringList{"Whisper response: 'Thank you.'",
+                           "Likely hallucination on quiet audio (best avg -30.0 dB), skipping "
+                           "paste"}
+            << "basso";
+        QTest::newRow("pasted, clipboard given back")
+            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true << v
+            << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
+                           "Pasted via XTest", "Clipboard restored"}
+            << "pop";
+        QTest::newRow("pasted, empty clipboard left empty")
+            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << false << v
+            << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
+                           "Pasted via XTest"}
+            << "pop";
+        QTest::newRow("terminal") << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true
+                                  << int(Keystroke::ControlShiftV)
+                                  << QStringList{"Whisper response: 'Hello world.'",
+                                                 "Copied to clipboard",
+                                                 "Pasted via XTest (Ctrl+Shift+V)",
+                                                 "Clipboard restored"}
+                                  << "pop";
+        QTest::newRow("keystroke not posted")
+            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true
+            << int(Keystroke::NotSent)
+            << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
+                           "ERROR: could not post the paste keystroke: no X display with XTest",
+                           "Clipboard restored"}
+            << "pop";
+        QTest::newRow("server down") << 2.0 << -20.f << 4000 << QByteArray() << true << v
+                                     << QStringList{"Request error: *", "Whisper response: ''",
+                                                    "Blank audio, skipping paste"}
+                                     << "basso";
+    }
+
+    void stopPath()
+    {
+        QFETCH(double, seconds);
+        QFETCH(float, power);
+        QFETCH(int, wavBytes);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, userHadClipboard);
+        QFETCH(int, keystroke);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, cue);
+        fake::platform().recorder = {true, true, seconds, power, QByteArray(wavBytes, 'w'), 0};
+        fake::platform().keystroke = Keystroke(keystroke);
+        if (userHadClipboard)
+            fake::platform().clipboard = userClipboard;
+        server.answer = answer;
+        const QString url = inferenceUrl;
+        if (answer.isEmpty())
+            inferenceUrl = QStringLiteral("http://127.0.0.1:1/inference");
+
+        beginRecording();
+        stopRecordingAndTranscribe();
+        inferenceUrl = url;
+
+        QStringList logged = logLines();
+        const qsizetype stopped =
+            logged.indexOf(QStringLiteral("Recording stopped, file: ") + outputPath);
+        QVERIFY(stopped > 0);
+        logged = logged.mid(stopped + 1);
+        QCOMPARE(logged.size(), lines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (lines[i].endsWith(u'*'))
+                QVERIFY2(logged[i].startsWith(lines[i].chopped(1)), qPrintable(logged[i]));
+            else
+                QCOMPARE(logged[i], lines[i]);
+        }
+        QVERIFY(!isRecording());
+        QCOMPARE(fake::platform().cues, (QStringList{QStringLiteral("tink"), cue}));
+        const bool sent = lines.first().startsWith(QLatin1String("Whisper"));
+        QCOMPARE(server.requests.load(), sent ? 1 : 0);
+        const bool pasted = cue == QLatin1String("pop");
+        QCOMPARE(fake::platform().pastes, pasted ? 1 : 0);
+        if (pasted) // the user's clipboard, byte for byte, or still nothing
+            QCOMPARE(fake::platform().clipboard,
+                     userHadClipboard ? userClipboard : QList<ClipboardFormat>{});
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir config; // preferences of a fresh account: language "auto"
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("HOME", config.path().toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    TestDictationPipeline test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_dictation_pipeline.moc"
