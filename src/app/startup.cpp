@@ -5,6 +5,7 @@
 #include "core/login_item.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
+#include "core/system_error.h"
 #include "dictation/cues.h"
 #include "dictation/recording.h"
 #include "hotkey/event_tap.h"
@@ -14,6 +15,8 @@
 #include <QApplication>
 #include <QFile>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace parlotta {
@@ -26,12 +29,46 @@ int cannotStart(const QString &why)
     return 1;
 }
 
+// One daemon per user: a lock on a file in the runtime directory, held for the
+// life of the process. The kernel drops it when the holder ends, however it
+// ends, so a crashed daemon never blocks the next start.
+bool holdDaemonLock(QString *error)
+{
+    const QString path = commandDir + QStringLiteral("/daemon.lock");
+    const int fd = openRuntimeFile(path, O_RDWR | O_CREAT, 0600);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(path, systemErrorText());
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true; // fd stays open, and so the lock held, until the process ends
+    const int err = errno;
+    ::close(fd);
+    if (err != EWOULDBLOCK) {
+        *error = QStringLiteral("cannot lock %1: %2").arg(path, systemErrorText(err));
+        return false;
+    }
+    QFile pidFile(pidPath);
+    const auto pid =
+        pidFile.open(QIODevice::ReadOnly) ? parsePidFile(pidFile.read(64)) : std::nullopt;
+    *error = QStringLiteral("another Parlotta daemon is already running%1; not starting a second "
+                            "one")
+                 .arg(pid ? QStringLiteral(" (PID %1)").arg(*pid) : QString());
+    return false;
+}
+
 } // namespace
 
 int runDaemon(QApplication &app)
 {
     QString error;
-    if (!prepareRuntimeDir(commandDir, &error) || !openLog(logPath, &error) || !loadSounds(&error))
+    if (!prepareRuntimeDir(commandDir, &error))
+        return cannotStart(error);
+    // Before anything is written: a second daemon would take over the first
+    // one's files and server, and both would paste every transcript.
+    if (!holdDaemonLock(&error))
+        return cannotStart(error);
+    if (!openLog(logPath, &error) || !loadSounds(&error))
         return cannotStart(error);
 
     log(QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(getpid()));

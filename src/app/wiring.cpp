@@ -28,8 +28,7 @@ void onStopSignal()
 // settings window's model list follows here once it exists.
 void onReloadSignal()
 {
-    stopWhisperServer();
-    startWhisperServer();
+    restartWhisperServer();
 }
 
 // Shutdown: an open recording is stopped without transcription, then the server.

@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <initializer_list>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -36,25 +37,46 @@ void handleSignal(int sig)
     }
 }
 
-} // namespace
+// SIGTERM has a descriptor of its own, so that a wait that blocks the main
+// thread can watch for it alone (terminationRequestFd) and leave the others queued.
+int terminationFd = -1;
 
-bool installSignalHandlers(QString *error)
+// A signalfd for the signals in sigs, read on the main thread for the life of
+// the process; a pending signal is read once per wake-up, so a burst of the
+// same signal may run its handler once. -1 when it cannot be made.
+int listen(std::initializer_list<int> sigs)
 {
-    const sigset_t set = controlSignals();
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : sigs)
+        sigaddset(&set, sig);
     const int fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd < 0) {
-        *error = QStringLiteral("cannot receive the control signals: ") + systemErrorText();
-        return false;
-    }
-    // Lives as long as the process; a pending signal is read once per wake-up,
-    // so a burst of the same signal may run its handler once.
+    if (fd < 0)
+        return -1;
     auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] {
         signalfd_siginfo info{};
         while (read(fd, &info, sizeof info) == ssize_t(sizeof info))
             handleSignal(int(info.ssi_signo));
     });
+    return fd;
+}
+
+} // namespace
+
+bool installSignalHandlers(QString *error)
+{
+    terminationFd = listen({SIGTERM});
+    if (terminationFd < 0 || listen({SIGUSR1, SIGUSR2, SIGHUP}) < 0) {
+        *error = QStringLiteral("cannot receive the control signals: ") + systemErrorText();
+        return false;
+    }
     return true;
+}
+
+int terminationRequestFd()
+{
+    return terminationFd;
 }
 
 void shutdown()

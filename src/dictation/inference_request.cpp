@@ -1,12 +1,18 @@
 #include "dictation/inference_request.h"
 
+#include "core/daemon.h"
 #include "core/log.h"
+#include "core/system_error.h"
 #include "dictation/multipart.h"
 
-#include <QSemaphore>
 #include <QThread>
+#include <atomic>
+#include <cerrno>
 #include <curl/curl.h>
 #include <memory>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace parlotta {
 
@@ -26,6 +32,14 @@ QObject *inferenceWorker()
         return object;
     }();
     return worker;
+}
+
+// Set when the daemon must end while a request is in flight: the request stops.
+std::atomic<bool> abortRequest{false};
+
+int progress(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return abortRequest ? 1 : 0;
 }
 
 size_t collect(char *data, size_t size, size_t count, void *body)
@@ -61,6 +75,8 @@ QString runInference(const QByteArray &body, const QString &boundary)
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
     // Fails only when no byte moves for the whole timeout; a long transcription is fine.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(requestTimeoutMs / 1000));
@@ -80,16 +96,35 @@ QString runInference(const QByteArray &body, const QString &boundary)
 
 QString postInference(const QByteArray &body, const QString &boundary)
 {
-    QSemaphore done;
+    const int done = eventfd(0, EFD_CLOEXEC);
+    if (done < 0) {
+        log(QStringLiteral("Request error: ") + systemErrorText());
+        return {};
+    }
     QString result;
     QMetaObject::invokeMethod(
         inferenceWorker(),
         [&] {
             result = runInference(body, boundary);
-            done.release();
+            const quint64 one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(done, &one, sizeof one);
         },
         Qt::QueuedConnection);
-    done.acquire();
+    // No time limit of our own (the request's timeout ends a silent server),
+    // but SIGTERM is answered: the request is dropped and the daemon shuts down.
+    pollfd fds[2] = {{done, POLLIN, 0}, {terminationRequestFd(), POLLIN, 0}};
+    while (true) {
+        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1) < 0 && errno == EINTR)
+            continue;
+        if (fds[0].revents & POLLIN)
+            break;
+        if (fds[1].revents & POLLIN) {
+            abortRequest = true;
+            ::poll(fds, 1, 2000); // the server sees us go and drops its inference
+            shutdown();
+        }
+    }
+    ::close(done);
     return result;
 }
 

@@ -8,39 +8,72 @@
 namespace parlotta {
 
 namespace {
+
 // The target needs a few milliseconds to ask for the text; never restore the
 // old content before it has, but do not hold the user's clipboard hostage either.
 constexpr int minimumPasteWaitMs = 150;
 constexpr int maximumPasteWaitMs = 1000;
+
+using Keystroke = KeyInjector::Keystroke;
+
+QString pastedLine(Keystroke keystroke)
+{
+    switch (keystroke) {
+    case Keystroke::ControlShiftV:
+        return QStringLiteral("Pasted via XTest (Ctrl+Shift+V)");
+    case Keystroke::ShiftInsert:
+        return QStringLiteral("Pasted via XTest (Shift+Insert)");
+    case Keystroke::ControlV:
+        break;
+    }
+    return QStringLiteral("Pasted via XTest");
+}
+
+// One selection's earlier content, taken and given back around the paste.
+struct Saved {
+    Clipboard *board;
+    QList<ClipboardFormat> formats;
+};
+
+Saved saveAndReplace(Clipboard &board, const QString &text)
+{
+    Saved saved{&board, {}};
+    QString error;
+    if (!board.save(&saved.formats, &error))
+        log(QStringLiteral("ERROR: could not save the clipboard: ") + error);
+    board.setText(text);
+    return saved;
+}
+
+void giveBack(const Saved &saved)
+{
+    if (saved.formats.isEmpty())
+        saved.board->clear();
+    else
+        saved.board->restore(saved.formats);
+}
+
 } // namespace
 
 void deliverPaste(const QString &text)
 {
-    Clipboard &board = clipboard();
-    QList<ClipboardFormat> saved;
-    QString error;
-    if (!board.save(&saved, &error))
-        log(QStringLiteral("ERROR: could not save the clipboard: ") + error);
-    board.setText(text);
+    const Keystroke keystroke = keyInjector().pasteKeystroke();
+    // The xterm family pastes PRIMARY, which is given back just like CLIPBOARD.
+    QList<Saved> selections = {saveAndReplace(clipboard(), text)};
+    if (keystroke == Keystroke::ShiftInsert)
+        selections << saveAndReplace(primarySelection(), text);
     log(QStringLiteral("Copied to clipboard"));
-    switch (keyInjector().paste()) {
-    case KeyInjector::Keystroke::ControlV:
-        log(QStringLiteral("Pasted via XTest"));
-        break;
-    case KeyInjector::Keystroke::ControlShiftV:
-        log(QStringLiteral("Pasted via XTest (Ctrl+Shift+V)"));
-        break;
-    case KeyInjector::Keystroke::NotSent:
-        log(QStringLiteral("ERROR: could not post the paste keystroke: no X display with XTest"));
-        break;
-    }
-    board.waitForPaste(minimumPasteWaitMs, maximumPasteWaitMs);
-    if (saved.isEmpty()) {
-        board.clear();
-    } else {
-        board.restore(saved);
+    QString error;
+    // A keystroke that cannot be posted is reported, and the paste otherwise
+    // ends as usual: the text stays offered for the wait, then all is given back.
+    if (!keyInjector().send(keystroke, &error))
+        log(QStringLiteral("ERROR: could not post the paste keystroke: ") + error);
+    log(pastedLine(keystroke));
+    selections.last().board->waitForPaste(minimumPasteWaitMs, maximumPasteWaitMs);
+    for (const Saved &saved : std::as_const(selections))
+        giveBack(saved);
+    if (!selections.first().formats.isEmpty())
         log(QStringLiteral("Clipboard restored"));
-    }
     playSound(soundPop);
 }
 

@@ -6,9 +6,12 @@
 #include "dictation/stop_path.h"
 #include "platform/audio.h"
 
+#include <QFile>
 #include <QTimer>
+#include <cstdio>
 #include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace parlotta {
 
@@ -51,17 +54,28 @@ void beginRecording()
 void startRecording()
 {
     peakAvgPower = -160.0f;
-    // Not following a symlink planted in recording.wav's place: the recording
-    // replaces the link, never the file it points to.
-    const int fd = openRuntimeFile(outputPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // The new recording goes to a file of its own until the recorder stands:
+    // a start that fails leaves the last recording as it was. Neither open
+    // nor rename follows a symlink planted in recording.wav's place.
+    const QString partial = outputPath + QStringLiteral(".partial");
+    const int fd = openRuntimeFile(partial, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) {
-        log(QStringLiteral("ERROR: cannot create %1: %2").arg(outputPath, systemErrorText()));
+        log(QStringLiteral("ERROR: cannot create %1: %2").arg(partial, systemErrorText()));
         return;
     }
     auto created = createAudioRecorder();
     QString error;
     if (!created->prepare(fd, &error)) {
+        created.reset();
+        ::unlink(QFile::encodeName(partial).constData());
         log(QStringLiteral("ERROR: ") + error);
+        return;
+    }
+    if (::rename(QFile::encodeName(partial).constData(),
+                 QFile::encodeName(outputPath).constData()) != 0) {
+        log(QStringLiteral("ERROR: cannot create %1: %2").arg(outputPath, systemErrorText()));
+        created.reset();
+        ::unlink(QFile::encodeName(partial).constData());
         return;
     }
     recorder = std::move(created);

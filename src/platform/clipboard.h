@@ -16,8 +16,8 @@ struct ClipboardFormat {
     bool operator==(const ClipboardFormat &) const = default;
 };
 
-// The system clipboard. Our content is served from a thread of its own, so a
-// paste target can read it while the main thread waits.
+// An X selection holding the clipboard's content. Our content is served from a thread of its own,
+// so a paste target can read it while the main thread waits.
 class Clipboard {
   public:
     virtual ~Clipboard() = default;
@@ -37,6 +37,9 @@ class Clipboard {
     virtual void restore(const QList<ClipboardFormat> &formats) = 0;
 };
 
+// The CLIPBOARD selection, which applications paste on Control+V.
 Clipboard &clipboard();
+// The PRIMARY selection, which the xterm family pastes on Shift+Insert.
+Clipboard &primarySelection();
 
 } // namespace parlotta

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 namespace parlotta {
 
@@ -8,15 +9,24 @@ namespace parlotta {
 class KeyInjector {
   public:
     virtual ~KeyInjector() = default;
-    enum class Keystroke { NotSent, ControlV, ControlShiftV };
-    // Control+V, or Control+Shift+V where the focused window is a terminal;
-    // keys the user holds are released around it and pressed again after.
-    virtual Keystroke paste() = 0;
+    enum class Keystroke {
+        ControlV,      // the desktop's paste shortcut
+        ControlShiftV, // terminals, which pass Control+V on to the program
+        ShiftInsert,   // the xterm family: pastes the PRIMARY selection
+    };
+    // The keystroke that pastes into the window that has the focus now.
+    virtual Keystroke pasteKeystroke() = 0;
+    // Posts it; keys the user holds are released around it and pressed again
+    // after. False with the reason when it cannot be posted.
+    virtual bool send(Keystroke keystroke, QString *error) = 0;
 };
 
 KeyInjector &keyInjector();
 
-// Whether a window's WM_CLASS names a terminal emulator (they paste on Control+Shift+V).
-bool isTerminalWindowClass(const QByteArray &instance, const QByteArray &className);
+// How a window's WM_CLASS pastes: as any application (Control+V), as a
+// terminal (Control+Shift+V), or as the xterm family, which binds nothing to
+// Control+Shift+V and pastes PRIMARY on Shift+Insert.
+KeyInjector::Keystroke pasteKeystrokeForWindowClass(const QByteArray &instance,
+                                                    const QByteArray &className);
 
 } // namespace parlotta

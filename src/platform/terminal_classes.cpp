@@ -4,13 +4,13 @@
 
 namespace parlotta {
 
-bool isTerminalWindowClass(const QByteArray &instance, const QByteArray &className)
+KeyInjector::Keystroke pasteKeystrokeForWindowClass(const QByteArray &instance,
+                                                    const QByteArray &className)
 {
+    static const QSet<QByteArray> primaryTerminals = {
+        "xterm", "uxterm", "urxvt", "rxvt", "eterm",
+    };
     static const QSet<QByteArray> terminals = {
-        "xterm",
-        "uxterm",
-        "urxvt",
-        "rxvt",
         "gnome-terminal",
         "gnome-terminal-server",
         "konsole",
@@ -42,7 +42,6 @@ bool isTerminalWindowClass(const QByteArray &instance, const QByteArray &classNa
         "com.mitchellh.ghostty",
         "deepin-terminal",
         "cool-retro-term",
-        "eterm",
         "io.elementary.terminal",
         "contour",
         "blackbox",
@@ -50,7 +49,14 @@ bool isTerminalWindowClass(const QByteArray &instance, const QByteArray &classNa
         "hyper",
         "tabby",
     };
-    return terminals.contains(instance.toLower()) || terminals.contains(className.toLower());
+    const auto named = [&](const QSet<QByteArray> &names) {
+        return names.contains(instance.toLower()) || names.contains(className.toLower());
+    };
+    if (named(primaryTerminals))
+        return KeyInjector::Keystroke::ShiftInsert;
+    if (named(terminals))
+        return KeyInjector::Keystroke::ControlShiftV;
+    return KeyInjector::Keystroke::ControlV;
 }
 
 } // namespace parlotta

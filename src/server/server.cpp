@@ -4,8 +4,10 @@
 #include "core/runtime_files.h"
 #include "core/signal_mask.h"
 #include "models/model_store.h"
+#include "server/port_owner.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -21,12 +23,51 @@ namespace parlotta {
 namespace {
 
 constexpr int restartDelayMs = 3000;
+// A server that ends this soon after its launch failed to start (a corrupt
+// model, the port taken): it is given more time before each next try.
+constexpr int quickFailureMs = 5000;
+constexpr int longestRestartDelayMs = 300000;
 
 // The server we launched and still regard as ours. Each launch gets a new
 // number, so an exit notice is matched to its very child, never to a later
 // one that happens to reuse an address or a PID.
 QProcess *serverProcess = nullptr;
 quint64 serverLaunch = 0;
+QElapsedTimer sinceLaunch;
+int quickFailures = 0;
+
+QTimer &restartTimer()
+{
+    static QTimer *timer = [] {
+        auto *t = new QTimer;
+        t->setSingleShot(true);
+        t->setTimerType(Qt::PreciseTimer);
+        QObject::connect(t, &QTimer::timeout, startWhisperServer);
+        return t;
+    }();
+    return *timer;
+}
+
+// 3 s after a server that ran, or after its first quick failure; then twice
+// as long after each further quick failure in a row, up to 5 minutes: a
+// server that cannot start must not reload a large model every 3 s all day.
+int nextRestartDelayMs()
+{
+    int delay = restartDelayMs;
+    for (int i = 1; i < quickFailures && delay < longestRestartDelayMs; ++i)
+        delay *= 2;
+    return std::min(delay, longestRestartDelayMs);
+}
+
+void reportForeignPortHolder()
+{
+    if (const auto uid = foreignListenerUid(quint16(serverPort)))
+        log(QStringLiteral("ERROR: port %1 on %2 belongs to another user (uid %3); "
+                           "whisper-server cannot listen there")
+                .arg(serverPort)
+                .arg(serverHost)
+                .arg(*uid));
+}
 
 void onServerFinished(QProcess *child, quint64 launch)
 {
@@ -34,10 +75,21 @@ void onServerFinished(QProcess *child, quint64 launch)
     if (!serverProcess || serverLaunch != launch)
         return; // stopped by us, or already replaced
     serverProcess = nullptr;
+    // Killed from outside is not failing to start; exiting with an error or
+    // crashing soon after the launch is.
+    const bool killed = child->exitStatus() == QProcess::CrashExit &&
+                        (child->exitCode() == SIGKILL || child->exitCode() == SIGTERM);
+    quickFailures = !killed && sinceLaunch.elapsed() < quickFailureMs ? quickFailures + 1 : 0;
+    const int delay = nextRestartDelayMs();
     // For a crash Qt reports the number of the signal that ended it.
-    log(QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in 3s")
-            .arg(child->exitCode()));
-    QTimer::singleShot(restartDelayMs, Qt::PreciseTimer, startWhisperServer);
+    log(QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in %2s")
+            .arg(child->exitCode())
+            .arg(delay / 1000));
+    if (quickFailures == 2)
+        log(QStringLiteral("whisper-server keeps failing right after it starts; waiting longer "
+                           "before each next try, up to 5 minutes (SIGHUP tries again at once)"));
+    reportForeignPortHolder();
+    restartTimer().start(delay);
 }
 
 } // namespace
@@ -119,6 +171,7 @@ void startWhisperServer()
         return;
     }
     serverProcess = child;
+    sinceLaunch.start();
     const qint64 pid = child->processId();
     QString error;
     const bool written = writeFileAtomically(serverPidPath, QByteArray::number(pid), &error);
@@ -152,9 +205,41 @@ bool isWhisperServerRunning()
 
 void restartWhisperServer()
 {
+    // Asked for by the user (SIGHUP, another model): a fresh start, at once.
+    quickFailures = 0;
+    restartTimer().stop();
     stopWhisperServer();
     startWhisperServer();
 }
+
+namespace {
+
+bool isWhisperServer(qint32 pid)
+{
+    const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
+    return exe.section(u'/', -1) == QLatin1String("whisper-server");
+}
+
+// Ended: gone, or a zombie that its parent has yet to collect.
+bool hasEnded(qint32 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    return ::kill(pid, 0) != 0 ||
+           (stat.open(QIODevice::ReadOnly) && stat.read(512).split(')').value(1).startsWith(" Z"));
+}
+
+// Up to timeoutMs for the process to end; true when it has.
+bool waitForEnd(qint32 pid, int timeoutMs)
+{
+    for (int waited = 0; !hasEnded(pid); waited += 100) {
+        if (waited >= timeoutMs)
+            return false;
+        ::usleep(100000);
+    }
+    return true;
+}
+
+} // namespace
 
 void stopStaleWhisperServer()
 {
@@ -162,15 +247,16 @@ void stopStaleWhisperServer()
     std::optional<qint32> pid;
     if (file.open(QIODevice::ReadOnly))
         pid = parsePidFile(file.read(64));
-    if (pid && *pid > 0) {
-        const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(*pid));
-        // Only our server: a PID since reused by another program is left alone.
-        if (exe.section(u'/', -1) == QLatin1String("whisper-server")) {
-            ::kill(*pid, SIGTERM);
-            for (int i = 0; i < 20 && ::kill(*pid, 0) == 0; ++i)
-                ::usleep(100000);
-            log(QStringLiteral("Stopped stale whisper-server (PID %1)").arg(*pid));
+    // Only our server: a PID since reused by another program is left alone.
+    if (pid && *pid > 0 && isWhisperServer(*pid)) {
+        ::kill(*pid, SIGTERM);
+        // One that ignores SIGTERM would hold the port for ever: as in the
+        // bounded stop, it is killed after 5 s, if it is still a whisper-server.
+        if (!waitForEnd(*pid, serverStopTimeoutMs) && isWhisperServer(*pid)) {
+            ::kill(*pid, SIGKILL);
+            waitForEnd(*pid, 1000);
         }
+        log(QStringLiteral("Stopped stale whisper-server (PID %1)").arg(*pid));
     }
     QFile::remove(serverPidPath);
 }

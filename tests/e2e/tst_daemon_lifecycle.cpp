@@ -142,14 +142,38 @@ class TestDaemonLifecycle : public QObject {
         QCOMPARE(daemon.exitCode(), 0);
     }
 
-    void sigintEndsWithoutShutdown()
+    // A second daemon of the same user touches nothing of the first; one that
+    // died without shutdown (SIGINT) blocks no later start.
+    void oneDaemonPerUser()
     {
-        DaemonProcess daemon;
-        QVERIFY(daemon.start());
-        daemon.sendSignal(SIGINT);
-        QVERIFY(daemon.waitForExit());
-        QCOMPARE(daemon.exitStatus(), QProcess::CrashExit);
-        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Daemon shutting down")));
+        DaemonProcess first;
+        first.installModel(QStringLiteral("hello"));
+        QVERIFY(first.start());
+        QVERIFY(waitForWhisperServer());
+        const QByteArray log = DaemonProcess::logBytes();
+        const QByteArray serverPid = readFile(QStringLiteral("/tmp/parlotta/server-pid"));
+
+        DaemonProcess second;
+        QVERIFY(second.runToExit());
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 1);
+        QCOMPARE(second.standardError(),
+                 QStringLiteral("parlotta: another Parlotta daemon is already running (PID %1); "
+                                "not starting a second one\n")
+                     .arg(first.pid())
+                     .toUtf8());
+        QCOMPARE(DaemonProcess::logBytes(), log);
+        QCOMPARE(readFile(QStringLiteral("/tmp/parlotta/helper-pid")),
+                 QByteArray::number(first.pid()));
+        QCOMPARE(readFile(QStringLiteral("/tmp/parlotta/server-pid")), serverPid);
+        QVERIFY(::kill(pid_t(serverPid.toLongLong()), 0) == 0);
+
+        first.sendSignal(SIGINT);
+        QVERIFY(first.waitForExit());
+        QCOMPARE(first.exitStatus(), QProcess::CrashExit);
+        QVERIFY(!first.logMessages().contains(QStringLiteral("Daemon shutting down")));
+        DaemonProcess third;
+        QVERIFY(third.start());
     }
 
     void storedHotkeyNamesTheReadyLine_data()

@@ -3,9 +3,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpSocket>
 #include <QTest>
 #include <QtEndian>
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -297,6 +299,44 @@ class TestDictation : public QObject {
         QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
     }
 
+    // xterm binds nothing to Ctrl+Shift+V: it pastes PRIMARY on Shift+Insert,
+    // and the user's PRIMARY selection is given back afterwards.
+    void xtermGetsShiftInsertAndPrimaryBack()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("out"));
+        QProcess selection; // owns PRIMARY until someone else takes it
+        selection.start(
+            QStringLiteral("xclip"),
+            {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("primary")});
+        QVERIFY(selection.waitForStarted());
+        selection.write("earlier selection");
+        selection.closeWriteChannel();
+        QProcess xterm;
+        xterm.start(QStringLiteral("xterm"),
+                    {QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     QStringLiteral("stty -icanon -echo; dd bs=1 count=12 of='%1' 2>/dev/null; "
+                                    "sleep 60")
+                         .arg(out)});
+        QVERIFY(xterm.waitForStarted());
+        QVERIFY(QProcess::execute(QStringLiteral("xdotool"),
+                                  {QStringLiteral("search"), QStringLiteral("--sync"),
+                                   QStringLiteral("--classname"), QStringLiteral("xterm"),
+                                   QStringLiteral("windowfocus"), QStringLiteral("--sync")}) == 0);
+        DaemonProcess daemon;
+        QVERIFY(startWithModel(daemon));
+        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest (Shift+Insert)")));
+        QTRY_COMPARE(readFile(out), QByteArray("Hello world."));
+        QTRY_VERIFY(QProcess::execute(QStringLiteral("sh"),
+                                      {QStringLiteral("-c"),
+                                       QStringLiteral("test \"$(xclip -o -selection primary)\" = "
+                                                      "'earlier selection'")}) == 0);
+        xterm.kill();
+        xterm.waitForFinished();
+        selection.kill();
+        selection.waitForFinished();
+    }
+
     void badAnswers()
     {
         PasteTarget target;
@@ -318,6 +358,72 @@ class TestDictation : public QObject {
         // The server drops the connection halfway through its answer.
         QVERIFY(daemon.dictate(hello, QStringLiteral("Blank audio, skipping paste")));
         QVERIFY(!lastLineStartingWith(daemon, QStringLiteral("Request error: ")).isEmpty());
+    }
+
+    // The stop path waits for the server on the main thread; SIGTERM must end
+    // the daemon all the same, within seconds.
+    void sigtermEndsAHungTranscription()
+    {
+        FakeServer hung;
+        hung.addAnswer(200, " Hello world.\n", 120000);
+        QVERIFY(hung.start());
+        DaemonProcess daemon;
+        QVERIFY(daemon.start());
+        QVERIFY(daemon.dictate(hello, QStringLiteral("Recording stopped, file: ")));
+        QTest::qWait(300); // the request is on its way
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit(5000));
+        QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(daemon.exitCode(), 0);
+        QCOMPARE(daemon.logMessages().last(), QStringLiteral("Daemon shutting down"));
+    }
+
+    // Another user's program on the port would read the recording and choose
+    // what is typed into the user's window: it gets nothing.
+    void anotherUsersServerGetsNothing()
+    {
+        if (::geteuid() != 0)
+            QSKIP("runs a server as another user, which needs root");
+        QTemporaryDir dir; // a copy of the stand-in that the other user can run
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::ExeOther);
+        const QString program = dir.filePath(QStringLiteral("whisper-server"));
+        QVERIFY(QFile::copy(QStringLiteral(FAKE_WHISPER_SERVER), program));
+        QProcess foreign;
+        foreign.setProcessEnvironment(QProcessEnvironment());
+        foreign.setChildProcessModifier([] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(99);
+        });
+        foreign.start(program, {});
+        QVERIFY(foreign.waitForStarted());
+        QVERIFY(waitUntil(
+            [] {
+                QTcpSocket probe;
+                probe.connectToHost(QStringLiteral("127.0.0.1"), 8178);
+                return probe.waitForConnected(100);
+            },
+            5000));
+        PasteTarget target;
+        QVERIFY(target.start());
+        DaemonProcess daemon;
+        daemon.installModel(QStringLiteral("hello"));
+        QVERIFY(daemon.start());
+        // Our own server cannot listen there, and the log says who holds the port.
+        QVERIFY(daemon.waitForMessage(
+            QStringLiteral("ERROR: port 8178 on 127.0.0.1 belongs to another user (uid 65534); "
+                           "whisper-server cannot listen there"),
+            15000));
+        CueWatcher cues;
+        QVERIFY(daemon.dictate(hello, QStringLiteral("ERROR: port 8178 on 127.0.0.1 belongs to "
+                                                     "another user (uid 65534); the recording "
+                                                     "was not sent")));
+        QTRY_VERIFY(cues.played().contains(QStringLiteral("basso")));
+        QTest::qWait(500);
+        QCOMPARE(target.text(), QString());
+        QVERIFY(lastLineStartingWith(daemon, QStringLiteral("Whisper response")).isEmpty());
+        foreign.kill();
+        foreign.waitForFinished();
     }
 
     void symlinkInPlaceOfRecordingIsNotFollowed()

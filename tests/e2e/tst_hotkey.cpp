@@ -111,8 +111,11 @@ class TestHotkey : public QObject {
         QVERIFY(startAll(daemon, target, "hotkey=96\n", 96));
         QVERIFY(xkey(QStringLiteral("down"), {f5}));
         QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        // Held past the autorepeat delay: the repeats change nothing.
+        QTest::qWait(1500);
         QVERIFY(
             xkey(QStringLiteral("tap"), {keyA, keyB})); // typed during the hold: they get through
+        QTest::qWait(1000);                             // and the repeats go on after them
         QVERIFY(playIntoMicrophone(speech));
         QVERIFY(xkey(QStringLiteral("up"), {f5}));
         QVERIFY(daemon.waitForMessage(QStringLiteral("Pasted via XTest")));
@@ -120,6 +123,8 @@ class TestHotkey : public QObject {
         QCOMPARE(countKeys(target, QStringLiteral("press"), qtF5), 0);
         QCOMPARE(countKeys(target, QStringLiteral("release"), qtF5), 0);
         QVERIFY(daemon.logMessages().filter(QStringLiteral("cancelled")).isEmpty());
+        QCOMPARE(daemon.logMessages().count(QStringLiteral("Recording started")), 1);
+        QCOMPARE(daemon.logMessages().filter(QStringLiteral("Stopping - duration")).size(), 1);
 
         // With Control the key is not the hotkey: it passes and records nothing.
         QVERIFY(xkey(QStringLiteral("down"), {leftControl}));

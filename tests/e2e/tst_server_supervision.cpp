@@ -175,16 +175,16 @@ class TestServerSupervision : public QObject {
         QTRY_COMPARE(openFiles(daemon.pid()), filesBefore);
     }
 
-    void serverThatDiesIsRestartedEveryTime_data()
+    void serverThatFailsAtOnceWaitsLongerEachTime_data()
     {
         QTest::addColumn<QString>("model");
         QTest::addColumn<int>("status");
         // The real server refuses a file that is no model, before it listens.
         QTest::newRow("refuses its model") << "broken" << 3;
-        QTest::newRow("exits while serving") << "" << 1;
+        QTest::newRow("exits right after starting") << "" << 1;
     }
 
-    void serverThatDiesIsRestartedEveryTime()
+    void serverThatFailsAtOnceWaitsLongerEachTime()
     {
         QFETCH(QString, model);
         QFETCH(int, status);
@@ -194,10 +194,18 @@ class TestServerSupervision : public QObject {
         daemon.installModel(model.isEmpty() ? QStringLiteral("tiny") : model);
         QVERIFY(daemon.start());
         const QString exited =
-            QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in 3s")
+            QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in %2s")
                 .arg(status);
-        QVERIFY(waitUntil([&] { return daemon.logMessages().count(exited) == 2; }, 12000));
-        QVERIFY(startedPids(daemon).size() >= 2);
+        QVERIFY(daemon.waitForMessage(exited.arg(3), 3000));
+        QVERIFY(daemon.waitForMessage(exited.arg(6), 6000));
+        QVERIFY(daemon.logMessages().contains(
+            QStringLiteral("whisper-server keeps failing right after it starts; waiting longer "
+                           "before each next try, up to 5 minutes (SIGHUP tries again at once)")));
+        // SIGHUP starts afresh at once, and a failure after it waits 3 s again.
+        const qsizetype starts = startedPids(daemon).size();
+        daemon.sendSignal(SIGHUP);
+        QVERIFY(waitUntil([&] { return startedPids(daemon).size() == starts + 1; }, 1500));
+        QVERIFY(waitUntil([&] { return daemon.logMessages().count(exited.arg(3)) == 2; }, 3000));
     }
 
     // The link is moved to another model while the server runs; SIGHUP loads it,
@@ -256,6 +264,7 @@ class TestServerSupervision : public QObject {
         QTest::addColumn<QByteArray>("format");
         QTest::addColumn<bool>("stopped");
         QTest::newRow("live server") << "server" << QByteArray("%1") << true;
+        QTest::newRow("server ignoring SIGTERM") << "deaf" << QByteArray("%1") << true;
         QTest::newRow("blanks and a line feed") << "server" << QByteArray("  %1 \n") << true;
         QTest::newRow("plus sign") << "server" << QByteArray("+%1") << true;
         QTest::newRow("another program") << "other" << QByteArray("%1") << false;
@@ -274,9 +283,16 @@ class TestServerSupervision : public QObject {
             stale.start(QStringLiteral(WHISPER_SERVER),
                         {QStringLiteral("--port"), QStringLiteral("8179"),
                          QStringLiteral("--model"), fixtureModel(QStringLiteral("hello"))});
-        else
+        else if (occupant == QLatin1String("deaf")) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("PARLOTTA_FAKE_SERVER_IGNORE_TERM"), QStringLiteral("1"));
+            stale.setProcessEnvironment(env);
+            stale.start(QStringLiteral(FAKE_WHISPER_SERVER),
+                        {QStringLiteral("--port"), QStringLiteral("8179")});
+        } else
             stale.start(QStringLiteral("sleep"), {QStringLiteral("60")});
         QVERIFY(stale.waitForStarted());
+        QTest::qWait(300); // its signal handling is in place
         const qint64 pid = stale.processId();
         QDir().mkpath(QStringLiteral("/tmp/parlotta"));
         writeFile(serverPidFile, QByteArray(format).replace("%1", QByteArray::number(pid)));

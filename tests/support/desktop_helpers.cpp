@@ -117,7 +117,8 @@ bool PasteTarget::start(bool terminal, bool ownClipboard)
 {
     QStringList args = {QStringLiteral("--dir"), state.path()};
     if (terminal)
-        args << QStringLiteral("--terminal") << QStringLiteral("-name") << QStringLiteral("xterm");
+        args << QStringLiteral("--terminal") << QStringLiteral("-name")
+             << QStringLiteral("gnome-terminal");
     if (ownClipboard)
         args << QStringLiteral("--own-clipboard");
     process.setArguments(args);

@@ -73,43 +73,58 @@ class FakeCues final : public CuePlayer {
 
 class FakeClipboard final : public Clipboard {
   public:
+    explicit FakeClipboard(fake::Selection fake::Platform::*which)
+        : which(which)
+    {
+    }
     bool save(QList<ClipboardFormat> *formats, QString *) override
     {
-        fake::platform().clipboardCalls << QStringLiteral("save");
-        *formats = fake::platform().clipboard;
+        selection().calls << QStringLiteral("save");
+        *formats = selection().content;
         return true;
     }
     void setText(const QString &text) override
     {
-        fake::platform().clipboardCalls << QStringLiteral("setText");
-        fake::platform().clipboardText = text;
-        fake::platform().clipboard = {{"UTF8_STRING", "UTF8_STRING", 8, text.toUtf8()}};
+        selection().calls << QStringLiteral("setText");
+        selection().content = {{"UTF8_STRING", "UTF8_STRING", 8, text.toUtf8()}};
     }
     bool waitForPaste(int, int) override
     {
-        fake::platform().clipboardCalls << QStringLiteral("wait");
+        selection().calls << QStringLiteral("wait");
         return true;
     }
     void clear() override
     {
-        fake::platform().clipboardCalls << QStringLiteral("clear");
-        fake::platform().clipboardText.clear();
-        fake::platform().clipboard.clear();
+        selection().calls << QStringLiteral("clear");
+        selection().content.clear();
     }
     void restore(const QList<ClipboardFormat> &formats) override
     {
-        fake::platform().clipboardCalls << QStringLiteral("restore");
-        fake::platform().clipboardText.clear();
-        fake::platform().clipboard = formats;
+        selection().calls << QStringLiteral("restore");
+        selection().content = formats;
     }
+
+  private:
+    fake::Selection &selection()
+    {
+        return fake::platform().*which;
+    }
+    fake::Selection fake::Platform::*which;
 };
 
 class FakeInjector final : public KeyInjector {
   public:
-    Keystroke paste() override
+    Keystroke pasteKeystroke() override
     {
-        ++fake::platform().pastes;
         return fake::platform().keystroke;
+    }
+    bool send(Keystroke, QString *error) override
+    {
+        *error = fake::platform().keystrokeError;
+        if (!error->isEmpty())
+            return false;
+        ++fake::platform().pastes;
+        return true;
     }
 };
 
@@ -151,7 +166,13 @@ void queryMicrophone(std::function<void(bool)> answer)
 
 Clipboard &clipboard()
 {
-    static FakeClipboard board;
+    static FakeClipboard board(&fake::Platform::clipboard);
+    return board;
+}
+
+Clipboard &primarySelection()
+{
+    static FakeClipboard board(&fake::Platform::primary);
     return board;
 }
 

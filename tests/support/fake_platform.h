@@ -22,13 +22,19 @@ struct Recorder {
     int created = 0;      // recorders created
 };
 
+// One X selection: CLIPBOARD or PRIMARY.
+struct Selection {
+    QList<parlotta::ClipboardFormat> content;
+    QStringList calls; // save, setText, wait, clear, restore
+};
+
 struct Platform {
     Recorder recorder;
-    QStringList cues;                           // played, in order
-    QList<parlotta::ClipboardFormat> clipboard; // the clipboard's content
-    QString clipboardText;                      // set by setText, empty after clear
-    QStringList clipboardCalls;                 // save, setText, wait, clear, restore
+    QStringList cues; // played, in order
+    Selection clipboard;
+    Selection primary;
     parlotta::KeyInjector::Keystroke keystroke = parlotta::KeyInjector::Keystroke::ControlV;
+    QString keystrokeError; // set: the keystroke cannot be posted, for this reason
     int pastes = 0;
     int swallowedKey = -1;
     std::uint64_t swallowedModifiers = 0;

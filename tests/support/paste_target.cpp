@@ -5,7 +5,7 @@
 //   DIR/text      everything pasted so far
 //   DIR/keys      one line per key event: "press|release KEY MODIFIERS"
 // --terminal      behaves like a terminal emulator: pastes on Ctrl+Shift+V
-//                 only, and types "^V" on Ctrl+V (start it with -name xterm)
+//                 only, and types "^V" on Ctrl+V (start it with -name gnome-terminal)
 // --own-clipboard puts text, HTML and a binary format on the clipboard
 #include <QApplication>
 #include <QClipboard>

@@ -217,25 +217,29 @@ class TestDictationLogic : public QObject {
         QCOMPARE(averagePowerDb(samples.data(), 0), -160.0f);
     }
 
-    void terminalClasses_data()
+    void pasteKeystrokeByWindowClass_data()
     {
+        using K = KeyInjector::Keystroke;
         QTest::addColumn<QByteArray>("instance");
         QTest::addColumn<QByteArray>("className");
-        QTest::addColumn<bool>("terminal");
-        QTest::newRow("xterm") << QByteArray("xterm") << QByteArray("XTerm") << true;
+        QTest::addColumn<K>("keystroke");
+        QTest::newRow("xterm") << QByteArray("xterm") << QByteArray("XTerm") << K::ShiftInsert;
+        QTest::newRow("urxvt") << QByteArray("urxvt") << QByteArray("URxvt") << K::ShiftInsert;
+        QTest::newRow("Eterm by class") << QByteArray("x") << QByteArray("Eterm") << K::ShiftInsert;
         QTest::newRow("gnome") << QByteArray("gnome-terminal-server")
-                               << QByteArray("Gnome-terminal") << true;
-        QTest::newRow("kitty") << QByteArray("kitty") << QByteArray("kitty") << true;
-        QTest::newRow("konsole by class") << QByteArray("x") << QByteArray("konsole") << true;
-        QTest::newRow("editor") << QByteArray("gedit") << QByteArray("Gedit") << false;
-        QTest::newRow("nothing") << QByteArray() << QByteArray() << false;
+                               << QByteArray("Gnome-terminal") << K::ControlShiftV;
+        QTest::newRow("kitty") << QByteArray("kitty") << QByteArray("kitty") << K::ControlShiftV;
+        QTest::newRow("konsole by class")
+            << QByteArray("x") << QByteArray("konsole") << K::ControlShiftV;
+        QTest::newRow("editor") << QByteArray("gedit") << QByteArray("Gedit") << K::ControlV;
+        QTest::newRow("nothing") << QByteArray() << QByteArray() << K::ControlV;
     }
 
-    void terminalClasses()
+    void pasteKeystrokeByWindowClass()
     {
         QFETCH(QByteArray, instance);
         QFETCH(QByteArray, className);
-        QTEST(isTerminalWindowClass(instance, className), "terminal");
+        QTEST(pasteKeystrokeForWindowClass(instance, className), "keystroke");
     }
 };
 

@@ -2,6 +2,7 @@
 // the stop path's decisions (gates → request → paste), with a small HTTP
 // server of the test's own on loopback in place of whisper-server. No display,
 // no sound server, and none of a running daemon's files.
+#include "core/daemon.h"
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
@@ -87,10 +88,17 @@ QStringList logLines()
     return lines;
 }
 
+const QList<ClipboardFormat> userSelection = {{"UTF8_STRING", "UTF8_STRING", 8, "selected"}};
 const QList<ClipboardFormat> userClipboard = {{"text/html", "text/html", 8, "<b>mine</b>"},
                                               {"UTF8_STRING", "UTF8_STRING", 8, "mine"}};
 
 } // namespace
+
+// The calls the signals and shutdown make upwards; nothing above the pipeline here.
+void parlotta::onStartSignal() {}
+void parlotta::onStopSignal() {}
+void parlotta::onReloadSignal() {}
+void parlotta::onShutdown() {}
 
 class TestDictationPipeline : public QObject {
     Q_OBJECT
@@ -141,6 +149,10 @@ class TestDictationPipeline : public QObject {
         QFETCH(bool, records);
         fake::platform().recorder.prepares = prepares;
         fake::platform().recorder.records = records;
+        QFile last(outputPath);
+        QVERIFY(last.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        last.write("the last recording");
+        last.close();
         beginRecording();
         beginRecording();
         QTEST(logLines(), "lines");
@@ -149,6 +161,10 @@ class TestDictationPipeline : public QObject {
         QCOMPARE(fake::platform().cues.count(QStringLiteral("tink")), prepares ? 1 : 2);
         cancelRecording();
         QVERIFY(!isRecording());
+        // A start that failed left the last recording alone; one that stood replaced it.
+        QVERIFY(last.open(QIODevice::ReadOnly));
+        QCOMPARE(last.readAll() == "the last recording", !prepares);
+        QVERIFY(!QFile::exists(outputPath + QStringLiteral(".partial")));
     }
 
     void stopPath_data()
@@ -198,12 +214,18 @@ class TestDictationPipeline : public QObject {
                                                  "Pasted via XTest (Ctrl+Shift+V)",
                                                  "Clipboard restored"}
                                   << "pop";
-        QTest::newRow("keystroke not posted")
+        QTest::newRow("xterm family: PRIMARY offered and given back too")
             << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true
-            << int(Keystroke::NotSent)
+            << int(Keystroke::ShiftInsert)
+            << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
+                           "Pasted via XTest (Shift+Insert)", "Clipboard restored"}
+            << "pop";
+        // Reported, and otherwise the paste's usual lines and cue.
+        QTest::newRow("keystroke not posted")
+            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true << -1
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
                            "ERROR: could not post the paste keystroke: no X display with XTest",
-                           "Clipboard restored"}
+                           "Pasted via XTest", "Clipboard restored"}
             << "pop";
         QTest::newRow("server down") << 2.0 << -20.f << 4000 << QByteArray() << true << v
                                      << QStringList{"Request error: *", "Whisper response: ''",
@@ -222,9 +244,13 @@ class TestDictationPipeline : public QObject {
         QFETCH(QStringList, lines);
         QFETCH(QString, cue);
         fake::platform().recorder = {true, true, seconds, power, QByteArray(wavBytes, 'w'), 0};
-        fake::platform().keystroke = Keystroke(keystroke);
+        if (keystroke < 0)
+            fake::platform().keystrokeError = QStringLiteral("no X display with XTest");
+        else
+            fake::platform().keystroke = Keystroke(keystroke);
         if (userHadClipboard)
-            fake::platform().clipboard = userClipboard;
+            fake::platform().clipboard.content = userClipboard;
+        fake::platform().primary.content = userSelection;
         server.answer = answer;
         const QString url = inferenceUrl;
         if (answer.isEmpty())
@@ -251,10 +277,16 @@ class TestDictationPipeline : public QObject {
         const bool sent = lines.first().startsWith(QLatin1String("Whisper"));
         QCOMPARE(server.requests.load(), sent ? 1 : 0);
         const bool pasted = cue == QLatin1String("pop");
-        QCOMPARE(fake::platform().pastes, pasted ? 1 : 0);
-        if (pasted) // the user's clipboard, byte for byte, or still nothing
-            QCOMPARE(fake::platform().clipboard,
-                     userHadClipboard ? userClipboard : QList<ClipboardFormat>{});
+        QCOMPARE(fake::platform().pastes, pasted && keystroke >= 0 ? 1 : 0);
+        if (!pasted)
+            return;
+        // The user's clipboard, byte for byte, or still nothing; PRIMARY as it was.
+        QCOMPARE(fake::platform().clipboard.content,
+                 userHadClipboard ? userClipboard : QList<ClipboardFormat>{});
+        QCOMPARE(fake::platform().primary.content, userSelection);
+        const bool primaryUsed = keystroke == int(Keystroke::ShiftInsert);
+        const QStringList givenBack = {"save", "setText", "wait", "restore"};
+        QCOMPARE(fake::platform().primary.calls, primaryUsed ? givenBack : QStringList());
     }
 };
 

@@ -164,6 +164,7 @@ class TestTapRules : public QObject {
         QTest::newRow("Escape") << 1 << qint64(53);
         QTest::newRow("left Super") << 125 << qint64(55);
         QTest::newRow("Caps Lock") << 58 << qint64(capsLockKey);
+        QTest::newRow("Help") << 138 << qint64(114); // Insert (110) is also named Help, one way
         QTest::newRow("no counterpart") << 240 << qint64(256 + 248);
     }
 

@@ -5,7 +5,8 @@
 
 namespace parlotta {
 
-X11Clipboard::X11Clipboard()
+X11Clipboard::X11Clipboard(const char *selection)
+    : selectionName(selection)
 {
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
         wake[0] = wake[1] = -1;
@@ -80,7 +81,7 @@ void X11Clipboard::run()
         window = XCreateSimpleWindow(display, root, -10, -10, 1, 1, 0, 0, 0);
         XSelectInput(display, window, PropertyChangeMask);
         auto atom = [this](const char *name) { return XInternAtom(display, name, False); };
-        atomClipboard = atom("CLIPBOARD");
+        atomSelection = atom(selectionName);
         atomTargets = atom("TARGETS");
         atomMultiple = atom("MULTIPLE");
         atomTimestamp = atom("TIMESTAMP");
@@ -142,9 +143,17 @@ bool X11Clipboard::waitFor(XEvent &out, int timeoutMs,
     }
 }
 
+// Each serves until the process ends; PRIMARY's thread starts only when an
+// xterm-family window is first pasted into.
 Clipboard &clipboard()
 {
-    static X11Clipboard *instance = new X11Clipboard; // serves until the process ends
+    static X11Clipboard *instance = new X11Clipboard("CLIPBOARD");
+    return *instance;
+}
+
+Clipboard &primarySelection()
+{
+    static X11Clipboard *instance = new X11Clipboard("PRIMARY");
     return *instance;
 }
 

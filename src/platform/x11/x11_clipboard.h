@@ -29,9 +29,11 @@ struct OutgoingTransfer {
     qsizetype offset = 0;
 };
 
+// One X selection (CLIPBOARD, or PRIMARY for the xterm family), read and
+// served on a thread of its own with its own connection.
 class X11Clipboard final : public Clipboard {
   public:
-    X11Clipboard();
+    explicit X11Clipboard(const char *selection);
     bool save(QList<ClipboardFormat> *formats, QString *error) override;
     void setText(const QString &text) override;
     bool waitForPaste(int minMs, int maxMs) override;
@@ -73,6 +75,7 @@ class X11Clipboard final : public Clipboard {
                        const QByteArray &bytes);
     void continueTransfer(Window requestor, Atom property);
     void noteRead();
+    const char *selectionName;
     int wake[2] = {-1, -1};
     std::thread worker;
     std::mutex queueMutex;
@@ -81,7 +84,7 @@ class X11Clipboard final : public Clipboard {
     // Clipboard thread only.
     Display *display = nullptr;
     Window window = 0;
-    Atom atomClipboard = 0, atomTargets = 0, atomMultiple = 0, atomTimestamp = 0,
+    Atom atomSelection = 0, atomTargets = 0, atomMultiple = 0, atomTimestamp = 0,
          atomSaveTargets = 0, atomIncr = 0, atomProperty = 0, atomTimeProbe = 0;
     qsizetype chunkBytes = 64 * 1024;
     QList<ClipboardFormat> owned;

@@ -7,7 +7,7 @@ namespace parlotta {
 bool X11Clipboard::fetch(Atom target, ClipboardFormat *format, QElapsedTimer &clock)
 {
     XDeleteProperty(display, window, atomProperty);
-    XConvertSelection(display, atomClipboard, target, atomProperty, window, CurrentTime);
+    XConvertSelection(display, atomSelection, target, atomProperty, window, CurrentTime);
     XEvent event;
     if (!waitFor(event, int(saveBudgetMs - clock.elapsed()),
                  [this](const XEvent &e) {
@@ -68,7 +68,7 @@ bool X11Clipboard::readClipboard(QList<ClipboardFormat> *formats, QString *error
         *error = QStringLiteral("no X display");
         return false;
     }
-    const Window owner = XGetSelectionOwner(display, atomClipboard);
+    const Window owner = XGetSelectionOwner(display, atomSelection);
     if (owner == None)
         return true;
     if (owner == window) {

@@ -28,11 +28,11 @@ void X11Clipboard::own(const QList<ClipboardFormat> &formats, bool isTranscript)
     if (!display)
         return;
     if (formats.isEmpty()) {
-        if (XGetSelectionOwner(display, atomClipboard) == window)
-            XSetSelectionOwner(display, atomClipboard, None, serverTime());
+        if (XGetSelectionOwner(display, atomSelection) == window)
+            XSetSelectionOwner(display, atomSelection, None, serverTime());
     } else {
         ownedSince = serverTime();
-        XSetSelectionOwner(display, atomClipboard, window, ownedSince);
+        XSetSelectionOwner(display, atomSelection, window, ownedSince);
     }
     XFlush(display);
 }
@@ -40,7 +40,7 @@ void X11Clipboard::own(const QList<ClipboardFormat> &formats, bool isTranscript)
 void X11Clipboard::handle(const XEvent &event)
 {
     if (event.type == SelectionClear && event.xselectionclear.window == window &&
-        event.xselectionclear.selection == atomClipboard) {
+        event.xselectionclear.selection == atomSelection) {
         owned.clear(); // another application copied something
     } else if (event.type == SelectionRequest) {
         answer(event.xselectionrequest);

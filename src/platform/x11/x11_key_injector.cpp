@@ -13,39 +13,58 @@ namespace parlotta {
 
 namespace {
 
+// evdev KEY_V: where a layout without Latin letters has no key typing "v",
+// applications match Control+V against the key at the V position.
+constexpr KeyCode keyAtVPosition = 47 + 8;
+
 class X11KeyInjector final : public KeyInjector {
   public:
-    Keystroke paste() override
+    Keystroke pasteKeystroke() override
     {
-        if (!display)
-            display = XOpenDisplay(nullptr);
-        int event = 0, error = 0, major = 0, minor = 0;
-        if (!display || !XTestQueryExtension(display, &event, &error, &major, &minor))
-            return Keystroke::NotSent;
-        // The key that types "v" in the current layout, not a fixed position:
-        // on Dvorak the ANSI V key types another letter.
-        const KeyCode v = XKeysymToKeycode(display, XK_v);
+        return connect() ? focusedWindowKeystroke() : Keystroke::ControlV;
+    }
+
+    bool send(Keystroke keystroke, QString *error) override
+    {
+        if (!connect()) {
+            *error = QStringLiteral("no X display with XTest");
+            return false;
+        }
         const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
         const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
-        if (!v || !control)
-            return Keystroke::NotSent;
-        const bool terminal = focusIsTerminal();
+        const bool shiftInsert = keystroke == Keystroke::ShiftInsert;
+        // The key that types "v" in the current layout, not a fixed position:
+        // on Dvorak the ANSI V key types another letter.
+        KeyCode key =
+            shiftInsert ? XKeysymToKeycode(display, XK_Insert) : XKeysymToKeycode(display, XK_v);
+        if (!key && !shiftInsert)
+            key = keyAtVPosition;
+        if (!key || !shift || (!shiftInsert && !control)) {
+            *error = QStringLiteral("the keyboard map has no key for %1")
+                         .arg(!key     ? QStringLiteral("Insert")
+                              : !shift ? QStringLiteral("Shift")
+                                       : QStringLiteral("Control"));
+            return false;
+        }
+        QList<KeyCode> modifiers;
+        if (!shiftInsert)
+            modifiers << control;
+        if (keystroke != Keystroke::ControlV)
+            modifiers << shift;
 
         const QList<KeyCode> held = heldModifiers();
-        for (KeyCode key : held)
-            inject(key, false);
-        inject(control, true);
-        if (terminal)
-            inject(shift, true);
-        inject(v, true);
-        inject(v, false);
-        if (terminal)
-            inject(shift, false);
-        inject(control, false);
-        for (KeyCode key : held)
-            inject(key, true);
+        for (KeyCode k : held)
+            inject(k, false);
+        for (KeyCode k : modifiers)
+            inject(k, true);
+        inject(key, true);
+        inject(key, false);
+        for (auto k = modifiers.crbegin(); k != modifiers.crend(); ++k)
+            inject(*k, false);
+        for (KeyCode k : held)
+            inject(k, true);
         XSync(display, False);
-        return terminal ? Keystroke::ControlShiftV : Keystroke::ControlV;
+        return true;
     }
 
   private:
@@ -79,7 +98,15 @@ class X11KeyInjector final : public KeyInjector {
         return held;
     }
 
-    bool focusIsTerminal()
+    bool connect()
+    {
+        if (!display)
+            display = XOpenDisplay(nullptr);
+        int event = 0, error = 0, major = 0, minor = 0;
+        return display && XTestQueryExtension(display, &event, &error, &major, &minor);
+    }
+
+    Keystroke focusedWindowKeystroke()
     {
         Window focus = None;
         int revert = 0;
@@ -89,11 +116,11 @@ class X11KeyInjector final : public KeyInjector {
         for (Window w = focus; w != None && w != PointerRoot && w != root;) {
             XClassHint hint{};
             if (XGetClassHint(display, w, &hint)) {
-                const bool terminal = isTerminalWindowClass(hint.res_name ? hint.res_name : "",
-                                                            hint.res_class ? hint.res_class : "");
+                const Keystroke keystroke = pasteKeystrokeForWindowClass(
+                    hint.res_name ? hint.res_name : "", hint.res_class ? hint.res_class : "");
                 XFree(hint.res_name);
                 XFree(hint.res_class);
-                return terminal;
+                return keystroke;
             }
             Window rootReturn = None, parent = None, *children = nullptr;
             unsigned int count = 0;
@@ -103,7 +130,7 @@ class X11KeyInjector final : public KeyInjector {
                 XFree(children);
             w = parent;
         }
-        return false;
+        return Keystroke::ControlV;
     }
 
     Display *display = nullptr;

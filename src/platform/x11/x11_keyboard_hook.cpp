@@ -42,6 +42,11 @@ class X11KeyboardHook final : public KeyboardHook {
         }
         display = d;
         xiOpcode = opcode;
+        // A held key that the grab brings to us repeats as a press alone, not
+        // as a release and a press: otherwise every repeat of a held hotkey
+        // would look like letting go and pressing again.
+        Bool detectable = False;
+        XkbSetDetectableAutoRepeat(display, True, &detectable);
         const Window root = DefaultRootWindow(display);
         unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
         XISetMask(bits, XI_RawKeyPress);
