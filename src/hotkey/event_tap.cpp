@@ -63,12 +63,25 @@ void eventTapLoop()
 
     KeyTracker tracker;
     TapState state;
-    hook.run([&](int evdev, bool pressed) {
-        const auto start = std::chrono::steady_clock::now();
-        processKey(tracker, state, evdev, pressed);
-        if (tapEventTimed)
-            tapEventTimed(std::chrono::steady_clock::now() - start);
-    });
+    hook.run(
+        [&](int evdev, bool pressed) {
+            const auto start = std::chrono::steady_clock::now();
+            processKey(tracker, state, evdev, pressed);
+            if (tapEventTimed)
+                tapEventTimed(std::chrono::steady_clock::now() - start);
+        },
+        [](int evdev, std::uint64_t modifiers) {
+            // Named on the main thread, where the keyboard layout is read.
+            const std::int64_t code = virtualKeyFromEvdev(evdev);
+            QMetaObject::invokeMethod(
+                qApp,
+                [code, modifiers] {
+                    log(QStringLiteral("ERROR: could not grab the hotkey %1: another program "
+                                       "holds that key combination")
+                            .arg(hotkeyName(code, modifiers)));
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 } // namespace

@@ -23,8 +23,12 @@ class KeyboardHook {
     // Connects to the desktop; false when that is not possible (yet).
     virtual bool open() = 0;
     // Delivers every physical key event (evdev code, pressed or released) on
-    // the calling thread, for the rest of the process's life.
-    virtual void run(const std::function<void(int evdev, bool pressed)> &onKey) = 0;
+    // the calling thread, for the rest of the process's life; onGrabRefused
+    // hears, on the same thread, when the desktop refuses to keep the swallowed
+    // key for us (another program holds that combination) until it is set again.
+    virtual void
+    run(const std::function<void(int evdev, bool pressed)> &onKey,
+        const std::function<void(int evdev, std::uint64_t modifiers)> &onGrabRefused) = 0;
     // Keeps presses of the key (evdev code) with exactly these modifiers
     // (Shift/Control/Alt/Super flag bits) away from the focused window, and its
     // repeats and release after them; other keys typed meanwhile still reach it.

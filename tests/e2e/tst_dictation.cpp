@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
 #include <QtEndian>
@@ -335,6 +336,22 @@ class TestDictation : public QObject {
         xterm.waitForFinished();
         selection.kill();
         selection.waitForFinished();
+    }
+
+    // No key types "v" in a layout without Latin letters: the key at the V
+    // position is what applications take Control+V from.
+    void layoutWithoutLatinLetters()
+    {
+        QVERIFY(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("ru")}) == 0);
+        const auto restore = qScopeGuard(
+            [] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
+        PasteTarget target;
+        QVERIFY(target.start());
+        DaemonProcess daemon;
+        QVERIFY(startWithModel(daemon));
+        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest")));
+        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        QVERIFY(lastLineStartingWith(daemon, QStringLiteral("ERROR: ")).isEmpty());
     }
 
     void badAnswers()

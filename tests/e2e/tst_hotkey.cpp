@@ -155,6 +155,22 @@ class TestHotkey : public QObject {
         QCOMPARE(countKeys(target, QStringLiteral("press"), qtF1), 1);
     }
 
+    // Another program's shortcut on the same key: said once, and that program keeps it.
+    void hotkeyHeldByAnotherProgram()
+    {
+        QProcess other;
+        other.start(QStringLiteral(XKEY), {QStringLiteral("grab"), QString::number(f5)});
+        QVERIFY(other.waitForReadyRead(5000));
+        DaemonProcess daemon;
+        PasteTarget target;
+        QVERIFY(startAll(daemon, target, "hotkey=96\n", 96));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("ERROR: could not grab the hotkey F5: another "
+                                                     "program holds that key combination")));
+        QCOMPARE(daemon.logMessages().filter(QStringLiteral("could not grab")).size(), 1);
+        other.kill();
+        other.waitForFinished();
+    }
+
     void noHotkeyPassesEverything()
     {
         DaemonProcess daemon;

@@ -134,7 +134,10 @@ class FakeKeyboardHook final : public KeyboardHook {
     {
         return false;
     }
-    void run(const std::function<void(int, bool)> &) override {}
+    void run(const std::function<void(int, bool)> &,
+             const std::function<void(int, std::uint64_t)> &) override
+    {
+    }
     void setSwallowedKey(int evdev, std::uint64_t modifiers) override
     {
         fake::platform().swallowedKey = evdev;

@@ -47,10 +47,13 @@ class Target : public QWidget {
         record("press", event);
         const auto mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
                                                 Qt::AltModifier | Qt::MetaModifier);
-        if (event->key() == Qt::Key_V && mods == Qt::ControlModifier)
+        // Like browsers and GTK, a layout without Latin letters has Control+V
+        // matched by the key's position (X keycode 55, the V key).
+        const bool v =
+            event->key() == Qt::Key_V || (event->nativeScanCode() == 55 && event->key() > 0x7f);
+        if (v && mods == Qt::ControlModifier)
             terminal ? append("^V") : paste();
-        else if (event->key() == Qt::Key_V && mods == (Qt::ControlModifier | Qt::ShiftModifier) &&
-                 terminal)
+        else if (v && mods == (Qt::ControlModifier | Qt::ShiftModifier) && terminal)
             paste();
         else if (!event->text().isEmpty() && mods == Qt::NoModifier)
             append(event->text());

@@ -1,5 +1,8 @@
 // Presses or releases keys through XTest, as a physical keyboard would:
 //   xkey down|up|tap KEYCODE...
+// or holds a passive grab of one key, as another program's shortcut would,
+// until it is killed:
+//   xkey grab KEYCODE
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <cstdio>
@@ -14,6 +17,17 @@ int main(int argc, char *argv[])
     if (!display) {
         std::fprintf(stderr, "xkey: no display\n");
         return 1;
+    }
+    if (std::strcmp(argv[1], "grab") == 0) {
+        XGrabKey(display, std::atoi(argv[2]), AnyModifier, DefaultRootWindow(display), False,
+                 GrabModeAsync, GrabModeAsync);
+        XSync(display, False);
+        std::printf("grabbed\n");
+        std::fflush(stdout);
+        while (true) {
+            XEvent event;
+            XNextEvent(display, &event);
+        }
     }
     for (int i = 2; i < argc; ++i) {
         const unsigned code = unsigned(std::atoi(argv[i]));

@@ -3,10 +3,12 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <X11/XKBlib.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -64,10 +66,11 @@ class X11KeyboardHook final : public KeyboardHook {
         return true;
     }
 
-    void run(const std::function<void(int, bool)> &onKey) override
+    void run(const std::function<void(int, bool)> &onKey,
+             const std::function<void(int, std::uint64_t)> &onGrabRefused) override
     {
         while (true) {
-            applySwallowedKey();
+            applySwallowedKey(onGrabRefused);
             while (XPending(display)) {
                 XEvent event;
                 XNextEvent(display, &event);
@@ -96,6 +99,7 @@ class X11KeyboardHook final : public KeyboardHook {
         {
             std::lock_guard lock(wantedMutex);
             wanted = {evdev, modifiers};
+            ++wantedGeneration; // set again: a refused grab is tried again
         }
         [[maybe_unused]] const ssize_t n = ::write(wake[1], "g", 1);
     }
@@ -149,15 +153,18 @@ class X11KeyboardHook final : public KeyboardHook {
     }
 
     // On the listener thread: makes the X server's passive grabs match what is wanted.
-    void applySwallowedKey()
+    void applySwallowedKey(const std::function<void(int, std::uint64_t)> &onGrabRefused)
     {
         Swallowed want;
+        quint64 generation;
         {
             std::lock_guard lock(wantedMutex);
             want = wanted;
+            generation = wantedGeneration;
         }
-        if (want == grabbed)
+        if (generation == grabbedGeneration)
             return;
+        grabbedGeneration = generation;
         const Window root = DefaultRootWindow(display);
         for (const unsigned mods : grabbedMasks)
             XUngrabKey(display, grabbed.evdev + 8, mods, root);
@@ -188,10 +195,38 @@ class X11KeyboardHook final : public KeyboardHook {
                 if (!grabbedMasks.contains(mods))
                     grabbedMasks << mods;
             }
-            for (const unsigned mods : grabbedMasks)
-                XGrabKey(display, want.evdev + 8, mods, root, False, GrabModeAsync, GrabModeAsync);
+            if (!grabKey(want.evdev + 8, root)) {
+                // Another program holds the combination: it keeps it, and the
+                // key reaches the focused window as before.
+                for (const unsigned mods : grabbedMasks)
+                    XUngrabKey(display, want.evdev + 8, mods, root);
+                grabbedMasks.clear();
+                onGrabRefused(want.evdev, want.modifiers);
+            }
         }
         XSync(display, False);
+    }
+
+    // Grabs the key with each of grabbedMasks; false when the X server refused
+    // one (BadAccess: another client grabs the same combination). Checked
+    // requests, so the answer does not depend on whose X error handler is in place.
+    bool grabKey(int keycode, Window root)
+    {
+        xcb_connection_t *connection = XGetXCBConnection(display);
+        XFlush(display);
+        QList<xcb_void_cookie_t> cookies;
+        for (const unsigned mods : std::as_const(grabbedMasks))
+            cookies << xcb_grab_key_checked(connection, 0, root, std::uint16_t(mods),
+                                            xcb_keycode_t(keycode), XCB_GRAB_MODE_ASYNC,
+                                            XCB_GRAB_MODE_ASYNC);
+        bool granted = true;
+        for (const xcb_void_cookie_t cookie : std::as_const(cookies)) {
+            if (xcb_generic_error_t *error = xcb_request_check(connection, cookie)) {
+                granted = granted && error->error_code != XCB_ACCESS;
+                std::free(error);
+            }
+        }
+        return granted;
     }
 
     // While the swallowed key is held the keyboard is grabbed by us, and the X
@@ -227,6 +262,8 @@ class X11KeyboardHook final : public KeyboardHook {
     std::mutex wantedMutex;
     Swallowed wanted;
     Swallowed grabbed;
+    quint64 wantedGeneration = 0; // guarded by wantedMutex
+    quint64 grabbedGeneration = 0;
     QList<unsigned> grabbedMasks;
     QList<int> xtestKeyboards;
     std::deque<Injected> injected; // guarded by wantedMutex
