@@ -8,6 +8,7 @@
 #include "dictation/recording.h"
 #include "hotkey/event_tap.h"
 #include "models/model_store.h"
+#include "platform/clipboard.h"
 #include "server/server.h"
 
 namespace parlotta {
@@ -31,10 +32,12 @@ void onReloadSignal()
     restartWhisperServer();
 }
 
-// Shutdown: an open recording is stopped without transcription, then the server.
+// Shutdown: an open recording is stopped without transcription, the user's
+// clipboard (ours after a paste) goes to the clipboard manager, then the server stops.
 void onShutdown()
 {
     stopRecorderForShutdown();
+    handOverClipboardToManager();
     stopWhisperServer();
 }
 

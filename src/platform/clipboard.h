@@ -42,4 +42,9 @@ Clipboard &clipboard();
 // The PRIMARY selection, which the xterm family pastes on Shift+Insert.
 Clipboard &primarySelection();
 
+// At exit: while we own the clipboard (after a paste we hold the content we
+// gave back), hands it to the desktop's clipboard manager, so that it outlives
+// us. Bounded to about a second; nothing when no manager runs.
+void handOverClipboardToManager();
+
 } // namespace parlotta

@@ -129,6 +129,17 @@ class TestDictation : public QObject {
         QVERIFY2(cuesPlayed.contains(QStringLiteral("tink")) &&
                      cuesPlayed.contains(QStringLiteral("pop")),
                  qPrintable(cuesPlayed.join(u',')));
+
+        // We hold the given-back clipboard now; quitting hands it to the
+        // clipboard manager instead of taking it away with us.
+        QProcess manager;
+        manager.start(QStringLiteral(CLIPBOARD_MANAGER));
+        QVERIFY(manager.waitForReadyRead(5000));
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+        QCOMPARE(clipboardContents(), before);
+        manager.kill();
+        manager.waitForFinished();
     }
 
     void emptyClipboardStaysEmptyAndLanguageIsSent()

@@ -143,12 +143,27 @@ bool X11Clipboard::waitFor(XEvent &out, int timeoutMs,
     }
 }
 
+bool X11Clipboard::handOverToManager(int timeoutMs)
+{
+    return call<bool>([&] { return handOver(timeoutMs); });
+}
+
+namespace {
 // Each serves until the process ends; PRIMARY's thread starts only when an
 // xterm-family window is first pasted into.
+X11Clipboard *clipboardInstance = nullptr;
+} // namespace
+
 Clipboard &clipboard()
 {
-    static X11Clipboard *instance = new X11Clipboard("CLIPBOARD");
+    static X11Clipboard *instance = clipboardInstance = new X11Clipboard("CLIPBOARD");
     return *instance;
+}
+
+void handOverClipboardToManager()
+{
+    if (clipboardInstance) // never used: nothing of ours to hand over
+        clipboardInstance->handOverToManager(1000);
 }
 
 Clipboard &primarySelection()

@@ -39,6 +39,9 @@ class X11Clipboard final : public Clipboard {
     bool waitForPaste(int minMs, int maxMs) override;
     void clear() override;
     void restore(const QList<ClipboardFormat> &formats) override;
+    // Gives what we own to the desktop's clipboard manager, if one runs, and
+    // waits up to timeoutMs for it to take it; true once it has.
+    bool handOverToManager(int timeoutMs);
 
   private:
     // Runs work on the clipboard thread and waits for its result.
@@ -71,10 +74,12 @@ class X11Clipboard final : public Clipboard {
     void handle(const XEvent &event);
     void answer(const XSelectionRequestEvent &request);
     bool serve(Window requestor, Atom target, Atom property);
+    bool serveMultiple(Window requestor, Atom property);
     void writeProperty(Window requestor, Atom property, const ClipboardFormat &format,
                        const QByteArray &bytes);
     void continueTransfer(Window requestor, Atom property);
     void noteRead();
+    bool handOver(int timeoutMs);
     const char *selectionName;
     int wake[2] = {-1, -1};
     std::thread worker;

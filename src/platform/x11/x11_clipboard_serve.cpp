@@ -69,8 +69,10 @@ bool X11Clipboard::serve(Window requestor, Atom target, Atom property)
 {
     if (owned.isEmpty())
         return false;
+    if (target == atomMultiple)
+        return serveMultiple(requestor, property);
     if (target == atomTargets) {
-        QList<Atom> atoms = {atomTargets, atomTimestamp};
+        QList<Atom> atoms = {atomTargets, atomMultiple, atomTimestamp};
         for (const ClipboardFormat &f : std::as_const(owned))
             atoms << XInternAtom(display, f.target.constData(), False);
         XChangeProperty(display, requestor, property, XA_ATOM, 32, PropModeReplace,
@@ -134,6 +136,58 @@ void X11Clipboard::noteRead()
     ++textReads;
     lastRead.start();
     readChanged.notify_all();
+}
+
+bool X11Clipboard::serveMultiple(Window requestor, Atom property)
+{
+    // The requestor's property lists (target, property) pairs; a pair we
+    // cannot convert gets None as its target, and the list goes back.
+    Atom type = None;
+    int bits = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(display, requestor, property, 0, 0x1fffffff, False, AnyPropertyType,
+                           &type, &bits, &items, &after, &data) != Success ||
+        bits != 32 || !data) {
+        if (data)
+            XFree(data);
+        return false;
+    }
+    QList<Atom> pairs(reinterpret_cast<const Atom *>(data),
+                      reinterpret_cast<const Atom *>(data) + (items & ~1ul));
+    XFree(data);
+    for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
+        if (pairs[i] == atomMultiple || !serve(requestor, pairs[i], pairs[i + 1]))
+            pairs[i] = None;
+    XChangeProperty(display, requestor, property, type, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(pairs.constData()), int(pairs.size()));
+    return true;
+}
+
+bool X11Clipboard::handOver(int timeoutMs)
+{
+    if (!display || owned.isEmpty() || XGetSelectionOwner(display, atomSelection) != window)
+        return false;
+    const Atom manager = XInternAtom(display, "CLIPBOARD_MANAGER", False);
+    if (XGetSelectionOwner(display, manager) == None)
+        return false;
+    // SAVE_TARGETS, naming every format we hold: the manager converts them
+    // from us (while we go on serving) and answers once it has them.
+    QList<Atom> targets;
+    for (const ClipboardFormat &f : std::as_const(owned))
+        targets << XInternAtom(display, f.target.constData(), False);
+    const Atom saveProperty = XInternAtom(display, "PARLOTTA_SAVE_TARGETS", False);
+    XChangeProperty(display, window, saveProperty, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(targets.constData()),
+                    int(targets.size()));
+    XConvertSelection(display, manager, atomSaveTargets, saveProperty, window, serverTime());
+    XEvent event;
+    return waitFor(event, timeoutMs,
+                   [&](const XEvent &e) {
+                       return e.type == SelectionNotify && e.xselection.requestor == window &&
+                              e.xselection.selection == manager;
+                   }) &&
+           event.xselection.property != None;
 }
 
 void X11Clipboard::writeProperty(Window requestor, Atom property, const ClipboardFormat &format,
