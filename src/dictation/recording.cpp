@@ -22,13 +22,29 @@ namespace {
 std::unique_ptr<AudioRecorder> recorder;
 std::unique_ptr<QTimer> meterTimer;
 
+void sampleLevel()
+{
+    const float level = recorder->averagePower();
+    if (peakAvgPower < level)
+        peakAvgPower = level;
+}
+
 void meterTick()
 {
     if (!recorder)
         return;
-    const float level = recorder->averagePower();
-    if (peakAvgPower < level)
-        peakAvgPower = level;
+    // A recording whose sound server went away ends here, rather than staying
+    // open and silent until the key is let go.
+    if (const QString failure = recorder->failure(); !failure.isEmpty()) {
+        meterTimer->stop();
+        meterTimer.release()->deleteLater(); // we are in its timeout
+        recorder->stop();
+        recorder.reset();
+        log(QStringLiteral("ERROR: recording ended: ") + failure);
+        playSound(soundBasso);
+        return;
+    }
+    sampleLevel();
 }
 
 } // namespace
@@ -122,7 +138,7 @@ void stopRecordingAndTranscribe()
         return;
     }
     meterTimer.reset();
-    meterTick();
+    sampleLevel();
     const double duration = recorder->currentTime();
     log(QString::asprintf("Stopping - duration: %.2fs, best avg: %.1f dB", duration,
                           double(peakAvgPower)));

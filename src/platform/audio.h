@@ -20,6 +20,9 @@ class AudioRecorder {
     virtual double currentTime() const = 0;
     // Average power of the latest 100 ms of samples, dBFS in -160...0.
     virtual float averagePower() const = 0;
+    // Why the recording cannot go on (the sound server went away, the source
+    // was removed), or an empty text while it can.
+    virtual QString failure() const = 0;
     // Stops capturing and completes the WAV header; idempotent.
     virtual void stop() = 0;
 };

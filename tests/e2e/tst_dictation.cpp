@@ -241,6 +241,64 @@ class TestDictation : public QObject {
         QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started"), 2000));
     }
 
+    // A sound server of the test's own, killed during a recording and started
+    // again: that recording ends with an error line, the next one works.
+    void soundServerGoneDuringRecording()
+    {
+        QTemporaryDir dir;
+        const QString socket = dir.filePath(QStringLiteral("native"));
+        QFile config(dir.filePath(QStringLiteral("default.pa")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(
+            "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket.toUtf8() +
+            "\nload-module module-null-source source_name=quiet\n"
+            "load-module module-null-sink sink_name=speakers\n"
+            "set-default-source quiet\nset-default-sink speakers\n");
+        config.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + socket);
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")); // the desktop's has its own
+        QProcess pulse;
+        pulse.setProcessEnvironment(env);
+        const auto startPulse = [&] {
+            pulse.start(QStringLiteral("pulseaudio"),
+                        {QStringLiteral("-n"), QStringLiteral("-F"), config.fileName(),
+                         QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
+                         QStringLiteral("--use-pid-file=no")});
+            return pulse.waitForStarted() &&
+                   waitUntil(
+                       [&] {
+                           QProcess info;
+                           info.setProcessEnvironment(env);
+                           info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+                           return info.waitForFinished() && info.exitCode() == 0;
+                       },
+                       10000);
+        };
+        QVERIFY2(startPulse(), pulse.readAllStandardError().constData());
+        DaemonProcess daemon;
+        daemon.setEnvironment(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + socket);
+        QVERIFY(daemon.start());
+        daemon.sendSignal(SIGUSR1);
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+
+        pulse.kill();
+        pulse.waitForFinished();
+        QFile::remove(socket);
+        QVERIFY(daemon.waitForMessage(
+            QStringLiteral("ERROR: recording ended: the connection to the sound server was lost"),
+            3000));
+        daemon.sendSignal(SIGUSR2);
+        QVERIFY(daemon.waitForMessage(QStringLiteral("No active recorder")));
+
+        QVERIFY(startPulse());
+        QTest::qWait(3000); // a failed connection attempt is not retried sooner
+        QVERIFY(daemon.dictate(QString(), QStringLiteral("Recording too short")));
+        pulse.kill();
+        pulse.waitForFinished();
+    }
+
     void noSoundServerNeverBlocks()
     {
         DaemonProcess daemon;

@@ -35,8 +35,8 @@ bool readProperty(Window w, Atom property, Saved *out)
 {
     unsigned char *data = nullptr;
     unsigned long after = 0;
-    if (XGetWindowProperty(display, w, property, 0, 0x1fffffff, False, AnyPropertyType,
-                           &out->type, &out->format, &out->items, &after, &data) != Success ||
+    if (XGetWindowProperty(display, w, property, 0, 0x1fffffff, False, AnyPropertyType, &out->type,
+                           &out->format, &out->items, &after, &data) != Success ||
         !data)
         return false;
     const unsigned long unit = out->format == 32 ? sizeof(long) : unsigned(out->format) / 8;
@@ -50,9 +50,9 @@ bool save(const std::vector<Atom> &wanted, Time time)
 {
     std::vector<Atom> list;
     for (size_t i = 0; i < wanted.size(); ++i)
-        list.insert(list.end(),
-                    {wanted[i], XInternAtom(display, ("SAVED_" + std::to_string(i)).c_str(),
-                                            False)});
+        list.insert(
+            list.end(),
+            {wanted[i], XInternAtom(display, ("SAVED_" + std::to_string(i)).c_str(), False)});
     XChangeProperty(display, window, pairs, atomPair, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char *>(list.data()), int(list.size()));
     XConvertSelection(display, clipboard, multiple, pairs, window, time);
@@ -93,8 +93,8 @@ void serve(const XSelectionRequestEvent &request)
         std::vector<Atom> offered = {targets};
         for (const auto &entry : saved)
             offered.push_back(entry.first);
-        XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32,
-                        PropModeReplace, reinterpret_cast<const unsigned char *>(offered.data()),
+        XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char *>(offered.data()),
                         int(offered.size()));
         reply.property = request.property;
     } else if (request.selection == clipboard && saved.count(request.target)) {

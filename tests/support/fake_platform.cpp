@@ -44,6 +44,10 @@ class FakeRecorder final : public AudioRecorder {
     {
         return fake::platform().recorder.power;
     }
+    QString failure() const override
+    {
+        return fake::platform().recorder.failure;
+    }
     void stop() override
     {
         if (file < 0)

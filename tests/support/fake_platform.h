@@ -19,6 +19,7 @@ struct Recorder {
     double seconds = 2.0; // currentTime
     float power = -20.0f; // averagePower
     QByteArray wav;       // written to the file at stop
+    QString failure;      // set: the recording broke off, for this reason
     int created = 0;      // recorders created
 };
 

@@ -167,6 +167,19 @@ class TestDictationPipeline : public QObject {
         QVERIFY(!QFile::exists(outputPath + QStringLiteral(".partial")));
     }
 
+    void brokenOffRecordingEndsAtTheNextTick()
+    {
+        beginRecording();
+        QVERIFY(isRecording());
+        fake::platform().recorder.failure = QStringLiteral("the sound server went away");
+        QTRY_VERIFY_WITH_TIMEOUT(!isRecording(), 1000);
+        QCOMPARE(logLines().last(),
+                 QStringLiteral("ERROR: recording ended: the sound server went away"));
+        QCOMPARE(fake::platform().cues, (QStringList{"tink", "basso"}));
+        stopRecordingAndTranscribe(); // the key let go afterwards: nothing left to stop
+        QCOMPARE(logLines().last(), QStringLiteral("No active recorder"));
+    }
+
     void stopPath_data()
     {
         QTest::addColumn<double>("seconds");

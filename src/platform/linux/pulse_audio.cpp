@@ -113,6 +113,21 @@ class PulseRecorder final : public AudioRecorder {
         return averagePowerDb(meter.data(), std::min<std::size_t>(meterCount, meterWindow));
     }
 
+    QString failure() const override
+    {
+        if (!stream)
+            return {};
+        PulseConnection::Lock lock;
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (PA_STREAM_IS_GOOD(state))
+            return {};
+        const pa_context_state_t connection =
+            pa_context_get_state(PulseConnection::instance().context());
+        return PA_CONTEXT_IS_GOOD(connection)
+                   ? QStringLiteral("the microphone was removed from the sound server")
+                   : QStringLiteral("the connection to the sound server was lost");
+    }
+
     void stop() override
     {
         if (stream) {
