@@ -2,7 +2,8 @@
 # Builds Parlotta twice (a normal build and an AddressSanitizer/UBSan build),
 # checks formatting, and runs every test: the unit tests as they are (they need
 # no display and no sound server), the end-to-end ones inside a private
-# headless desktop (Xvfb, openbox, a tray, PulseAudio with a fake microphone).
+# headless desktop (Xvfb, openbox, a tray, PulseAudio with a fake microphone),
+# and the fuzzers for a minute each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,4 +29,6 @@ tests/support/headless-desktop.sh bash -c '
   ctest --test-dir build-asan -L e2e --output-on-failure
   sanitized=$?
   exit $((normal || sanitized))' || status=1
+# Every parser of what other programs or hand edits give us, a minute each.
+tools/fuzz.sh 60 || status=1
 exit $status

@@ -11,7 +11,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config clang-format qt6-base-dev
 # elsewhere has its own npm, and Debian's would conflict with it.
 command -v npm >/dev/null || build_pkgs+=(npm)
 test_pkgs=(xvfb xauth x11-utils openbox trayer xdotool xclip xsel imagemagick dbus-daemon
-  pulseaudio pulseaudio-utils sox espeak-ng procps curl python3 xterm)
+  pulseaudio pulseaudio-utils sox espeak-ng procps curl python3 xterm clang libclang-rt-14-dev)
 
 pkgs=("${build_pkgs[@]}")
 [[ "${1:-}" == "--test" ]] && pkgs+=("${test_pkgs[@]}")

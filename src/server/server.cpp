@@ -4,6 +4,7 @@
 #include "core/runtime_files.h"
 #include "core/signal_mask.h"
 #include "models/model_store.h"
+#include "server/pid_file.h"
 #include "server/port_owner.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 #include <csignal>
@@ -116,17 +116,6 @@ QStringList whisperServerArguments()
             QStringLiteral("--no-timestamps"),
             QStringLiteral("--language"),
             QStringLiteral("auto")};
-}
-
-std::optional<qint32> parsePidFile(const QByteArray &content)
-{
-    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+$"));
-    const QString text = QString::fromUtf8(content).trimmed();
-    if (!number.match(text).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const qint32 pid = text.toInt(&ok);
-    return ok ? std::optional(pid) : std::nullopt;
 }
 
 void startWhisperServer()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/server_address.h"
+#include "server/pid_file.h"
 
 #include <QByteArray>
 #include <QString>
@@ -26,8 +27,5 @@ bool isWhisperServerRunning();
 QString whisperServerExecutable();
 // The server's 11 arguments.
 QStringList whisperServerArguments();
-// A PID file's content: a signed 32-bit decimal number with blanks and line
-// breaks around it; nothing when it is anything else.
-std::optional<qint32> parsePidFile(const QByteArray &content);
 
 } // namespace parlotta

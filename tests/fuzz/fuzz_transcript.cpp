@@ -1,0 +1,38 @@
+// What whisper-server (or whatever answers on its port) sends back: the body
+// becomes the transcript, which the blank and hallucination gates judge.
+#include "dictation/gates.h"
+#include "dictation/multipart.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+using namespace parlotta;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    // The first four bytes are the recording's level, the rest the body.
+    float level = -160.0f;
+    if (size >= sizeof level) {
+        std::memcpy(&level, data, sizeof level);
+        data += sizeof level;
+        size -= sizeof level;
+    }
+    const QString transcript =
+        transcriptFromBody(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    // Trimmed: nothing blank is left at either end.
+    if (!transcript.isEmpty() && (transcript.front().isSpace() || transcript.back().isSpace()))
+        std::abort();
+    const bool blank = blankGate(transcript).has_value();
+    const bool hallucination = hallucinationGate(transcript, level).has_value();
+    if (blank && !transcript.isEmpty() && transcript != blankMarker)
+        std::abort();
+    // Only quiet recordings are ever suspected.
+    if (hallucination && !(level < hallucinationLevel))
+        std::abort();
+    const QString normal = normaliseForHallucinationTest(transcript);
+    if (normal.contains(QStringLiteral("  ")) || normaliseForHallucinationTest(normal) != normal)
+        std::abort();
+    return 0;
+}
