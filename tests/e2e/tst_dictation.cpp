@@ -20,24 +20,6 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Every format the clipboard's owner offers, but the meta ones.
-QMap<QString, QByteArray> clipboardContents()
-{
-    QMap<QString, QByteArray> contents;
-    QByteArray targets;
-    if (!readClipboard(QStringLiteral("TARGETS"), &targets))
-        return contents;
-    for (const QByteArray &target : targets.split('\n')) {
-        if (target.isEmpty() || target == "TARGETS" || target == "MULTIPLE" ||
-            target == "TIMESTAMP" || target == "SAVE_TARGETS")
-            continue;
-        QByteArray data;
-        if (readClipboard(QString::fromUtf8(target), &data))
-            contents.insert(QString::fromUtf8(target), data);
-    }
-    return contents;
-}
-
 QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix)
 {
     const QStringList lines =

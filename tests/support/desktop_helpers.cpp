@@ -223,6 +223,24 @@ bool readClipboard(const QString &target, QByteArray *data)
                data, 5000);
 }
 
+// Every format the clipboard's owner offers, but the meta ones.
+QMap<QString, QByteArray> clipboardContents()
+{
+    QMap<QString, QByteArray> contents;
+    QByteArray targets;
+    if (!readClipboard(QStringLiteral("TARGETS"), &targets))
+        return contents;
+    for (const QByteArray &target : targets.split('\n')) {
+        if (target.isEmpty() || target == "TARGETS" || target == "MULTIPLE" ||
+            target == "TIMESTAMP" || target == "SAVE_TARGETS")
+            continue;
+        QByteArray data;
+        if (readClipboard(QString::fromUtf8(target), &data))
+            contents.insert(QString::fromUtf8(target), data);
+    }
+    return contents;
+}
+
 QList<FormPart> formParts(const QByteArray &request, QByteArray *boundaryOut)
 {
     const qsizetype headerEnd = request.indexOf("\r\n\r\n");

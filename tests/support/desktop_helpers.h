@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -62,6 +63,8 @@ bool xkey(const QString &action, const QList<int> &keycodes);
 
 // Reads one clipboard format; false when there is no owner or no such format.
 bool readClipboard(const QString &target, QByteArray *data);
+// Every format the clipboard's owner offers, but the meta ones, by name.
+QMap<QString, QByteArray> clipboardContents();
 
 struct FormPart {
     QByteArray headers;
