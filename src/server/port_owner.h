@@ -6,18 +6,18 @@
 
 namespace parlotta {
 
-// A listening TCP socket as /proc/net/tcp and /proc/net/tcp6 list it.
+// A listening TCP socket as the kernel's socket diagnostics report it.
 struct ListeningSocket {
     bool reachesLoopback = false; // a connection to 127.0.0.1 on its port lands here
     quint16 port = 0;
     quint32 uid = 0;
-    quint64 inode = 0;
     bool operator==(const ListeningSocket &) const = default;
 };
 
-// The sockets in LISTEN state in the text of /proc/net/tcp (ipv6 false) or
-// /proc/net/tcp6 (ipv6 true); lines it cannot read are passed over.
-QList<ListeningSocket> parseListeningSockets(const QByteArray &table, bool ipv6);
+// The listening sockets in a reply of the kernel's socket diagnostics
+// (NETLINK_SOCK_DIAG, inet_diag_msg records) as received; records it cannot
+// read are passed over. done is set when the reply holds the end of the dump.
+QList<ListeningSocket> parseSocketDiagReply(const QByteArray &reply, bool *done);
 
 // The user id that holds a socket a connection to 127.0.0.1:port would reach,
 // when that is not our own user; nothing when every such socket is ours or
