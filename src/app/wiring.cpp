@@ -1,9 +1,9 @@
 // The calls that cross from one subsystem into another above it. The
-// libraries depend downwards (app → menubar/settings → hotkey → dictation →
-// core, server → models → core), so a lower subsystem that must set off
-// something above it declares an on...() function in its own header and this
-// file, the one place that sees every subsystem, defines it with direct calls.
-// Whoever else must be told of an event is added here.
+// libraries depend downwards (app → hotkey → dictation → server → models →
+// core, each on the platform interfaces), so a lower subsystem that must set
+// off something above it declares an on...() function in its own header and
+// this file, the one place that sees every subsystem, defines it with direct
+// calls. Whoever else must be told of an event is added here.
 #include "core/daemon.h"
 #include "dictation/recording.h"
 #include "hotkey/event_tap.h"
