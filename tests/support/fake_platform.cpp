@@ -156,7 +156,6 @@ void initPlatform() {}
 
 std::unique_ptr<AudioRecorder> createAudioRecorder()
 {
-    ++fake::platform().recorder.created;
     return std::make_unique<FakeRecorder>();
 }
 

@@ -20,7 +20,6 @@ struct Recorder {
     float power = -20.0f; // averagePower
     QByteArray wav;       // written to the file at stop
     QString failure;      // set: the recording broke off, for this reason
-    int created = 0;      // recorders created
 };
 
 // One X selection: CLIPBOARD or PRIMARY.

@@ -13,8 +13,6 @@
 // Behaviour switches, from the environment (the daemon passes its own on):
 //   PARLOTTA_FAKE_SERVER_IGNORE_TERM=1   SIGTERM does nothing
 //   PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS=N exits with status 1 after N ms
-//   PARLOTTA_FAKE_SERVER_DIE_AT_START=S  exits with status S before listening
-//   PARLOTTA_FAKE_SERVER_LOAD_MS=N       takes N ms to "load the model" first
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -213,9 +211,6 @@ int main(int argc, char *argv[])
             }
         }
     }
-    if (qEnvironmentVariableIsSet("PARLOTTA_FAKE_SERVER_DIE_AT_START"))
-        return qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_DIE_AT_START");
-    ::usleep(useconds_t(qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_LOAD_MS")) * 1000);
     if (qEnvironmentVariableIsSet("PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"))
         QTimer::singleShot(qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"),
                            [] { std::exit(1); });

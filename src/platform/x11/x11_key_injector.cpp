@@ -98,12 +98,15 @@ class X11KeyInjector final : public KeyInjector {
         return held;
     }
 
+    // Asked once per connection: the paste asks twice (which keystroke, then send).
     bool connect()
     {
-        if (!display)
+        if (!display) {
             display = XOpenDisplay(nullptr);
-        int event = 0, error = 0, major = 0, minor = 0;
-        return display && XTestQueryExtension(display, &event, &error, &major, &minor);
+            int event = 0, error = 0, major = 0, minor = 0;
+            hasXTest = display && XTestQueryExtension(display, &event, &error, &major, &minor);
+        }
+        return hasXTest;
     }
 
     Keystroke focusedWindowKeystroke()
@@ -134,6 +137,7 @@ class X11KeyInjector final : public KeyInjector {
     }
 
     Display *display = nullptr;
+    bool hasXTest = false;
 };
 
 } // namespace
