@@ -35,24 +35,8 @@ Usage usage(qint64 pid)
             else if (line.startsWith("Threads:"))
                 u.threads = line.mid(8).trimmed().toInt();
         }
-    u.fds = int(QDir(QStringLiteral("/proc/%1/fd").arg(pid))
-                    .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
-                    .size());
+    u.fds = openFiles(pid);
     return u;
-}
-
-int zombieChildren(qint64 parent)
-{
-    int zombies = 0;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
-        if (fields.value(1) == "Z" && fields.value(2).toLongLong() == parent)
-            ++zombies;
-    }
-    return zombies;
 }
 
 int failures = 0;

@@ -14,13 +14,32 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-QByteArray readAll(const QString &path)
+QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+int zombieChildren(qint64 parent)
+{
+    int zombies = 0;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QList<QByteArray> fields =
+            readFile(QStringLiteral("/proc/%1/stat").arg(entry)).split(')').value(1).split(' ');
+        if (fields.value(1) == "Z" && fields.value(2).toLongLong() == parent)
+            ++zombies;
+    }
+    return zombies;
+}
+
+int openFiles(qint64 pid)
+{
+    return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+                   .size());
+}
+
+namespace {
 
 bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
          int timeoutMs = 30000)
@@ -96,7 +115,7 @@ QList<QByteArray> FakeServer::requests() const
     QList<QByteArray> all;
     QDir dir(state.path() + QStringLiteral("/requests"));
     for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
-        all << readAll(dir.filePath(name));
+        all << readFile(dir.filePath(name));
     return all;
 }
 
@@ -130,12 +149,12 @@ bool PasteTarget::start(bool terminal, bool ownClipboard)
 
 QString PasteTarget::text() const
 {
-    return QString::fromUtf8(readAll(state.path() + QStringLiteral("/text")));
+    return QString::fromUtf8(readFile(state.path() + QStringLiteral("/text")));
 }
 
 QStringList PasteTarget::keys() const
 {
-    return QString::fromUtf8(readAll(state.path() + QStringLiteral("/keys")))
+    return QString::fromUtf8(readFile(state.path() + QStringLiteral("/keys")))
         .split(u'\n', Qt::SkipEmptyParts);
 }
 
@@ -189,7 +208,7 @@ bool playIntoMicrophone(const QString &wav)
 
 float loudestWindowDb(const QString &wav)
 {
-    const QByteArray file = readAll(wav);
+    const QByteArray file = readFile(wav);
     const qsizetype data = file.indexOf("data");
     if (data < 0)
         return -160;

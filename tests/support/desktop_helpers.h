@@ -48,6 +48,13 @@ class PasteTarget {
     QProcess process;
 };
 
+// A file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+// Children of parent that ended and were not collected.
+int zombieChildren(qint64 parent);
+// Open descriptors of a process.
+int openFiles(qint64 pid);
+
 // Speech made with espeak-ng as 16 kHz mono 16-bit WAV, scaled by gainDb,
 // or compressed to a loud, clearly spoken level.
 QString makeSpeech(const QString &words, double gainDb = 0, bool loud = false);
