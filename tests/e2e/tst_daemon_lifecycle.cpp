@@ -93,24 +93,6 @@ class TestDaemonLifecycle : public QObject {
             !QFile::exists(daemon.configHome() + QStringLiteral("/autostart/parlotta.desktop")));
     }
 
-    void signalLinesAreExactBytes()
-    {
-        DaemonProcess daemon;
-        QVERIFY(daemon.start());
-        daemon.sendSignal(SIGUSR1);
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Received SIGUSR1 \u2192 start recording")));
-        daemon.sendSignal(SIGUSR2);
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Received SIGUSR2 \u2192 stop + transcribe")));
-        daemon.sendSignal(SIGHUP);
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Received SIGHUP \u2192 reloading model")));
-
-        const QByteArray log = DaemonProcess::logBytes();
-        QVERIFY(log.contains(": Received SIGUSR1 \xe2\x86\x92 start recording\n"));
-        QVERIFY(log.contains(": Received SIGUSR2 \xe2\x86\x92 stop + transcribe\n"));
-        QVERIFY(log.contains(": Received SIGHUP \xe2\x86\x92 reloading model\n"));
-        QVERIFY(log.contains(": Daemon ready \xe2\x80\x94 hotkey: Right Alt,"));
-    }
-
     // A second daemon of the same user touches nothing of the first; one that
     // died without shutdown (SIGINT) blocks no later start.
     void oneDaemonPerUser()

@@ -171,18 +171,6 @@ class TestHotkey : public QObject {
         other.waitForFinished();
     }
 
-    void noHotkeyPassesEverything()
-    {
-        DaemonProcess daemon;
-        PasteTarget target;
-        QVERIFY(startAll(daemon, target, "hotkey=-1\n", -1));
-        QVERIFY(xkey(QStringLiteral("tap"), {rightAlt, f5, keyA}));
-        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtF5), 1);
-        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtA), 1);
-        QVERIFY(countKeys(target, QStringLiteral("press"), qtAlt) >= 1);
-        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Recording started")));
-    }
-
     void waitsForTheDisplay()
     {
         DaemonProcess daemon;

@@ -70,14 +70,6 @@ class TestModelStore : public QObject {
         QDir(modelDir()).removeRecursively();
     }
 
-    void freshInstallationHasNoModel()
-    {
-        QCOMPARE(activeModel(), std::nullopt);
-        QVERIFY(!isModelInstalled(QStringLiteral("base")));
-        QCOMPARE(modelPath(QStringLiteral("base")),
-                 QDir::homePath() + "/.config/parlotta/models/ggml-base.bin");
-    }
-
     void activeModelReadsTheLink_data()
     {
         QTest::addColumn<QString>("target");

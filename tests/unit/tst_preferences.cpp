@@ -33,12 +33,6 @@ class TestPreferences : public QObject {
     int edits = 0;
 
   private Q_SLOTS:
-    void storeFollowsXdgConfigHome()
-    {
-        QCOMPARE(preferencesFilePath(), qEnvironmentVariable("XDG_CONFIG_HOME") +
-                                            QStringLiteral("/parlotta/parlotta.ini"));
-    }
-
     void freshAccountDefaults()
     {
         QFile::remove(preferencesFilePath());
