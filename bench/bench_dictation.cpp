@@ -4,8 +4,10 @@
 //   tests/support/headless-desktop.sh build/bench/bench_dictation [ROUNDS]
 #include "daemon_process.h"
 #include "desktop_helpers.h"
+#include "test_panel.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -44,8 +46,13 @@ qint64 wavSamples()
     return (QFile(QStringLiteral("/tmp/parlotta/recording.wav")).size() - 44) / 2;
 }
 
-// utime + stime in clock ticks, and resident set in kB, of a process.
-std::pair<qint64, qint64> usage(qint64 pid)
+struct Usage {
+    qint64 ticks = 0;   // utime + stime, clock ticks
+    qint64 rss = 0;     // resident set, kB
+    qint64 wakeups = 0; // context switches of all its threads
+};
+
+Usage usage(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     stat.open(QIODevice::ReadOnly);
@@ -57,7 +64,29 @@ std::pair<qint64, qint64> usage(qint64 pid)
     for (const QByteArray &line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:"))
             rss = line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return {ticks, rss};
+    qint64 wakeups = 0;
+    const QStringList tasks =
+        QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &task : tasks) {
+        QFile taskStatus(QStringLiteral("/proc/%1/task/%2/status").arg(pid).arg(task));
+        taskStatus.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : taskStatus.readAll().split('\n'))
+            if (line.contains("ctxt_switches:"))
+                wakeups += line.split(':').value(1).trimmed().toLongLong();
+    }
+    return {ticks, rss, wakeups};
+}
+
+// 30 s of an idle daemon: CPU time, wake-ups, and resident memory before and after.
+void printIdle(const char *what, qint64 pid)
+{
+    const Usage before = usage(pid);
+    QThread::sleep(30);
+    const Usage after = usage(pid);
+    std::printf("idle 30 s, %s: CPU %.3f s, %lld wake-ups, RSS %.1f MB (was %.1f MB)\n", what,
+                double(after.ticks - before.ticks) / double(sysconf(_SC_CLK_TCK)),
+                after.wakeups - before.wakeups, double(after.rss) / 1024,
+                double(before.rss) / 1024);
 }
 
 // One dictation by signal; returns SIGUSR2 -> text in the window, in ms, and the
@@ -126,10 +155,7 @@ int main(int argc, char *argv[])
         QThread::msleep(300);
     }
 
-    const auto [ticks0, rss0] = usage(daemon.pid());
-    QThread::sleep(30);
-    const auto [ticks1, rss1] = usage(daemon.pid());
-
+    printIdle("tray icon docked (XEmbed), after the dictations", daemon.pid());
     const Stats a = stats(ours), b = stats(shell), f = stats(firstSample);
     std::printf("dictations: %d (test server answering at once)\n", rounds);
     std::printf("SIGUSR2 -> text in window, parlotta:      median %.1f ms, p95 %.1f ms\n", a.median,
@@ -140,12 +166,24 @@ int main(int argc, char *argv[])
                 b.median > 0 ? a.median / b.median : 0.0);
     std::printf("SIGUSR1 -> first captured sample:         median %.1f ms, p95 %.1f ms\n", f.median,
                 f.p95);
-    std::printf("idle 30 s: CPU %.3f s, RSS %.1f MB (was %.1f MB)\n",
-                double(ticks1 - ticks0) / double(sysconf(_SC_CLK_TCK)), double(rss1) / 1024,
-                double(rss0) / 1024);
     daemon.sendSignal(SIGTERM);
     daemon.waitForExit();
     server.stop();
+
+    {
+        // The other way a tray item lives: exported to a StatusNotifier panel over D-Bus.
+        QObject watcher;
+        TestPanel panel(&watcher);
+        DaemonProcess exported(ServerKind::StandIn);
+        exported.installModel(QStringLiteral("hello"));
+        if (!panel.start() || !exported.start() || panel.waitForItem().isEmpty()) {
+            std::fprintf(stderr, "bench: the tray item did not reach the test panel\n");
+            return 1;
+        }
+        printIdle("tray item on a StatusNotifier panel (D-Bus)", exported.pid());
+        exported.sendSignal(SIGTERM);
+        exported.waitForExit();
+    }
 
     // The same dictation through whisper.cpp's own server on a fixture model.
     const int realRounds = std::min(rounds, 10);

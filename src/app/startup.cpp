@@ -10,6 +10,8 @@
 #include "dictation/recording.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
+#include "menubar/menu_handler.h"
+#include "menubar/status_icon.h"
 #include "server/server.h"
 
 #include <QApplication>
@@ -94,8 +96,10 @@ int runDaemon(QApplication &app)
 
     // A tray daemon: closing the settings window must not end the process.
     app.setQuitOnLastWindowClosed(false);
-    // Here the tray menu and the settings controller come to be. X11 asks no
-    // permission for key events, so there is nothing to prompt for.
+    QApplication::setWindowIcon(statusIcon(QString(), false));
+    menuHandler = new MenuHandler;
+    // Here the settings controller comes to be. X11 asks no permission for key
+    // events, so there is nothing to prompt for.
 
     startEventTapThread();
 

@@ -1,12 +1,13 @@
 // The calls that cross from one subsystem into another above it. The
-// libraries depend downwards (app → hotkey → dictation → server → models →
-// core, each on the platform interfaces), so a lower subsystem that must set
+// libraries depend downwards (app → menubar → hotkey → dictation → server →
+// models → core, each on the platform interfaces), so a lower subsystem that must set
 // off something above it declares an on...() function in its own header and
 // this file, the one place that sees every subsystem, defines it with direct
 // calls. Whoever else must be told of an event is added here.
 #include "core/daemon.h"
 #include "dictation/recording.h"
 #include "hotkey/event_tap.h"
+#include "menubar/menu_handler.h"
 #include "models/model_store.h"
 #include "platform/clipboard.h"
 #include "server/server.h"
@@ -41,9 +42,21 @@ void onShutdown()
     stopWhisperServer();
 }
 
-// The key listener runs: the tray menu and the settings window, once they
-// exist, drop what they show about missing keyboard access.
-void onEventTapActive() {}
+// The key listener runs: the tray menu (and the settings window, once it
+// exists) drop what they show about missing keyboard access.
+void onEventTapActive()
+{
+    if (menuHandler)
+        menuHandler->rebuildMenu();
+}
+
+// The menu's language choice; an open settings window follows here once it exists.
+void onLanguageChosen() {}
+
+void onOpenSettings() {}
+
+// Only reachable once the update check can find a release.
+void onUpdateMenuItemClicked() {}
 
 void onModelActivated()
 {

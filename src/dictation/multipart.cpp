@@ -1,5 +1,7 @@
 #include "dictation/multipart.h"
 
+#include "menubar/languages.h"
+
 #include <QStringDecoder>
 #include <QUuid>
 
@@ -23,7 +25,7 @@ QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
     body += "\r\n";
     body +=
         "--" + b + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\ntext\r\n";
-    if (languageCode != QLatin1String("auto"))
+    if (!isAutomaticLanguage(languageCode))
         body += "--" + b + "\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\n" +
                 languageCode.toUtf8() + "\r\n";
     body += "--" + b + "--\r\n";

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs a command inside a private headless desktop: Xvfb, openbox, a tray,
-# a session bus, and PulseAudio whose default microphone is fed from a sink
+# a session bus with the accessibility bus, and PulseAudio whose default microphone is fed from a sink
 # named "feed" (play speech into it with `paplay -d feed FILE.wav`).
 # Stops exactly the processes it started, and exits with the command's status.
 #   usage: headless-desktop.sh COMMAND [ARG...]
+# It needs the xkey test tool of a build (XKEY, build/tests/support/xkey by default).
 set -euo pipefail
 
 work=$(mktemp -d /tmp/parlotta-desktop.XXXXXX)
@@ -53,6 +54,14 @@ wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
 
 trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
   --transparent false >"$work/trayer.log" 2>&1 &
+pids+=($!)
+# The tray owns its selection once it docks icons; a daemon started before
+# that would find no tray.
+wait_for 10 "${XKEY:-$(dirname "$0")/../../build/tests/support/xkey}" tray
+
+# The accessibility bus, through which tests read and press windows' widgets
+# as assistive technology does.
+/usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/at-spi.log" 2>&1 &
 pids+=($!)
 
 # A decoy source comes first, so only a recorder that follows the server's

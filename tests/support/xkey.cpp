@@ -3,6 +3,8 @@
 // or holds a passive grab of one key, as another program's shortcut would,
 // until it is killed:
 //   xkey grab KEYCODE
+// or tells whether a system tray (XEmbed) is docking icons on screen 0:
+//   xkey tray
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <cstdio>
@@ -11,13 +13,18 @@
 
 int main(int argc, char *argv[])
 {
-    if (argc < 3)
+    if (argc < 2 || (argc < 3 && std::strcmp(argv[1], "tray") != 0))
         return 2;
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
         std::fprintf(stderr, "xkey: no display\n");
         return 1;
     }
+    if (std::strcmp(argv[1], "tray") == 0)
+        return XGetSelectionOwner(display, XInternAtom(display, "_NET_SYSTEM_TRAY_S0", False)) ==
+                       None
+                   ? 1
+                   : 0;
     if (std::strcmp(argv[1], "grab") == 0) {
         XGrabKey(display, std::atoi(argv[2]), AnyModifier, DefaultRootWindow(display), False,
                  GrabModeAsync, GrabModeAsync);

@@ -1,0 +1,184 @@
+#include "menubar/menu_handler.h"
+
+#include "core/daemon.h"
+#include "core/deployment.h"
+#include "core/log.h"
+#include "core/preferences.h"
+#include "hotkey/event_tap.h"
+#include "hotkey/hotkey_model.h"
+#include "menubar/about_dialog.h"
+#include "menubar/languages.h"
+#include "menubar/status_icon.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+namespace parlotta {
+
+MenuHandler *menuHandler = nullptr;
+
+namespace {
+constexpr qsizetype toolTipCodeLength = 16;
+} // namespace
+
+MenuHandler::MenuHandler()
+    : statusItem(new QSystemTrayIcon(this))
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        log(QStringLiteral("No system tray found: the tray icon appears when one starts; the "
+                           "hotkey and the signals work meanwhile"));
+    // A left click opens the menu too: a tray item that does nothing on the
+    // usual click looks broken.
+    connect(statusItem, &QSystemTrayIcon::activated, this, [this](auto reason) {
+        if (reason == QSystemTrayIcon::Trigger && menu)
+            menu->popup(QCursor::pos());
+    });
+    rebuildMenu();
+    statusItem->show();
+}
+
+void MenuHandler::rebuildMenu()
+{
+    const QString code = selectedLanguageCode();
+    const bool showCode = showLanguageCodeEnabled();
+    statusItem->setIcon(statusIcon(code, showCode));
+    // The code in full, unlike the icon, but not a hand-edited page of it.
+    const QString shown =
+        code.size() > toolTipCodeLength ? code.left(toolTipCodeLength) + QChar(0x2026) : code;
+    statusItem->setToolTip(showCode && !shown.isEmpty() ? QStringLiteral("Parlotta \u00b7 ") + shown
+                                                        : QStringLiteral("Parlotta"));
+
+    QMenu *old = menu;
+    menu = new QMenu;
+    auto *languageMenu = new QMenu(QStringLiteral("Language: ") + languageName(code), menu);
+    languageItems.clear();
+    for (const LanguageEntry &entry : languages) {
+        QAction *item = languageMenu->addAction(entry.name, this, &MenuHandler::languageSelected);
+        item->setData(entry.code);
+        item->setCheckable(true);
+        item->setChecked(entry.code == code);
+        if (isAutomaticLanguage(entry.code))
+            languageMenu->addSeparator();
+        languageItems.append(item);
+    }
+    menu->addMenu(languageMenu);
+
+    if (selectedHotkey() != hotkeyNone && !eventTapActive) {
+        QAction *warning = menu->addAction(QStringLiteral("Grant Accessibility Access\u2026"), this,
+                                           &MenuHandler::openAccessibilitySettings);
+        warning->setIcon(warningIcon());
+    }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Settings\u2026"), QKeySequence(QStringLiteral("Ctrl+,")), this,
+                    &MenuHandler::openSettings);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("About Parlotta"), this, &MenuHandler::showAbout);
+    if (isInstallingUpdate) {
+        menu->addAction(QStringLiteral("Installing Update\u2026"))->setEnabled(false);
+    } else if (updateAvailable) {
+        menu->addAction(QStringLiteral("Update Available (v%1)\u2026").arg(*updateAvailable), this,
+                        &MenuHandler::updateMenuItemClicked);
+    } else {
+        menu->addAction(QStringLiteral("Check for Updates\u2026"), this,
+                        &MenuHandler::checkForUpdatesClicked);
+    }
+    menu->addAction(QStringLiteral("Quit"), QKeySequence(QStringLiteral("Ctrl+Q")), this,
+                    &MenuHandler::quitApp);
+    statusItem->setContextMenu(menu);
+
+    if (old) {
+        // A panel may still send clicks for the old menu's items: they must do
+        // nothing. It goes later, as this may run inside one of its actions.
+        for (QAction *action : old->findChildren<QAction *>())
+            action->disconnect(this);
+        old->deleteLater();
+    }
+}
+
+void MenuHandler::languageSelected()
+{
+    const auto *item = qobject_cast<QAction *>(sender());
+    if (!item || item->data().typeId() != QMetaType::QString)
+        return;
+    const QString code = item->data().toString();
+    setPreference(prefLanguage, code);
+    log(QStringLiteral("Language set to: ") + code);
+    rebuildMenu();
+    onLanguageChosen();
+}
+
+void MenuHandler::openSettings()
+{
+    onOpenSettings();
+}
+
+void MenuHandler::openAccessibilitySettings()
+{
+    openAccessibilityPreferences();
+}
+
+void MenuHandler::showAbout()
+{
+    if (!about)
+        about = new AboutDialog;
+    about->show();
+    about->raise();
+    about->activateWindow();
+}
+
+void MenuHandler::updateMenuItemClicked()
+{
+    onUpdateMenuItemClicked();
+}
+
+void MenuHandler::checkForUpdatesClicked()
+{
+    checkForUpdate(true);
+}
+
+void MenuHandler::checkForUpdate(bool userInitiated)
+{
+    // A development build has no version to compare a release with.
+    if (!installedVersion()) {
+        log(QStringLiteral("Update check: no installed version"));
+        if (userInitiated)
+            showUpdateMessage(QStringLiteral("Can't Check for Updates"),
+                              QStringLiteral("No installed version found. This is probably a "
+                                             "development build."));
+    }
+}
+
+void MenuHandler::showUpdateMessage(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Information, title, title, QMessageBox::Ok);
+    box.setInformativeText(text);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.raise();
+    box.activateWindow();
+    box.exec();
+}
+
+void MenuHandler::quitApp()
+{
+    log(QStringLiteral("Quit from menu"));
+    shutdown();
+}
+
+void openAccessibilityPreferences()
+{
+    openWebPage(siteURL + QStringLiteral("/keyboard-access"));
+}
+
+void openWebPage(const QString &url)
+{
+    // Said in the log only: a click that opens nothing needs a reason somewhere.
+    if (!QDesktopServices::openUrl(QUrl(url)))
+        log(QStringLiteral("ERROR: could not open %1: no web browser found").arg(url));
+}
+
+} // namespace parlotta

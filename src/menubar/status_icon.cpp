@@ -1,0 +1,121 @@
+#include "menubar/status_icon.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QHash>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <algorithm>
+
+namespace parlotta {
+
+namespace {
+
+const QColor badgeColour(0x23, 0x5f, 0xd8);
+// The sizes panels ask for (16 to 32) and the larger ones of window icons.
+constexpr int iconSizes[] = {16, 22, 24, 32, 48, 64, 128};
+
+QSvgRenderer &svg(const QString &name)
+{
+    // Parsed once; the renderers live as long as the process.
+    static QHash<QString, QSvgRenderer *> renderers;
+    QSvgRenderer *&renderer = renderers[name];
+    if (!renderer)
+        renderer = new QSvgRenderer(QStringLiteral(":/parlotta/icons/%1.svg").arg(name));
+    return *renderer;
+}
+
+// The largest rectangle of the SVG's proportions centred in area.
+QRectF fitted(QSvgRenderer &image, const QRectF &area)
+{
+    const QSizeF size = QSizeF(image.defaultSize()).scaled(area.size(), Qt::KeepAspectRatio);
+    return QRectF(area.center() - QPointF(size.width() / 2, size.height() / 2), size);
+}
+
+// The largest bold font whose rendering of text fits area.
+QFont fittingFont(const QString &text, const QRectF &area)
+{
+    QFont font;
+    font.setBold(true);
+    for (int px = int(area.height()); px > 4; --px) {
+        font.setPixelSize(px);
+        const QFontMetricsF metrics(font);
+        if (metrics.horizontalAdvance(text) <= area.width() && metrics.capHeight() <= area.height())
+            break;
+    }
+    return font;
+}
+
+} // namespace
+
+QString codeForDisplay(const QString &languageCode)
+{
+    QString shown;
+    for (const QChar c : languageCode) {
+        if (shown.size() == 4)
+            break;
+        if (c.isPrint() && !c.isSpace() && !c.isSurrogate())
+            shown += c;
+    }
+    return shown;
+}
+
+QPixmap statusPixmap(int size, const QString &languageCode, bool showCode)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+
+    const QRectF badge(0, 0, size, size);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(badgeColour);
+    painter.drawRoundedRect(badge, size * 0.2, size * 0.2);
+
+    const qreal margin = size * 0.14;
+    const QRectF inner = badge.adjusted(margin, margin, -margin, -margin);
+    const QString code = showCode ? codeForDisplay(languageCode) : QString();
+    if (code.isEmpty()) {
+        svg(QStringLiteral("waveform"))
+            .render(&painter, fitted(svg(QStringLiteral("waveform")), inner));
+        return pixmap;
+    }
+    // A small waveform above, the code below: the code gets the larger share,
+    // it is what changes and must be read. The waveform sits on whole pixels,
+    // or its one-pixel bars blur into a smear at 16 px.
+    const int scale = std::max(1, size / 16);
+    const int top = std::max(1, qRound(size * 0.12));
+    const QRect wave((size - 9 * scale) / 2, top, 9 * scale, 5 * scale);
+    const qreal gap = std::max(1.0, size * 0.06);
+    const QRectF text(size * 0.06, wave.bottom() + 1 + gap, size * 0.88,
+                      size - (wave.bottom() + 1 + gap) - std::max(1.0, size * 0.08));
+    svg(QStringLiteral("waveform-small")).render(&painter, wave);
+    painter.setFont(fittingFont(code, text));
+    painter.setPen(Qt::white);
+    painter.drawText(text, Qt::AlignHCenter | Qt::AlignBottom, code);
+    return pixmap;
+}
+
+QIcon statusIcon(const QString &languageCode, bool showCode)
+{
+    QIcon icon;
+    for (int size : iconSizes)
+        icon.addPixmap(statusPixmap(size, languageCode, showCode));
+    return icon;
+}
+
+QIcon warningIcon()
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        svg(QStringLiteral("warning")).render(&painter);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace parlotta

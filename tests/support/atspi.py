@@ -1,0 +1,46 @@
+#!/usr/bin/python3
+# Reads and presses a running application's widgets through AT-SPI, as
+# assistive technology does. Needs Debian's python3 (for pyatspi) and the
+# accessibility bus on the session bus.
+#   atspi.py tree APP                 one line per accessible: depth, role, name
+#   atspi.py press APP ROLE NAME      does the first action of the first match
+# Exit status 1 when the application or the widget is not there.
+import sys
+
+import pyatspi
+
+
+def application(name):
+    desktop = pyatspi.Registry.getDesktop(0)
+    for app in desktop:
+        if app is not None and app.name == name:
+            return app
+    return None
+
+
+def walk(node, depth=0):
+    yield depth, node
+    for child in node:
+        if child is not None:
+            yield from walk(child, depth + 1)
+
+
+def main(argv):
+    app = application(argv[2])
+    if app is None:
+        return 1
+    if argv[1] == "tree":
+        for depth, node in walk(app):
+            print("%d\t%s\t%s" % (depth, node.getRoleName(), node.name.replace("\n", " ")))
+        return 0
+    if argv[1] == "press":
+        for _, node in walk(app):
+            if node.getRoleName() == argv[3] and node.name == argv[4]:
+                node.queryAction().doAction(0)
+                return 0
+        return 1
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

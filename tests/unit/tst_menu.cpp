@@ -1,0 +1,254 @@
+#include "core/daemon.h"
+#include "core/preferences.h"
+#include "hotkey/event_tap.h"
+#include "menubar/languages.h"
+#include "menubar/menu_handler.h"
+#include "menubar/status_icon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QRect>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace parlotta;
+
+namespace {
+
+// The menu as one line per entry: "---" for a separator, "[!] " before an
+// entry with an icon, " >" after a submenu, the shortcut in brackets, and
+// " (disabled)".
+QStringList describe(const QMenu *menu)
+{
+    QStringList lines;
+    for (const QAction *action : menu->actions()) {
+        if (action->isSeparator()) {
+            lines << QStringLiteral("---");
+            continue;
+        }
+        QString line =
+            (action->icon().isNull() ? QString() : QStringLiteral("[!] ")) + action->text();
+        if (action->menu())
+            line += QStringLiteral(" >");
+        if (!action->shortcut().isEmpty())
+            line += QStringLiteral(" [%1]").arg(action->shortcut().toString());
+        if (!action->isEnabled())
+            line += QStringLiteral(" (disabled)");
+        lines << line;
+    }
+    return lines;
+}
+
+QStringList checkedLanguages()
+{
+    QStringList checked;
+    for (const QAction *item : menuHandler->languageItems)
+        if (item->isChecked())
+            checked << item->text();
+    return checked;
+}
+
+QAction *languageItem(const QString &name)
+{
+    for (QAction *item : menuHandler->languageItems)
+        if (item->text() == name)
+            return item;
+    return nullptr;
+}
+
+} // namespace
+
+// The calls made upwards from here; nothing above the menu in this test.
+void parlotta::onStartSignal() {}
+void parlotta::onStopSignal() {}
+void parlotta::onReloadSignal() {}
+void parlotta::onShutdown() {}
+void parlotta::onEventTapActive() {}
+void parlotta::onLanguageChosen() {}
+void parlotta::onOpenSettings() {}
+void parlotta::onUpdateMenuItemClicked() {}
+
+class TestMenu : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void initTestCase()
+    {
+        menuHandler = new MenuHandler;
+    }
+
+    void init()
+    {
+        for (const QString &key : {prefHotkey, prefLanguage, prefShowLanguage})
+            removePreference(key);
+        eventTapActive = false;
+        menuHandler->updateAvailable.reset();
+        menuHandler->isInstallingUpdate = false;
+    }
+
+    void lookups_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("row");
+
+        QTest::newRow("auto") << "auto"
+                              << "Auto" << 0;
+        QTest::newRow("de") << "de"
+                            << "Deutsch" << 3;
+        QTest::newRow("fr, precomposed ç") << "fr"
+                                           << "Fran\u00e7ais" << 4;
+        QTest::newRow("last row") << "uk"
+                                  << "Українська" << 20;
+        QTest::newRow("upper case is no code") << "EN"
+                                               << "Auto" << 0;
+        QTest::newRow("empty") << ""
+                               << "Auto" << 0;
+        QTest::newRow("trailing space") << "de "
+                                        << "Auto" << 0;
+    }
+    void lookups()
+    {
+        QFETCH(QString, code);
+        QFETCH(int, row);
+        QTEST(languageName(code), "name");
+        QCOMPARE(languageRow(code), row);
+        QCOMPARE(languageCode(row), row == 0 ? QStringLiteral("auto") : code);
+        QCOMPARE(isAutomaticLanguage(code), code == QLatin1String("auto"));
+    }
+
+    void table()
+    {
+        QCOMPARE(languages.size(), 21);
+        QCOMPARE(languageCode(-1), QStringLiteral("auto"));
+        QCOMPARE(languageCode(21), QStringLiteral("auto"));
+        QSet<QString> codes;
+        for (const LanguageEntry &entry : languages) {
+            QCOMPARE(entry.name, entry.name.normalized(QString::NormalizationForm_C));
+            QVERIFY(!codes.contains(entry.code));
+            codes << entry.code;
+        }
+    }
+
+    // Entries across the states the menu reads: hotkey, key listener, update.
+    void entries_data()
+    {
+        QTest::addColumn<qint64>("hotkey");
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<QString>("update");
+        QTest::addColumn<bool>("installing");
+        QTest::addColumn<QStringList>("entries");
+
+        const QStringList tail = {"---", "Settings… [Ctrl+,]", "---", "About Parlotta"};
+        QTest::newRow("fresh account, no key listener yet")
+            << qint64(61) << false << QString() << false
+            << QStringList{"Language: Auto >", "[!] Grant Accessibility Access…"} + tail +
+                   QStringList{"Check for Updates…", "Quit [Ctrl+Q]"};
+        QTest::newRow("key listener running")
+            << qint64(61) << true << QString() << false
+            << QStringList{"Language: Auto >"} + tail +
+                   QStringList{"Check for Updates…", "Quit [Ctrl+Q]"};
+        QTest::newRow("no hotkey, no key listener")
+            << qint64(-1) << false << QString() << false
+            << QStringList{"Language: Auto >"} + tail +
+                   QStringList{"Check for Updates…", "Quit [Ctrl+Q]"};
+        QTest::newRow("update available")
+            << qint64(61) << true << "1.4.0" << false
+            << QStringList{"Language: Auto >"} + tail +
+                   QStringList{"Update Available (v1.4.0)…", "Quit [Ctrl+Q]"};
+        QTest::newRow("installing wins over available")
+            << qint64(61) << true << "2.0" << true
+            << QStringList{"Language: Auto >"} + tail +
+                   QStringList{"Installing Update… (disabled)", "Quit [Ctrl+Q]"};
+    }
+    void entries()
+    {
+        QFETCH(qint64, hotkey);
+        QFETCH(QString, update);
+        setPreference(prefHotkey, hotkey);
+        QFETCH(bool, listening);
+        eventTapActive = listening;
+        if (!update.isEmpty())
+            menuHandler->updateAvailable = update;
+        QFETCH(bool, installing);
+        menuHandler->isInstallingUpdate = installing;
+        menuHandler->rebuildMenu();
+        QTEST(describe(menuHandler->statusItem->contextMenu()), "entries");
+    }
+
+    // Whatever the preference holds, the menu reads sensibly and the icon
+    // draws a few characters at most.
+    void storedLanguage_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("checked");
+        QTest::addColumn<QString>("toolTip");
+        QTest::addColumn<QString>("drawn");
+
+        QTest::newRow("none") << QVariant() << "Language: Auto" << QStringList{"Auto"}
+                              << "Parlotta · auto"
+                              << "auto";
+        QTest::newRow("de") << QVariant("de") << "Language: Deutsch" << QStringList{"Deutsch"}
+                            << "Parlotta · de"
+                            << "de";
+        QTest::newRow("a code in no row")
+            << QVariant("EN") << "Language: Auto" << QStringList() << "Parlotta · EN"
+            << "EN";
+        QTest::newRow("empty") << QVariant("") << "Language: Auto" << QStringList() << "Parlotta"
+                               << "";
+        QTest::newRow("10 kB") << QVariant(QString(10240, QLatin1Char('x'))) << "Language: Auto"
+                               << QStringList() << "Parlotta · xxxxxxxxxxxxxxxx…"
+                               << "xxxx";
+        QTest::newRow("control characters") << QVariant("d\u0001e\n") << "Language: Auto"
+                                            << QStringList() << "Parlotta · d\u0001e\n"
+                                            << "de";
+        QTest::newRow("wrong type: a rectangle")
+            << QVariant(QRect(1, 2, 3, 4)) << "Language: Auto" << QStringList() << "Parlotta"
+            << "";
+        QTest::newRow("wrong type: a number")
+            << QVariant(42) << "Language: Auto" << QStringList() << "Parlotta · 42"
+            << "42";
+    }
+    void storedLanguage()
+    {
+        QFETCH(QVariant, stored);
+        if (stored.isValid())
+            setPreference(prefLanguage, stored);
+        menuHandler->rebuildMenu();
+        QTEST(menuHandler->statusItem->contextMenu()->actions().value(0)->text(), "title");
+        QTEST(checkedLanguages(), "checked");
+        QTEST(menuHandler->statusItem->toolTip(), "toolTip");
+        QTEST(codeForDisplay(selectedLanguageCode()), "drawn");
+        QVERIFY(!menuHandler->statusItem->icon().isNull());
+    }
+
+    void choosingALanguage()
+    {
+        menuHandler->rebuildMenu();
+        QAction *deutsch = languageItem(QStringLiteral("Deutsch"));
+        deutsch->trigger();
+        QCOMPARE(selectedLanguageCode(), QStringLiteral("de"));
+        QCOMPARE(checkedLanguages(), QStringList{QStringLiteral("Deutsch")});
+        QCOMPARE(menuHandler->statusItem->toolTip(), QStringLiteral("Parlotta · de"));
+
+        // An entry of a menu since replaced does nothing.
+        setPreference(prefLanguage, QStringLiteral("fr"));
+        deutsch->trigger();
+        QCOMPARE(selectedLanguageCode(), QStringLiteral("fr"));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir config; // a fresh account
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestMenu test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_menu.moc"
