@@ -12,7 +12,9 @@
 #include "hotkey/hotkey_model.h"
 #include "menubar/menu_handler.h"
 #include "menubar/status_icon.h"
+#include "models/model_store.h"
 #include "server/server.h"
+#include "settings/settings_controller.h"
 
 #include <QApplication>
 #include <QFile>
@@ -98,8 +100,8 @@ int runDaemon(QApplication &app)
     app.setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(statusIcon(QString(), false));
     menuHandler = new MenuHandler;
-    // Here the settings controller comes to be. X11 asks no permission for key
-    // events, so there is nothing to prompt for.
+    settingsController = new SettingsController;
+    // X11 asks no permission for key events, so there is nothing to prompt for.
 
     startEventTapThread();
 
@@ -107,8 +109,11 @@ int runDaemon(QApplication &app)
         setOpenAtLogin(true);
         setPreference(prefLoginItemConfigured, true);
     }
-    // Here the settings window opens when no model is active, and the update
-    // checks are scheduled.
+    // Without a model nothing can be transcribed: the window to choose one opens.
+    if (!activeModel())
+        QMetaObject::invokeMethod(settingsController, &SettingsController::show,
+                                  Qt::QueuedConnection);
+    // Here the update checks are scheduled.
 
     app.exec();
     shutdown();

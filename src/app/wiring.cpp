@@ -1,5 +1,5 @@
 // The calls that cross from one subsystem into another above it. The
-// libraries depend downwards (app → menubar → hotkey → dictation → server →
+// libraries depend downwards (app → settings → menubar → hotkey → dictation → server →
 // models → core, each on the platform interfaces), so a lower subsystem that must set
 // off something above it declares an on...() function in its own header and
 // this file, the one place that sees every subsystem, defines it with direct
@@ -11,6 +11,7 @@
 #include "models/model_store.h"
 #include "platform/clipboard.h"
 #include "server/server.h"
+#include "settings/settings_controller.h"
 
 namespace parlotta {
 
@@ -26,11 +27,13 @@ void onStopSignal()
     stopRecordingAndTranscribe();
 }
 
-// SIGHUP: the server restarts on whatever model current.bin names now. The
-// settings window's model list follows here once it exists.
+// SIGHUP: the server restarts on whatever model current.bin names now, and
+// the settings window's model list shows it.
 void onReloadSignal()
 {
     restartWhisperServer();
+    if (settingsController)
+        settingsController->rebuildModelPopup();
 }
 
 // Shutdown: an open recording is stopped without transcription, the user's
@@ -42,18 +45,26 @@ void onShutdown()
     stopWhisperServer();
 }
 
-// The key listener runs: the tray menu (and the settings window, once it
-// exists) drop what they show about missing keyboard access.
+// The key listener runs: the tray menu and the settings window drop what they
+// show about missing keyboard access.
 void onEventTapActive()
 {
     if (menuHandler)
         menuHandler->rebuildMenu();
+    if (settingsController)
+        settingsController->refresh();
 }
 
-// The menu's language choice; an open settings window follows here once it exists.
-void onLanguageChosen() {}
+// The menu's language choice: an open settings window shows it.
+void onLanguageChosen()
+{
+    settingsController->refresh();
+}
 
-void onOpenSettings() {}
+void onOpenSettings()
+{
+    settingsController->show();
+}
 
 // Only reachable once the update check can find a release.
 void onUpdateMenuItemClicked() {}

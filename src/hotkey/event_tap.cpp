@@ -25,11 +25,22 @@ void request(void (*what)())
 }
 
 // One physical key event: the rules, and the request they make.
-void processKey(KeyTracker &tracker, TapState &state, int evdev, bool pressed)
+void processKey(KeyTracker &tracker, TapState &state, std::optional<std::int64_t> &pendingModifier,
+                int evdev, bool pressed)
 {
     const std::optional<TapEvent> event = tracker.onKey(virtualKeyFromEvdev(evdev), pressed);
     if (!event)
         return;
+    // Capture takes every key; push-to-talk rests meanwhile.
+    if (const CaptureHandler capture = captureHandlerSnapshot()) {
+        const CaptureDecision decision = handleCaptureEvent(*event, pendingModifier);
+        if (decision.outcome == CaptureOutcome::Cancelled)
+            capture(std::nullopt);
+        else if (decision.outcome == CaptureOutcome::Captured)
+            capture(ActiveHotkey{decision.code, decision.modifiers});
+        return;
+    }
+    pendingModifier.reset();
     const ActiveHotkey hotkey = activeHotkeySnapshot();
     // Whether the event reaches the focused window was settled by the key
     // grab already; here only the requests remain.
@@ -63,10 +74,11 @@ void eventTapLoop()
 
     KeyTracker tracker;
     TapState state;
+    std::optional<std::int64_t> capturePendingModifier;
     hook.run(
         [&](int evdev, bool pressed) {
             const auto start = std::chrono::steady_clock::now();
-            processKey(tracker, state, evdev, pressed);
+            processKey(tracker, state, capturePendingModifier, evdev, pressed);
             if (tapEventTimed)
                 tapEventTimed(std::chrono::steady_clock::now() - start);
         },

@@ -70,8 +70,38 @@ namespace {
 std::mutex hotkeyLock;
 std::int64_t activeHotkey = defaultHotkey;
 std::uint64_t activeHotkeyModifiers = 0;
+CaptureHandler captureHandler;
 
 } // namespace
+
+void setCaptureHandler(CaptureHandler handler)
+{
+    std::lock_guard lock(hotkeyLock);
+    captureHandler = std::move(handler);
+}
+
+CaptureHandler captureHandlerSnapshot()
+{
+    std::lock_guard lock(hotkeyLock);
+    return captureHandler;
+}
+
+bool beginHotkeyCapture(CaptureHandler handler, QString *error)
+{
+    // The handler first: a key taken up between the two goes to capture, not push-to-talk.
+    setCaptureHandler(std::move(handler));
+    if (keyboardHook().grabKeyboard(true))
+        return true;
+    setCaptureHandler({});
+    *error = QStringLiteral("another program holds the keyboard");
+    return false;
+}
+
+void endHotkeyCapture()
+{
+    setCaptureHandler({});
+    keyboardHook().grabKeyboard(false);
+}
 
 ActiveHotkey activeHotkeySnapshot()
 {

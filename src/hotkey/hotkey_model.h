@@ -5,6 +5,8 @@
 #include <QMap>
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 namespace parlotta {
 
@@ -31,6 +33,19 @@ ActiveHotkey activeHotkeySnapshot();
 // Sets the hotkey in force and has the desktop keep it from the focused window
 // where the rules say so; no preference is written.
 void setActiveHotkey(std::int64_t code, std::uint64_t modifiers);
+
+// Capture mode is on while a handler is set: the key listener then applies the
+// capture rules instead of push-to-talk, and calls the handler on its own
+// thread with the result (none: cancelled). Guarded by hotkeyLock.
+using CaptureHandler = std::function<void(std::optional<ActiveHotkey>)>;
+void setCaptureHandler(CaptureHandler handler);
+CaptureHandler captureHandlerSnapshot();
+// Enters capture mode with the keyboard taken from every window, so that no
+// captured key reaches one. False, and nothing changed, when the desktop
+// refuses the keyboard (another program holds it); error says so.
+bool beginHotkeyCapture(CaptureHandler handler, QString *error);
+// Leaves capture mode and gives the keyboard back at once.
+void endHotkeyCapture();
 
 // The stored hotkey: 61 when nothing is stored, hotkeyNone for -1 and for values
 // outside the model (not an integer, outside 0...65535) from a hand-edited file.

@@ -63,4 +63,30 @@ TapDecision handleTapEvent(const TapEvent &event, TapState &state, std::int64_t 
     return ordinaryHotkey(event, state, hotkey, hotkeyModifiers);
 }
 
+CaptureDecision handleCaptureEvent(const TapEvent &event,
+                                   std::optional<std::int64_t> &pendingModifier)
+{
+    constexpr std::int64_t escape = 53;
+    if (event.type == eventFlagsChanged) {
+        const auto mask = modifierMasks.constFind(event.keyCode);
+        if (mask == modifierMasks.cend()) // Caps Lock
+            return {};
+        if (event.flags & *mask) {
+            pendingModifier = event.keyCode;
+            return {};
+        }
+        if (pendingModifier != event.keyCode)
+            return {};
+        pendingModifier.reset();
+        return {true, CaptureOutcome::Captured, event.keyCode, 0};
+    }
+    if (event.type != eventKeyDown)
+        return {};
+    pendingModifier.reset();
+    const std::uint64_t modifiers = event.flags & comboModifiers;
+    if (event.keyCode == escape && modifiers == 0)
+        return {false, CaptureOutcome::Cancelled};
+    return {false, CaptureOutcome::Captured, event.keyCode, modifiers};
+}
+
 } // namespace parlotta

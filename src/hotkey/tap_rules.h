@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace parlotta {
 
@@ -38,5 +39,24 @@ struct TapDecision {
 // required modifiers). Pure: changes only state.
 TapDecision handleTapEvent(const TapEvent &event, TapState &state, std::int64_t hotkey,
                            std::uint64_t hotkeyModifiers);
+
+// What one event does during hotkey capture: whether it reaches the focused
+// window (with the keyboard grabbed, nothing does; the rules still say what a
+// passing key is) and whether it ends the capture.
+enum class CaptureOutcome { None, Cancelled, Captured };
+struct CaptureDecision {
+    bool pass = true;
+    CaptureOutcome outcome = CaptureOutcome::None;
+    std::int64_t code = 0;
+    std::uint64_t modifiers = 0;
+    bool operator==(const CaptureDecision &) const = default;
+};
+
+// The capture rules for one event: a key down is captured with the held
+// modifiers (Escape alone cancels); a modifier key is captured when released
+// with nothing pressed after it (pendingModifier remembers it). Pure: changes
+// only pendingModifier.
+CaptureDecision handleCaptureEvent(const TapEvent &event,
+                                   std::optional<std::int64_t> &pendingModifier);
 
 } // namespace parlotta

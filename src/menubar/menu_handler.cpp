@@ -9,6 +9,7 @@
 #include "menubar/about_dialog.h"
 #include "menubar/languages.h"
 #include "menubar/status_icon.h"
+#include "platform/windowing.h"
 
 #include <QAction>
 #include <QCursor>
@@ -129,6 +130,7 @@ void MenuHandler::showAbout()
     about->show();
     about->raise();
     about->activateWindow();
+    activateWindowForUser(about->winId());
 }
 
 void MenuHandler::updateMenuItemClicked()

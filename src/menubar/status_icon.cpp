@@ -107,12 +107,18 @@ QIcon statusIcon(const QString &languageCode, bool showCode)
 
 QIcon warningIcon()
 {
+    return iconFromSvg(QStringLiteral(":/parlotta/icons/warning.svg"));
+}
+
+QIcon iconFromSvg(const QString &resource)
+{
+    QSvgRenderer renderer(resource);
     QIcon icon;
     for (int size : {16, 22, 24, 32}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        svg(QStringLiteral("warning")).render(&painter);
+        renderer.render(&painter);
         icon.addPixmap(pixmap);
     }
     return icon;

@@ -16,7 +16,9 @@ QPixmap statusPixmap(int size, const QString &languageCode, bool showCode);
 // most four of them (a hand-edited preference may hold anything).
 QString codeForDisplay(const QString &languageCode);
 
-// The warning sign of the "Grant Accessibility Access…" entry.
+// The warning sign of the "Grant Accessibility Access…" entries.
 QIcon warningIcon();
+// An SVG of the resources drawn at the small sizes menus and buttons use.
+QIcon iconFromSvg(const QString &resource);
 
 } // namespace parlotta

@@ -34,6 +34,11 @@ class KeyboardHook {
     // repeats and release after them; other keys typed meanwhile still reach it.
     // evdev -1: nothing is kept away. Safe from any thread.
     virtual void setSwallowedKey(int evdev, std::uint64_t modifiers) = 0;
+    // on: takes the whole keyboard, so that every key event goes to run()'s
+    // onKey and none reaches any window; off: gives it back. Blocks until the
+    // listener thread has done it (briefly). False when the desktop refuses
+    // (another program holds the keyboard) or the listener does not run.
+    virtual bool grabKeyboard(bool on) = 0;
     // Announces a key event we are about to inject ourselves (the paste
     // keystroke, modifiers lifted around it): the listener does not report it,
     // so our own typing never looks like the user's. Safe from any thread.

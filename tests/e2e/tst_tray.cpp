@@ -31,44 +31,6 @@ QStringList checkedItems(const MenuNode &menu)
     return checked;
 }
 
-// Runs a test tool and gives its standard output.
-QString run(const QString &program, const QStringList &args)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-QString accessibleTree()
-{
-    return run(QStringLiteral(ATSPI_TOOL), {QStringLiteral("tree"), QStringLiteral("Parlotta")});
-}
-
-bool press(const QString &role, const QString &name)
-{
-    return QProcess::execute(QStringLiteral(ATSPI_TOOL),
-                             {QStringLiteral("press"), QStringLiteral("Parlotta"), role, name}) ==
-           0;
-}
-
-// The daemon's windows that are on screen, by X window id.
-QStringList visibleWindows(const DaemonProcess &daemon)
-{
-    return run(QStringLiteral("xdotool"),
-               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                QString::number(daemon.pid())})
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-void screenshot(const QString &window, const QString &name)
-{
-    QDir().mkpath(QStringLiteral(SCREENSHOT_DIR));
-    QProcess::execute(
-        QStringLiteral("import"),
-        {QStringLiteral("-window"), window, QStringLiteral(SCREENSHOT_DIR "/%1.png").arg(name)});
-}
-
 } // namespace
 
 class TestTray : public QObject {
@@ -191,13 +153,11 @@ class TestTray : public QObject {
               QStringLiteral("\tpush button\t") + parlotta::makerName,
               QStringLiteral("\tpush button\tDocumentation & Setup Guide")})
             QVERIFY2(tree.contains(shown), qPrintable(shown + QStringLiteral(" in\n") + tree));
-        screenshot(
-            run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
-                                            QStringLiteral("^About Parlotta$")}),
-            QStringLiteral("about"));
-        QVERIFY(
-            press(QStringLiteral("push button"), QStringLiteral("Documentation & Setup Guide")));
-        QVERIFY(press(QStringLiteral("push button"), parlotta::makerName));
+        screenshot(windowNamed(QStringLiteral("About Parlotta")), QStringLiteral("about"));
+        QVERIFY(accessibleAction(QStringLiteral("press"), QStringLiteral("push button"),
+                                 QStringLiteral("Documentation & Setup Guide")));
+        QVERIFY(accessibleAction(QStringLiteral("press"), QStringLiteral("push button"),
+                                 parlotta::makerName));
         QTRY_COMPARE(openedPages(), (QStringList{parlotta::siteURL, parlotta::makerURL}));
 
         const qint64 server = readFile(QStringLiteral("/tmp/parlotta/server-pid")).toLongLong();
@@ -218,11 +178,11 @@ class TestTray : public QObject {
         DaemonProcess daemon(ServerKind::StandIn);
         prepare(daemon);
         QVERIFY(daemon.start());
-        QTRY_COMPARE(visibleWindows(daemon).size(), 1);
-        const QString icon = visibleWindows(daemon).constFirst();
+        QTRY_COMPARE(visibleWindows(daemon.pid()).size(), 1);
+        const QString icon = visibleWindows(daemon.pid()).constFirst();
         const QString geometry =
-            run(QStringLiteral("xdotool"),
-                {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), icon});
+            runTool(QStringLiteral("xdotool"),
+                    {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), icon});
         const auto value = [&](const QString &key) {
             return QRegularExpression(key + QStringLiteral("=(\\d+)"))
                 .match(geometry)
@@ -240,7 +200,7 @@ class TestTray : public QObject {
                  QString::number(value(QStringLiteral("Y")) + value(QStringLiteral("HEIGHT")) / 2),
                  QStringLiteral("click"), QStringLiteral("3")}),
             0);
-        QTRY_COMPARE(visibleWindows(daemon).size(), 2);
+        QTRY_COMPARE(visibleWindows(daemon.pid()).size(), 2);
         QTest::qWait(200); // drawn
         screenshot(QStringLiteral("root"), QStringLiteral("xembed-tray-menu"));
 

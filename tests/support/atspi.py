@@ -3,7 +3,11 @@
 # assistive technology does. Needs Debian's python3 (for pyatspi) and the
 # accessibility bus on the session bus.
 #   atspi.py tree APP                 one line per accessible: depth, role, name
+#                                     (a combo box's is its current item), the
+#                                     label that names it, and its states
+#                                     ("checked", "hidden" when not showing)
 #   atspi.py press APP ROLE NAME      does the first action of the first match
+# NAME matches an accessible's name or the label that names it.
 # Exit status 1 when the application or the widget is not there.
 import sys
 
@@ -25,17 +29,35 @@ def walk(node, depth=0):
             yield from walk(child, depth + 1)
 
 
+def label(node):
+    for relation in node.getRelationSet():
+        if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
+            return relation.getTarget(0).name
+    return ""
+
+
+def states(node):
+    state = node.getState()
+    found = []
+    if state.contains(pyatspi.STATE_CHECKED):
+        found.append("checked")
+    if not state.contains(pyatspi.STATE_SHOWING):
+        found.append("hidden")
+    return ",".join(found)
+
+
 def main(argv):
     app = application(argv[2])
     if app is None:
         return 1
     if argv[1] == "tree":
         for depth, node in walk(app):
-            print("%d\t%s\t%s" % (depth, node.getRoleName(), node.name.replace("\n", " ")))
+            print("%d\t%s\t%s\t%s\t%s" % (depth, node.getRoleName(), node.name.replace("\n", " "),
+                                        label(node), states(node)))
         return 0
     if argv[1] == "press":
         for _, node in walk(app):
-            if node.getRoleName() == argv[3] and node.name == argv[4]:
+            if node.getRoleName() == argv[3] and argv[4] in (node.name, label(node)):
                 node.queryAction().doAction(0)
                 return 0
         return 1

@@ -168,7 +168,32 @@ bool DaemonProcess::start()
                           has(QStringLiteral("Event tap "));
                },
                10000) &&
-           isRunning();
+           isRunning() && closeModelChooser();
+}
+
+bool DaemonProcess::closeModelChooser() const
+{
+    // Without a model the daemon opens its settings window to choose one; a
+    // test that steers the daemon otherwise closes it, as a user would, so
+    // that the window it types into keeps the focus.
+    const QFileInfo model(modelDir() + QStringLiteral("/current.bin"));
+    const QProcessEnvironment env = process.processEnvironment();
+    const bool onOurDesktop =
+        !qEnvironmentVariableIsEmpty("DISPLAY") &&
+        env.value(QStringLiteral("DISPLAY")) == qEnvironmentVariable("DISPLAY") &&
+        env.value(QStringLiteral("QT_QPA_PLATFORM")) != QLatin1String("offscreen");
+    if (model.isSymLink() || model.exists() || !onOurDesktop)
+        return true;
+    QString window;
+    if (!waitUntil(
+            [&] {
+                window = windowNamed(QStringLiteral("Settings"));
+                return !window.isEmpty();
+            },
+            5000))
+        return false;
+    QProcess::execute(QStringLiteral(XKEY), {QStringLiteral("close"), window});
+    return waitUntil([] { return windowNamed(QStringLiteral("Settings")).isEmpty(); }, 5000);
 }
 
 bool DaemonProcess::runToExit(int timeoutMs)

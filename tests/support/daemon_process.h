@@ -60,7 +60,8 @@ class DaemonProcess {
 
     void setEnvironment(const QString &name, const QString &value);
 
-    // Starts the daemon and waits until it logs its ready line.
+    // Starts the daemon and waits until it logs its ready line; without a model,
+    // also until the settings window it opens has been closed again.
     bool start();
     // Starts the daemon and waits for it to end on its own within timeoutMs.
     bool runToExit(int timeoutMs = 10000);
@@ -98,6 +99,7 @@ class DaemonProcess {
     bool dictate(const QString &audio, const QString &lastLine, int timeoutMs = 30000) const;
 
   private:
+    bool closeModelChooser() const;
     QTemporaryDir homeDir;
     QTemporaryDir appDir;
     QProcess process;

@@ -344,3 +344,47 @@ QStringList CueWatcher::played()
     names.removeDuplicates();
     return names;
 }
+
+QString runTool(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QString accessibleTree()
+{
+    return runTool(QStringLiteral(ATSPI_TOOL),
+                   {QStringLiteral("tree"), QStringLiteral("Parlotta")});
+}
+
+bool accessibleAction(const QString &verb, const QString &role, const QString &name)
+{
+    return QProcess::execute(QStringLiteral(ATSPI_TOOL),
+                             {verb, QStringLiteral("Parlotta"), role, name}) == 0;
+}
+
+QStringList visibleWindows(qint64 pid)
+{
+    return runTool(QStringLiteral("xdotool"),
+                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                    QStringLiteral("--pid"), QString::number(pid)})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString windowNamed(const QString &title)
+{
+    return runTool(QStringLiteral("xdotool"),
+                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                    QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')})
+        .section(QLatin1Char('\n'), 0, 0);
+}
+
+void screenshot(const QString &window, const QString &name)
+{
+    QDir().mkpath(QStringLiteral(SCREENSHOT_DIR));
+    QProcess::execute(
+        QStringLiteral("import"),
+        {QStringLiteral("-window"), window, QStringLiteral(SCREENSHOT_DIR "/%1.png").arg(name)});
+}

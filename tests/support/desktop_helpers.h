@@ -65,6 +65,20 @@ bool playIntoMicrophone(const QString &wav);
 // The loudest 100 ms average power of a 16-bit mono WAV file, dBFS.
 float loudestWindowDb(const QString &wav);
 
+// Runs a program; its standard output, trimmed.
+QString runTool(const QString &program, const QStringList &args);
+// The daemon's widgets as assistive technology sees them (AT-SPI): one line per
+// accessible, "depth<TAB>role<TAB>name<TAB>value<TAB>hidden" (see atspi.py).
+QString accessibleTree();
+// "press" the first widget of that role and name (or label); false when none.
+bool accessibleAction(const QString &verb, const QString &role, const QString &name);
+// A process's windows that are on screen, by X window id.
+QStringList visibleWindows(qint64 pid);
+// The X window id of the top-level window with that exact title; empty when none.
+QString windowNamed(const QString &title);
+// Writes a screenshot of a window ("root": the whole screen) to the test output.
+void screenshot(const QString &window, const QString &name);
+
 // Presses/releases X keycodes through XTest.
 bool xkey(const QString &action, const QList<int> &keycodes);
 

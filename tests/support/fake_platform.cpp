@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include "platform/windowing.h"
+
 #include <unistd.h>
 
 namespace fake {
@@ -148,6 +150,13 @@ class FakeKeyboardHook final : public KeyboardHook {
         fake::platform().swallowedModifiers = modifiers;
     }
     void expectInjected(int, bool) override {}
+    bool grabKeyboard(bool on) override
+    {
+        if (on && fake::platform().keyboardHeldElsewhere)
+            return false;
+        fake::platform().keyboardGrabbed = on;
+        return true;
+    }
 };
 
 } // namespace
@@ -195,6 +204,8 @@ KeyboardHook &keyboardHook()
     static FakeKeyboardHook hook;
     return hook;
 }
+
+void activateWindowForUser(std::uint64_t) {}
 
 QString keyCharacter(int evdev)
 {

@@ -60,16 +60,6 @@ QAction *languageItem(const QString &name)
 
 } // namespace
 
-// The calls made upwards from here; nothing above the menu in this test.
-void parlotta::onStartSignal() {}
-void parlotta::onStopSignal() {}
-void parlotta::onReloadSignal() {}
-void parlotta::onShutdown() {}
-void parlotta::onEventTapActive() {}
-void parlotta::onLanguageChosen() {}
-void parlotta::onOpenSettings() {}
-void parlotta::onUpdateMenuItemClicked() {}
-
 class TestMenu : public QObject {
     Q_OBJECT
 

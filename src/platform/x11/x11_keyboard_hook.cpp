@@ -8,6 +8,7 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -71,6 +72,7 @@ class X11KeyboardHook final : public KeyboardHook {
     {
         while (true) {
             applySwallowedKey(onGrabRefused);
+            applyKeyboardGrab();
             while (XPending(display)) {
                 XEvent event;
                 XNextEvent(display, &event);
@@ -102,6 +104,24 @@ class X11KeyboardHook final : public KeyboardHook {
             ++wantedGeneration; // set again: a refused grab is tried again
         }
         [[maybe_unused]] const ssize_t n = ::write(wake[1], "g", 1);
+    }
+
+    bool grabKeyboard(bool on) override
+    {
+        std::unique_lock lock(wantedMutex);
+        if (!display)
+            return false;
+        const quint64 request = ++keyboardRequest;
+        keyboardWanted = on;
+        lock.unlock();
+        [[maybe_unused]] const ssize_t n = ::write(wake[1], "k", 1);
+        lock.lock();
+        // The listener thread answers within a poll wake-up; a second is for a
+        // desktop that stopped answering.
+        if (!keyboardDone.wait_for(lock, std::chrono::seconds(1),
+                                   [&] { return keyboardAnswered >= request; }))
+            return false;
+        return keyboardGranted == on;
     }
 
     void expectInjected(int evdev, bool pressed) override
@@ -150,6 +170,30 @@ class X11KeyboardHook final : public KeyboardHook {
         if (map)
             XFreeModifiermap(map);
         return mask;
+    }
+
+    // On the listener thread: takes or gives back the whole keyboard as asked.
+    void applyKeyboardGrab()
+    {
+        std::unique_lock lock(wantedMutex);
+        if (keyboardAnswered == keyboardRequest)
+            return;
+        const bool want = keyboardWanted;
+        const quint64 request = keyboardRequest;
+        lock.unlock();
+        bool granted = false;
+        if (want) {
+            granted = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync,
+                                    GrabModeAsync, CurrentTime) == GrabSuccess;
+        } else {
+            XUngrabKeyboard(display, CurrentTime);
+        }
+        XSync(display, False);
+        lock.lock();
+        capturing = want && granted;
+        keyboardGranted = capturing;
+        keyboardAnswered = request;
+        keyboardDone.notify_all();
     }
 
     // On the listener thread: makes the X server's passive grabs match what is wanted.
@@ -236,6 +280,10 @@ class X11KeyboardHook final : public KeyboardHook {
     // keyboard is taken back for the hotkey's repeats and release.
     void handleGrabbedKey(const XKeyEvent &key, const std::function<void(int, bool)> &onKey)
     {
+        if (capturing) {
+            onKey(int(key.keycode) - 8, key.type == KeyPress);
+            return;
+        }
         if (int(key.keycode) == grabbed.evdev + 8) {
             onKey(grabbed.evdev, key.type == KeyPress);
             if (key.type == KeyRelease)
@@ -267,6 +315,14 @@ class X11KeyboardHook final : public KeyboardHook {
     QList<unsigned> grabbedMasks;
     QList<int> xtestKeyboards;
     std::deque<Injected> injected; // guarded by wantedMutex
+    // The whole-keyboard grab, asked for by grabKeyboard and done by the
+    // listener thread; guarded by wantedMutex but for capturing (listener only).
+    bool keyboardWanted = false;
+    bool keyboardGranted = false;
+    quint64 keyboardRequest = 0;
+    quint64 keyboardAnswered = 0;
+    std::condition_variable keyboardDone;
+    bool capturing = false;
 };
 
 } // namespace

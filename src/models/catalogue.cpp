@@ -1,0 +1,94 @@
+#include "models/catalogue.h"
+
+#include "models/model_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace parlotta {
+
+namespace {
+constexpr qint64 mebibyte = 1048576;
+constexpr qint64 gibibyte = 1073741824;
+} // namespace
+
+const QList<ModelEntry> fallbackModels = {
+    {QStringLiteral("tiny"), 75 * mebibyte},
+    {QStringLiteral("tiny.en"), 75 * mebibyte},
+    {QStringLiteral("base"), 142 * mebibyte},
+    {QStringLiteral("base.en"), 142 * mebibyte},
+    {QStringLiteral("small"), 466 * mebibyte},
+    {QStringLiteral("small.en"), 466 * mebibyte},
+    {QStringLiteral("medium"), 1462 * mebibyte},
+    {QStringLiteral("medium.en"), 1462 * mebibyte},
+    {QStringLiteral("large-v3-turbo"), 1549 * mebibyte},
+    {QStringLiteral("large-v1"), 2953 * mebibyte},
+    {QStringLiteral("large-v2"), 2953 * mebibyte},
+    {QStringLiteral("large-v3"), 2953 * mebibyte},
+};
+
+QList<ModelEntry> mergedWithInstalledModels(QList<ModelEntry> models)
+{
+    const QStringList files =
+        QDir(modelDir())
+            .entryList(QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                       QDir::Unsorted);
+    for (const QString &file : files) {
+        const std::optional<QString> name = modelNameFromFileName(file);
+        if (!name || std::any_of(models.cbegin(), models.cend(),
+                                 [&](const ModelEntry &m) { return m.name == *name; }))
+            continue;
+        // The link's own size, not its target's: a link is what the user put there.
+        struct stat info {};
+        const qint64 size =
+            ::lstat(QFile::encodeName(modelDir() + QLatin1Char('/') + file).constData(), &info) == 0
+                ? qint64(info.st_size)
+                : 0;
+        models.append({*name, size});
+    }
+    std::stable_sort(models.begin(), models.end(), [](const ModelEntry &a, const ModelEntry &b) {
+        return a.size != b.size ? a.size < b.size : a.name < b.name;
+    });
+    return models;
+}
+
+QString formatBytes(qint64 bytes)
+{
+    if (bytes < gibibyte)
+        return QStringLiteral("%1 MB").arg(bytes / mebibyte);
+    return QString::asprintf("%.1f GB", double(bytes) / double(gibibyte));
+}
+
+QString modelDescription(const QString &name)
+{
+    static const QMap<QString, QString> speed = {
+        {QStringLiteral("tiny"), QStringLiteral("Fastest, least accurate")},
+        {QStringLiteral("base"), QStringLiteral("Very fast, basic accuracy")},
+        {QStringLiteral("small"), QStringLiteral("Fast, good accuracy")},
+        {QStringLiteral("medium"), QStringLiteral("Slower, high accuracy")},
+        {QStringLiteral("large-v1"), QStringLiteral("Slow, first large model (outdated)")},
+        {QStringLiteral("large-v2"), QStringLiteral("Slow, very high accuracy (superseded by v3)")},
+        {QStringLiteral("large-v3"), QStringLiteral("Slowest, best accuracy")},
+        {QStringLiteral("large-v3-turbo"), QStringLiteral("Near large-v3 accuracy, much faster")},
+    };
+    QString base = name.left(name.indexOf(QLatin1String("-q")));
+    const bool english = base.endsWith(QLatin1String(".en"));
+    if (english)
+        base.chop(3);
+    QStringList phrases;
+    if (speed.contains(base))
+        phrases << speed.value(base);
+    if (name.contains(QLatin1String("-q5_")))
+        phrases << QStringLiteral("compressed (q5)");
+    if (name.contains(QLatin1String("-q8_")))
+        phrases << QStringLiteral("compressed (q8)");
+    phrases << (english ? QStringLiteral("English only") : QStringLiteral("All languages"));
+    if (name == recommendedModel)
+        phrases << QStringLiteral("recommended");
+    return phrases.join(QStringLiteral(" \u00b7 "));
+}
+
+} // namespace parlotta

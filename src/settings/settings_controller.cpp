@@ -1,0 +1,170 @@
+#include "settings/settings_controller.h"
+
+#include "core/log.h"
+#include "core/login_item.h"
+#include "core/preferences.h"
+#include "hotkey/event_tap.h"
+#include "menubar/languages.h"
+#include "menubar/menu_handler.h"
+#include "platform/windowing.h"
+#include "settings/settings_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QToolButton>
+
+namespace parlotta {
+
+SettingsController *settingsController = nullptr;
+
+SettingsController::SettingsController()
+    : models(mergedWithInstalledModels(fallbackModels))
+{
+}
+
+void SettingsController::buildWindow()
+{
+    window = new SettingsWindow(this);
+    refresh();
+    // Centred once; later openings keep where the user put it.
+    window->adjustSize();
+    if (const QScreen *screen = window->screen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
+}
+
+void SettingsController::show()
+{
+    if (!window)
+        buildWindow();
+    refresh();
+    window->show();
+    window->raise();
+    window->activateWindow();
+    activateWindowForUser(window->winId());
+}
+
+void SettingsController::refresh()
+{
+    if (!window)
+        return;
+    const std::int64_t hotkey = selectedHotkey();
+    if (isRecordingHotkey)
+        hotkeyButton->setText(QStringLiteral("Press a key\u2026"));
+    else if (hotkey == hotkeyNone)
+        hotkeyButton->setText(QStringLiteral("Record Hotkey"));
+    else
+        hotkeyButton->setText(hotkeyName(hotkey, selectedHotkeyModifiers()));
+    clearHotkeyButton->setVisible(hotkey != hotkeyNone && !isRecordingHotkey);
+    accessibilityRow->setVisible(!eventTapActive);
+    languagePopup->setCurrentIndex(languageRow(selectedLanguageCode()));
+    {
+        // Showing a state is not choosing it.
+        const QSignalBlocker quietShow(showLanguageCheckbox);
+        const QSignalBlocker quietLogin(loginCheckbox);
+        showLanguageCheckbox->setChecked(showLanguageCodeEnabled());
+        loginCheckbox->setChecked(openAtLoginEnabled());
+    }
+    downloadRow->setVisible(downloadingModel.has_value());
+    window->adjustSize();
+}
+
+void SettingsController::windowWillClose()
+{
+    stopRecordingHotkey();
+    refresh();
+}
+
+void SettingsController::grantAccessibility()
+{
+    openAccessibilityPreferences();
+}
+
+void SettingsController::languageChanged()
+{
+    const QString code = languageCode(languagePopup->currentIndex());
+    setPreference(prefLanguage, code);
+    log(QStringLiteral("Language set to: ") + code);
+    menuHandler->rebuildMenu();
+}
+
+void SettingsController::showLanguageChanged()
+{
+    const bool on = showLanguageCheckbox->isChecked();
+    setPreference(prefShowLanguage, on);
+    log(QStringLiteral("Show language code ") +
+        (on ? QStringLiteral("enabled") : QStringLiteral("disabled")));
+    menuHandler->rebuildMenu();
+}
+
+void SettingsController::loginChanged()
+{
+    setOpenAtLogin(loginCheckbox->isChecked());
+    // The checkbox shows what is registered now: a refused change springs back.
+    refresh();
+}
+
+// Hotkey capture ------------------------------------------------------------
+
+void SettingsController::hotkeyButtonClicked()
+{
+    if (isRecordingHotkey) {
+        stopRecordingHotkey();
+        refresh();
+        return;
+    }
+    if (!eventTapActive) {
+        openAccessibilityPreferences();
+        return;
+    }
+    QPointer<SettingsController> self(this);
+    QString error;
+    const bool capturing = beginHotkeyCapture(
+        [self](std::optional<ActiveHotkey> result) {
+            // On the key listener's thread: the rest happens on the main thread.
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, result] {
+                    if (self)
+                        self->captured(result);
+                },
+                Qt::QueuedConnection);
+        },
+        &error);
+    if (!capturing) {
+        log(QStringLiteral("ERROR: could not record a hotkey: ") + error);
+        return;
+    }
+    isRecordingHotkey = true;
+    refresh();
+}
+
+void SettingsController::captured(std::optional<ActiveHotkey> result)
+{
+    // Capture already ended (second click, window closed, an earlier result).
+    if (!isRecordingHotkey)
+        return;
+    stopRecordingHotkey();
+    if (result)
+        setHotkey(result->code, result->modifiers);
+    refresh();
+}
+
+void SettingsController::stopRecordingHotkey()
+{
+    if (isRecordingHotkey)
+        endHotkeyCapture();
+    isRecordingHotkey = false;
+}
+
+void SettingsController::clearHotkey()
+{
+    setHotkey(hotkeyNone, 0);
+    refresh();
+    menuHandler->rebuildMenu();
+}
+
+} // namespace parlotta

@@ -1,0 +1,213 @@
+#include "core/daemon.h"
+#include "core/log.h"
+#include "core/login_item.h"
+#include "core/preferences.h"
+#include "fake_platform.h"
+#include "hotkey/event_tap.h"
+#include "menubar/menu_handler.h"
+#include "models/model_store.h"
+#include "settings/settings_controller.h"
+#include "settings/settings_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace parlotta;
+
+namespace {
+
+QTemporaryDir home;
+
+QByteArray logText()
+{
+    QFile file(home.path() + QStringLiteral("/helper.log"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+SettingsController &c()
+{
+    return *settingsController;
+}
+
+} // namespace
+
+class TestSettingsController : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(openLog(home.path() + QStringLiteral("/helper.log"), nullptr));
+        menuHandler = new MenuHandler;
+        settingsController = new SettingsController;
+        settingsController->show();
+        QVERIFY(c().window);
+    }
+
+    void init()
+    {
+        for (const QString &key : {prefHotkey, prefHotkeyModifiers, prefLanguage, prefShowLanguage})
+            removePreference(key);
+        QDir(home.path() + QStringLiteral("/.config/autostart")).removeRecursively();
+        QFile::remove(home.path() + QStringLiteral("/.config/autostart"));
+        eventTapActive = true;
+        c().downloadingModel.reset();
+        fake::platform().keyboardHeldElsewhere = false;
+    }
+
+    // Every control from the stored settings and the daemon's state.
+    void refresh_data()
+    {
+        QTest::addColumn<QByteArray>("hotkey"); // "code,modifiers" as stored; empty: none stored
+        QTest::addColumn<bool>("capturing");
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("login");
+        QTest::addColumn<bool>("downloading");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("clearShown");
+        QTest::addColumn<int>("languageRow");
+
+        QTest::newRow("fresh account") << QByteArray() << false << true << QString() << false
+                                       << false << "Right Alt" << true << 0;
+        QTest::newRow("no hotkey") << QByteArray("-1,0") << false << true << "de" << true << false
+                                   << "Record Hotkey" << false << 3;
+        QTest::newRow("capturing") << QByteArray("122,1310720") << true << true << "EN" << false
+                                   << true << "Press a key…" << false << 0;
+        QTest::newRow("combo, no key listener")
+            << QByteArray("122,1310720") << false << false << "uk" << false << false
+            << "Ctrl+Super+F1" << true << 20;
+        QTest::newRow("code out of range") << QByteArray("70000,0") << false << true << QString()
+                                           << false << false << "Record Hotkey" << false << 0;
+        QTest::newRow("not a number") << QByteArray("abc,xyz") << false << true << QString()
+                                      << false << false << "Record Hotkey" << false << 0;
+        QTest::newRow("unknown modifier bits")
+            << QByteArray("96,4294967295") << false << true << QString() << false << false
+            << "Ctrl+Alt+Shift+Super+F5" << true << 0;
+    }
+    void refresh()
+    {
+        QFETCH(QByteArray, hotkey);
+        QFETCH(bool, capturing);
+        QFETCH(bool, listening);
+        QFETCH(QString, language);
+        QFETCH(bool, login);
+        QFETCH(bool, downloading);
+        if (!hotkey.isEmpty()) {
+            setPreference(prefHotkey, hotkey.split(',').value(0));
+            setPreference(prefHotkeyModifiers, hotkey.split(',').value(1));
+        }
+        if (!language.isNull())
+            setPreference(prefLanguage, language);
+        setOpenAtLogin(login);
+        eventTapActive = listening;
+        c().isRecordingHotkey = capturing;
+        if (downloading)
+            c().downloadingModel = QStringLiteral("tiny");
+        c().refresh();
+        c().isRecordingHotkey = false;
+
+        QTEST(c().hotkeyButton->text(), "button");
+        QTEST(!c().clearHotkeyButton->isHidden(), "clearShown");
+        QCOMPARE(!c().accessibilityRow->isHidden(), !listening);
+        QTEST(c().languagePopup->currentIndex(), "languageRow");
+        QVERIFY(c().showLanguageCheckbox->isChecked());
+        QCOMPARE(c().loginCheckbox->isChecked(), login);
+        QCOMPARE(!c().downloadRow->isHidden(), downloading);
+    }
+
+    // The window fits its rows: each hidden row gives its height back.
+    void windowFitsItsRows()
+    {
+        const auto heightWith = [](bool listening, bool downloading) {
+            eventTapActive = listening;
+            c().downloadingModel.reset();
+            if (downloading)
+                c().downloadingModel = QStringLiteral("tiny");
+            c().refresh();
+            return c().window->height();
+        };
+        const int least = heightWith(true, false);
+        QVERIFY(heightWith(false, false) > least);
+        QVERIFY(heightWith(true, true) > least);
+        QVERIFY(heightWith(false, true) > heightWith(false, false));
+        QCOMPARE(heightWith(true, false), least);
+    }
+
+    // Capture: a result, a cancel, the second click, the window closing, a
+    // refused keyboard; the keyboard is given back whenever capture ends.
+    void capture()
+    {
+        c().hotkeyButtonClicked();
+        QVERIFY(c().isRecordingHotkey && fake::platform().keyboardGrabbed);
+        captureHandlerSnapshot()(ActiveHotkey{62, 0});
+        QTRY_COMPARE(c().hotkeyButton->text(), QStringLiteral("Right Control"));
+        QVERIFY(!fake::platform().keyboardGrabbed && !captureHandlerSnapshot());
+        QVERIFY(logText().contains("Hotkey set to: Right Control (code 62, modifiers 0)"));
+
+        c().hotkeyButtonClicked();
+        const CaptureHandler handler = captureHandlerSnapshot();
+        handler(std::nullopt);       // Escape
+        handler(ActiveHotkey{0, 0}); // a repeat that came after: dropped
+        QTRY_VERIFY(!c().isRecordingHotkey);
+        QCOMPARE(selectedHotkey(), 62);
+
+        c().hotkeyButtonClicked();
+        c().hotkeyButtonClicked();
+        QVERIFY(!c().isRecordingHotkey && !fake::platform().keyboardGrabbed);
+
+        c().hotkeyButtonClicked();
+        c().window->close();
+        QVERIFY(!c().isRecordingHotkey && !fake::platform().keyboardGrabbed);
+
+        fake::platform().keyboardHeldElsewhere = true;
+        c().hotkeyButtonClicked();
+        QVERIFY(!c().isRecordingHotkey && !captureHandlerSnapshot());
+        QVERIFY(logText().contains(
+            "ERROR: could not record a hotkey: another program holds the keyboard"));
+        QCOMPARE(c().hotkeyButton->text(), QStringLiteral("Right Control"));
+
+        c().clearHotkey();
+        QCOMPARE(c().hotkeyButton->text(), QStringLiteral("Record Hotkey"));
+        QCOMPARE(fake::platform().swallowedKey, -1);
+    }
+
+    void actions()
+    {
+        c().languagePopup->setCurrentIndex(3);
+        c().languageChanged();
+        QCOMPARE(selectedLanguageCode(), QStringLiteral("de"));
+        QVERIFY(logText().contains("Language set to: de"));
+
+        c().showLanguageCheckbox->click();
+        QCOMPARE(showLanguageCodeEnabled(), false);
+        QVERIFY(logText().contains("Show language code disabled"));
+
+        // Autostart refused (its folder is a file): the box springs back, the log says why.
+        QFile blocker(home.path() + QStringLiteral("/.config/autostart"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        c().loginCheckbox->click();
+        QVERIFY(!c().loginCheckbox->isChecked());
+        QVERIFY(logText().contains("ERROR: could not change open at login: "));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestSettingsController test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_settings_controller.moc"
