@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-harnesses=(transcript pid_file listening_sockets preferences)
+harnesses=(transcript pid_file listening_sockets preferences model_listing)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${harnesses[@]/#/fuzz_}"

@@ -6,11 +6,14 @@
 namespace parlotta {
 
 // Where this build points its users: fixed when it is built, from the CMake
-// cache variables PARLOTTA_SITE_URL, PARLOTTA_MAKER_NAME and PARLOTTA_MAKER_URL.
+// cache variables PARLOTTA_SITE_URL, PARLOTTA_MAKER_NAME, PARLOTTA_MAKER_URL,
+// PARLOTTA_HUB_URL and PARLOTTA_HUB_OWNER.
 // Addresses carry no trailing slash.
-extern const QString siteURL;   // the product's web site: documentation and setup guide
-extern const QString makerName; // who makes it, as the about dialog credits them
-extern const QString makerURL;  // the maker's web site
+extern const QString siteURL;    // the product's web site: documentation and setup guide
+extern const QString makerName;  // who makes it, as the about dialog credits them
+extern const QString makerURL;   // the maker's web site
+extern const QString hubBaseURL; // the model hub (PARLOTTA_HUB_URL)
+extern const QString hubOwner;   // whose whisper.cpp model repository (PARLOTTA_HUB_OWNER)
 
 // The release version of this copy; none for a development build.
 std::optional<QString> installedVersion();

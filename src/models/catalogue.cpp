@@ -1,10 +1,15 @@
 #include "models/catalogue.h"
 
+#include "core/deployment.h"
 #include "models/model_store.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -29,6 +34,54 @@ const QList<ModelEntry> fallbackModels = {
     {QStringLiteral("large-v2"), 2953 * mebibyte},
     {QStringLiteral("large-v3"), 2953 * mebibyte},
 };
+
+QString hubURL()
+{
+    QString base = qEnvironmentVariable("HF_ENDPOINT");
+    if (base.isEmpty())
+        base = hubBaseURL;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base;
+}
+
+QString modelListURL()
+{
+    return hubURL() + QStringLiteral("/api/models/") + hubOwner +
+           QStringLiteral("/whisper.cpp/tree/main");
+}
+
+QString modelBaseURL()
+{
+    return hubURL() + QLatin1Char('/') + hubOwner + QStringLiteral("/whisper.cpp/resolve/main");
+}
+
+std::optional<ModelListing> parseModelListing(const QByteArray &body)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isArray())
+        return std::nullopt;
+    const QJsonArray array = document.array();
+    static const QRegularExpression hex64(QStringLiteral("^[0-9a-f]{64}$"));
+    ModelListing listing;
+    for (const QJsonValue &element : array) {
+        if (!element.isObject())
+            return std::nullopt;
+        const QJsonObject object = element.toObject();
+        const QJsonValue path = object.value(QLatin1String("path"));
+        const QJsonValue size = object.value(QLatin1String("size"));
+        const std::optional<QString> name =
+            path.isString() ? modelNameFromFileName(path.toString()) : std::nullopt;
+        if (!name || !size.isDouble())
+            continue;
+        listing.models.append({*name, qint64(size.toDouble())});
+        const QString sha =
+            object.value(QLatin1String("lfs")).toObject().value(QLatin1String("oid")).toString();
+        if (hex64.match(sha).hasMatch())
+            listing.sha256.insert(*name, sha.toLatin1());
+    }
+    return listing;
+}
 
 QList<ModelEntry> mergedWithInstalledModels(QList<ModelEntry> models)
 {

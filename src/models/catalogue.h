@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
+#include <optional>
 
 namespace parlotta {
 
@@ -17,6 +20,23 @@ inline const QString recommendedModel = QStringLiteral("large-v3-turbo");
 
 // The built-in catalogue, used until the model hub's listing arrives.
 extern const QList<ModelEntry> fallbackModels;
+
+// The model hub: its base address (HF_ENDPOINT when set, the mirror convention
+// of the hub's own tools; else the build's PARLOTTA_HUB_URL), the listing of
+// the whisper.cpp model repository, and the base its files are fetched from.
+QString hubURL();
+QString modelListURL();
+QString modelBaseURL();
+
+// What the hub's listing says of its model files.
+struct ModelListing {
+    QList<ModelEntry> models;          // in listing order
+    QHash<QString, QByteArray> sha256; // by name, lower-case hex, where the hub gives it
+};
+// Parses the listing: a JSON array of objects, of which those whose "path" is
+// "ggml-NAME.bin" and whose "size" is a number are models. None when the body
+// is not such an array (one element of another kind rejects it all).
+std::optional<ModelListing> parseModelListing(const QByteArray &body);
 
 // The models plus every installed model file they lack, in catalogue order:
 // by size, then by name.

@@ -47,9 +47,13 @@ void SettingsController::modelChanged()
     const std::optional<QString> current = downloadingModel ? downloadingModel : activeModel();
     if (current == name)
         return;
+    if (downloadingModel)
+        cancelDownload();
     if (isModelInstalled(name)) {
         activateModel(name);
         rebuildModelPopup();
+    } else {
+        startDownload(name);
     }
     refresh();
 }

@@ -40,6 +40,7 @@ void SettingsController::show()
 {
     if (!window)
         buildWindow();
+    fetchModelList(); // afresh at every opening
     refresh();
     window->show();
     window->raise();

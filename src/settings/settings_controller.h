@@ -3,14 +3,20 @@
 #include "hotkey/hotkey_model.h"
 #include "models/catalogue.h"
 
+#include <QCryptographicHash>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSaveFile>
+#include <memory>
 #include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QNetworkAccessManager;
+class QNetworkReply;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
@@ -39,7 +45,10 @@ class SettingsController : public QObject {
     QWidget *downloadRow = nullptr; // the row's cells, shown and hidden together
     QPushButton *cancelButton = nullptr;
     QList<ModelEntry> models;
+    // SHA-256 of the models the hub lists it for, by name.
+    QHash<QString, QByteArray> modelChecksums;
     std::optional<QString> downloadingModel;
+    QPointer<QNetworkReply> downloadTask;
     QPushButton *hotkeyButton = nullptr;
     QToolButton *clearHotkeyButton = nullptr;
     QComboBox *languagePopup = nullptr;
@@ -58,6 +67,12 @@ class SettingsController : public QObject {
     void updateModelHint();
     // Called when the user closes the window: a capture ends with it.
     void windowWillClose();
+    // Asks the hub for its model listing; a usable answer replaces models.
+    void fetchModelList();
+    // Downloads a model into the model directory and makes it active.
+    void startDownload(const QString &name);
+    // Ends the download with an error: logged, and shown while the window is.
+    void downloadFailed(const QString &message);
 
   public Q_SLOTS:
     void hotkeyButtonClicked();
@@ -67,11 +82,23 @@ class SettingsController : public QObject {
     void showLanguageChanged();
     void loginChanged();
     void modelChanged();
+    void cancelDownload();
 
   private:
     void buildWindow();
+    void downloadProgressed(qint64 written, qint64 expected);
+    void downloadReceived();
+    void downloadFinished();
+    // Drops the running download's reply and its unfinished file.
+    void dropDownload();
     // Runs on the main thread with what the key listener captured.
     void captured(std::optional<ActiveHotkey> result);
+
+    QNetworkAccessManager *session = nullptr;
+    QNetworkAccessManager *downloadSession = nullptr;
+    std::unique_ptr<QSaveFile> downloadFile;
+    QCryptographicHash downloadHash{QCryptographicHash::Sha256};
+    QString downloadError; // set while writing: the file could not take the data
 };
 
 extern SettingsController *settingsController;

@@ -57,6 +57,8 @@ DaemonProcess::DaemonProcess(ServerKind server)
     env.insert(QStringLiteral("HOME"), home());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
     env.insert(QStringLiteral("PARLOTTA_FAKE_SERVER_DIR"), serverDir());
+    // Tests never reach the real model hub: nothing listens on port 9.
+    env.insert(QStringLiteral("HF_ENDPOINT"), QStringLiteral("http://127.0.0.1:9"));
     process.setProcessEnvironment(env);
     process.setProgram(QStringLiteral(PARLOTTA_BINARY));
     if (server != ServerKind::Real) {
@@ -182,7 +184,7 @@ bool DaemonProcess::closeModelChooser() const
         !qEnvironmentVariableIsEmpty("DISPLAY") &&
         env.value(QStringLiteral("DISPLAY")) == qEnvironmentVariable("DISPLAY") &&
         env.value(QStringLiteral("QT_QPA_PLATFORM")) != QLatin1String("offscreen");
-    if (model.isSymLink() || model.exists() || !onOurDesktop)
+    if (keepModelChooser || model.isSymLink() || model.exists() || !onOurDesktop)
         return true;
     QString window;
     if (!waitUntil(

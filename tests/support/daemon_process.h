@@ -59,6 +59,11 @@ class DaemonProcess {
     void writePreferences(const QByteArray &ini) const;
 
     void setEnvironment(const QString &name, const QString &value);
+    // start() leaves the settings window the daemon opens without a model.
+    void leaveModelChooserOpen()
+    {
+        keepModelChooser = true;
+    }
 
     // Starts the daemon and waits until it logs its ready line; without a model,
     // also until the settings window it opens has been closed again.
@@ -105,6 +110,7 @@ class DaemonProcess {
     QProcess process;
     QByteArray stderrText;
     qint64 startedPid = 0;
+    bool keepModelChooser = false;
 };
 
 // Milliseconds-resolution wait that keeps no event loop of its own busy.

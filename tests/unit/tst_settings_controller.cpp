@@ -197,6 +197,17 @@ class TestSettingsController : public QObject {
         c().loginCheckbox->click();
         QVERIFY(!c().loginCheckbox->isChecked());
         QVERIFY(logText().contains("ERROR: could not change open at login: "));
+
+        // A model directory that cannot be written fails the download at once,
+        // with the system's reason, before anything is fetched.
+        QFile models(home.path() + QStringLiteral("/.config/parlotta/models"));
+        QVERIFY(models.open(QIODevice::WriteOnly));
+        models.close();
+        c().startDownload(QStringLiteral("tiny"));
+        QVERIFY(!c().downloadingModel && !c().downloadTask);
+        QVERIFY(logText().contains("Downloading model tiny"));
+        QVERIFY(logText().contains("ERROR: model download failed: "));
+        QVERIFY(c().downloadRow->isHidden());
     }
 };
 
@@ -205,6 +216,7 @@ int main(int argc, char *argv[])
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("HF_ENDPOINT", "http://127.0.0.1:9"); // no model hub: nothing listens there
     QApplication app(argc, argv);
     TestSettingsController test;
     return QTest::qExec(&test, argc, argv);

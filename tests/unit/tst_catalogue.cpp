@@ -1,0 +1,177 @@
+#include "models/catalogue.h"
+#include "models/model_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace parlotta;
+
+void parlotta::onModelActivated() {}
+
+namespace {
+constexpr qint64 MB = 1048576;
+// JSON written with single quotes, to read easily here.
+QByteArray q(const char *json)
+{
+    return QByteArray(json).replace('\'', '"');
+}
+QTemporaryDir home;
+} // namespace
+
+class TestCatalogue : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    // The hub's listing as it comes, and as it must not break us.
+    void listing_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<QStringList>("models"); // "name size"
+        QTest::addColumn<QStringList>("checksums");
+
+        const QByteArray sha(64, 'a');
+        QTest::newRow("as the hub answers")
+            << QByteArray(
+                   q("[{'type':'directory','oid':'x','size':0,'path':'coreml'},\n                 "
+                     "{'type':'file','oid':'y','size':77691713,'path':'ggml-tiny.bin',\n           "
+                     "       'lfs':{'oid':'") +
+                   sha +
+                   q("','size':77691713,'pointerSize':134}},\n                 "
+                     "{'type':'file','size':1,'path':'README.md'}]"))
+            << true << QStringList{"tiny 77691713"} << QStringList{"tiny"};
+        QTest::newRow("quantised, english")
+            << QByteArray(q("[{'path':'ggml-large-v3-turbo-q5_0.bin','size':574041195},{'path':'"
+                            "ggml-base.en.bin','size':1.5e8}]"))
+            << true << QStringList{"large-v3-turbo-q5_0 574041195", "base.en 150000000"}
+            << QStringList();
+        QTest::newRow("size missing or a string")
+            << QByteArray(q(
+                   "[{'path':'ggml-a.bin'},{'path':'ggml-b.bin','size':'12'},{'path':5,'size':1}]"))
+            << true << QStringList() << QStringList();
+        QTest::newRow("checksum not hex")
+            << QByteArray(q("[{'path':'ggml-a.bin','size':1,'lfs':{'oid':'zz'}}]")) << true
+            << QStringList{"a 1"} << QStringList();
+        QTest::newRow("not JSON") << QByteArray("<html>502</html>") << false << QStringList()
+                                  << QStringList();
+        QTest::newRow("an object") << QByteArray(q("{'error':'Repository not found'}")) << false
+                                   << QStringList() << QStringList();
+        QTest::newRow("one element not an object")
+            << QByteArray(q("[{'path':'ggml-a.bin','size':1},3]")) << false << QStringList()
+            << QStringList();
+        QTest::newRow("empty array") << QByteArray("[]") << true << QStringList() << QStringList();
+    }
+    void listing()
+    {
+        QFETCH(QByteArray, body);
+        const std::optional<ModelListing> listing = parseModelListing(body);
+        QTEST(listing.has_value(), "usable");
+        QStringList models;
+        if (listing)
+            for (const ModelEntry &m : listing->models)
+                models << QStringLiteral("%1 %2").arg(m.name).arg(m.size);
+        QTEST(models, "models");
+        QTEST(listing ? QStringList(listing->sha256.keys()) : QStringList(), "checksums");
+    }
+
+    void tenThousandEntries()
+    {
+        QByteArray body = "[";
+        for (int i = 0; i < 10000; ++i)
+            body += (i ? "," : "") + QByteArray(q("{'path':'ggml-m")) + QByteArray::number(i) +
+                    q(".bin','size':") + QByteArray::number(i) + "}";
+        body += "]";
+        QCOMPARE(parseModelListing(body)->models.size(), 10000);
+    }
+
+    // Installed files join the catalogue; the order is size, then name.
+    void mergeAndOrder()
+    {
+        QDir().mkpath(modelDir());
+        QFile custom(modelDir() + QStringLiteral("/ggml-custom.bin"));
+        QVERIFY(custom.open(QIODevice::WriteOnly));
+        custom.write("0123456789");
+        custom.close();
+        QFile::link(QStringLiteral("/nowhere"), modelDir() + QStringLiteral("/ggml-dangling.bin"));
+        QFile::link(modelDir() + QStringLiteral("/ggml-custom.bin"),
+                    modelDir() + QStringLiteral("/current.bin"));
+        QFile(modelDir() + QStringLiteral("/ggml-tiny.bin")).open(QIODevice::WriteOnly);
+
+        const QList<ModelEntry> merged = mergedWithInstalledModels(
+            {{"base.en", 142 * MB}, {"tiny", 75 * MB}, {"base", 142 * MB}});
+        QStringList names;
+        for (const ModelEntry &m : merged)
+            names << m.name;
+        // A link counts with its own size (a dangling one too): 8 bytes of "/nowhere".
+        QCOMPARE(names, (QStringList{"dangling", "custom", "tiny", "base", "base.en"}));
+        QCOMPARE(merged[1].size, 10);
+        QCOMPARE(merged[2].size, 75 * MB); // the listed size, not the file's
+        QCOMPARE(mergedWithInstalledModels(fallbackModels).mid(2), fallbackModels);
+    }
+
+    void formatBytes_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("tiny") << qint64(78643200) << "75 MB";
+        QTest::newRow("under 1 MB") << qint64(1048575) << "0 MB";
+        QTest::newRow("just under 1 GB") << qint64(1073741823) << "1023 MB";
+        QTest::newRow("1 GB") << qint64(1073741824) << "1.0 GB";
+        QTest::newRow("turbo") << qint64(1624244224) << "1.5 GB";
+        QTest::newRow("large") << qint64(3096444928) << "2.9 GB";
+    }
+    void formatBytes()
+    {
+        QFETCH(qint64, bytes);
+        QTEST(parlotta::formatBytes(bytes), "text");
+    }
+
+    void description_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("recommended")
+            << "large-v3-turbo"
+            << "Near large-v3 accuracy, much faster · All languages · recommended";
+        QTest::newRow("english") << "tiny.en"
+                                 << "Fastest, least accurate · English only";
+        QTest::newRow("q5 english") << "medium.en-q5_0"
+                                    << "Slower, high accuracy · compressed (q5) · English only";
+        QTest::newRow("q8")
+            << "large-v3-turbo-q8_0"
+            << "Near large-v3 accuracy, much faster · compressed (q8) · All languages";
+        QTest::newRow("unknown") << "small.en-tdrz"
+                                 << "All languages";
+        QTest::newRow("empty") << ""
+                               << "All languages";
+    }
+    void description()
+    {
+        QFETCH(QString, name);
+        QTEST(modelDescription(name), "text");
+    }
+
+    void hubAddresses()
+    {
+        qputenv("HF_ENDPOINT", "http://127.0.0.1:9/");
+        QCOMPARE(modelListURL(),
+                 QStringLiteral("http://127.0.0.1:9/api/models/ggerganov/whisper.cpp/tree/main"));
+        QCOMPARE(modelBaseURL(),
+                 QStringLiteral("http://127.0.0.1:9/ggerganov/whisper.cpp/resolve/main"));
+        qunsetenv("HF_ENDPOINT");
+        QCOMPARE(modelBaseURL(),
+                 QStringLiteral("https://huggingface.co/ggerganov/whisper.cpp/resolve/main"));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    qputenv("HOME", home.path().toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    TestCatalogue test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_catalogue.moc"
