@@ -94,7 +94,8 @@ int main(int argc, char *argv[])
                     {QStringLiteral("search"), QStringLiteral("--name"),
                      QStringLiteral("^Paste Target$"), QStringLiteral("windowactivate"),
                      QStringLiteral("--sync")});
-            pastedDuring = daemon.dictate(QString(), QStringLiteral("Pasted via XTest"), 10000) &&
+            pastedDuring = daemon.dictate(makeSpeech(QStringLiteral("hello world")),
+                                          QStringLiteral("Pasted via XTest"), 10000) &&
                            !daemon.logMessages().contains(done);
         }
         waitUntil([] { return false; }, 100);

@@ -1,4 +1,5 @@
 // The model catalogue from the hub and model downloads.
+#include "models/model_download.h"
 #include "core/log.h"
 #include "models/model_store.h"
 #include "settings/settings_controller.h"
@@ -12,13 +13,13 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProgressBar>
-#include <QSaveFile>
 #include <QThreadPool>
 
 namespace parlotta {
 
 namespace {
 constexpr int listingTimeoutMs = 10000;
+
 } // namespace
 
 void SettingsController::fetchModelList()
@@ -68,25 +69,14 @@ void SettingsController::startDownload(const QString &name)
     downloadProgress->setValue(0);
     downloadLabel->setText(QStringLiteral("Starting download\u2026"));
     log(QStringLiteral("Downloading model ") + name);
-    // Straight to a file beside its destination, which only a complete, checked
-    // download replaces (one rename); an unfinished one is removed.
-    downloadFile = std::make_unique<QSaveFile>(modelPath(name));
-    downloadHash.reset();
-    downloadError.clear();
-    refresh();
-    if (!downloadFile->open(QIODevice::WriteOnly))
-        return downloadFailed(downloadFile->errorString());
-    if (!downloadSession)
-        downloadSession = new QNetworkAccessManager(this);
-    QNetworkRequest request{
-        QUrl(modelBaseURL() + QStringLiteral("/ggml-") + name + QStringLiteral(".bin"))};
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    downloadTask = downloadSession->get(request);
-    connect(downloadTask, &QNetworkReply::downloadProgress, this,
+    downloadTask =
+        new ModelDownload(modelBaseURL() + QStringLiteral("/ggml-") + name + QStringLiteral(".bin"),
+                          modelPath(name), modelChecksums.value(name));
+    connect(downloadTask, &ModelDownload::progressed, this,
             &SettingsController::downloadProgressed);
-    connect(downloadTask, &QNetworkReply::readyRead, this, &SettingsController::downloadReceived);
-    connect(downloadTask, &QNetworkReply::finished, this, &SettingsController::downloadFinished);
+    connect(downloadTask, &ModelDownload::finished, this, &SettingsController::downloadFinished);
+    downloadTask->start();
+    refresh();
 }
 
 void SettingsController::downloadProgressed(qint64 written, qint64 expected)
@@ -102,56 +92,15 @@ void SettingsController::downloadProgressed(qint64 written, qint64 expected)
     }
 }
 
-void SettingsController::downloadReceived()
+void SettingsController::downloadFinished(const QString &error)
 {
-    if (sender() != downloadTask || !downloadFile)
+    if (sender() != downloadTask || !downloadingModel)
         return;
-    const QByteArray data = downloadTask->readAll();
-    // Only the final answer's body is the model, not a redirect's.
-    if (downloadTask->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-        return;
-    if (!downloadError.isEmpty())
-        return;
-    if (downloadFile->write(data) != data.size()) {
-        downloadError = downloadFile->errorString();
-        downloadTask->abort(); // nothing more can be kept: say so now
-        return;
-    }
-    downloadHash.addData(data);
-}
-
-void SettingsController::downloadFinished()
-{
-    QNetworkReply *reply = qobject_cast<QNetworkReply *>(sender());
-    if (!reply || reply != downloadTask || !downloadingModel)
-        return;
+    if (!error.isEmpty())
+        return downloadFailed(error);
     const QString name = *downloadingModel;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const qint64 written = downloadFile ? downloadFile->size() : 0;
-    if (!downloadError.isEmpty())
-        return downloadFailed(downloadError);
-    if (reply->error() != QNetworkReply::NoError && status == 0)
-        return downloadFailed(reply->errorString());
-    if (status != 200)
-        return downloadFailed(QStringLiteral("The server responded with HTTP %1.").arg(status));
-    if (reply->error() != QNetworkReply::NoError)
-        return downloadFailed(reply->errorString());
-    // A transfer cut short must never become the active model.
-    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    if (announced > 0 && written != announced)
-        return downloadFailed(QStringLiteral("The transfer ended early: %1 of %2 bytes arrived.")
-                                  .arg(written)
-                                  .arg(announced));
-    const QByteArray expectedSha = modelChecksums.value(name);
-    if (!expectedSha.isEmpty() && downloadHash.result().toHex() != expectedSha)
-        return downloadFailed(QStringLiteral("The downloaded file does not match the checksum the "
-                                             "model hub lists for it."));
-    if (!downloadFile->commit())
-        return downloadFailed(downloadFile->errorString());
-    downloadFile.reset();
     log(QStringLiteral("Model ") + name + QStringLiteral(" downloaded"));
-    reply->deleteLater();
-    downloadTask = nullptr;
+    dropDownload();
     downloadingModel.reset();
     activateModel(name);
     rebuildModelPopup();
@@ -160,17 +109,9 @@ void SettingsController::downloadFinished()
 
 void SettingsController::dropDownload()
 {
-    if (downloadTask) {
-        QNetworkReply *reply = downloadTask;
-        downloadTask = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
-    if (downloadFile) {
-        downloadFile->cancelWriting();
-        downloadFile.reset(); // removes the unfinished file
-    }
+    // Deleting it cancels a transfer still running and removes its file.
+    delete downloadTask.data();
+    downloadTask = nullptr;
 }
 
 void SettingsController::cancelDownload()

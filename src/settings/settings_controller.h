@@ -2,21 +2,18 @@
 
 #include "hotkey/hotkey_model.h"
 #include "models/catalogue.h"
+#include "models/model_download.h"
 
-#include <QCryptographicHash>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSaveFile>
-#include <memory>
 #include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
@@ -48,7 +45,7 @@ class SettingsController : public QObject {
     // SHA-256 of the models the hub lists it for, by name.
     QHash<QString, QByteArray> modelChecksums;
     std::optional<QString> downloadingModel;
-    QPointer<QNetworkReply> downloadTask;
+    QPointer<ModelDownload> downloadTask;
     QPushButton *hotkeyButton = nullptr;
     QToolButton *clearHotkeyButton = nullptr;
     QComboBox *languagePopup = nullptr;
@@ -87,18 +84,13 @@ class SettingsController : public QObject {
   private:
     void buildWindow();
     void downloadProgressed(qint64 written, qint64 expected);
-    void downloadReceived();
-    void downloadFinished();
+    void downloadFinished(const QString &error);
     // Drops the running download's reply and its unfinished file.
     void dropDownload();
     // Runs on the main thread with what the key listener captured.
     void captured(std::optional<ActiveHotkey> result);
 
     QNetworkAccessManager *session = nullptr;
-    QNetworkAccessManager *downloadSession = nullptr;
-    std::unique_ptr<QSaveFile> downloadFile;
-    QCryptographicHash downloadHash{QCryptographicHash::Sha256};
-    QString downloadError; // set while writing: the file could not take the data
 };
 
 extern SettingsController *settingsController;
