@@ -19,16 +19,6 @@ namespace {
 
 constexpr qint64 size = 1549LL * 1048576; // large-v3-turbo
 
-double rssMb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -76,7 +66,7 @@ int main(int argc, char *argv[])
     panel.click(panel.menu().find(QStringLiteral("Settings…"))->id);
     waitUntil([] { return !windowNamed(QStringLiteral("Settings")).isEmpty(); }, 5000);
     waitUntil([] { return false; }, 1500); // the listing has arrived
-    const double before = rssMb(daemon.pid());
+    const double before = residentMb(daemon.pid());
     // Alt+M takes the model list, B chooses "big".
     xkey(QStringLiteral("down"), {64});
     xkey(QStringLiteral("tap"), {58});
@@ -87,7 +77,7 @@ int main(int argc, char *argv[])
     bool dictated = false, pastedDuring = false;
     const QString done = QStringLiteral("Model big downloaded");
     while (!daemon.logMessages().contains(done) && clock.elapsed() < 600000) {
-        peak = std::max(peak, rssMb(daemon.pid()));
+        peak = std::max(peak, residentMb(daemon.pid()));
         if (!dictated && clock.elapsed() > 1000) {
             dictated = true;
             runTool(QStringLiteral("xdotool"),

@@ -50,16 +50,6 @@ int ignoreXError(Display *, XErrorEvent *)
     return 0;
 }
 
-double rssMb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -78,7 +68,7 @@ int main(int argc, char *argv[])
     }
     const int item = panel.menu().find(QStringLiteral("Settings…"))->id;
     waitUntil([] { return false; }, 1000); // settled after start-up
-    const double before = rssMb(daemon.pid());
+    const double before = residentMb(daemon.pid());
     QList<double> shows;
     double afterFirst = 0;
     for (int i = 0; i < 11; ++i) {
@@ -94,9 +84,9 @@ int main(int argc, char *argv[])
         waitUntil([&] { return !settingsWindow(display); }, 5000);
         waitUntil([] { return false; }, 300);
         if (i == 0)
-            afterFirst = rssMb(daemon.pid());
+            afterFirst = residentMb(daemon.pid());
     }
-    const double afterAll = rssMb(daemon.pid());
+    const double afterAll = residentMb(daemon.pid());
     QList<double> later = shows.mid(1);
     std::sort(later.begin(), later.end());
     std::printf(

@@ -16,16 +16,6 @@ namespace {
 constexpr int leftAlt = 64, keyM = 58;
 const QMap<QString, int> letterKeys = {{"b", 56}, {"l", 46}, {"m", 58}, {"s", 39}, {"t", 28}};
 
-bool showing(const QString &role, const QString &name)
-{
-    const QStringList lines = accessibleTree().split(QLatin1Char('\n'));
-    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) {
-        const QStringList f = line.split(QLatin1Char('\t'));
-        return f.value(1) == role && (f.value(2) == name || f.value(3) == name) &&
-               !f.value(4).contains(QLatin1String("hidden"));
-    });
-}
-
 // Picks the model whose name starts with the letter: the list takes the
 // keyboard (Alt+M), then the letter chooses, as keyboard users choose.
 bool chooseModel(const QString &letter)
@@ -38,12 +28,18 @@ bool chooseModel(const QString &letter)
 // Presses the "Download Failed" sheet's OK once it shows, and waits for it to go.
 bool dismissSheet()
 {
-    return waitUntil([] { return showing(QStringLiteral("push button"), QStringLiteral("OK")); },
-                     5000) &&
+    return waitUntil(
+               [] {
+                   return accessibleShowing(QStringLiteral("push button"), QStringLiteral("OK"));
+               },
+               5000) &&
            accessibleAction(QStringLiteral("press"), QStringLiteral("push button"),
                             QStringLiteral("OK")) &&
-           waitUntil([] { return !showing(QStringLiteral("push button"), QStringLiteral("OK")); },
-                     5000);
+           waitUntil(
+               [] {
+                   return !accessibleShowing(QStringLiteral("push button"), QStringLiteral("OK"));
+               },
+               5000);
 }
 
 } // namespace
@@ -128,18 +124,19 @@ class TestModels : public QObject {
         QVERIFY(target.start());
         QVERIFY(daemon.start());
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(QStringLiteral("Settings")).isEmpty(), 10000);
-        QTRY_VERIFY(showing(QStringLiteral("combo box"), QStringLiteral("Choose a model…")));
         QTRY_VERIFY(
-            showing(QStringLiteral("label"),
-                    QStringLiteral("Choose a model to download. large-v3-turbo is a good start.")));
+            accessibleShowing(QStringLiteral("combo box"), QStringLiteral("Choose a model…")));
+        QTRY_VERIFY(accessibleShowing(
+            QStringLiteral("label"),
+            QStringLiteral("Choose a model to download. large-v3-turbo is a good start.")));
         const QString models = daemon.modelDir();
 
         // 404: logged, shown in a sheet on the window, no file.
         QVERIFY(chooseModel("b"));
         QVERIFY(daemon.waitForMessage(
             QStringLiteral("ERROR: model download failed: The server responded with HTTP 404.")));
-        QTRY_VERIFY(showing(QStringLiteral("label"),
-                            QStringLiteral("The server responded with HTTP 404.")));
+        QTRY_VERIFY(accessibleShowing(QStringLiteral("label"),
+                                      QStringLiteral("The server responded with HTTP 404.")));
         screenshot(QStringLiteral("root"), QStringLiteral("models-download-failed"));
         QVERIFY(dismissSheet());
 
@@ -164,13 +161,15 @@ class TestModels : public QObject {
 
         // Cancelled while the progress row shows: no file, no sheet.
         QVERIFY(chooseModel("s"));
-        QTRY_VERIFY(showing(QStringLiteral("progress bar"), QStringLiteral("Download progress")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("progress bar"), QStringLiteral("Download progress")));
         screenshot(windowNamed(QStringLiteral("Settings")), QStringLiteral("models-downloading"));
         QVERIFY(accessibleAction(QStringLiteral("press"), QStringLiteral("push button"),
                                  QStringLiteral("Cancel download")));
         QVERIFY(daemon.waitForMessage(QStringLiteral("Download of model small cancelled")));
-        QTRY_VERIFY(!showing(QStringLiteral("progress bar"), QStringLiteral("Download progress")));
-        QVERIFY(!showing(QStringLiteral("push button"), QStringLiteral("OK")));
+        QTRY_VERIFY(!accessibleShowing(QStringLiteral("progress bar"),
+                                       QStringLiteral("Download progress")));
+        QVERIFY(!accessibleShowing(QStringLiteral("push button"), QStringLiteral("OK")));
         QTRY_COMPARE(QDir(models).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
 
         // The real thing: downloaded, active, the server on it, a dictation.
@@ -178,8 +177,8 @@ class TestModels : public QObject {
         QVERIFY(daemon.waitForMessage(QStringLiteral("Model tiny downloaded"), 30000));
         QVERIFY(waitForWhisperServer());
         QCOMPARE(QFile::symLinkTarget(models + "/current.bin"), models + "/ggml-tiny.bin");
-        QTRY_VERIFY(
-            showing(QStringLiteral("combo box"), QStringLiteral("tiny  74 MB · downloaded")));
+        QTRY_VERIFY(accessibleShowing(QStringLiteral("combo box"),
+                                      QStringLiteral("tiny  74 MB · downloaded")));
         runTool(QStringLiteral("xdotool"),
                 {"search", "--name", "^Paste Target$", "windowactivate", "--sync"});
         QVERIFY(daemon.dictate(makeSpeech(QStringLiteral("hello world")),

@@ -17,16 +17,6 @@ QStringList hotkeyLines(const DaemonProcess &daemon)
     return daemon.logMessages().filter(QRegularExpression(QStringLiteral("^Hotkey set to: ")));
 }
 
-bool showing(const QString &role, const QString &name)
-{
-    const QStringList lines = accessibleTree().split(QLatin1Char('\n'));
-    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) {
-        const QStringList f = line.split(QLatin1Char('\t'));
-        return f.value(1) == role && (f.value(2) == name || f.value(3) == name) &&
-               !f.value(4).contains(QLatin1String("hidden"));
-    });
-}
-
 bool press(const QString &role, const QString &name)
 {
     return accessibleAction(QStringLiteral("press"), role, name);
@@ -73,7 +63,7 @@ class TestSettings : public QObject {
         const QString window = windowNamed(QStringLiteral("Settings"));
         QTRY_COMPARE(runTool(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}),
                      window);
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Right Alt")));
+        QTRY_VERIFY(accessibleShowing(QStringLiteral("push button"), QStringLiteral("Right Alt")));
         const QString tree = accessibleTree();
         for (const QString &control :
              {QStringLiteral("\tpush button\tClear hotkey\t"),
@@ -82,19 +72,21 @@ class TestSettings : public QObject {
               QStringLiteral("\tcombo box\thello  0 MB · downloaded\tModel:\t"),
               QStringLiteral("\tcheck box\tOpen at login\tStartup:\tchecked")})
             QVERIFY2(tree.contains(control), qPrintable(control + QStringLiteral(" in\n") + tree));
-        QVERIFY(
-            !showing(QStringLiteral("push button"), QStringLiteral("Grant Accessibility Access…")));
+        QVERIFY(!accessibleShowing(QStringLiteral("push button"),
+                                   QStringLiteral("Grant Accessibility Access…")));
         screenshot(window, QStringLiteral("settings-fresh-account"));
 
         // Right Control alone becomes the hotkey, and push-to-talk follows it.
         QVERIFY(pressButton(QStringLiteral("Right Alt")));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
-        QVERIFY(!showing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
+        QVERIFY(!accessibleShowing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
         screenshot(window, QStringLiteral("settings-capturing"));
         QVERIFY(xkey(QStringLiteral("tap"), {rightControl}));
         QVERIFY(daemon.waitForMessage(
             QStringLiteral("Hotkey set to: Right Control (code 62, modifiers 0)")));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Right Control")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Right Control")));
         QVERIFY(xkey(QStringLiteral("down"), {rightControl}));
         QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
         QVERIFY(xkey(QStringLiteral("up"), {rightControl}));
@@ -103,13 +95,15 @@ class TestSettings : public QObject {
 
         // A combination with Escape is a hotkey like any other.
         QVERIFY(pressButton(QStringLiteral("Right Control")));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
         QVERIFY(xkey(QStringLiteral("down"), {leftSuper}));
         QVERIFY(xkey(QStringLiteral("tap"), {escape}));
         QVERIFY(xkey(QStringLiteral("up"), {leftSuper}));
         QVERIFY(daemon.waitForMessage(
             QStringLiteral("Hotkey set to: Super+Escape (code 53, modifiers 1048576)")));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Super+Escape")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Super+Escape")));
 
         // Escape alone cancels, and the focused window never sees it.
         const qsizetype set = hotkeyLines(daemon).size();
@@ -118,14 +112,17 @@ class TestSettings : public QObject {
                  QStringLiteral("^Paste Target$"), QStringLiteral("windowactivate"),
                  QStringLiteral("--sync")});
         QVERIFY(pressButton(QStringLiteral("Super+Escape")));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
         QVERIFY(xkey(QStringLiteral("tap"), {escape}));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Super+Escape")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Super+Escape")));
         QCOMPARE(hotkeyLines(daemon).size(), set);
 
         // Closed during a capture: the next key is an ordinary key again.
         QVERIFY(pressButton(QStringLiteral("Super+Escape")));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
         QCOMPARE(QProcess::execute(QStringLiteral(XKEY), {QStringLiteral("close"), window}), 0);
         QTRY_VERIFY(windowNamed(QStringLiteral("Settings")).isEmpty());
         QVERIFY(xkey(QStringLiteral("tap"), {keyA}));
@@ -138,12 +135,14 @@ class TestSettings : public QObject {
         QTRY_VERIFY(!windowNamed(QStringLiteral("Settings")).isEmpty());
         QTRY_COMPARE(runTool(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}),
                      windowNamed(QStringLiteral("Settings")));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
         QVERIFY(pressButton(QStringLiteral("Clear hotkey")));
         QVERIFY(
             daemon.waitForMessage(QStringLiteral("Hotkey set to: None (code -1, modifiers 0)")));
-        QTRY_VERIFY(showing(QStringLiteral("push button"), QStringLiteral("Record Hotkey")));
-        QVERIFY(!showing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
+        QTRY_VERIFY(
+            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Record Hotkey")));
+        QVERIFY(!accessibleShowing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
 
         // The language by keyboard (Alt+L, then Down); the tray menu follows.
         QVERIFY(xkey(QStringLiteral("down"), {leftAlt}));
@@ -166,7 +165,7 @@ class TestSettings : public QObject {
         QVERIFY(pressButton(QStringLiteral("Record Hotkey")));
         QVERIFY(daemon.waitForMessage(QStringLiteral(
             "ERROR: could not record a hotkey: another program holds the keyboard")));
-        QVERIFY(showing(QStringLiteral("push button"), QStringLiteral("Record Hotkey")));
+        QVERIFY(accessibleShowing(QStringLiteral("push button"), QStringLiteral("Record Hotkey")));
         grabber.kill();
         grabber.waitForFinished();
     }

@@ -359,6 +359,27 @@ QString accessibleTree()
                    {QStringLiteral("tree"), QStringLiteral("Parlotta")});
 }
 
+bool accessibleShowing(const QString &role, const QString &name)
+{
+    const QStringList lines = accessibleTree().split(QLatin1Char('\n'));
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        return f.value(1) == role && (f.value(2) == name || f.value(3) == name) &&
+               !f.value(4).contains(QLatin1String("hidden"));
+    });
+}
+
+double residentMb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
 bool accessibleAction(const QString &verb, const QString &role, const QString &name)
 {
     return QProcess::execute(QStringLiteral(ATSPI_TOOL),

@@ -70,8 +70,12 @@ QString runTool(const QString &program, const QStringList &args);
 // The daemon's widgets as assistive technology sees them (AT-SPI): one line per
 // accessible, "depth<TAB>role<TAB>name<TAB>value<TAB>hidden" (see atspi.py).
 QString accessibleTree();
+// Whether a widget of that role and name (or label) is on screen.
+bool accessibleShowing(const QString &role, const QString &name);
 // "press" the first widget of that role and name (or label); false when none.
 bool accessibleAction(const QString &verb, const QString &role, const QString &name);
+// A process's resident memory, in MB.
+double residentMb(qint64 pid);
 // A process's windows that are on screen, by X window id.
 QStringList visibleWindows(qint64 pid);
 // The X window id of the top-level window with that exact title; empty when none.
