@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
 #include <sys/stat.h>
 
 namespace parlotta {
@@ -72,9 +73,11 @@ std::optional<ModelListing> parseModelListing(const QByteArray &body)
         const QJsonValue size = object.value(QLatin1String("size"));
         const std::optional<QString> name =
             path.isString() ? modelNameFromFileName(path.toString()) : std::nullopt;
-        if (!name || !size.isDouble())
+        // A size no 64-bit count can hold (1e23, say) is no size.
+        const double bytes = size.toDouble();
+        if (!name || !size.isDouble() || !(std::abs(bytes) < 9.2e18))
             continue;
-        listing.models.append({*name, qint64(size.toDouble())});
+        listing.models.append({*name, qint64(bytes)});
         const QString sha =
             object.value(QLatin1String("lfs")).toObject().value(QLatin1String("oid")).toString();
         if (hex64.match(sha).hasMatch())

@@ -51,6 +51,9 @@ class TestCatalogue : public QObject {
             << QByteArray(q(
                    "[{'path':'ggml-a.bin'},{'path':'ggml-b.bin','size':'12'},{'path':5,'size':1}]"))
             << true << QStringList() << QStringList();
+        QTest::newRow("size beyond 64 bits")
+            << q("[{'path':'ggml-a.bin','size':1e23},{'path':'ggml-b.bin','size':-1}]") << true
+            << QStringList{"b -1"} << QStringList();
         QTest::newRow("checksum not hex")
             << QByteArray(q("[{'path':'ggml-a.bin','size':1,'lfs':{'oid':'zz'}}]")) << true
             << QStringList{"a 1"} << QStringList();
