@@ -109,8 +109,13 @@ void SettingsController::downloadFinished(const QString &error)
 
 void SettingsController::dropDownload()
 {
-    // Deleting it cancels a transfer still running and removes its file.
-    delete downloadTask.data();
+    if (!downloadTask)
+        return;
+    // Stopped now (a transfer still running ends and its file goes); deleted
+    // later, as this may run inside its own signal.
+    downloadTask->disconnect(this);
+    downloadTask->cancel();
+    downloadTask->deleteLater();
     downloadTask = nullptr;
 }
 
