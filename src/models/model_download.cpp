@@ -5,7 +5,6 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QPointer>
 #include <cerrno>
 #include <cstdlib>
 #include <curl/curl.h>
@@ -21,7 +20,6 @@ constexpr qint64 progressIntervalMs = 100;
 
 struct Transfer {
     ModelDownload *download = nullptr;
-    QPointer<ModelDownload> owner;
     int fd = -1;
     CURL *curl = nullptr;
     long status = 0;
@@ -64,12 +62,12 @@ int progress(void *context, curl_off_t expected, curl_off_t written, curl_off_t,
     if (t->sinceProgress.isValid() && t->sinceProgress.elapsed() < progressIntervalMs)
         return 0;
     t->sinceProgress.start();
-    QPointer<ModelDownload> owner = t->owner;
+    // Queued to the object, so a call still pending when it is deleted is dropped.
+    ModelDownload *download = t->download;
     QMetaObject::invokeMethod(
-        t->download,
-        [owner, written = qint64(written), expected = qint64(expected)] {
-            if (owner)
-                Q_EMIT owner->progressed(written, expected);
+        download,
+        [download, written = qint64(written), expected = qint64(expected)] {
+            Q_EMIT download->progressed(written, expected);
         },
         Qt::QueuedConnection);
     return 0;
@@ -110,7 +108,6 @@ void ModelDownload::run()
     QString error;
     Transfer t;
     t.download = this;
-    t.owner = this;
     t.cancelled = &cancelled;
     t.hashing = !sha256.isEmpty();
     t.fd = ::mkstemp(temporary.data());
@@ -159,14 +156,8 @@ void ModelDownload::run()
         if (!error.isEmpty())
             ::unlink(temporary.constData());
     }
-    QPointer<ModelDownload> owner(this);
     QMetaObject::invokeMethod(
-        this,
-        [owner, error] {
-            if (owner)
-                Q_EMIT owner->finished(error);
-        },
-        Qt::QueuedConnection);
+        this, [this, error] { Q_EMIT finished(error); }, Qt::QueuedConnection);
 }
 
 } // namespace parlotta
