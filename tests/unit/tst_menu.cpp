@@ -50,14 +50,6 @@ QStringList checkedLanguages()
     return checked;
 }
 
-QAction *languageItem(const QString &name)
-{
-    for (QAction *item : menuHandler->languageItems)
-        if (item->text() == name)
-            return item;
-    return nullptr;
-}
-
 } // namespace
 
 class TestMenu : public QObject {
@@ -213,21 +205,6 @@ class TestMenu : public QObject {
         QTEST(menuHandler->statusItem->toolTip(), "toolTip");
         QTEST(codeForDisplay(selectedLanguageCode()), "drawn");
         QVERIFY(!menuHandler->statusItem->icon().isNull());
-    }
-
-    void choosingALanguage()
-    {
-        menuHandler->rebuildMenu();
-        QAction *deutsch = languageItem(QStringLiteral("Deutsch"));
-        deutsch->trigger();
-        QCOMPARE(selectedLanguageCode(), QStringLiteral("de"));
-        QCOMPARE(checkedLanguages(), QStringList{QStringLiteral("Deutsch")});
-        QCOMPARE(menuHandler->statusItem->toolTip(), QStringLiteral("Parlotta · de"));
-
-        // An entry of a menu since replaced does nothing.
-        setPreference(prefLanguage, QStringLiteral("fr"));
-        deutsch->trigger();
-        QCOMPARE(selectedLanguageCode(), QStringLiteral("fr"));
     }
 };
 
