@@ -26,9 +26,7 @@ QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix)
 class TestDictation : public QObject {
     Q_OBJECT
 
-    QString hello;       // "hello world", normal level
-    QString quietThanks; // "thank you", about -30 dB
-    QString loudThanks;
+    QString hello; // "hello world", normal level
 
     // The daemon with the real whisper-server on a fixture model, ready to answer.
     static bool startWithModel(DaemonProcess &daemon,
@@ -48,12 +46,7 @@ class TestDictation : public QObject {
     void initTestCase()
     {
         hello = makeSpeech(QStringLiteral("hello world"));
-        quietThanks = makeSpeech(QStringLiteral("thank you"), -22);
-        loudThanks = makeSpeech(QStringLiteral("thank you"), 0, true);
-        QVERIFY(!hello.isEmpty() && !quietThanks.isEmpty() && !loudThanks.isEmpty());
-        QVERIFY2(loudestWindowDb(quietThanks) < -20 && loudestWindowDb(quietThanks) > -45,
-                 qPrintable(QString::number(loudestWindowDb(quietThanks))));
-        QVERIFY(loudestWindowDb(loudThanks) > -14);
+        QVERIFY(!hello.isEmpty());
     }
 
     void speechIsRecordedSentPastedAndClipboardGivenBack()
@@ -117,50 +110,6 @@ class TestDictation : public QObject {
         QCOMPARE(clipboardContents(), before);
         manager.kill();
         manager.waitForFinished();
-    }
-
-    // The real server on a fixture model; the stand-in's odd bodies are unit rows.
-    void gates_data()
-    {
-        QTest::addColumn<QString>("audio");
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<bool>("sent");
-        QTest::addColumn<QString>("pasted");
-
-        QTest::newRow("too short") << QString() << "hello"
-                                   << "Recording too short (0." << false << QString();
-        QTest::newRow("digital silence")
-            << makeSilence(1.0) << "hello"
-            << "Audio too quiet (best avg -160.0 dB), skipping" << false << QString();
-        QTest::newRow("hallucination on quiet speech")
-            << quietThanks << "thanks"
-            << "Likely hallucination on quiet audio (best avg -" << true << QString();
-        QTest::newRow("same words, normal level") << loudThanks << "thanks"
-                                                  << "Pasted via XTest" << true << "Thank you.";
-    }
-
-    void gates()
-    {
-        QFETCH(QString, audio);
-        QFETCH(QString, model);
-        QFETCH(QString, line);
-        QFETCH(bool, sent);
-        QFETCH(QString, pasted);
-        PasteTarget target;
-        QVERIFY(target.start());
-        DaemonProcess daemon;
-        QVERIFY(startWithModel(daemon, model));
-        CueWatcher cues;
-        QVERIFY(daemon.dictate(audio, line));
-        QCOMPARE(!lastLineStartingWith(daemon, QStringLiteral("Whisper response: ")).isEmpty(),
-                 sent);
-        if (pasted.isEmpty()) {
-            QTRY_VERIFY(cues.played().contains(QStringLiteral("basso")));
-            QCOMPARE(target.text(), QString());
-        } else {
-            QTRY_COMPARE(target.text(), pasted);
-        }
     }
 
     // A sound server of the test's own, killed during a recording and started
@@ -248,20 +197,6 @@ class TestDictation : public QObject {
         owner.waitForFinished();
     }
 
-    void pasteLandsWhileRightAltIsHeld()
-    {
-        PasteTarget target;
-        QVERIFY(target.start());
-        DaemonProcess daemon;
-        // Right Alt here is only a held modifier, not the push-to-talk key.
-        daemon.writePreferences("[General]\nhotkey=-1\n");
-        QVERIFY(startWithModel(daemon));
-        QVERIFY(xkey(QStringLiteral("down"), {108}));
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest")));
-        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
-        QVERIFY(xkey(QStringLiteral("up"), {108}));
-    }
-
     // xterm binds nothing to Ctrl+Shift+V: it pastes PRIMARY on Shift+Insert,
     // and the user's PRIMARY selection is given back afterwards.
     void xtermGetsShiftInsertAndPrimaryBack()
@@ -301,8 +236,9 @@ class TestDictation : public QObject {
     }
 
     // No key types "v" in a layout without Latin letters: the key at the V
-    // position is what applications take Control+V from.
-    void layoutWithoutLatinLetters()
+    // position is what applications take Control+V from. Right Alt is held
+    // meanwhile, here only a modifier and not the push-to-talk key.
+    void pasteUnderForeignLayoutAndHeldAlt()
     {
         QVERIFY(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("ru")}) == 0);
         const auto restore = qScopeGuard(
@@ -310,9 +246,12 @@ class TestDictation : public QObject {
         PasteTarget target;
         QVERIFY(target.start());
         DaemonProcess daemon;
+        daemon.writePreferences("[General]\nhotkey=-1\n");
         QVERIFY(startWithModel(daemon));
+        QVERIFY(xkey(QStringLiteral("down"), {108}));
         QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest")));
         QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        QVERIFY(xkey(QStringLiteral("up"), {108}));
         QVERIFY(lastLineStartingWith(daemon, QStringLiteral("ERROR: ")).isEmpty());
     }
 

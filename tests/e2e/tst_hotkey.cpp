@@ -9,12 +9,10 @@
 namespace {
 
 // X keycodes (evdev + 8) of the US layout.
-constexpr int rightAlt = 108, leftAlt = 64, leftShift = 50, leftControl = 37, leftSuper = 133,
-              f1 = 67, f5 = 71, keyA = 38, keyB = 56;
+constexpr int rightAlt = 108, leftControl = 37, f5 = 71, keyA = 38, keyB = 56;
 // What the test window records (Qt key numbers).
 const QString qtAlt = QString::number(Qt::Key_Alt), qtF5 = QString::number(Qt::Key_F5),
-              qtF1 = QString::number(Qt::Key_F1), qtA = QString::number(Qt::Key_A),
-              qtB = QString::number(Qt::Key_B);
+              qtA = QString::number(Qt::Key_A);
 
 int countKeys(const PasteTarget &target, const QString &what, const QString &key)
 {
@@ -74,34 +72,17 @@ class TestHotkey : public QObject {
         // A modifier hotkey takes nothing from the window.
         QVERIFY(countKeys(target, QStringLiteral("press"), qtAlt) >= 1);
         QVERIFY(countKeys(target, QStringLiteral("release"), qtAlt) >= 1);
-        QCOMPARE(daemon.logMessages().count(QStringLiteral("Whisper response: 'Hello world.'")), 1);
-    }
 
-    void rightAltCombinationsCancel_data()
-    {
-        QTest::addColumn<int>("other");
-        QTest::addColumn<QString>("otherInWindow");
-        QTest::newRow("a letter") << keyA << qtA;
-        QTest::newRow("left Alt") << leftAlt << qtAlt;
-    }
-
-    void rightAltCombinationsCancel()
-    {
-        QFETCH(int, other);
-        QFETCH(QString, otherInWindow);
-        DaemonProcess daemon;
-        PasteTarget target;
-        QVERIFY(startAll(daemon, target));
+        // Right Alt with a letter is a shortcut of the window's: that recording is dropped.
         QVERIFY(xkey(QStringLiteral("down"), {rightAlt}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
-        QVERIFY(xkey(QStringLiteral("tap"), {other}));
+        QTRY_COMPARE(daemon.logMessages().count(QStringLiteral("Recording started")), 2);
+        QVERIFY(xkey(QStringLiteral("tap"), {keyA}));
         QVERIFY(daemon.waitForMessage(
             QStringLiteral("Recording cancelled (hotkey used in a key combination)")));
         QVERIFY(xkey(QStringLiteral("up"), {rightAlt}));
+        QTRY_VERIFY(countKeys(target, QStringLiteral("press"), qtA) >= 1);
         QTest::qWait(500);
-        QVERIFY(countKeys(target, QStringLiteral("press"), otherInWindow) >= 1);
-        QVERIFY(daemon.logMessages().filter(QStringLiteral("Stopping")).isEmpty());
-        QVERIFY(daemon.logMessages().filter(QStringLiteral("Whisper response")).isEmpty());
+        QCOMPARE(daemon.logMessages().count(QStringLiteral("Whisper response: 'Hello world.'")), 1);
     }
 
     void ordinaryKeyHotkeyIsSwallowed()
@@ -133,26 +114,6 @@ class TestHotkey : public QObject {
         QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtF5), 1);
         QTest::qWait(300);
         QCOMPARE(daemon.logMessages().count(QStringLiteral("Recording started")), 1);
-    }
-
-    void comboHotkeyNeedsExactModifiers()
-    {
-        DaemonProcess daemon;
-        PasteTarget target;
-        QVERIFY(startAll(daemon, target, "hotkey=122\nhotkey-modifiers=1310720\n", 122));
-        // One modifier more (Shift: Control+Alt+F1 is the console switch on Linux) passes.
-        QVERIFY(xkey(QStringLiteral("down"), {leftControl, leftShift, leftSuper}));
-        QVERIFY(xkey(QStringLiteral("tap"), {f1}));
-        QVERIFY(xkey(QStringLiteral("up"), {leftSuper, leftShift, leftControl}));
-        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtF1), 1);
-        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Recording started")));
-
-        QVERIFY(xkey(QStringLiteral("down"), {leftControl, leftSuper, f1}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
-        QVERIFY(xkey(QStringLiteral("up"), {f1, leftSuper, leftControl}));
-        QVERIFY(daemon.waitForMessage(
-            QStringLiteral("Recording stopped, file: /tmp/parlotta/recording.wav")));
-        QCOMPARE(countKeys(target, QStringLiteral("press"), qtF1), 1);
     }
 
     // Another program's shortcut on the same key: said once, and that program keeps it.

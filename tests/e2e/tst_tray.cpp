@@ -75,10 +75,6 @@ class TestTray : public QObject {
         QTest::addColumn<QStringList>("checked");
         QTest::addColumn<QString>("toolTip");
 
-        QTest::newRow("fresh account") << QByteArray() << "Language: Auto"
-                                       << QStringList{QStringLiteral("Auto")} << "Parlotta · auto";
-        QTest::newRow("a code in no row")
-            << QByteArray("language=EN\n") << "Language: Auto" << QStringList() << "Parlotta · EN";
         QTest::newRow("language display off")
             << QByteArray("language=ja\nshow-language=false\n") << "Language: 日本語"
             << QStringList{QStringLiteral("日本語")} << "Parlotta";

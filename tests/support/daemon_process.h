@@ -13,7 +13,7 @@ enum class ServerKind {
     Missing, // none, and none on PATH either unless the test sets one
 };
 
-// The path of a fixture model of that name ("hello", "thanks", "morning"): a
+// The path of a fixture model of that name ("hello", "morning"): a
 // model the real whisper-server loads and that transcribes any audio as one
 // fixed text (" Hello world.", " Thank you.", " Good morning.").
 QString fixtureModel(const QString &name);

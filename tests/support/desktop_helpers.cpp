@@ -158,47 +158,19 @@ QStringList PasteTarget::keys() const
         .split(u'\n', Qt::SkipEmptyParts);
 }
 
-QString makeSpeech(const QString &words, double gainDb, bool loud)
+QString makeSpeech(const QString &words)
 {
     static int counter = 0;
     const QString raw = scratch() + QStringLiteral("/raw%1.wav").arg(++counter);
     const QString out = scratch() + QStringLiteral("/speech%1.wav").arg(counter);
-    if (!run(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, words}))
-        return {};
-    QStringList convert = {QStringLiteral("-D"),
-                           raw,
-                           QStringLiteral("-r"),
-                           QStringLiteral("16000"),
-                           QStringLiteral("-c"),
-                           QStringLiteral("1"),
-                           QStringLiteral("-b"),
-                           QStringLiteral("16"),
-                           QStringLiteral("-e"),
-                           QStringLiteral("signed-integer"),
-                           out};
-    if (loud) // compressed and normalised: clearly spoken, well above -16 dB
-        convert << QStringLiteral("compand") << QStringLiteral("0.005,0.1")
-                << QStringLiteral("-90,-90,-40,-10,0,-4") << QStringLiteral("gain")
-                << QStringLiteral("-n") << QStringLiteral("-1");
-    else
-        convert << QStringLiteral("gain") << QString::number(gainDb);
-    if (!run(QStringLiteral("sox"), convert))
-        return {};
-    return out;
-}
-
-QString makeSilence(double seconds)
-{
-    static int counter = 0;
-    const QString out = scratch() + QStringLiteral("/silence%1.wav").arg(++counter);
-    // -D: no dither, which would turn digital silence into noise of one step.
-    if (!run(QStringLiteral("sox"),
-             {QStringLiteral("-D"), QStringLiteral("-n"), QStringLiteral("-r"),
-              QStringLiteral("16000"), QStringLiteral("-c"), QStringLiteral("1"),
-              QStringLiteral("-b"), QStringLiteral("16"), out, QStringLiteral("trim"),
-              QStringLiteral("0"), QString::number(seconds)}))
-        return {};
-    return out;
+    return run(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, words}) &&
+                   run(QStringLiteral("sox"),
+                       {QStringLiteral("-D"), raw, QStringLiteral("-r"), QStringLiteral("16000"),
+                        QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
+                        QStringLiteral("16"), QStringLiteral("-e"),
+                        QStringLiteral("signed-integer"), out})
+               ? out
+               : QString();
 }
 
 bool playIntoMicrophone(const QString &wav)

@@ -55,11 +55,8 @@ int zombieChildren(qint64 parent);
 // Open descriptors of a process.
 int openFiles(qint64 pid);
 
-// Speech made with espeak-ng as 16 kHz mono 16-bit WAV, scaled by gainDb,
-// or compressed to a loud, clearly spoken level.
-QString makeSpeech(const QString &words, double gainDb = 0, bool loud = false);
-// Digital silence of the given length.
-QString makeSilence(double seconds);
+// Speech made with espeak-ng as 16 kHz mono 16-bit WAV.
+QString makeSpeech(const QString &words);
 // Plays a WAV file into the fake microphone, in real time; returns when done.
 bool playIntoMicrophone(const QString &wav);
 // The loudest 100 ms average power of a 16-bit mono WAV file, dBFS.

@@ -25,8 +25,6 @@ class TestDictationLogic : public QObject {
         QTest::addColumn<float>("level");
         QTest::addColumn<QString>("line");
         QTest::newRow("0.49 s, loud") << 0.49 << -10.0f << "Recording too short (0.49s), skipping";
-        QTest::newRow("0.4 s prints two decimals")
-            << 0.4 << -10.0f << "Recording too short (0.40s), skipping";
         QTest::newRow("0.50 s goes on") << 0.5 << -10.0f << QString();
         QTest::newRow("silence") << 2.0 << -160.0f
                                  << "Audio too quiet (best avg -160.0 dB), skipping";
@@ -60,7 +58,6 @@ class TestDictationLogic : public QObject {
         QTest::newRow("lower-case marker is text") << "[blank_audio]" << -30.0f << QString();
         QTest::newRow("thank you, quiet") << "Thank you." << -30.0f << hallucination;
         QTest::newRow("thank you at -16.0") << "Thank you." << -16.0f << QString();
-        QTest::newRow("thank you, loud") << "Thank you." << -12.0f << QString();
         QTest::newRow("shouted with spaces") << "THANK   YOU!" << -30.0f << hallucination;
         QTest::newRow("hyphen joins") << "Thank-you" << -30.0f << QString();
         QTest::newRow("you") << "you" << -30.0f << hallucination;
@@ -91,30 +88,6 @@ class TestDictationLogic : public QObject {
         QCOMPARE(rejected.value_or(QString()), line);
     }
 
-    void normalisation_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("normalised");
-        QTest::newRow("collapse") << "  A   b  "
-                                  << "a b";
-        QTest::newRow("symbols and digits stay") << "5 € + 3"
-                                                 << "5 € + 3";
-        QTest::newRow("tab stays") << "a\tb"
-                                   << "a\tb";
-        QTest::newRow("full lower-casing") << "\u0130STANBUL \u00c5NGSTR\u00d6M"
-                                           << "i\u0307stanbul \u00e5ngstr\u00f6m";
-        QTest::newRow("astral punctuation") << "a\U0001E95E b"
-                                            << "a b";
-        QTest::newRow("connector and brackets") << "snake_case (x) [y] {z}"
-                                                << "snakecase x y z";
-    }
-
-    void normalisation()
-    {
-        QFETCH(QString, text);
-        QTEST(normaliseForHallucinationTest(text), "normalised");
-    }
-
     void multipartBody_data()
     {
         QTest::addColumn<QString>("language");
@@ -143,17 +116,6 @@ class TestDictationLogic : public QObject {
         QCOMPARE(inferenceBody(QStringLiteral("B"), wav, language), expected);
     }
 
-    void boundaryIsFreshUpperCaseUuid()
-    {
-        const QString a = newBoundary();
-        QCOMPARE(a.size(), 36);
-        QCOMPARE(a, a.toUpper());
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"))
-                    .match(a)
-                    .hasMatch());
-        QVERIFY(newBoundary() != a);
-    }
-
     void transcriptFromAnswer_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -162,7 +124,6 @@ class TestDictationLogic : public QObject {
             << QByteArray(" Hello world.\n") << "Hello world.";
         QTest::newRow("two segments") << QByteArray(" Hello.\n World.\n") << "Hello.\n World.";
         QTest::newRow("not UTF-8") << QByteArray("abc \xff def") << QString();
-        QTest::newRow("truncated sequence") << QByteArray("caf\xc3") << QString();
         QTest::newRow("UTF-8") << QByteArray(" caf\xc3\xa9 \xe2\x86\x92\r\n") << "caf\u00e9 \u2192";
     }
 
@@ -170,25 +131,6 @@ class TestDictationLogic : public QObject {
     {
         QFETCH(QByteArray, body);
         QTEST(transcriptFromBody(body), "transcript");
-    }
-
-    void wavHeaderRoundTrip()
-    {
-        const QByteArray header = wavHeader(32000);
-        QCOMPARE(header.size(), wavHeaderSize);
-        QCOMPARE(header.left(4), QByteArray("RIFF"));
-        QCOMPARE(qFromLittleEndian<quint32>(header.constData() + 4), 36u + 32000u);
-        QCOMPARE(qFromLittleEndian<quint32>(header.constData() + 28), 32000u);     // byte rate
-        QCOMPARE(qFromLittleEndian<quint16>(header.constData() + 32), quint16(2)); // block align
-        const QByteArray samples(32000, '\x01');
-        const auto parsed = parseWav(header + samples);
-        QVERIFY(parsed);
-        QCOMPARE(parsed->sampleRate, 16000);
-        QCOMPARE(parsed->channels, 1);
-        QCOMPARE(parsed->bitsPerSample, 16);
-        QCOMPARE(parsed->samples, samples);
-        QVERIFY(!parseWav("RIFF....WAVEjunk"));
-        QVERIFY(!parseWav(QByteArray()));
     }
 
     void averagePower_data()
@@ -224,11 +166,9 @@ class TestDictationLogic : public QObject {
         QTest::addColumn<QByteArray>("className");
         QTest::addColumn<K>("keystroke");
         QTest::newRow("xterm") << QByteArray("xterm") << QByteArray("XTerm") << K::ShiftInsert;
-        QTest::newRow("urxvt") << QByteArray("urxvt") << QByteArray("URxvt") << K::ShiftInsert;
         QTest::newRow("Eterm by class") << QByteArray("x") << QByteArray("Eterm") << K::ShiftInsert;
         QTest::newRow("gnome") << QByteArray("gnome-terminal-server")
                                << QByteArray("Gnome-terminal") << K::ControlShiftV;
-        QTest::newRow("kitty") << QByteArray("kitty") << QByteArray("kitty") << K::ControlShiftV;
         QTest::newRow("konsole by class")
             << QByteArray("x") << QByteArray("konsole") << K::ControlShiftV;
         QTest::newRow("editor") << QByteArray("gedit") << QByteArray("Gedit") << K::ControlV;

@@ -56,17 +56,6 @@ class TestLoginItem : public QObject {
         file.close();
         QTEST(openAtLoginEnabled(), "enabled");
     }
-
-    void registerThenUnregister()
-    {
-        QFile::remove(autostartFilePath());
-        QVERIFY(!openAtLoginEnabled());
-        setOpenAtLogin(true);
-        QVERIFY(openAtLoginEnabled());
-        setOpenAtLogin(false);
-        QVERIFY(!QFile::exists(autostartFilePath()));
-        QVERIFY(!openAtLoginEnabled());
-    }
 };
 
 int main(int argc, char *argv[])

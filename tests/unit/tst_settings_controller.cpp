@@ -84,10 +84,6 @@ class TestSettingsController : public QObject {
         QTest::newRow("combo, no key listener")
             << QByteArray("122,1310720") << false << false << "uk" << false << false
             << "Ctrl+Super+F1" << true << 20;
-        QTest::newRow("code out of range") << QByteArray("70000,0") << false << true << QString()
-                                           << false << false << "Record Hotkey" << false << 0;
-        QTest::newRow("not a number") << QByteArray("abc,xyz") << false << true << QString()
-                                      << false << false << "Record Hotkey" << false << 0;
         QTest::newRow("unknown modifier bits")
             << QByteArray("96,4294967295") << false << true << QString() << false << false
             << "Ctrl+Alt+Shift+Super+F5" << true << 0;
@@ -121,24 +117,6 @@ class TestSettingsController : public QObject {
         QVERIFY(c().showLanguageCheckbox->isChecked());
         QCOMPARE(c().loginCheckbox->isChecked(), login);
         QCOMPARE(!c().downloadRow->isHidden(), downloading);
-    }
-
-    // The window fits its rows: each hidden row gives its height back.
-    void windowFitsItsRows()
-    {
-        const auto heightWith = [](bool listening, bool downloading) {
-            eventTapActive = listening;
-            c().downloadingModel.reset();
-            if (downloading)
-                c().downloadingModel = QStringLiteral("tiny");
-            c().refresh();
-            return c().window->height();
-        };
-        const int least = heightWith(true, false);
-        QVERIFY(heightWith(false, false) > least);
-        QVERIFY(heightWith(true, true) > least);
-        QVERIFY(heightWith(false, true) > heightWith(false, false));
-        QCOMPARE(heightWith(true, false), least);
     }
 
     // Capture: a result, a cancel, the second click, the window closing, a
