@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QTimer>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -113,7 +114,12 @@ int runDaemon(QApplication &app)
     if (!activeModel())
         QMetaObject::invokeMethod(settingsController, &SettingsController::show,
                                   Qt::QueuedConnection);
-    // Here the update checks are scheduled.
+    // Shortly after start-up, then daily; each started check runs on its own.
+    QTimer::singleShot(5000, menuHandler, [] { menuHandler->checkForUpdate(false); });
+    auto *daily = new QTimer(menuHandler);
+    QObject::connect(daily, &QTimer::timeout, menuHandler,
+                     [] { menuHandler->checkForUpdate(false); });
+    daily->start(86400 * 1000);
 
     app.exec();
     shutdown();

@@ -66,9 +66,6 @@ void onOpenSettings()
     settingsController->show();
 }
 
-// Only reachable once the update check can find a release.
-void onUpdateMenuItemClicked() {}
-
 void onModelActivated()
 {
     restartWhisperServer();

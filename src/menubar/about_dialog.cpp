@@ -3,6 +3,7 @@
 #include "core/deployment.h"
 #include "menubar/menu_handler.h"
 #include "menubar/status_icon.h"
+#include "update/installer.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

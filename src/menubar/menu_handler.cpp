@@ -10,12 +10,12 @@
 #include "menubar/languages.h"
 #include "menubar/status_icon.h"
 #include "platform/windowing.h"
+#include "update/installer.h"
 
 #include <QAction>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QMenu>
-#include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QUrl>
 
@@ -131,38 +131,6 @@ void MenuHandler::showAbout()
     about->raise();
     about->activateWindow();
     activateWindowForUser(about->winId());
-}
-
-void MenuHandler::updateMenuItemClicked()
-{
-    onUpdateMenuItemClicked();
-}
-
-void MenuHandler::checkForUpdatesClicked()
-{
-    checkForUpdate(true);
-}
-
-void MenuHandler::checkForUpdate(bool userInitiated)
-{
-    // A development build has no version to compare a release with.
-    if (!installedVersion()) {
-        log(QStringLiteral("Update check: no installed version"));
-        if (userInitiated)
-            showUpdateMessage(QStringLiteral("Can't Check for Updates"),
-                              QStringLiteral("No installed version found. This is probably a "
-                                             "development build."));
-    }
-}
-
-void MenuHandler::showUpdateMessage(const QString &title, const QString &text)
-{
-    QMessageBox box(QMessageBox::Information, title, title, QMessageBox::Ok);
-    box.setInformativeText(text);
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    box.raise();
-    box.activateWindow();
-    box.exec();
 }
 
 void MenuHandler::quitApp()

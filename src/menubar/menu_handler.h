@@ -7,6 +7,7 @@
 
 class QAction;
 class QMenu;
+class QNetworkAccessManager;
 class QSystemTrayIcon;
 
 namespace parlotta {
@@ -35,8 +36,14 @@ class MenuHandler : public QObject {
     void rebuildMenu();
     // Starts an update check; one the user asked for reports its outcome.
     void checkForUpdate(bool userInitiated);
+    // The offer to install remoteVersion (else updateAvailable) over
+    // localVersion (else the installed one); accepted, the install starts.
+    void showUpdateAlert(std::optional<QString> remoteVersion, std::optional<QString> localVersion);
     // A modal message with one "OK" button, in front of other windows.
     void showUpdateMessage(const QString &title, const QString &text);
+    // Downloads the release archive and installs it, unless an install runs
+    // or this copy cannot be updated.
+    void performUpdate();
 
   public Q_SLOTS:
     void languageSelected();
@@ -48,7 +55,12 @@ class MenuHandler : public QObject {
     void quitApp();
 
   private:
+    void applyCheckResult(const QString &remote, const QString &local, bool userInitiated);
+    void finishUpdate(const std::optional<QString> &failure, const QString &appDir);
+    QNetworkAccessManager *network();
+
     QMenu *menu = nullptr;
+    QNetworkAccessManager *session = nullptr;
     QPointer<AboutDialog> about;
 };
 
@@ -61,8 +73,7 @@ void openAccessibilityPreferences();
 void openWebPage(const QString &url);
 
 // What the menu sets off in the subsystems above it; defined in app/wiring.cpp.
-void onLanguageChosen();        // an open settings window shows the new choice
-void onOpenSettings();          // "Settings…"
-void onUpdateMenuItemClicked(); // "Update Available (v…)…"
+void onLanguageChosen(); // an open settings window shows the new choice
+void onOpenSettings();   // "Settings…"
 
 } // namespace parlotta

@@ -12,5 +12,4 @@ void parlotta::onShutdown() {}
 void parlotta::onEventTapActive() {}
 void parlotta::onLanguageChosen() {}
 void parlotta::onOpenSettings() {}
-void parlotta::onUpdateMenuItemClicked() {}
 void parlotta::onModelActivated() {}

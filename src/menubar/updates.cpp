@@ -1,0 +1,245 @@
+// The update check, the offer and the install, as the tray menu drives them.
+#include "core/deployment.h"
+#include "core/log.h"
+#include "core/preferences.h"
+#include "menubar/menu_handler.h"
+#include "platform/windowing.h"
+#include "update/installer.h"
+
+#include <QDateTime>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QStringDecoder>
+#include <QTemporaryFile>
+#include <QThreadPool>
+#include <memory>
+
+namespace parlotta {
+
+namespace {
+
+// A version file is a few bytes; anything past this is no version file, and
+// is not read any further.
+constexpr qint64 versionBodyLimit = 64 * 1024;
+
+QUrl releaseAddress(const QString &file)
+{
+    return QUrl(releasesURL + u'/' + file +
+                QStringLiteral("?t=%1").arg(QDateTime::currentSecsSinceEpoch()));
+}
+
+// The remote version in a version file's body, or none for no usable text.
+std::optional<QString> versionFromBody(const QByteArray &body)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = QString(utf8.decode(body)).trimmed();
+    if (utf8.hasError() || text.isEmpty())
+        return std::nullopt;
+    return text;
+}
+
+// Whether the reply carries an answer of the server, whatever its status; a
+// transport failure carries none.
+bool hasHttpStatus(QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+}
+
+} // namespace
+
+QNetworkAccessManager *MenuHandler::network()
+{
+    if (!session)
+        session = new QNetworkAccessManager(this);
+    return session;
+}
+
+void MenuHandler::checkForUpdatesClicked()
+{
+    checkForUpdate(true);
+}
+
+void MenuHandler::updateMenuItemClicked()
+{
+    showUpdateAlert(std::nullopt, std::nullopt);
+}
+
+void MenuHandler::checkForUpdate(bool userInitiated)
+{
+    // A development build has no version to compare a release with.
+    const std::optional<QString> local = installedVersion();
+    if (!local) {
+        log(QStringLiteral("Update check: no installed version"));
+        if (userInitiated)
+            showUpdateMessage(QStringLiteral("Can't Check for Updates"),
+                              QStringLiteral("No installed version found. This is probably a "
+                                             "development build."));
+        return;
+    }
+    QNetworkRequest request(releaseAddress(QStringLiteral("version.txt")));
+    request.setTransferTimeout(10000);
+    QNetworkReply *reply = network()->get(request);
+    // The buffer stops at the limit, so an endless body is never held whole.
+    reply->setReadBufferSize(versionBodyLimit + 1);
+    auto tooLong = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::readyRead, this, [reply, tooLong] {
+        if (reply->bytesAvailable() > versionBodyLimit) {
+            *tooLong = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, tooLong, userInitiated, local] {
+        reply->deleteLater();
+        if (!*tooLong && !hasHttpStatus(reply) && reply->error() != QNetworkReply::NoError) {
+            log(QStringLiteral("Update check failed: %1 (QNetworkReply::NetworkError %2)")
+                    .arg(reply->errorString())
+                    .arg(int(reply->error())));
+            if (userInitiated)
+                showUpdateMessage(QStringLiteral("Can't Check for Updates"), reply->errorString());
+            return;
+        }
+        const std::optional<QString> remote =
+            *tooLong ? std::nullopt : versionFromBody(reply->read(versionBodyLimit));
+        if (!remote) {
+            log(QStringLiteral("Update check: invalid remote response"));
+            return;
+        }
+        log(QStringLiteral("Update check: local=%1 remote=%2").arg(*local, *remote));
+        applyCheckResult(*remote, *local, userInitiated);
+    });
+}
+
+void MenuHandler::applyCheckResult(const QString &remote, const QString &local, bool userInitiated)
+{
+    if (!isNewer(remote, local)) {
+        updateAvailable.reset();
+        rebuildMenu();
+        if (userInitiated)
+            showUpdateMessage(
+                QStringLiteral("You're up to date!"),
+                QStringLiteral("Parlotta %1 is currently the newest version available.")
+                    .arg(local));
+        return;
+    }
+    updateAvailable = remote;
+    rebuildMenu();
+    // An automatic check offers each version once; the menu keeps offering it.
+    if (!userInitiated && preferenceValue(prefUpdateDismissed).toString() == remote)
+        return;
+    setPreference(prefUpdateDismissed, remote);
+    showUpdateAlert(remote, local);
+}
+
+void MenuHandler::showUpdateAlert(std::optional<QString> remoteVersion,
+                                  std::optional<QString> localVersion)
+{
+    const QString remote =
+        remoteVersion.value_or(updateAvailable.value_or(QStringLiteral("unknown")));
+    const QString local =
+        localVersion.value_or(installedVersion().value_or(QStringLiteral("unknown")));
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Parlotta"),
+                    QStringLiteral("A new version of Parlotta is available!"));
+    box.setInformativeText(QStringLiteral("Version %1 is now available \u2014 you have %2. Would "
+                                          "you like to install it now?")
+                               .arg(remote, local));
+    QPushButton *install = box.addButton(QStringLiteral("Install Update"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("Remind Me Later"), QMessageBox::RejectRole);
+    box.setDefaultButton(install);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.show();
+    activateWindowForUser(box.winId());
+    box.exec();
+    if (box.clickedButton() == install)
+        performUpdate();
+}
+
+void MenuHandler::showUpdateMessage(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Information, title, title, QMessageBox::Ok);
+    box.setInformativeText(text);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.show();
+    activateWindowForUser(box.winId());
+    box.exec();
+}
+
+void MenuHandler::performUpdate()
+{
+    if (isInstallingUpdate)
+        return;
+    const QString appDir = applicationDirectory();
+    if (!canReplaceApplication(appDir)) {
+        showUpdateMessage(
+            QStringLiteral("Can't Update This Copy"),
+            QStringLiteral("Parlotta is installed in a folder you can't change, so it can't "
+                           "update itself there. Update it the way you installed it, or download "
+                           "the latest version from the web site."));
+        return;
+    }
+    const std::optional<Manifest> &running = runningManifest();
+    if (!running || !signingTeam(appDir)) {
+        showUpdateMessage(QStringLiteral("Can't Install Updates"),
+                          QStringLiteral("This copy of Parlotta isn't a signed release. It's "
+                                         "probably a development build."));
+        return;
+    }
+    isInstallingUpdate = true;
+    rebuildMenu();
+    log(QStringLiteral("Downloading update..."));
+
+    auto archive = std::make_shared<QTemporaryFile>();
+    if (!archive->open())
+        return finishUpdate(
+            QStringLiteral("Couldn't store the download: ") + archive->errorString(), appDir);
+    QNetworkRequest request(releaseAddress(QStringLiteral("Parlotta.zip")));
+    // A stalled transfer fails instead of leaving "Installing Update…" forever.
+    request.setTransferTimeout(60000);
+    QNetworkReply *reply = network()->get(request);
+    connect(reply, &QNetworkReply::readyRead, this, [reply, archive] {
+        const QByteArray data = reply->readAll();
+        if (archive->write(data) != data.size())
+            reply->abort();
+    });
+    const QByteArray key = running->publicKey;
+    const QString identifier = running->identifier;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, archive, appDir, key, identifier] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (hasHttpStatus(reply) && status != 200)
+            return finishUpdate(QStringLiteral("The download failed (HTTP %1).").arg(status),
+                                appDir);
+        if (reply->error() != QNetworkReply::NoError)
+            return finishUpdate(reply->errorString(), appDir);
+        if (!archive->write(reply->readAll()) || !archive->flush())
+            return finishUpdate(
+                QStringLiteral("Couldn't store the download: ") + archive->errorString(), appDir);
+        // Unpacking and checking take a while: off the main thread, which keeps
+        // the hotkey and the signals answered.
+        QThreadPool::globalInstance()->start([this, archive, appDir, key, identifier] {
+            const auto failure = installUpdate(archive->fileName(), appDir, key, identifier);
+            QMetaObject::invokeMethod(
+                this, [this, failure, appDir, archive] { finishUpdate(failure, appDir); },
+                Qt::QueuedConnection);
+        });
+    });
+}
+
+void MenuHandler::finishUpdate(const std::optional<QString> &failure, const QString &appDir)
+{
+    if (!failure) {
+        log(QStringLiteral("Update installed, relaunching"));
+        relaunch(appDir);
+        return;
+    }
+    log(QStringLiteral("Update failed: ") + *failure);
+    isInstallingUpdate = false;
+    rebuildMenu();
+    showUpdateMessage(QStringLiteral("Update Failed"),
+                      *failure +
+                          QStringLiteral("\n\nYou can also download the latest version from ") +
+                          siteURL + u'.');
+}
+
+} // namespace parlotta

@@ -1,0 +1,215 @@
+#include "update/installer.h"
+
+#include "core/daemon.h"
+#include "core/system_error.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace parlotta {
+
+namespace {
+
+const QString damaged = QStringLiteral("The downloaded update is damaged.");
+
+// Whether a link at entry (a relative path) pointing to target stays inside the folder.
+bool linkStaysInside(const QByteArray &entry, const QByteArray &target)
+{
+    if (target.isEmpty() || target.startsWith('/'))
+        return false;
+    QList<QByteArray> parts = entry.split('/');
+    parts.removeLast();
+    for (const QByteArray &part : target.split('/')) {
+        if (part == "..") {
+            if (parts.isEmpty())
+                return false;
+            parts.removeLast();
+        } else if (!part.isEmpty() && part != ".") {
+            parts.append(part);
+        }
+    }
+    return true;
+}
+
+bool isSafeEntryPath(const QByteArray &path)
+{
+    if (path.isEmpty() || path.startsWith('/'))
+        return false;
+    for (const QByteArray &part : path.split('/'))
+        if (part == "..")
+            return false;
+    return true;
+}
+
+// Unpacks the ZIP archive into dir, entry by entry: plain files, folders and
+// links that stay inside; anything else, or a damaged archive, fails it.
+std::optional<QString> unpack(const QString &archivePath, const QString &dir)
+{
+    archive *in = archive_read_new();
+    archive *out = archive_write_disk_new();
+    if (!in || !out) {
+        archive_read_free(in);
+        archive_write_free(out);
+        return QStringLiteral("Couldn't unpack the update.");
+    }
+    archive_read_support_format_zip(in);
+    archive_write_disk_set_options(out, ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                                            ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                                            ARCHIVE_EXTRACT_NO_OVERWRITE);
+    std::optional<QString> failure;
+    if (archive_read_open_filename(in, QFile::encodeName(archivePath).constData(), 65536) !=
+        ARCHIVE_OK)
+        failure = damaged;
+    const QByteArray root = QFile::encodeName(dir) + '/';
+    archive_entry *entry = nullptr;
+    int status = ARCHIVE_OK;
+    while (!failure && (status = archive_read_next_header(in, &entry)) == ARCHIVE_OK) {
+        const QByteArray path = archive_entry_pathname(entry);
+        const auto type = archive_entry_filetype(entry);
+        const bool link = type == AE_IFLNK;
+        if (!isSafeEntryPath(path) || archive_entry_hardlink(entry) ||
+            (type != AE_IFREG && type != AE_IFDIR && !link) ||
+            (link && !linkStaysInside(path, archive_entry_symlink(entry)))) {
+            failure = damaged;
+            break;
+        }
+        archive_entry_copy_pathname(entry, (root + path).constData());
+        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        if (archive_write_header(out, entry) != ARCHIVE_OK) {
+            failure = damaged;
+            break;
+        }
+        const void *block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        int data = ARCHIVE_OK;
+        while ((data = archive_read_data_block(in, &block, &size, &offset)) == ARCHIVE_OK)
+            if (archive_write_data_block(out, block, size, offset) != ARCHIVE_OK)
+                data = ARCHIVE_FATAL;
+        if (data != ARCHIVE_EOF || archive_write_finish_entry(out) != ARCHIVE_OK)
+            failure = damaged;
+    }
+    if (!failure && status != ARCHIVE_EOF)
+        failure = damaged;
+    if (archive_write_close(out) != ARCHIVE_OK && !failure)
+        failure = damaged;
+    archive_read_free(in);
+    archive_write_free(out);
+    return failure;
+}
+
+} // namespace
+
+QString applicationDirectory()
+{
+    return QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
+        .canonicalFilePath();
+}
+
+const std::optional<Manifest> &runningManifest()
+{
+    static const std::optional<Manifest> manifest = readSignedManifest(applicationDirectory());
+    return manifest;
+}
+
+std::optional<QString> installedVersion()
+{
+    if (const auto &manifest = runningManifest())
+        return manifest->version;
+    return std::nullopt;
+}
+
+std::optional<QString> signingTeam(const QString &appDir)
+{
+    if (const auto manifest = readSignedManifest(appDir))
+        return keyFingerprint(manifest->publicKey);
+    return std::nullopt;
+}
+
+bool canReplaceApplication(const QString &appDir)
+{
+    const QByteArray dir = QFile::encodeName(appDir);
+    const QByteArray parent = QFile::encodeName(QFileInfo(appDir).path());
+    if (::access(dir.constData(), W_OK) != 0 || ::access(parent.constData(), W_OK) != 0)
+        return false;
+    // Root can write anywhere; a copy the package manager installed is still its own.
+    QFile packaged(QStringLiteral("/var/lib/dpkg/info/parlotta.list"));
+    return !packaged.open(QIODevice::ReadOnly) ||
+           !packaged.readAll().split('\n').contains(dir + "/bin/parlotta");
+}
+
+std::optional<QString> installUpdate(const QString &archive, const QString &appDir,
+                                     const QByteArray &trustedKey, const QString &identifier)
+{
+    QByteArray scratch = QFile::encodeName(QFileInfo(appDir).path()) + "/.parlotta-update-XXXXXX";
+    if (!::mkdtemp(scratch.data()))
+        return QStringLiteral("Couldn't create a temporary folder next to the app.");
+    const QString dir = QFile::decodeName(scratch);
+    const auto result = [&]() -> std::optional<QString> {
+        if (const auto failure = unpack(archive, dir))
+            return failure;
+        const QString newApp = dir + QStringLiteral("/Parlotta.app");
+        if (!QFileInfo(newApp).isDir() || QFileInfo(newApp).isSymLink())
+            return damaged;
+        const auto manifest = readSignedManifest(newApp, trustedKey);
+        if (!manifest || manifest->identifier != identifier ||
+            !treeMatchesManifest(newApp, *manifest))
+            return QStringLiteral("The downloaded update isn't signed by the developer of "
+                                  "Parlotta, so it wasn't installed.");
+        if (::renameat2(AT_FDCWD, QFile::encodeName(newApp).constData(), AT_FDCWD,
+                        QFile::encodeName(appDir).constData(), RENAME_EXCHANGE) != 0)
+            return QStringLiteral("Couldn't replace the app: ") + systemErrorText();
+        return std::nullopt; // the old copy is now where the new one was, and goes with dir
+    }();
+    QDir(dir).removeRecursively();
+    return result;
+}
+
+void relaunch(const QString &appDir)
+{
+    const QByteArray pid = QByteArray::number(::getpid());
+    const QByteArray program = QFile::encodeName(appDir) + "/bin/parlotta";
+    const char *argv[] = {"/bin/sh",
+                          "-c",
+                          "while /bin/kill -0 \"$0\" 2>/dev/null; do /bin/sleep 0.2; done; "
+                          "exec \"$1\"",
+                          pid.constData(),
+                          program.constData(),
+                          nullptr};
+    // A session of its own with nothing of ours: no terminal, no blocked signals.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (const int sig : {SIGUSR1, SIGUSR2, SIGHUP, SIGTERM, SIGPIPE})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    for (const int fd : {0, 1, 2})
+        posix_spawn_file_actions_addopen(&files, fd, "/dev/null", fd ? O_WRONLY : O_RDONLY, 0);
+    pid_t shell = 0;
+    if (posix_spawn(&shell, argv[0], &files, &attributes, const_cast<char **>(argv), environ) != 0)
+        std::fputs("parlotta: could not start the relaunch shell\n", stderr);
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
+    shutdown();
+}
+
+} // namespace parlotta
