@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Parlotta twice (a normal build and an AddressSanitizer/UBSan build),
+# Builds Parlotta three times (a normal build, an AddressSanitizer/UBSan build,
+# and a release build pointed at a local release site for the update test),
 # checks formatting, and runs every test: the unit tests as they are (they need
 # no display and no sound server), the end-to-end ones inside a private
 # headless desktop (Xvfb, openbox, a tray, PulseAudio with a fake microphone),
@@ -14,6 +15,10 @@ cmake --preset default >/dev/null
 cmake --build --preset default
 cmake --preset asan >/dev/null
 cmake --build --preset asan
+# The daemon as a release would be built, but pointed at the update test's
+# release site on loopback (the release site's address is compiled in).
+cmake --preset releases-test >/dev/null
+cmake --build --preset releases-test
 
 # Qt's own libraries are not instrumented; leaks are checked, their one-time
 # allocations at exit are not ours to chase.

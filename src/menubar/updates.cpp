@@ -212,7 +212,8 @@ void MenuHandler::performUpdate()
                                 appDir);
         if (reply->error() != QNetworkReply::NoError)
             return finishUpdate(reply->errorString(), appDir);
-        if (!archive->write(reply->readAll()) || !archive->flush())
+        const QByteArray rest = reply->readAll();
+        if (archive->write(rest) != rest.size() || !archive->flush())
             return finishUpdate(
                 QStringLiteral("Couldn't store the download: ") + archive->errorString(), appDir);
         // Unpacking and checking take a while: off the main thread, which keeps

@@ -152,10 +152,14 @@ std::optional<Manifest> parseManifest(const QByteArray &text)
             line[74] != ' ')
             return std::nullopt;
         const QByteArray mode = line.mid(5, 4), sha = line.mid(10, 64), path = line.mid(75);
-        bool octal = mode.startsWith('0');
-        const int bits = mode.toInt(&octal, 8);
-        if (!octal || !mode.startsWith('0') || !isLowerHex(sha, 64) || !isSafePath(path) ||
-            paths.contains(path))
+        // "0" and three octal digits: no set-user-ID or other special bits.
+        int bits = 0;
+        for (qsizetype d = 0; d < 4; ++d) {
+            if (mode[d] < '0' || mode[d] > (d == 0 ? '0' : '7'))
+                return std::nullopt;
+            bits = bits * 8 + (mode[d] - '0');
+        }
+        if (!isLowerHex(sha, 64) || !isSafePath(path) || paths.contains(path))
             return std::nullopt;
         paths.insert(path);
         manifest.files.append({QString::fromUtf8(path), bits, sha});

@@ -15,7 +15,7 @@ enum class ServerKind {
 
 // The path of a fixture model of that name ("hello", "morning"): a
 // model the real whisper-server loads and that transcribes any audio as one
-// fixed text (" Hello world.", " Thank you.", " Good morning.").
+// fixed text (" Hello world.", " Good morning.").
 QString fixtureModel(const QString &name);
 // Waits until a whisper-server on 127.0.0.1:8178 answers its health check.
 bool waitForWhisperServer(int timeoutMs = 20000);
@@ -59,6 +59,11 @@ class DaemonProcess {
     void writePreferences(const QByteArray &ini) const;
 
     void setEnvironment(const QString &name, const QString &value);
+    // Runs another copy of the daemon: an installed release.
+    void setProgram(const QString &path)
+    {
+        process.setProgram(path);
+    }
     // start() leaves the settings window the daemon opens without a model.
     void leaveModelChooserOpen()
     {

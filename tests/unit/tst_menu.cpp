@@ -12,6 +12,7 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace parlotta;
 
@@ -154,6 +155,23 @@ class TestMenu : public QObject {
         menuHandler->isInstallingUpdate = installing;
         menuHandler->rebuildMenu();
         QTEST(describe(menuHandler->statusItem->contextMenu()), "entries");
+    }
+
+    // An install under way: a second "Install Update" neither asks nor starts anything.
+    void secondInstallDoesNothing()
+    {
+        menuHandler->isInstallingUpdate = true;
+        bool asked = false;
+        QTimer::singleShot(500, this, [&] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                asked = true;
+                modal->close();
+            }
+        });
+        menuHandler->performUpdate();
+        QTest::qWait(600);
+        QVERIFY(!asked);
+        QVERIFY(menuHandler->isInstallingUpdate);
     }
 
     // Whatever the preference holds, the menu reads sensibly and the icon

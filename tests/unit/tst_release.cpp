@@ -71,7 +71,7 @@ void parlotta::onStopSignal() {}
 void parlotta::onReloadSignal() {}
 void parlotta::onShutdown() {}
 
-class TestUpdate : public QObject {
+class TestRelease : public QObject {
     Q_OBJECT
 
     QTemporaryDir scratch;
@@ -142,6 +142,8 @@ class TestUpdate : public QObject {
         QTest::newRow("version with a blank")
             << manifestText("").replace("1.4.0", "1.4 beta") << -1;
         QTest::newRow("set-user-ID bit") << manifestText("file 4755 " + sha + " bin/x\n") << -1;
+        QTest::newRow("NUL in the mode")
+            << manifestText(QByteArray("file 073\0 ", 10) + sha + " bin/x\n") << -1;
         QTest::newRow("not octal") << manifestText("file 0855 " + sha + " bin/x\n") << -1;
         QTest::newRow("digest in capitals")
             << manifestText("file 0644 " + QByteArray(64, 'A') + " x\n") << -1;
@@ -239,5 +241,5 @@ class TestUpdate : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(TestUpdate)
-#include "tst_update.moc"
+QTEST_GUILESS_MAIN(TestRelease)
+#include "tst_release.moc"

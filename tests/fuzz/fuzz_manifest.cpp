@@ -1,0 +1,37 @@
+// A release manifest as a forger may write it: what the parser accepts holds
+// only safe relative paths and plain permission bits, and writing it back
+// gives the very bytes that were read (nothing is guessed or skipped).
+#include "core/daemon.h"
+#include "update/release.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace parlotta;
+
+void parlotta::onStartSignal() {}
+void parlotta::onStopSignal() {}
+void parlotta::onReloadSignal() {}
+void parlotta::onShutdown() {}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray text(reinterpret_cast<const char *>(data), qsizetype(size));
+    const std::optional<Manifest> manifest = parseManifest(text);
+    if (!manifest)
+        return 0;
+    QByteArray written = "parlotta-manifest 1\nidentifier " + manifest->identifier.toUtf8() +
+                         "\nversion " + manifest->version.toUtf8() + "\nkey " +
+                         manifest->publicKey.toHex() + '\n';
+    for (const ManifestFile &file : manifest->files) {
+        const QByteArray path = file.path.toUtf8();
+        if (file.mode < 0 || file.mode > 0777 || path.startsWith('/') || path.contains("//") ||
+            path.split('/').contains("..") || file.sha256.size() != 64)
+            std::abort();
+        written += "file 0" + QByteArray::number(file.mode, 8).rightJustified(3, '0') + ' ' +
+                   file.sha256 + ' ' + path + '\n';
+    }
+    if (written != text)
+        std::abort();
+    return 0;
+}
