@@ -38,8 +38,6 @@ struct Platform {
     int pastes = 0;
     int swallowedKey = -1;
     std::uint64_t swallowedModifiers = 0;
-    bool keyboardGrabbed = false;
-    bool keyboardHeldElsewhere = false; // set: grabbing the keyboard is refused
     QMap<int, QString> layout;          // evdev code → the character it types
 };
 

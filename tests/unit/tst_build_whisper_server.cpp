@@ -1,5 +1,5 @@
 // tools/build-whisper-server.sh as the README's first command runs it: a
-// source it must refuse, an interrupted build, and a second run that builds nothing.
+// tarball it must refuse, an interrupted build, and a second run that builds nothing.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,8 +19,6 @@ class TestBuildWhisperServer : public QObject {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
         QTest::newRow("tarball with another checksum") << "tarball" << 1 << "SHA-512";
-        QTest::newRow("folder without whisper.cpp")
-            << "folder" << 1 << "is not a whisper.cpp source folder";
         QTest::newRow("interrupted build") << "interrupt" << 130 << "interrupted";
         QTest::newRow("pinned release already built") << "built" << 0 << "";
     }
@@ -47,13 +45,6 @@ class TestBuildWhisperServer : public QObject {
                                        QStringLiteral("x")}) == 0);
             env.insert(QStringLiteral("PARLOTTA_WHISPER_TARBALL"),
                        scratch.filePath(QStringLiteral("nodejs-whisper-0.3.1.tgz")));
-        } else if (kind == QLatin1String("folder")) {
-            QDir().mkpath(scratch.filePath(QStringLiteral("src/examples")));
-            QFile cmake(scratch.filePath(QStringLiteral("src/CMakeLists.txt")));
-            QVERIFY(cmake.open(QIODevice::WriteOnly));
-            cmake.write("project(something-else)\n");
-            cmake.close();
-            args << scratch.filePath(QStringLiteral("src"));
         } else if (kind == QLatin1String("interrupt")) {
             args << QStringLiteral(WHISPER_SOURCE);
         } else {

