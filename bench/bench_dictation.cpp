@@ -180,6 +180,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "bench: the tray item did not reach the test panel\n");
             return 1;
         }
+        QThread::sleep(6); // past the update check 5 s after start-up: steady idle only
         printIdle("tray item on a StatusNotifier panel (D-Bus)", exported.pid());
         exported.sendSignal(SIGTERM);
         exported.waitForExit();
