@@ -256,6 +256,13 @@ class TestUpdate : public QObject {
         QTest::newRow("release site gone") << "gone"
                                            << "Update Failed"
                                            << "Connection refused";
+        QTest::newRow("signed by another key") << "other-key"
+                                               << "Update Failed"
+                                               << "The downloaded update isn't signed by the "
+                                                  "developer of Parlotta, so it wasn't installed.";
+        QTest::newRow("an entry with ../") << "dotdot"
+                                           << "Update Failed"
+                                           << "The downloaded update is damaged.";
         QTest::newRow("read-only install") << "read-only"
                                            << "Can't Update This Copy"
                                            << "Parlotta is installed in a folder you can't change";
@@ -276,7 +283,10 @@ class TestUpdate : public QObject {
         QVERIFY(waitUntil([] { return accessibleTree().contains(offer); }, 10000));
         const QString archive = releases() + QStringLiteral("/Parlotta.zip");
         const auto restore = qScopeGuard([&] {
-            QFile::rename(archive + QStringLiteral(".away"), archive);
+            if (QFile::exists(archive + QStringLiteral(".away"))) {
+                QFile::remove(archive);
+                QFile::rename(archive + QStringLiteral(".away"), archive);
+            }
             if (kind == QLatin1String("gone") && site.state() == QProcess::NotRunning) {
                 site.start();
                 site.waitForStarted();
@@ -287,6 +297,11 @@ class TestUpdate : public QObject {
         });
         if (kind == QLatin1String("404"))
             QVERIFY(QFile::rename(archive, archive + QStringLiteral(".away")));
+        if (kind == QLatin1String("other-key") || kind == QLatin1String("dotdot"))
+            QVERIFY(QFile::rename(archive, archive + QStringLiteral(".away")) &&
+                    run(QStringLiteral(RELEASE_ARCHIVE),
+                        {QStringLiteral("make"), kind, archive + QStringLiteral(".away"), archive,
+                         scratch.filePath(QStringLiteral("release.pem"))}));
         if (kind == QLatin1String("gone")) {
             site.kill();
             site.waitForFinished();

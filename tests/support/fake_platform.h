@@ -38,7 +38,7 @@ struct Platform {
     int pastes = 0;
     int swallowedKey = -1;
     std::uint64_t swallowedModifiers = 0;
-    QMap<int, QString> layout;          // evdev code → the character it types
+    QMap<int, QString> layout; // evdev code → the character it types
 };
 
 // The one fake platform of the process, fresh at start.
