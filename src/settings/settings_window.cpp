@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
+#include <algorithm>
 
 namespace parlotta {
 
@@ -72,7 +73,7 @@ void setHintText(QLabel *hint, const QString &text)
     // A fixed-size window sizes itself from size hints, which know nothing of
     // wrapping: the label asks for the height its wrapped text needs.
     hint->setFixedWidth(hintWidth);
-    hint->setFixedHeight(hint->heightForWidth(hintWidth));
+    hint->setFixedHeight(std::max(0, hint->heightForWidth(hintWidth))); // -1 while empty
 }
 
 SettingsWindow::SettingsWindow(SettingsController *controller)
