@@ -197,44 +197,6 @@ class TestDictation : public QObject {
         owner.waitForFinished();
     }
 
-    // xterm binds nothing to Ctrl+Shift+V: it pastes PRIMARY on Shift+Insert,
-    // and the user's PRIMARY selection is given back afterwards.
-    void xtermGetsShiftInsertAndPrimaryBack()
-    {
-        QTemporaryDir dir;
-        const QString out = dir.filePath(QStringLiteral("out"));
-        QProcess selection; // owns PRIMARY until someone else takes it
-        selection.start(
-            QStringLiteral("xclip"),
-            {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("primary")});
-        QVERIFY(selection.waitForStarted());
-        selection.write("earlier selection");
-        selection.closeWriteChannel();
-        QProcess xterm;
-        xterm.start(QStringLiteral("xterm"),
-                    {QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
-                     QStringLiteral("stty -icanon -echo; dd bs=1 count=12 of='%1' 2>/dev/null; "
-                                    "sleep 60")
-                         .arg(out)});
-        QVERIFY(xterm.waitForStarted());
-        QVERIFY(QProcess::execute(QStringLiteral("xdotool"),
-                                  {QStringLiteral("search"), QStringLiteral("--sync"),
-                                   QStringLiteral("--classname"), QStringLiteral("xterm"),
-                                   QStringLiteral("windowfocus"), QStringLiteral("--sync")}) == 0);
-        DaemonProcess daemon;
-        QVERIFY(startWithModel(daemon));
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest (Shift+Insert)")));
-        QTRY_COMPARE(readFile(out), QByteArray("Hello world."));
-        QTRY_VERIFY(QProcess::execute(QStringLiteral("sh"),
-                                      {QStringLiteral("-c"),
-                                       QStringLiteral("test \"$(xclip -o -selection primary)\" = "
-                                                      "'earlier selection'")}) == 0);
-        xterm.kill();
-        xterm.waitForFinished();
-        selection.kill();
-        selection.waitForFinished();
-    }
-
     // No key types "v" in a layout without Latin letters: the key at the V
     // position is what applications take Control+V from. Right Alt is held
     // meanwhile, here only a modifier and not the push-to-talk key.

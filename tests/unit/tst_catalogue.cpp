@@ -138,18 +138,6 @@ class TestCatalogue : public QObject {
         QFETCH(QString, name);
         QTEST(modelDescription(name), "text");
     }
-
-    void hubAddresses()
-    {
-        qputenv("HF_ENDPOINT", "http://127.0.0.1:9/");
-        QCOMPARE(modelListURL(),
-                 QStringLiteral("http://127.0.0.1:9/api/models/ggerganov/whisper.cpp/tree/main"));
-        QCOMPARE(modelBaseURL(),
-                 QStringLiteral("http://127.0.0.1:9/ggerganov/whisper.cpp/resolve/main"));
-        qunsetenv("HF_ENDPOINT");
-        QCOMPARE(modelBaseURL(),
-                 QStringLiteral("https://huggingface.co/ggerganov/whisper.cpp/resolve/main"));
-    }
 };
 
 int main(int argc, char *argv[])

@@ -1,7 +1,6 @@
 #include "core/log.h"
 #include "core/runtime_files.h"
 #include "models/model_store.h"
-#include "server/server.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -138,25 +137,6 @@ class TestModelStore : public QObject {
         QVERIFY(QFileInfo(currentModelLink()).isDir());
         QCOMPARE(logMessages().last(),
                  QStringLiteral("ERROR: could not activate model base: Is a directory"));
-    }
-
-    void pidFiles_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("pid");
-        QTest::newRow("plain") << QByteArray("1234") << 1234;
-        QTest::newRow("blanks and line feed") << QByteArray(" \t1234 \r\n") << 1234;
-        QTest::newRow("past 32 bits") << QByteArray("2147483648") << 0;
-        QTest::newRow("digits then letter") << QByteArray("12x") << 0;
-        QTest::newRow("empty") << QByteArray("") << 0;
-        QTest::newRow("inner blank") << QByteArray("12 34") << 0;
-    }
-
-    void pidFiles()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(int, pid);
-        QCOMPARE(parsePidFile(content).value_or(0), pid);
     }
 };
 

@@ -33,16 +33,6 @@ class TestPreferences : public QObject {
     int edits = 0;
 
   private Q_SLOTS:
-    void freshAccountDefaults()
-    {
-        QFile::remove(preferencesFilePath());
-        QCOMPARE(selectedHotkey(), defaultHotkey);
-        QCOMPARE(selectedHotkeyModifiers(), 0u);
-        QCOMPARE(selectedLanguageCode(), QStringLiteral("auto"));
-        QCOMPARE(showLanguageCodeEnabled(), true);
-        QCOMPARE(preferenceBool(prefLoginItemConfigured, false), false);
-        QVERIFY(!preferenceValue(prefUpdateDismissed).isValid());
-    }
 
     void storedValues_data()
     {
