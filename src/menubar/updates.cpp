@@ -1,4 +1,5 @@
 // The update check, the offer and the install, as the tray menu drives them.
+#include "core/daemon.h"
 #include "core/deployment.h"
 #include "core/log.h"
 #include "core/preferences.h"
@@ -232,7 +233,7 @@ void MenuHandler::finishUpdate(const std::optional<QString> &failure, const QStr
     if (!failure) {
         log(QStringLiteral("Update installed, relaunching"));
         relaunch(appDir);
-        return;
+        shutdown();
     }
     log(QStringLiteral("Update failed: ") + *failure);
     isInstallingUpdate = false;

@@ -1,6 +1,5 @@
 #include "update/installer.h"
 
-#include "core/daemon.h"
 #include "core/system_error.h"
 
 #include <QCoreApplication>
@@ -209,7 +208,6 @@ void relaunch(const QString &appDir)
         std::fputs("parlotta: could not start the relaunch shell\n", stderr);
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
-    shutdown();
 }
 
 } // namespace parlotta

@@ -35,7 +35,7 @@ std::optional<QString> installUpdate(const QString &archive, const QString &appD
 
 // Starts a shell that waits for this process to end and then starts the
 // application folder's bin/parlotta, detached, with the control signals at
-// their defaults; then shuts down. Does not return.
+// their defaults. The caller shuts down next, whether or not it started.
 void relaunch(const QString &appDir);
 
 } // namespace parlotta

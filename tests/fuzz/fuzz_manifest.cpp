@@ -1,18 +1,12 @@
 // A release manifest as a forger may write it: what the parser accepts holds
 // only safe relative paths and plain permission bits, and writing it back
 // gives the very bytes that were read (nothing is guessed or skipped).
-#include "core/daemon.h"
 #include "update/release.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 using namespace parlotta;
-
-void parlotta::onStartSignal() {}
-void parlotta::onStopSignal() {}
-void parlotta::onReloadSignal() {}
-void parlotta::onShutdown() {}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -1,17 +1,11 @@
 // Version texts as a release site may send them: the order must stay an order
 // (never both newer, never newer than itself), whatever the text.
-#include "core/daemon.h"
 #include "update/release.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 using namespace parlotta;
-
-void parlotta::onStartSignal() {}
-void parlotta::onStopSignal() {}
-void parlotta::onReloadSignal() {}
-void parlotta::onShutdown() {}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -1,7 +1,6 @@
 // Releases: the version order, the manifest against hostile text, and the
 // install against every damaged or forged archive, with releases made by
 // tools/make-release from this build tree.
-#include "core/daemon.h"
 #include "update/installer.h"
 #include "update/release.h"
 
@@ -64,12 +63,6 @@ QByteArray manifestText(const QByteArray &files)
 }
 
 } // namespace
-
-// The calls the signals and shutdown make upwards: nothing above the installer here.
-void parlotta::onStartSignal() {}
-void parlotta::onStopSignal() {}
-void parlotta::onReloadSignal() {}
-void parlotta::onShutdown() {}
 
 class TestRelease : public QObject {
     Q_OBJECT
