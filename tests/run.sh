@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Parlotta three times (a normal build, an AddressSanitizer/UBSan build,
-# and a release build pointed at a local release site for the update test),
+# and a release build pointed at a local release site for the update test) and
+# the portable whisper-server releases carry,
 # checks formatting, and runs every test: the unit tests as they are (they need
 # no display and no sound server), the end-to-end ones inside a private
 # headless desktop (Xvfb, openbox, a tray, PulseAudio with a fake microphone),
@@ -19,6 +20,11 @@ cmake --build --preset asan
 # release site on loopback (the release site's address is compiled in).
 cmake --preset releases-test >/dev/null
 cmake --build --preset releases-test
+# The whisper-server a release carries (every x86-64 CPU, Vulkan), which the
+# release tests pack and run: built once into the shared cache.
+scratch=$(mktemp -d)
+tools/build-whisper-server.sh --portable build/cache/whisper.cpp "$scratch"
+rm -rf "$scratch"
 
 # Qt's own libraries are not instrumented; leaks are checked, their one-time
 # allocations at exit are not ours to chase.

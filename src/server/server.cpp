@@ -35,6 +35,11 @@ QProcess *serverProcess = nullptr;
 quint64 serverLaunch = 0;
 QElapsedTimer sinceLaunch;
 int quickFailures = 0;
+// A GPU whose driver makes the server fail at once must not leave the user
+// without dictation: after two such failures in a row the server runs on the
+// CPU alone, until the user restarts it (another model, SIGHUP).
+int gpuQuickFailures = 0;
+bool gpuDisabled = false;
 
 QTimer &restartTimer()
 {
@@ -69,6 +74,20 @@ void reportForeignPortHolder()
                 .arg(*uid));
 }
 
+// Whether the server that just ended was set to compute on a GPU: ggml lists
+// the Vulkan devices it will use as it starts, before the model is loaded onto
+// one (where a broken driver fails); whisper.cpp names any other GPU backend.
+bool serverUsedGpu()
+{
+    QFile file(serverLogPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // A server that failed at once wrote a few kilobytes; never read more than a bounded head.
+    const QByteArray output = file.read(1 << 20);
+    return output.contains("ggml_vulkan: 0 = ") ||
+           output.contains("whisper_backend_init_gpu: using ");
+}
+
 void onServerFinished(QProcess *child, quint64 launch)
 {
     child->deleteLater();
@@ -79,13 +98,24 @@ void onServerFinished(QProcess *child, quint64 launch)
     // crashing soon after the launch is.
     const bool killed = child->exitStatus() == QProcess::CrashExit &&
                         (child->exitCode() == SIGKILL || child->exitCode() == SIGTERM);
-    quickFailures = !killed && sinceLaunch.elapsed() < quickFailureMs ? quickFailures + 1 : 0;
+    const bool quick = !killed && sinceLaunch.elapsed() < quickFailureMs;
+    quickFailures = quick ? quickFailures + 1 : 0;
+    gpuQuickFailures = quick && !gpuDisabled && serverUsedGpu() ? gpuQuickFailures + 1 : 0;
+    const bool toCpu = gpuQuickFailures == 2;
+    if (toCpu) {
+        gpuDisabled = true;
+        gpuQuickFailures = 0;
+        quickFailures = 1; // the CPU gets its own first try, 3 s from now
+    }
     const int delay = nextRestartDelayMs();
     // For a crash Qt reports the number of the signal that ended it.
     log(QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in %2s")
             .arg(child->exitCode())
             .arg(delay / 1000));
-    if (quickFailures == 2)
+    if (toCpu)
+        log(QStringLiteral("whisper-server failed twice right after starting on the GPU; "
+                           "running it on the CPU until the model changes or SIGHUP"));
+    else if (quickFailures == 2)
         log(QStringLiteral("whisper-server keeps failing right after it starts; waiting longer "
                            "before each next try, up to 5 minutes (SIGHUP tries again at once)"));
     reportForeignPortHolder();
@@ -105,17 +135,20 @@ QString whisperServerExecutable()
 
 QStringList whisperServerArguments()
 {
-    return {QStringLiteral("--host"),
-            serverHost,
-            QStringLiteral("--port"),
-            QString::number(serverPort),
-            QStringLiteral("--model"),
-            currentModelLink(),
-            QStringLiteral("--threads"),
-            QStringLiteral("8"),
-            QStringLiteral("--no-timestamps"),
-            QStringLiteral("--language"),
-            QStringLiteral("auto")};
+    QStringList arguments = {QStringLiteral("--host"),
+                             serverHost,
+                             QStringLiteral("--port"),
+                             QString::number(serverPort),
+                             QStringLiteral("--model"),
+                             currentModelLink(),
+                             QStringLiteral("--threads"),
+                             QStringLiteral("8"),
+                             QStringLiteral("--no-timestamps"),
+                             QStringLiteral("--language"),
+                             QStringLiteral("auto")};
+    if (gpuDisabled)
+        arguments << QStringLiteral("--no-gpu");
+    return arguments;
 }
 
 void startWhisperServer()
@@ -196,6 +229,8 @@ void restartWhisperServer()
 {
     // Asked for by the user (SIGHUP, another model): a fresh start, at once.
     quickFailures = 0;
+    gpuQuickFailures = 0;
+    gpuDisabled = false;
     restartTimer().stop();
     stopWhisperServer();
     startWhisperServer();

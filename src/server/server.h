@@ -25,7 +25,7 @@ bool isWhisperServerRunning();
 
 // "whisper-server" next to our own executable, else on PATH; empty when neither.
 QString whisperServerExecutable();
-// The server's 11 arguments.
+// The server's 11 arguments, and "--no-gpu" after a GPU made it fail at once.
 QStringList whisperServerArguments();
 
 } // namespace parlotta

@@ -34,6 +34,14 @@ QList<qint64> startedPids(const DaemonProcess &daemon)
     return pids;
 }
 
+QStringList whisperServerArguments(const DaemonProcess &daemon)
+{
+    return {"--host",     "127.0.0.1", "--port",
+            "8178",       "--model",   daemon.modelDir() + "/current.bin",
+            "--threads",  "8",         "--no-timestamps",
+            "--language", "auto"};
+}
+
 bool alive(qint64 pid)
 {
     return ::kill(pid_t(pid), 0) == 0 &&
@@ -54,14 +62,10 @@ class TestServerSupervision : public QObject {
         QTRY_COMPARE(startedPids(daemon).size(), 1);
         const qint64 pid = startedPids(daemon).first();
         QCOMPARE(readFile(serverPidFile), QByteArray::number(pid));
-        const QStringList expected = {"--host",     "127.0.0.1", "--port",
-                                      "8178",       "--model",   daemon.modelDir() + "/current.bin",
-                                      "--threads",  "8",         "--no-timestamps",
-                                      "--language", "auto"};
         QCOMPARE(QString::fromUtf8(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)))
                      .split(QChar(0), Qt::SkipEmptyParts)
                      .mid(1),
-                 expected);
+                 whisperServerArguments(daemon));
         // whisper.cpp's own server loads the model and serves on that line.
         QVERIFY(waitForWhisperServer());
         QVERIFY(alive(pid));
@@ -171,6 +175,62 @@ class TestServerSupervision : public QObject {
         daemon.sendSignal(SIGHUP);
         QVERIFY(waitUntil([&] { return startedPids(daemon).size() == starts + 1; }, 1500));
         QVERIFY(waitUntil([&] { return daemon.logMessages().count(exited.arg(3)) == 2; }, 3000));
+    }
+
+    // A GPU whose driver makes the server fail at once (Mesa's software device
+    // behind a layer that crashes when the device is opened): after two such
+    // failures the server runs on the CPU and dictation works; SIGHUP gives the
+    // GPU another try.
+    void brokenGpuFallsBackToTheCpu()
+    {
+        QTemporaryDir app; // the daemon with the server a release carries
+        QVERIFY(QDir().mkpath(app.filePath(QStringLiteral("bin"))));
+        QVERIFY(QFile::copy(QStringLiteral(PARLOTTA_BINARY),
+                            app.filePath(QStringLiteral("bin/parlotta"))));
+        QCOMPARE(QProcess::execute(
+                     QStringLiteral(BUILD_SCRIPT),
+                     {QStringLiteral("--portable"), QStringLiteral(WHISPER_CACHE), app.path()}),
+                 0);
+        PasteTarget target;
+        QVERIFY(target.start());
+        DaemonProcess daemon;
+        daemon.setProgram(app.filePath(QStringLiteral("bin/parlotta")));
+        daemon.setEnvironment(QStringLiteral("VK_ICD_FILENAMES"),
+                              QStringLiteral("/usr/share/vulkan/icd.d/lvp_icd.x86_64.json"));
+        daemon.setEnvironment(QStringLiteral("GGML_VK_VISIBLE_DEVICES"), QStringLiteral("0"));
+        QFile layer(app.filePath(QStringLiteral("broken.json")));
+        QVERIFY(layer.open(QIODevice::WriteOnly));
+        layer.write(R"({"file_format_version": "1.1.2", "layer": {
+            "name": "VK_LAYER_PARLOTTA_broken_driver", "type": "GLOBAL",
+            "library_path": ")" BROKEN_VULKAN_LAYER R"(", "api_version": "1.3.0",
+            "implementation_version": "1", "description": "a driver that crashes",
+            "functions": {"vkGetInstanceProcAddr": "brokenGetInstanceProcAddr",
+                          "vkGetDeviceProcAddr": "brokenGetDeviceProcAddr"}}})");
+        layer.close();
+        daemon.setEnvironment(QStringLiteral("VK_LAYER_PATH"), app.path());
+        daemon.setEnvironment(QStringLiteral("VK_INSTANCE_LAYERS"),
+                              QStringLiteral("VK_LAYER_PARLOTTA_broken_driver"));
+        daemon.installModel(QStringLiteral("hello"));
+        QVERIFY(daemon.start());
+        QVERIFY(daemon.waitForMessage(
+            QStringLiteral("whisper-server failed twice right after starting on the GPU; running "
+                           "it on the CPU until the model changes or SIGHUP"),
+            30000));
+        QCOMPARE(daemon.logMessages().filter(QStringLiteral("exited unexpectedly")).size(), 2);
+        const auto arguments = [&](int start) {
+            return QString::fromUtf8(
+                       readFile(QStringLiteral("/proc/%1/cmdline").arg(startedPids(daemon)[start])))
+                .split(QChar(0), Qt::SkipEmptyParts);
+        };
+        QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 3; }, 6000));
+        QCOMPARE(arguments(2).mid(1), whisperServerArguments(daemon) << QStringLiteral("--no-gpu"));
+        QVERIFY(waitForWhisperServer(60000));
+        QVERIFY(daemon.dictate(makeSpeech(QStringLiteral("hello world")),
+                               QStringLiteral("Pasted via XTest")));
+        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        daemon.sendSignal(SIGHUP);
+        QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 4; }, 6000));
+        QCOMPARE(arguments(3).mid(1), whisperServerArguments(daemon));
     }
 
     // The link is moved to another model while the server runs; SIGHUP loads it,
