@@ -172,6 +172,10 @@ void startWhisperServer()
     child->setArguments(whisperServerArguments());
     child->setProcessChannelMode(QProcess::ForwardedChannels);
     child->setInputChannelMode(QProcess::ForwardedInputChannel);
+    // ggml loads its CPU and GPU libraries from the server's folder and from
+    // the working directory: the daemon's own (a terminal's folder, holding
+    // another program's ggml perhaps) must not be searched.
+    child->setWorkingDirectory(QFileInfo(executable).absolutePath());
     child->setChildProcessModifier([logFd] {
         resetSignalsInChild();
         if (logFd >= 0) {

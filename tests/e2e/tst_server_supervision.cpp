@@ -42,6 +42,14 @@ QStringList whisperServerArguments(const DaemonProcess &daemon)
             "--language", "auto"};
 }
 
+// A process's arguments after its program.
+QStringList arguments(qint64 pid)
+{
+    return QString::fromUtf8(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)))
+        .split(QChar(0), Qt::SkipEmptyParts)
+        .mid(1);
+}
+
 bool alive(qint64 pid)
 {
     return ::kill(pid_t(pid), 0) == 0 &&
@@ -62,10 +70,7 @@ class TestServerSupervision : public QObject {
         QTRY_COMPARE(startedPids(daemon).size(), 1);
         const qint64 pid = startedPids(daemon).first();
         QCOMPARE(readFile(serverPidFile), QByteArray::number(pid));
-        QCOMPARE(QString::fromUtf8(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)))
-                     .split(QChar(0), Qt::SkipEmptyParts)
-                     .mid(1),
-                 whisperServerArguments(daemon));
+        QCOMPARE(arguments(pid), whisperServerArguments(daemon));
         // whisper.cpp's own server loads the model and serves on that line.
         QVERIFY(waitForWhisperServer());
         QVERIFY(alive(pid));
@@ -217,20 +222,20 @@ class TestServerSupervision : public QObject {
                            "it on the CPU until the model changes or SIGHUP"),
             30000));
         QCOMPARE(daemon.logMessages().filter(QStringLiteral("exited unexpectedly")).size(), 2);
-        const auto arguments = [&](int start) {
-            return QString::fromUtf8(
-                       readFile(QStringLiteral("/proc/%1/cmdline").arg(startedPids(daemon)[start])))
-                .split(QChar(0), Qt::SkipEmptyParts);
-        };
         QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 3; }, 6000));
-        QCOMPARE(arguments(2).mid(1), whisperServerArguments(daemon) << QStringLiteral("--no-gpu"));
+        QCOMPARE(arguments(startedPids(daemon)[2]), whisperServerArguments(daemon)
+                                                        << QStringLiteral("--no-gpu"));
+        // It runs in its own folder, so ggml loads no libraries from the daemon's working
+        // directory.
+        QCOMPARE(QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(startedPids(daemon)[2])),
+                 app.filePath(QStringLiteral("bin")));
         QVERIFY(waitForWhisperServer(60000));
         QVERIFY(daemon.dictate(makeSpeech(QStringLiteral("hello world")),
                                QStringLiteral("Pasted via XTest")));
         QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
         daemon.sendSignal(SIGHUP);
         QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 4; }, 6000));
-        QCOMPARE(arguments(3).mid(1), whisperServerArguments(daemon));
+        QCOMPARE(arguments(startedPids(daemon)[3]), whisperServerArguments(daemon));
     }
 
     // The link is moved to another model while the server runs; SIGHUP loads it,
