@@ -183,11 +183,9 @@ if $portable; then
     '-DCMAKE_INSTALL_RPATH=$ORIGIN/../lib' -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON)
   flavour=portable
   vulkan=on
-elif [[ $vulkan == auto ]]; then
-  has_vulkan_gpu && vulkan=on || vulkan=off
-fi
-if [[ $vulkan == on ]]; then
-  [[ $flavour == native ]] && flavour=native-vulkan
+else
+  [[ $vulkan == auto ]] && { has_vulkan_gpu && vulkan=on || vulkan=off; }
+  [[ $vulkan == on ]] && flavour=native-vulkan
 fi
 case $flavour in
 native) what="whisper-server $version (about 2 minutes on two cores, only the first time" ;;

@@ -103,9 +103,8 @@ void onServerFinished(QProcess *child, quint64 launch)
     gpuQuickFailures = quick && !gpuDisabled && serverUsedGpu() ? gpuQuickFailures + 1 : 0;
     const bool toCpu = gpuQuickFailures == 2;
     if (toCpu) {
-        gpuDisabled = true;
-        gpuQuickFailures = 0;
-        quickFailures = 1; // the CPU gets its own first try, 3 s from now
+        gpuDisabled = true; // which also stops the GPU count
+        quickFailures = 1;  // the CPU gets its own first try, 3 s from now
     }
     const int delay = nextRestartDelayMs();
     // For a crash Qt reports the number of the signal that ended it.
