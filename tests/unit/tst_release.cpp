@@ -1,6 +1,8 @@
-// Releases: the version order, the manifest against hostile text, and the
-// install against every damaged or forged archive, with releases made by
-// tools/make-release from this build tree.
+// Releases: the version order, the manifest against hostile text, the install
+// against every damaged or forged archive, and the whisper-server a release
+// carries on CPUs older and other than this one (qemu-user) and on a Vulkan
+// device (Mesa's software one), with releases made by tools/make-release from
+// this build tree.
 #include "update/installer.h"
 #include "update/release.h"
 
@@ -20,17 +22,26 @@ const QString notSigned = QStringLiteral(
     "The downloaded update isn't signed by the developer of Parlotta, so it wasn't installed.");
 const QString damaged = QStringLiteral("The downloaded update is damaged.");
 
-bool run(const QString &program, const QStringList &arguments,
-         const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+// Runs a program to its end; its output, or none when it failed.
+std::optional<QByteArray>
+output(const QString &program, const QStringList &arguments,
+       const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+       bool quiet = false)
 {
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    const bool ok = process.waitForFinished(120000) &&
+    const bool ok = process.waitForFinished(900000) &&
                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!ok)
+    if (!ok && !quiet)
         qWarning("%s: %s", qPrintable(program), process.readAllStandardError().constData());
-    return ok;
+    return ok ? std::optional(process.readAllStandardOutput()) : std::nullopt;
+}
+
+bool run(const QString &program, const QStringList &arguments,
+         const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    return output(program, arguments, env).has_value();
 }
 
 // Every entry under dir with its type, permission bits and content digest.
@@ -68,7 +79,7 @@ class TestRelease : public QObject {
     Q_OBJECT
 
     QTemporaryDir scratch;
-    QString key, oldZip, newZip;
+    QString key, oldZip, newZip, app, speech, model;
     QByteArray publicKey;
 
     QString path(const QString &name) const
@@ -162,7 +173,39 @@ class TestRelease : public QObject {
         oldZip = path(QStringLiteral("1.0/Parlotta.zip"));
         newZip = path(QStringLiteral("1.1/Parlotta.zip"));
         QCOMPARE(QFile(path(QStringLiteral("1.1/version.txt"))).size(), 4);
-        QVERIFY(QFile::exists(path(QStringLiteral("1.1/parlotta_1.1_amd64.deb"))));
+        // The release's folder: the loader's names as plain files, signed, and listed by the
+        // package; the CPU variants and the GPU backend beside the server.
+        QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE),
+                    {QStringLiteral("unpack"), newZip, path(QStringLiteral("unpacked"))}));
+        app = path(QStringLiteral("unpacked/Parlotta.app"));
+        const auto manifest = readSignedManifest(app);
+        QVERIFY(manifest && treeMatchesManifest(app, *manifest));
+        QStringList signedFiles;
+        for (const ManifestFile &file : manifest->files)
+            signedFiles << file.path;
+        const QByteArray package =
+            output(QStringLiteral("dpkg"),
+                   {QStringLiteral("-c"), path(QStringLiteral("1.1/parlotta_1.1_amd64.deb"))})
+                .value_or(QByteArray());
+        for (const QString file :
+             {"lib/libwhisper.so.1", "lib/libggml.so.0", "lib/libggml-base.so.0",
+              "bin/libggml-cpu-x64.so", "bin/libggml-cpu-sse42.so", "bin/libggml-cpu-haswell.so",
+              "bin/libggml-cpu-sapphirerapids.so", "bin/libggml-vulkan.so"}) {
+            QVERIFY2(signedFiles.contains(file), qPrintable(file));
+            QVERIFY2(package.contains("./opt/Parlotta.app/" + file.toUtf8() + '\n'),
+                     qPrintable(file));
+        }
+        // A model smaller than any real one: the same code runs, and emulation stays within
+        // minutes.
+        model = path(QStringLiteral("micro.bin"));
+        speech = path(QStringLiteral("speech.wav"));
+        QVERIFY(
+            run(QStringLiteral("python3"), {QStringLiteral(FIXTURE_TOOL), QStringLiteral("--shape"),
+                                            QStringLiteral("micro"), model}));
+        QVERIFY(run(QStringLiteral("sox"),
+                    {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("16000"),
+                     QStringLiteral("-b"), QStringLiteral("16"), speech, QStringLiteral("synth"),
+                     QStringLiteral("1"), QStringLiteral("pinknoise")}));
     }
 
     // Each archive but the good one leaves the installed copy as it was, byte
@@ -218,6 +261,73 @@ class TestRelease : public QObject {
         } else {
             QCOMPARE(snapshot(apps.path()), before);
         }
+    }
+
+    // Each row: one inference with the daemon's command line, and the backend the server chose.
+    void serves_data()
+    {
+        QTest::addColumn<QString>("cpu"); // emulated by qemu-user; empty: this machine's
+        QTest::addColumn<bool>("vulkan");
+        QTest::addColumn<QByteArray>("chose");
+        QTest::newRow("this CPU") << QString() << false << QByteArray("loaded CPU backend from");
+        QTest::newRow("Nehalem, x86-64-v2 from 2008")
+            << "Nehalem" << false << QByteArray("libggml-cpu-sse42.so");
+        QTest::newRow("AMD Zen 2") << "EPYC-Rome" << false << QByteArray("libggml-cpu-haswell.so");
+        QTest::newRow("Vulkan device")
+            << QString() << true << QByteArray("ggml_vulkan: 0 = llvmpipe");
+    }
+
+    void serves()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("nothing of ours runs here; the plain build's test runs the server");
+#endif
+        QFETCH(QString, cpu);
+        QFETCH(bool, vulkan);
+        QFETCH(QByteArray, chose);
+        QProcess server;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (vulkan) {
+            env.insert(QStringLiteral("VK_ICD_FILENAMES"),
+                       QStringLiteral("/usr/share/vulkan/icd.d/lvp_icd.x86_64.json"));
+            env.insert(QStringLiteral("GGML_VK_VISIBLE_DEVICES"),
+                       QStringLiteral("0")); // a CPU-type device
+        }
+        server.setProcessEnvironment(env);
+        server.setProcessChannelMode(QProcess::MergedChannels);
+        server.setWorkingDirectory(
+            QDir::tempPath()); // ggml finds its libraries by the executable's path
+        QStringList command = {app + QStringLiteral("/bin/whisper-server"),
+                               "--host",
+                               "127.0.0.1",
+                               "--port",
+                               "8181",
+                               "--model",
+                               model,
+                               "--threads",
+                               "8",
+                               "--no-timestamps",
+                               "--language",
+                               "auto"};
+        if (!cpu.isEmpty())
+            command = QStringList{QStringLiteral("-cpu"), cpu} + command;
+        server.start(cpu.isEmpty() ? command.takeFirst() : QStringLiteral("qemu-x86_64"), command);
+        QVERIFY(server.waitForStarted());
+        const QString url = QStringLiteral("http://127.0.0.1:8181/");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            output(QStringLiteral("curl"), {QStringLiteral("-s"), url + "health"}, env, true)
+                .value_or(QByteArray())
+                .contains("ok"),
+            300000);
+        // Slow under emulation and on a software GPU: up to a few minutes.
+        const auto text =
+            output(QStringLiteral("curl"), {"-sS", "--max-time", "900", "-F", "file=@" + speech,
+                                            "-F", "response_format=text", url + "inference"});
+        server.terminate();
+        QVERIFY(server.waitForFinished(30000));
+        const QByteArray log = server.readAll();
+        QVERIFY2(log.contains(chose), log.constData());
+        QCOMPARE(text.value_or(QByteArray()), QByteArray(" Hello world.\n"));
     }
 };
 
