@@ -15,6 +15,7 @@
 #include "models/model_store.h"
 #include "server/server.h"
 #include "settings/settings_controller.h"
+#include "update/installer.h"
 
 #include <QApplication>
 #include <QFile>
@@ -81,6 +82,9 @@ int runDaemon(QApplication &app)
     // Outside tools steer the daemon through this file: say when it is missing.
     if (!writeFileAtomically(pidPath, QByteArray::number(getpid()), &error))
         log(QStringLiteral("ERROR: could not write %1: %2").arg(pidPath, error));
+
+    // Only one daemon runs past the lock, so nothing of these is still in use.
+    removeLeftovers(applicationDirectory(), modelDir());
 
     setActiveHotkey(selectedHotkey(), selectedHotkeyModifiers());
 

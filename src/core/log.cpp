@@ -46,6 +46,11 @@ bool openLog(const QString &path, QString *error)
     return true;
 }
 
+int logDescriptor()
+{
+    return logFile.load(std::memory_order_acquire);
+}
+
 void closeLog()
 {
     const int fd = logFile.exchange(-1);

@@ -21,4 +21,8 @@ bool openLog(const QString &path, QString *error);
 
 void closeLog();
 
+// The open log's descriptor (append mode), or -1: for a helper process that
+// outlives the daemon and must still be heard.
+int logDescriptor();
+
 } // namespace parlotta

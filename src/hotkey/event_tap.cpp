@@ -70,7 +70,8 @@ void eventTapLoop()
     }
     eventTapActive = true;
     request(onEventTapActive);
-    log(QStringLiteral("Event tap active, push-to-talk key code: %1").arg(selectedHotkey()));
+    log(QStringLiteral("Event tap active, push-to-talk key code: %1")
+            .arg(activeHotkeySnapshot().code));
 
     KeyTracker tracker;
     TapState state;

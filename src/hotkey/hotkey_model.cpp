@@ -125,8 +125,11 @@ void setActiveHotkey(std::int64_t code, std::uint64_t modifiers)
 std::int64_t selectedHotkey()
 {
     const StoredInteger stored = preferenceInteger(prefHotkey);
+    // Where right Alt is AltGr, it types "@", "€" or "[" all day: each would
+    // open the microphone, so the default there is right Control.
     if (!stored.present)
-        return defaultHotkey;
+        return isLevel3Shift(evdevFromVirtualKey(defaultHotkey)) ? defaultHotkeyBesideAltGr
+                                                                 : defaultHotkey;
     if (!stored.value || *stored.value < hotkeyNone || *stored.value > 65535)
         return hotkeyNone;
     return *stored.value;

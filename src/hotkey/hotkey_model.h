@@ -15,6 +15,8 @@ namespace parlotta {
 // also the stored form in the preferences.
 inline constexpr std::int64_t hotkeyNone = -1;
 inline constexpr std::int64_t defaultHotkey = 61;
+// Right Control: the default where the layout makes right Alt AltGr.
+inline constexpr std::int64_t defaultHotkeyBesideAltGr = 62;
 // The nine modifier keys and the device-dependent flag bit each sets while down.
 extern const QMap<std::int64_t, std::uint64_t> modifierMasks;
 // The device-independent flag (flagShift ...) each modifier key sets while down; Fn sets none.
@@ -47,8 +49,8 @@ bool beginHotkeyCapture(CaptureHandler handler, QString *error);
 // Leaves capture mode and gives the keyboard back at once.
 void endHotkeyCapture();
 
-// The stored hotkey: 61 when nothing is stored, hotkeyNone for -1 and for values
-// outside the model (not an integer, outside 0...65535) from a hand-edited file.
+// The stored hotkey: 61 when nothing is stored (62 where right Alt is AltGr), hotkeyNone for -1 and
+// for values outside the model (not an integer, outside 0...65535) from a hand-edited file.
 std::int64_t selectedHotkey();
 // The stored modifier mask; 0 when absent, negative or not an integer.
 std::uint64_t selectedHotkeyModifiers();

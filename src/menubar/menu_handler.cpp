@@ -82,8 +82,9 @@ void MenuHandler::rebuildMenu()
     if (isInstallingUpdate) {
         menu->addAction(QStringLiteral("Installing Update\u2026"))->setEnabled(false);
     } else if (updateAvailable) {
-        menu->addAction(QStringLiteral("Update Available (v%1)\u2026").arg(*updateAvailable), this,
-                        &MenuHandler::updateMenuItemClicked);
+        menu->addAction(QStringLiteral("Update Available (v%1)\u2026")
+                            .arg(QString(*updateAvailable).replace(u'&', QStringLiteral("&&"))),
+                        this, &MenuHandler::updateMenuItemClicked);
     } else {
         menu->addAction(QStringLiteral("Check for Updates\u2026"), this,
                         &MenuHandler::checkForUpdatesClicked);

@@ -4,6 +4,8 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "menubar/menu_handler.h"
+#include "menubar/plain_text.h"
+#include "menubar/replies.h"
 #include "platform/windowing.h"
 #include "update/installer.h"
 
@@ -41,13 +43,6 @@ std::optional<QString> versionFromBody(const QByteArray &body)
     return text;
 }
 
-// Whether the reply carries an answer of the server, whatever its status; a
-// transport failure carries none.
-bool hasHttpStatus(QNetworkReply *reply)
-{
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-}
-
 } // namespace
 
 QNetworkAccessManager *MenuHandler::network()
@@ -82,18 +77,11 @@ void MenuHandler::checkForUpdate(bool userInitiated)
     QNetworkRequest request(releaseAddress(QStringLiteral("version.txt")));
     request.setTransferTimeout(10000);
     QNetworkReply *reply = network()->get(request);
-    // The buffer stops at the limit, so an endless body is never held whole.
-    reply->setReadBufferSize(versionBodyLimit + 1);
     auto tooLong = std::make_shared<bool>(false);
-    connect(reply, &QNetworkReply::readyRead, this, [reply, tooLong] {
-        if (reply->bytesAvailable() > versionBodyLimit) {
-            *tooLong = true;
-            reply->abort();
-        }
-    });
+    capBody(reply, versionBodyLimit, tooLong);
     connect(reply, &QNetworkReply::finished, this, [this, reply, tooLong, userInitiated, local] {
         reply->deleteLater();
-        if (!*tooLong && !hasHttpStatus(reply) && reply->error() != QNetworkReply::NoError) {
+        if (!*tooLong && isTransportError(reply->error())) {
             log(QStringLiteral("Update check failed: %1 (QNetworkReply::NetworkError %2)")
                     .arg(reply->errorString())
                     .arg(int(reply->error())));
@@ -148,6 +136,7 @@ void MenuHandler::showUpdateAlert(std::optional<QString> remoteVersion,
     QPushButton *install = box.addButton(QStringLiteral("Install Update"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("Remind Me Later"), QMessageBox::RejectRole);
     box.setDefaultButton(install);
+    usePlainText(box);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.show();
     activateWindowForUser(box.winId());
@@ -160,6 +149,7 @@ void MenuHandler::showUpdateMessage(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Information, title, title, QMessageBox::Ok);
     box.setInformativeText(text);
+    usePlainText(box);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.show();
     activateWindowForUser(box.winId());
@@ -205,27 +195,33 @@ void MenuHandler::performUpdate()
     });
     const QByteArray key = running->publicKey;
     const QString identifier = running->identifier;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, archive, appDir, key, identifier] {
-        reply->deleteLater();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (hasHttpStatus(reply) && status != 200)
-            return finishUpdate(QStringLiteral("The download failed (HTTP %1).").arg(status),
-                                appDir);
-        if (reply->error() != QNetworkReply::NoError)
-            return finishUpdate(reply->errorString(), appDir);
-        const QByteArray rest = reply->readAll();
-        if (archive->write(rest) != rest.size() || !archive->flush())
-            return finishUpdate(
-                QStringLiteral("Couldn't store the download: ") + archive->errorString(), appDir);
-        // Unpacking and checking take a while: off the main thread, which keeps
-        // the hotkey and the signals answered.
-        QThreadPool::globalInstance()->start([this, archive, appDir, key, identifier] {
-            const auto failure = installUpdate(archive->fileName(), appDir, key, identifier);
-            QMetaObject::invokeMethod(
-                this, [this, failure, appDir, archive] { finishUpdate(failure, appDir); },
-                Qt::QueuedConnection);
+    // The download goes in every case, before the relaunch too: shutting down
+    // runs no destructor that would remove it.
+    const auto finish = [this, archive, appDir](const std::optional<QString> &failure) {
+        archive->remove();
+        finishUpdate(failure, appDir);
+    };
+    connect(
+        reply, &QNetworkReply::finished, this,
+        [this, reply, archive, appDir, key, identifier, finish] {
+            reply->deleteLater();
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if (hasHttpStatus(reply) && status != 200)
+                return finish(QStringLiteral("The download failed (HTTP %1).").arg(status));
+            if (reply->error() != QNetworkReply::NoError)
+                return finish(reply->errorString());
+            const QByteArray rest = reply->readAll();
+            if (archive->write(rest) != rest.size() || !archive->flush())
+                return finish(QStringLiteral("Couldn't store the download: ") +
+                              archive->errorString());
+            // Unpacking and checking take a while: off the main thread, which keeps
+            // the hotkey and the signals answered.
+            QThreadPool::globalInstance()->start([this, archive, appDir, key, identifier, finish] {
+                const auto failure = installUpdate(archive->fileName(), appDir, key, identifier);
+                QMetaObject::invokeMethod(
+                    this, [failure, finish] { finish(failure); }, Qt::QueuedConnection);
+            });
         });
-    });
 }
 
 void MenuHandler::finishUpdate(const std::optional<QString> &failure, const QString &appDir)

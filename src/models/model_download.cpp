@@ -2,6 +2,7 @@
 
 #include "core/system_error.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace parlotta {
@@ -18,15 +20,28 @@ namespace {
 
 constexpr qint64 progressIntervalMs = 100;
 
+using Job = ModelDownload::Job;
+
+// Runs on the main thread, unless the download was cancelled or deleted meanwhile.
+template <typename Call> void toOwner(const std::shared_ptr<Job> &job, Call call)
+{
+    QMetaObject::invokeMethod(
+        qApp,
+        [job, call] {
+            if (!job->cancelled && job->owner)
+                call(job->owner.data());
+        },
+        Qt::QueuedConnection);
+}
+
 struct Transfer {
-    ModelDownload *download = nullptr;
+    std::shared_ptr<Job> job;
     int fd = -1;
     CURL *curl = nullptr;
     long status = 0;
     QString writeError;
     QCryptographicHash hash{QCryptographicHash::Sha256};
     bool hashing = false;
-    const std::atomic<bool> *cancelled = nullptr;
     QElapsedTimer sinceProgress;
 };
 
@@ -57,59 +72,25 @@ size_t receive(char *data, size_t size, size_t count, void *context)
 int progress(void *context, curl_off_t expected, curl_off_t written, curl_off_t, curl_off_t)
 {
     auto *t = static_cast<Transfer *>(context);
-    if (*t->cancelled)
+    if (t->job->cancelled)
         return 1;
     if (t->sinceProgress.isValid() && t->sinceProgress.elapsed() < progressIntervalMs)
         return 0;
     t->sinceProgress.start();
-    // Queued to the object, so a call still pending when it is deleted is dropped.
-    ModelDownload *download = t->download;
-    QMetaObject::invokeMethod(
-        download,
-        [download, written = qint64(written), expected = qint64(expected)] {
-            Q_EMIT download->progressed(written, expected);
-        },
-        Qt::QueuedConnection);
+    toOwner(t->job, [written = qint64(written), expected = qint64(expected)](ModelDownload *d) {
+        Q_EMIT d->progressed(written, expected);
+    });
     return 0;
 }
 
-} // namespace
-
-ModelDownload::ModelDownload(QString url, QString destination, QByteArray sha256)
-    : url(std::move(url))
-    , destination(std::move(destination))
-    , sha256(std::move(sha256))
+void run(const std::shared_ptr<Job> &job)
 {
-}
-
-ModelDownload::~ModelDownload()
-{
-    cancel();
-}
-
-void ModelDownload::start()
-{
-    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    (void)initialised;
-    worker = std::thread([this] { run(); });
-}
-
-void ModelDownload::cancel()
-{
-    cancelled = true;
-    if (worker.joinable())
-        worker.join();
-}
-
-void ModelDownload::run()
-{
-    const QByteArray target = QFile::encodeName(destination);
+    const QByteArray target = QFile::encodeName(job->destination);
     QByteArray temporary = target + ".download-XXXXXX";
     QString error;
     Transfer t;
-    t.download = this;
-    t.cancelled = &cancelled;
-    t.hashing = !sha256.isEmpty();
+    t.job = job;
+    t.hashing = !job->sha256.isEmpty();
     t.fd = ::mkstemp(temporary.data());
     if (t.fd < 0) {
         error = systemErrorText();
@@ -117,10 +98,15 @@ void ModelDownload::run()
         ::fchmod(t.fd, 0644);
         t.curl = curl_easy_init();
         char curlError[CURL_ERROR_SIZE] = {};
-        const QByteArray address = url.toUtf8();
+        const QByteArray address = job->url.toUtf8();
+        // Never from https down to http on a redirect; plain http only where
+        // the hub itself is (a local hub in tests).
+        const char *protocols = address.startsWith("http:") ? "http,https" : "https";
         curl_easy_setopt(t.curl, CURLOPT_URL, address.constData());
+        curl_easy_setopt(t.curl, CURLOPT_PROTOCOLS_STR, protocols);
+        curl_easy_setopt(t.curl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
         curl_easy_setopt(t.curl, CURLOPT_FOLLOWLOCATION, 1L); // the hub redirects to its storage
-        curl_easy_setopt(t.curl, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(t.curl, CURLOPT_MAXREDIRS, 5L);
         curl_easy_setopt(t.curl, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(t.curl, CURLOPT_BUFFERSIZE, 1L << 20); // fewer, larger writes
         curl_easy_setopt(t.curl, CURLOPT_WRITEFUNCTION, receive);
@@ -133,31 +119,58 @@ void ModelDownload::run()
         if (t.status == 0)
             curl_easy_getinfo(t.curl, CURLINFO_RESPONSE_CODE, &t.status);
         curl_easy_cleanup(t.curl);
-        if (cancelled) {
-            ::close(t.fd);
-            ::unlink(temporary.constData());
-            return; // a cancel is not a failure: nothing to say
-        }
         if (!t.writeError.isEmpty())
             error = t.writeError;
         else if (t.status != 200 && t.status != 0)
             error = QStringLiteral("The server responded with HTTP %1.").arg(t.status);
         else if (result != CURLE_OK)
             error = QString::fromUtf8(*curlError ? curlError : curl_easy_strerror(result));
-        else if (t.hashing && t.hash.result().toHex() != sha256)
+        else if (t.hashing && t.hash.result().toHex() != job->sha256)
             error = QStringLiteral("The downloaded file does not match the checksum the model "
                                    "hub lists for it.");
         else if (::fdatasync(t.fd) != 0) // on disk before its name says it is complete
             error = systemErrorText();
         if (::close(t.fd) != 0 && error.isEmpty())
             error = systemErrorText();
+        // A cancel is not a failure (nothing to say), and its file goes.
+        if (job->cancelled) {
+            ::unlink(temporary.constData());
+            return;
+        }
         if (error.isEmpty() && ::rename(temporary.constData(), target.constData()) != 0)
             error = systemErrorText();
         if (!error.isEmpty())
             ::unlink(temporary.constData());
     }
-    QMetaObject::invokeMethod(
-        this, [this, error] { Q_EMIT finished(error); }, Qt::QueuedConnection);
+    toOwner(job, [error](ModelDownload *d) { Q_EMIT d->finished(error); });
+}
+
+} // namespace
+
+ModelDownload::ModelDownload(QString url, QString destination, QByteArray sha256)
+    : job(std::make_shared<Job>())
+{
+    job->url = std::move(url);
+    job->destination = std::move(destination);
+    job->sha256 = std::move(sha256);
+    job->owner = this;
+}
+
+ModelDownload::~ModelDownload()
+{
+    cancel();
+}
+
+void ModelDownload::start()
+{
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    (void)initialised;
+    std::thread([job = job] { run(job); }).detach();
+}
+
+void ModelDownload::cancel()
+{
+    job->cancelled = true;
 }
 
 } // namespace parlotta

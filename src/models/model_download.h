@@ -2,9 +2,10 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <atomic>
-#include <thread>
+#include <memory>
 
 namespace parlotta {
 
@@ -19,11 +20,12 @@ class ModelDownload : public QObject {
   public:
     // sha256: lower-case hex, or empty for no check.
     ModelDownload(QString url, QString destination, QByteArray sha256);
-    // Cancels a running transfer and waits for its thread.
+    // Cancels a running transfer.
     ~ModelDownload() override;
 
     void start();
-    // Stops the transfer and removes its file; finished is not emitted.
+    // Stops the transfer and returns at once: the thread ends on its own and
+    // removes its file. finished is not emitted.
     void cancel();
 
   Q_SIGNALS:
@@ -33,14 +35,18 @@ class ModelDownload : public QObject {
     // On the main thread: error is empty on success, else says what went wrong.
     void finished(const QString &error);
 
-  private:
-    void run();
+  public:
+    // What the transfer's thread shares with the object, which may go first.
+    struct Job {
+        QString url;
+        QString destination;
+        QByteArray sha256;
+        std::atomic<bool> cancelled{false};
+        QPointer<ModelDownload> owner; // read on the main thread only
+    };
 
-    const QString url;
-    const QString destination;
-    const QByteArray sha256;
-    std::atomic<bool> cancelled{false};
-    std::thread worker;
+  private:
+    std::shared_ptr<Job> job;
 };
 
 } // namespace parlotta

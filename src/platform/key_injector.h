@@ -12,7 +12,7 @@ class KeyInjector {
     enum class Keystroke {
         ControlV,      // the desktop's paste shortcut
         ControlShiftV, // terminals, which pass Control+V on to the program
-        ShiftInsert,   // the xterm family: pastes the PRIMARY selection
+        ShiftInsert,   // the xterm family (PRIMARY), and any window when no key types "v"
     };
     // The keystroke that pastes into the window that has the focus now.
     virtual Keystroke pasteKeystroke() = 0;

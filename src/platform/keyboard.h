@@ -51,4 +51,8 @@ KeyboardHook &keyboardHook();
 // keyboard layout; empty when it types none.
 QString keyCharacter(int evdev);
 
+// Whether the key (evdev code) is a level-3 shift (AltGr) in the current
+// keyboard layout, as right Alt is on German, French and many other layouts.
+bool isLevel3Shift(int evdev);
+
 } // namespace parlotta

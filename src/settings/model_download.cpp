@@ -1,6 +1,8 @@
 // The model catalogue from the hub and model downloads.
 #include "models/model_download.h"
 #include "core/log.h"
+#include "menubar/plain_text.h"
+#include "menubar/replies.h"
 #include "models/model_store.h"
 #include "settings/settings_controller.h"
 #include "settings/settings_window.h"
@@ -19,6 +21,8 @@ namespace parlotta {
 
 namespace {
 constexpr int listingTimeoutMs = 10000;
+// The hub's listing is tens of kilobytes; past this it is no listing.
+constexpr qint64 listingBodyLimit = 8 * 1024 * 1024;
 
 } // namespace
 
@@ -29,11 +33,17 @@ void SettingsController::fetchModelList()
     QNetworkRequest request{QUrl(modelListURL())};
     request.setTransferTimeout(listingTimeoutMs);
     QNetworkReply *reply = session->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+    auto tooLong = std::make_shared<bool>(false);
+    capBody(reply, listingBodyLimit, tooLong);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, tooLong] {
         reply->deleteLater();
-        const QByteArray body = reply->readAll();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        // An error page (a wrong owner gets 401 or 404 with a JSON object) is
+        // no listing, whatever it holds.
+        const QByteArray body =
+            *tooLong || (hasHttpStatus(reply) && status != 200) ? QByteArray() : reply->readAll();
         const QString transportError =
-            reply->error() == QNetworkReply::NoError ? QString() : reply->errorString();
+            !*tooLong && isTransportError(reply->error()) ? reply->errorString() : QString();
         // Parsed off the main thread: a listing can be large.
         QPointer<SettingsController> self(this);
         QThreadPool::globalInstance()->start([self, body, transportError] {
@@ -142,6 +152,7 @@ void SettingsController::downloadFailed(const QString &message)
         auto *sheet = new QMessageBox(QMessageBox::Warning, QStringLiteral("Download Failed"),
                                       QStringLiteral("Download Failed"), QMessageBox::Ok, window);
         sheet->setInformativeText(message);
+        usePlainText(*sheet);
         sheet->setWindowModality(Qt::WindowModal);
         sheet->setAttribute(Qt::WA_DeleteOnClose);
         sheet->open();

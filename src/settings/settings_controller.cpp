@@ -58,7 +58,10 @@ void SettingsController::refresh()
     else if (hotkey == hotkeyNone)
         hotkeyButton->setText(QStringLiteral("Record Hotkey"));
     else
-        hotkeyButton->setText(hotkeyName(hotkey, selectedHotkeyModifiers()));
+        // A key may be named "&" (the 1 key on AZERTY), which a button
+        // would take for a mnemonic marker.
+        hotkeyButton->setText(
+            hotkeyName(hotkey, selectedHotkeyModifiers()).replace(u'&', QStringLiteral("&&")));
     clearHotkeyButton->setVisible(hotkey != hotkeyNone && !isRecordingHotkey);
     accessibilityRow->setVisible(!eventTapActive);
     languagePopup->setCurrentIndex(languageRow(selectedLanguageCode()));
@@ -123,14 +126,15 @@ void SettingsController::hotkeyButtonClicked()
     }
     QPointer<SettingsController> self(this);
     QString error;
+    const quint64 capture = ++captureNumber;
     const bool capturing = beginHotkeyCapture(
-        [self](std::optional<ActiveHotkey> result) {
+        [self, capture](std::optional<ActiveHotkey> result) {
             // On the key listener's thread: the rest happens on the main thread.
             QMetaObject::invokeMethod(
                 qApp,
-                [self, result] {
+                [self, capture, result] {
                     if (self)
-                        self->captured(result);
+                        self->captured(capture, result);
                 },
                 Qt::QueuedConnection);
         },
@@ -143,10 +147,11 @@ void SettingsController::hotkeyButtonClicked()
     refresh();
 }
 
-void SettingsController::captured(std::optional<ActiveHotkey> result)
+void SettingsController::captured(quint64 capture, std::optional<ActiveHotkey> result)
 {
-    // Capture already ended (second click, window closed, an earlier result).
-    if (!isRecordingHotkey)
+    // That capture already ended (second click, window closed, an earlier
+    // result), even if another one runs now.
+    if (!isRecordingHotkey || capture != captureNumber)
         return;
     stopRecordingHotkey();
     if (result)

@@ -87,8 +87,10 @@ class SettingsController : public QObject {
     void downloadFinished(const QString &error);
     // Drops the running download's reply and its unfinished file.
     void dropDownload();
-    // Runs on the main thread with what the key listener captured.
-    void captured(std::optional<ActiveHotkey> result);
+    // Runs on the main thread with what the key listener captured in the
+    // capture numbered capture.
+    void captured(quint64 capture, std::optional<ActiveHotkey> result);
+    quint64 captureNumber = 0;
 
     QNetworkAccessManager *session = nullptr;
 };

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <algorithm>
 
 namespace parlotta {
@@ -58,6 +59,26 @@ QWidget *stack(std::initializer_list<QWidget *> cells, int spacing)
     return box;
 }
 
+// A choice box that a turn of the mouse wheel over it leaves alone unless it
+// has the keyboard focus: passing over "Model:" must not start a download of
+// gigabytes, nor passing over "Language:" store a language.
+class ChoiceBox : public QComboBox {
+  public:
+    ChoiceBox()
+    {
+        setFocusPolicy(Qt::StrongFocus); // a wheel turn does not give it the focus
+    }
+
+  protected:
+    void wheelEvent(QWheelEvent *event) override
+    {
+        if (hasFocus())
+            QComboBox::wheelEvent(event);
+        else
+            event->ignore(); // the window under it gets it
+    }
+};
+
 QPushButton *smallButton(const QString &text)
 {
     auto *button = new QPushButton(text);
@@ -69,6 +90,8 @@ QPushButton *smallButton(const QString &text)
 
 void setHintText(QLabel *hint, const QString &text)
 {
+    // Model names and descriptions come from the hub: never markup.
+    hint->setTextFormat(Qt::PlainText);
     hint->setText(text);
     // A fixed-size window sizes itself from size hints, which know nothing of
     // wrapping: the label asks for the height its wrapped text needs.
@@ -101,7 +124,7 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
     connect(grant, &QPushButton::clicked, &c, &SettingsController::grantAccessibility);
     c.accessibilityRow = stack({warning, grant}, 6);
 
-    c.languagePopup = new QComboBox;
+    c.languagePopup = new ChoiceBox;
     for (const LanguageEntry &entry : languages)
         c.languagePopup->addItem(entry.name);
     connect(c.languagePopup, &QComboBox::activated, &c, &SettingsController::languageChanged);
@@ -110,7 +133,7 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
     connect(c.showLanguageCheckbox, &QCheckBox::toggled, &c,
             &SettingsController::showLanguageChanged);
 
-    c.modelPopup = new QComboBox;
+    c.modelPopup = new ChoiceBox;
     c.modelPopup->setMinimumWidth(260);
     connect(c.modelPopup, &QComboBox::activated, &c, &SettingsController::modelChanged);
     c.modelHint = hint(QString());

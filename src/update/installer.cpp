@@ -1,5 +1,6 @@
 #include "update/installer.h"
 
+#include "core/log.h"
 #include "core/system_error.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -52,6 +54,25 @@ bool isSafeEntryPath(const QByteArray &path)
     return true;
 }
 
+// Gives every folder under dir (and dir) the mode 0755: folder modes are not
+// signed, so an archive's own must never reach the installed copy, and a
+// folder without write permission could not be removed.
+void normaliseFolderModes(const QString &dir)
+{
+    // Before listing it: a folder without read permission could not be listed.
+    ::chmod(QFile::encodeName(dir).constData(), 0755);
+    const QFileInfoList folders = QDir(dir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot |
+                                                          QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo &folder : folders)
+        normaliseFolderModes(folder.filePath());
+}
+
+void removeTree(const QString &dir)
+{
+    normaliseFolderModes(dir);
+    QDir(dir).removeRecursively();
+}
+
 // Unpacks the ZIP archive into dir, entry by entry: plain files, folders and
 // links that stay inside; anything else, or a damaged archive, fails it.
 std::optional<QString> unpack(const QString &archivePath, const QString &dir)
@@ -85,7 +106,7 @@ std::optional<QString> unpack(const QString &archivePath, const QString &dir)
             break;
         }
         archive_entry_copy_pathname(entry, (root + path).constData());
-        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        archive_entry_set_perm(entry, type == AE_IFDIR ? 0755 : archive_entry_perm(entry) & 0777);
         if (archive_write_header(out, entry) != ARCHIVE_OK) {
             failure = damaged;
             break;
@@ -162,6 +183,7 @@ std::optional<QString> installUpdate(const QString &archive, const QString &appD
         const QString newApp = dir + QStringLiteral("/Parlotta.app");
         if (!QFileInfo(newApp).isDir() || QFileInfo(newApp).isSymLink())
             return damaged;
+        normaliseFolderModes(newApp);
         const auto manifest = readSignedManifest(newApp, trustedKey);
         if (!manifest || manifest->identifier != identifier ||
             !treeMatchesManifest(newApp, *manifest))
@@ -172,7 +194,7 @@ std::optional<QString> installUpdate(const QString &archive, const QString &appD
             return QStringLiteral("Couldn't replace the app: ") + systemErrorText();
         return std::nullopt; // the old copy is now where the new one was, and goes with dir
     }();
-    QDir(dir).removeRecursively();
+    removeTree(dir);
     return result;
 }
 
@@ -180,13 +202,21 @@ void relaunch(const QString &appDir)
 {
     const QByteArray pid = QByteArray::number(::getpid());
     const QByteArray program = QFile::encodeName(appDir) + "/bin/parlotta";
-    const char *argv[] = {"/bin/sh",
-                          "-c",
-                          "while /bin/kill -0 \"$0\" 2>/dev/null; do /bin/sleep 0.2; done; "
-                          "exec \"$1\"",
-                          pid.constData(),
-                          program.constData(),
-                          nullptr};
+    // The new copy runs in the foreground of this shell, so that a copy that
+    // cannot start (not executable, a library missing, ending at once) leaves
+    // one line in the log, through the descriptor it inherits as 3: the new
+    // copy opens the log afresh, this shell only appends.
+    static const char script[] =
+        "while /bin/kill -0 \"$0\" 2>/dev/null; do /bin/sleep 0.2; done\n"
+        "say() { printf '%s +0000: Relaunch failed: %s\\n' "
+        "\"$(/bin/date -u '+%Y-%m-%d %H:%M:%S')\" \"$1\" >&3; }\n"
+        "[ -x \"$1\" ] || { say \"$1 is not executable\"; exit 1; }\n"
+        "started=$(/bin/date +%s)\n"
+        "\"$1\" 3>&-\n"
+        "status=$?\n"
+        "[ \"$status\" -eq 0 ] || [ $(($(/bin/date +%s) - started)) -ge 10 ] ||\n"
+        "    say \"$1 exited with status $status\"\n";
+    const char *argv[] = {"/bin/sh", "-c", script, pid.constData(), program.constData(), nullptr};
     // A session of its own with nothing of ours: no terminal, no blocked signals.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -203,11 +233,27 @@ void relaunch(const QString &appDir)
     posix_spawn_file_actions_init(&files);
     for (const int fd : {0, 1, 2})
         posix_spawn_file_actions_addopen(&files, fd, "/dev/null", fd ? O_WRONLY : O_RDONLY, 0);
+    if (logDescriptor() >= 0)
+        posix_spawn_file_actions_adddup2(&files, logDescriptor(), 3);
+    else
+        posix_spawn_file_actions_addopen(&files, 3, "/dev/null", O_WRONLY, 0);
     pid_t shell = 0;
     if (posix_spawn(&shell, argv[0], &files, &attributes, const_cast<char **>(argv), environ) != 0)
         std::fputs("parlotta: could not start the relaunch shell\n", stderr);
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
+}
+
+void removeLeftovers(const QString &appDir, const QString &modelDir)
+{
+    const QDir beside = QFileInfo(appDir).dir();
+    for (const QString &name : beside.entryList({QStringLiteral(".parlotta-update-*")},
+                                                QDir::Dirs | QDir::Hidden | QDir::NoSymLinks))
+        removeTree(beside.filePath(name));
+    const QDir models(modelDir);
+    for (const QString &name : models.entryList({QStringLiteral("ggml-*.bin.download-*")},
+                                                QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(models.filePath(name));
 }
 
 } // namespace parlotta

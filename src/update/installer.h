@@ -35,7 +35,13 @@ std::optional<QString> installUpdate(const QString &archive, const QString &appD
 
 // Starts a shell that waits for this process to end and then starts the
 // application folder's bin/parlotta, detached, with the control signals at
-// their defaults. The caller shuts down next, whether or not it started.
+// their defaults; when that copy cannot start, the shell says so in the log.
+// The caller shuts down next, whether or not it started.
+
+// Removes what an update or a model download killed halfway left behind: the
+// ".parlotta-update-*" folders beside appDir and the "ggml-*.bin.download-*"
+// files in modelDir. Nothing ever takes them for anything else.
+void removeLeftovers(const QString &appDir, const QString &modelDir);
 void relaunch(const QString &appDir);
 
 } // namespace parlotta

@@ -92,12 +92,15 @@ QByteArray fileSha256(const QString &path)
 }
 
 // Adds every entry under dir to found, "/"-separated relative to root; false
-// on anything that is neither a plain file nor a directory.
+// on anything that is neither a plain file nor a folder holding something.
 bool listTree(const QString &root, const QString &relative, QHash<QString, struct stat> &found)
 {
     const QString dir = relative.isEmpty() ? root : root + u'/' + relative;
     const QStringList names =
         QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    // An empty folder is an entry the manifest cannot name.
+    if (names.isEmpty() && !relative.isEmpty())
+        return false;
     for (const QString &name : names) {
         const QString path = relative.isEmpty() ? name : relative + u'/' + name;
         struct stat st {};

@@ -56,7 +56,7 @@ std::optional<Manifest> readSignedManifest(const QString &appDir,
                                            const QByteArray &expectedKey = {});
 
 // Whether the folder holds exactly the manifest's files, with their contents
-// and permission bits, and nothing else besides directories.
+// and permission bits, and nothing else besides the folders that hold them.
 bool treeMatchesManifest(const QString &appDir, const Manifest &manifest);
 
 } // namespace parlotta

@@ -209,4 +209,9 @@ QString keyCharacter(int evdev)
     return fake::platform().layout.value(evdev);
 }
 
+bool isLevel3Shift(int evdev)
+{
+    return fake::platform().level3Shifts.contains(evdev);
+}
+
 } // namespace parlotta

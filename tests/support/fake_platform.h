@@ -9,6 +9,7 @@
 #include "platform/keyboard.h"
 
 #include <QMap>
+#include <QSet>
 #include <QStringList>
 
 namespace fake {
@@ -39,6 +40,7 @@ struct Platform {
     int swallowedKey = -1;
     std::uint64_t swallowedModifiers = 0;
     QMap<int, QString> layout; // evdev code → the character it types
+    QSet<int> level3Shifts;    // evdev codes that are AltGr in the layout
 };
 
 // The one fake platform of the process, fresh at start.

@@ -9,6 +9,7 @@
 #include "settings/settings_controller.h"
 #include "settings/settings_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,6 +46,7 @@ class TestSettingsController : public QObject {
     void initTestCase()
     {
         QVERIFY(openLog(home.path() + QStringLiteral("/helper.log"), nullptr));
+        fake::platform().layout.insert(2, QStringLiteral("&"));
         menuHandler = new MenuHandler;
         settingsController = new SettingsController;
         settingsController->show();
@@ -83,6 +85,9 @@ class TestSettingsController : public QObject {
         QTest::newRow("combo, no key listener")
             << QByteArray("122,1310720") << false << false << "uk" << false << false
             << "Ctrl+Super+F1" << true << 20;
+        QTest::newRow("a key named &, the 1 key on AZERTY")
+            << QByteArray("18,262144") << false << true << QString() << false << false << "Ctrl+&"
+            << true << 0;
         QTest::newRow("unknown modifier bits")
             << QByteArray("96,4294967295") << false << true << QString() << false << false
             << "Ctrl+Alt+Shift+Super+F5" << true << 0;
@@ -109,13 +114,43 @@ class TestSettingsController : public QObject {
         c().refresh();
         c().isRecordingHotkey = false;
 
-        QTEST(c().hotkeyButton->text(), "button");
+        // As assistive technology reads it: what the button shows, mnemonics aside.
+        QTEST(QAccessible::queryAccessibleInterface(c().hotkeyButton)->text(QAccessible::Name),
+              "button");
         QTEST(!c().clearHotkeyButton->isHidden(), "clearShown");
         QCOMPARE(!c().accessibilityRow->isHidden(), !listening);
         QTEST(c().languagePopup->currentIndex(), "languageRow");
         QVERIFY(c().showLanguageCheckbox->isChecked());
         QCOMPARE(c().loginCheckbox->isChecked(), login);
         QCOMPARE(!c().downloadRow->isHidden(), downloading);
+    }
+
+    // A capture ends once: with its result, with Escape, or by a second click;
+    // a result arriving after that changes nothing.
+    void captureEndsOnce()
+    {
+        c().hotkeyButton->click();
+        const CaptureHandler first = captureHandlerSnapshot(); // as the key listener calls it
+        QVERIFY(first && c().isRecordingHotkey);
+        first(ActiveHotkey{96, flagControl});
+        first(ActiveHotkey{97, 0}); // late
+        QTest::qWait(0);
+        QCOMPARE(selectedHotkey(), 96);
+        QCOMPARE(selectedHotkeyModifiers(), flagControl);
+        QVERIFY(!captureHandlerSnapshot());
+        c().hotkeyButton->click();
+        const CaptureHandler second = captureHandlerSnapshot();
+        c().hotkeyButton->click();
+        QVERIFY(!c().isRecordingHotkey && !captureHandlerSnapshot());
+        second(ActiveHotkey{97, 0}); // late, and lands during the next capture
+        c().hotkeyButton->click();
+        QTest::qWait(0);
+        QVERIFY(c().isRecordingHotkey);
+        captureHandlerSnapshot()(std::nullopt); // Escape
+        QTest::qWait(0);
+        QVERIFY(!c().isRecordingHotkey);
+        QCOMPARE(selectedHotkey(), 96);
+        QCOMPARE(c().hotkeyButton->text(), QStringLiteral("Ctrl+F5"));
     }
 
     void actions()

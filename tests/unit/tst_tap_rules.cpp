@@ -129,6 +129,55 @@ class TestTapRules : public QObject {
         check(hotkeyNone, 0);
     }
 
+    // Hotkey capture, one event at a time: what was pending before, what the
+    // event ends the capture with, and what is pending after it.
+    void capture_data()
+    {
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<qint64>("key");
+        QTest::addColumn<std::uint64_t>("flags");
+        QTest::addColumn<qint64>("pending"); // -1: none
+        QTest::addColumn<bool>("pass");
+        QTest::addColumn<int>("outcome"); // CaptureOutcome
+        QTest::addColumn<qint64>("code");
+        QTest::addColumn<std::uint64_t>("modifiers");
+        QTest::addColumn<qint64>("pendingAfter");
+        const int none = int(CaptureOutcome::None), captured = int(CaptureOutcome::Captured),
+                  cancelled = int(CaptureOutcome::Cancelled);
+        const std::uint64_t no = 0, leftControlDown = flagControl | 0x1;
+        // clang-format off
+        QTest::newRow("Caps Lock is never a hotkey")   << flagsChanged << qint64(capsLockKey) << capsLockFlag    << qint64(-1) << true  << none      << qint64(0)  << no          << qint64(-1);
+        QTest::newRow("modifier down waits")           << flagsChanged << qint64(61)  << rightAltDown           << qint64(-1) << true  << none      << qint64(0)  << no          << qint64(61);
+        QTest::newRow("the last modifier pressed wins")<< flagsChanged << qint64(59)  << (rightAltDown | leftControlDown) << qint64(61) << true << none << qint64(0) << no     << qint64(59);
+        QTest::newRow("an earlier one's release")      << flagsChanged << qint64(61)  << leftControlDown        << qint64(59) << true  << none      << qint64(0)  << no          << qint64(59);
+        QTest::newRow("its own release captures it")   << flagsChanged << qint64(59)  << no                     << qint64(59) << true  << captured  << qint64(59) << no          << qint64(-1);
+        QTest::newRow("modifier released after a key") << flagsChanged << qint64(59)  << no                     << qint64(-1) << true  << none      << qint64(0)  << no          << qint64(-1);
+        QTest::newRow("key with modifiers")            << down         << qint64(96)  << leftControlDown        << qint64(59) << false << captured  << qint64(96) << flagControl << qint64(-1);
+        QTest::newRow("Caps Lock held is no modifier") << down         << qint64(96)  << capsLockFlag           << qint64(-1) << false << captured  << qint64(96) << no          << qint64(-1);
+        QTest::newRow("Escape alone cancels")          << down         << qint64(53)  << no                     << qint64(-1) << false << cancelled << qint64(0)  << no          << qint64(-1);
+        QTest::newRow("Escape with Shift is a hotkey") << down         << qint64(53)  << (flagShift | 0x2)      << qint64(-1) << false << captured  << qint64(53) << flagShift   << qint64(-1);
+        QTest::newRow("a key's release")               << up           << qint64(96)  << no                     << qint64(59) << true  << none      << qint64(0)  << no          << qint64(59);
+        // clang-format on
+    }
+
+    void capture()
+    {
+        QFETCH(uint, type);
+        QFETCH(qint64, key);
+        QFETCH(std::uint64_t, flags);
+        QFETCH(qint64, pending);
+        std::optional<std::int64_t> pendingModifier;
+        if (pending >= 0)
+            pendingModifier = pending;
+        const CaptureDecision decision =
+            handleCaptureEvent({type, key, false, flags}, pendingModifier);
+        QTEST(decision.pass, "pass");
+        QTEST(int(decision.outcome), "outcome");
+        QTEST(qint64(decision.code), "code");
+        QTEST(decision.modifiers, "modifiers");
+        QTEST(qint64(pendingModifier.value_or(-1)), "pendingAfter");
+    }
+
     void keyTracker()
     {
         KeyTracker tracker;

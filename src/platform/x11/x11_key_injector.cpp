@@ -13,15 +13,21 @@ namespace parlotta {
 
 namespace {
 
-// evdev KEY_V: where a layout without Latin letters has no key typing "v",
-// applications match Control+V against the key at the V position.
-constexpr KeyCode keyAtVPosition = 47 + 8;
-
 class X11KeyInjector final : public KeyInjector {
   public:
     Keystroke pasteKeystroke() override
     {
-        return connect() ? focusedWindowKeystroke() : Keystroke::ControlV;
+        if (!connect())
+            return Keystroke::ControlV;
+        refreshKeymap();
+        // With no key that types "v" (a Cyrillic, Greek, Hebrew or Arabic
+        // layout alone), GTK and Qt applications match no paste shortcut to
+        // Control and the key at V; Shift+Insert pastes CLIPBOARD in them and
+        // in browsers whatever the layout, and PRIMARY in the xterm family,
+        // so both are offered.
+        if (!XKeysymToKeycode(display, XK_v))
+            return Keystroke::ShiftInsert;
+        return focusedWindowKeystroke();
     }
 
     bool send(Keystroke keystroke, QString *error) override
@@ -35,13 +41,11 @@ class X11KeyInjector final : public KeyInjector {
         const bool shiftInsert = keystroke == Keystroke::ShiftInsert;
         // The key that types "v" in the current layout, not a fixed position:
         // on Dvorak the ANSI V key types another letter.
-        KeyCode key =
+        const KeyCode key =
             shiftInsert ? XKeysymToKeycode(display, XK_Insert) : XKeysymToKeycode(display, XK_v);
-        if (!key && !shiftInsert)
-            key = keyAtVPosition;
         if (!key || !shift || (!shiftInsert && !control)) {
             *error = QStringLiteral("the keyboard map has no key for %1")
-                         .arg(!key     ? QStringLiteral("Insert")
+                         .arg(!key     ? QString::fromLatin1(shiftInsert ? "Insert" : "v")
                               : !shift ? QStringLiteral("Shift")
                                        : QStringLiteral("Control"));
             return false;
@@ -96,6 +100,18 @@ class X11KeyInjector final : public KeyInjector {
         }
         XFreeModifiermap(map);
         return held;
+    }
+
+    // Nothing else reads this connection's events: the keymap changes
+    // (setxkbmap, a layout switch) arrive here and would otherwise pile up.
+    void refreshKeymap()
+    {
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == MappingNotify)
+                XRefreshKeyboardMapping(&event.xmapping);
+        }
     }
 
     // Asked once per connection: the paste asks twice (which keystroke, then send).

@@ -333,18 +333,45 @@ KeyboardHook &keyboardHook()
     return *hook;
 }
 
-QString keyCharacter(int evdev)
+namespace {
+
+// The layout as the main thread asks about it, kept current: nothing else
+// reads this connection's events, keymap changes among them.
+Display *layoutDisplay()
 {
     static Display *display = XOpenDisplay(nullptr); // main thread only
+    while (display && XPending(display)) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify)
+            XRefreshKeyboardMapping(&event.xmapping);
+    }
+    return display;
+}
+
+KeySym unshiftedKeysym(int evdev)
+{
+    Display *display = layoutDisplay();
     if (!display || evdev < 0 || evdev + 8 > 255)
-        return {};
+        return NoSymbol;
     XkbStateRec state{};
     XkbGetState(display, XkbUseCoreKbd, &state);
-    const KeySym sym = XkbKeycodeToKeysym(display, KeyCode(evdev + 8), state.group, 0);
-    const char32_t character = xkb_keysym_to_utf32(xkb_keysym_t(sym));
+    return XkbKeycodeToKeysym(display, KeyCode(evdev + 8), state.group, 0);
+}
+
+} // namespace
+
+QString keyCharacter(int evdev)
+{
+    const char32_t character = xkb_keysym_to_utf32(xkb_keysym_t(unshiftedKeysym(evdev)));
     if (character < 0x20 || character == 0x7f)
         return {};
     return QString::fromUcs4(&character, 1);
+}
+
+bool isLevel3Shift(int evdev)
+{
+    return unshiftedKeysym(evdev) == XK_ISO_Level3_Shift;
 }
 
 } // namespace parlotta
