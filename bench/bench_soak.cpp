@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     PasteTarget target;
     DaemonProcess daemon;
     daemon.installModel(QStringLiteral("hello"));
-    if (speech.isEmpty() || !target.start(false, true) || !daemon.start() ||
+    if (speech.isEmpty() || !target.start({QStringLiteral("--own-clipboard")}) || !daemon.start() ||
         !waitForWhisperServer()) {
         std::fprintf(stderr, "bench_soak: could not set up the desktop, server or daemon\n");
         return 1;

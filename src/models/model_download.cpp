@@ -119,9 +119,12 @@ void run(const std::shared_ptr<Job> &job)
         if (t.status == 0)
             curl_easy_getinfo(t.curl, CURLINFO_RESPONSE_CODE, &t.status);
         curl_easy_cleanup(t.curl);
+        // A redirect that is not followed (too many, or to another protocol)
+        // is said in curl's words, not as the redirect's status.
+        const bool redirectRefused = t.status >= 300 && t.status < 400 && result != CURLE_OK;
         if (!t.writeError.isEmpty())
             error = t.writeError;
-        else if (t.status != 200 && t.status != 0)
+        else if (t.status != 200 && t.status != 0 && !redirectRefused)
             error = QStringLiteral("The server responded with HTTP %1.").arg(t.status);
         else if (result != CURLE_OK)
             error = QString::fromUtf8(*curlError ? curlError : curl_easy_strerror(result));

@@ -9,7 +9,7 @@
 namespace {
 
 // X keycodes (evdev + 8) of the US layout.
-constexpr int rightAlt = 108, leftControl = 37, f5 = 71, keyA = 38, keyB = 56;
+constexpr int rightAlt = 108, rightControl = 105, leftControl = 37, f5 = 71, keyA = 38, keyB = 56;
 // What the test window records (Qt key numbers).
 const QString qtAlt = QString::number(Qt::Key_Alt), qtF5 = QString::number(Qt::Key_F5),
               qtA = QString::number(Qt::Key_A);
@@ -50,7 +50,7 @@ class TestHotkey : public QObject {
     // A test that failed halfway must not leave keys held down for the next.
     void cleanup()
     {
-        xkey(QStringLiteral("up"), {108, 64, 50, 37, 133, 67, 71, 38, 56});
+        xkey(QStringLiteral("up"), {108, 105, 64, 50, 37, 133, 67, 71, 38, 56});
     }
 
     void initTestCase()
@@ -83,6 +83,33 @@ class TestHotkey : public QObject {
         QTRY_VERIFY(countKeys(target, QStringLiteral("press"), qtA) >= 1);
         QTest::qWait(500);
         QCOMPARE(daemon.logMessages().count(QStringLiteral("Whisper response: 'Hello world.'")), 1);
+    }
+
+    // Where right Alt is AltGr, typing "@" with it must not open the
+    // microphone: with nothing stored, the hotkey there is right Control.
+    void altGrLayoutDefaultsToRightControl()
+    {
+        QVERIFY(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("de")}) == 0);
+        const auto restore = qScopeGuard(
+            [] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
+        DaemonProcess daemon;
+        PasteTarget target;
+        QVERIFY(startAll(daemon, target, {}, 62));
+        QVERIFY(!daemon.logMessages()
+                     .filter(QRegularExpression(
+                         QStringLiteral("^Daemon ready — hotkey: Right Control,")))
+                     .isEmpty());
+        QVERIFY(xkey(QStringLiteral("down"), {rightAlt}));
+        QVERIFY(xkey(QStringLiteral("tap"), {24})); // Q: "@" with AltGr
+        QVERIFY(xkey(QStringLiteral("up"), {rightAlt}));
+        QTest::qWait(500);
+        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Recording started")));
+        QVERIFY(xkey(QStringLiteral("down"), {rightControl}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(playIntoMicrophone(speech));
+        QVERIFY(xkey(QStringLiteral("up"), {rightControl}));
+        QVERIFY(daemon.waitForMessage(QStringLiteral("Pasted via XTest")));
+        QTRY_VERIFY(target.text().endsWith(QLatin1String("Hello world.")));
     }
 
     void ordinaryKeyHotkeyIsSwallowed()

@@ -14,7 +14,8 @@
 namespace {
 
 constexpr int leftAlt = 64, keyM = 58;
-const QMap<QString, int> letterKeys = {{"b", 56}, {"l", 46}, {"m", 58}, {"s", 39}, {"t", 28}};
+const QMap<QString, int> letterKeys = {{"b", 56}, {"f", 41}, {"l", 46},
+                                       {"m", 58}, {"s", 39}, {"t", 28}};
 
 // Picks the model whose name starts with the letter: the list takes the
 // keyboard (Alt+M), then the letter chooses, as keyboard users choose.
@@ -81,9 +82,10 @@ class TestModels : public QObject {
         sha.addData(&fixture);
         const QByteArray good = sha.result().toHex();
         const qint64 size = fixture.size();
-        // Listed sizes set the order: base, medium, small, large-v3, tiny.
+        // Listed sizes set the order: base, fast, medium, small, large-v3, tiny.
         QJsonArray listing{QJsonObject{{"type", "directory"}, {"path", "coreml"}}};
         addFile(listing, "base", 1 << 20, "missing");
+        addFile(listing, "fast", 1 << 20, "ftp");
         addFile(listing, "medium", 2 << 20, "cut");
         addFile(listing, "small", 3 << 20, "slow");
         addFile(listing, "large-v3", 4 << 20, {}, QByteArray(64, 'a'));
@@ -130,6 +132,23 @@ class TestModels : public QObject {
             QStringLiteral("label"),
             QStringLiteral("Choose a model to download. large-v3-turbo is a good start.")));
         const QString models = daemon.modelDir();
+
+        // A turn of the wheel passing over the lists chooses nothing.
+        for (const QString box : {"Model:", "Language:"}) {
+            QVERIFY(accessibleAction(QStringLiteral("point"), QStringLiteral("combo box"), box));
+            runTool(QStringLiteral("xdotool"), {"click", "--repeat", "3", "5"});
+        }
+        QTest::qWait(500);
+        QVERIFY(
+            daemon.logMessages().filter(QRegularExpression("^(Downloading|Language)")).isEmpty());
+        QVERIFY(accessibleShowing(QStringLiteral("combo box"), QStringLiteral("Choose a model…")));
+
+        // A redirect to another protocol is not followed.
+        QVERIFY(chooseModel("f"));
+        QVERIFY(
+            daemon.waitForMessage(QStringLiteral("ERROR: model download failed: Protocol \"ftp\" "
+                                                 "not supported or disabled in libcurl")));
+        QVERIFY(dismissSheet());
 
         // 404: logged, shown in a sheet on the window, no file.
         QVERIFY(chooseModel("b"));

@@ -110,10 +110,17 @@ class TestUpdate : public QObject {
         QObject watcher;
         TestPanel panel(&watcher);
         QVERIFY(panel.start());
-        QTemporaryDir apps;
+        QTemporaryDir apps, temporary;
         DaemonProcess daemon;
         install(apps, daemon);
+        daemon.setEnvironment(QStringLiteral("TMPDIR"), temporary.path());
+        // What a daemon killed during an update or a model download left behind.
+        QVERIFY(QDir(apps.path()).mkpath(QStringLiteral(".parlotta-update-Ab12Cd/Parlotta.app")));
+        const QString partial =
+            daemon.modelDir() + QStringLiteral("/ggml-base.bin.download-x1Y2z3");
+        QVERIFY(QFile(partial).open(QIODevice::WriteOnly));
         QVERIFY(daemon.start());
+        QVERIFY(!QFile::exists(partial));
         QVERIFY(daemon.waitForMessage(QStringLiteral("Update check: local=1.0 remote=2.0"), 10000));
         QVERIFY(waitUntil([] { return accessibleTree().contains(offer); }, 10000));
         QVERIFY(accessibleTree().contains(
@@ -169,6 +176,39 @@ class TestUpdate : public QObject {
         QCOMPARE(
             QDir(apps.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             QStringList{QStringLiteral("Parlotta.app")});
+        QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
+    // A signed release whose program cannot start: the old copy is gone, and
+    // the log says why nothing came in its place.
+    void relaunchThatCannotStartIsLogged()
+    {
+        const QString archive = releases() + QStringLiteral("/Parlotta.zip");
+        QVERIFY(QFile::rename(archive, archive + QStringLiteral(".away")));
+        const auto restore = qScopeGuard([&] {
+            QFile::remove(archive);
+            QFile::rename(archive + QStringLiteral(".away"), archive);
+        });
+        QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE),
+                    {QStringLiteral("make"), QStringLiteral("unrunnable"),
+                     archive + QStringLiteral(".away"), archive,
+                     scratch.filePath(QStringLiteral("release.pem"))}));
+        QTemporaryDir apps;
+        DaemonProcess daemon;
+        install(apps, daemon);
+        QVERIFY(daemon.start());
+        QVERIFY(press(QStringLiteral("Install Update")));
+        QVERIFY(daemon.waitForExit(30000));
+        const QString program = apps.filePath(QStringLiteral("Parlotta.app/bin/parlotta"));
+        QVERIFY2(waitUntil(
+                     [&] {
+                         return DaemonProcess::logBytes().contains(
+                             "Relaunch failed: " + QFile::encodeName(program) +
+                             " exited with status 127\n");
+                     },
+                     10000),
+                 DaemonProcess::logBytes().constData());
     }
 
     // What a check from the menu says, by what the release site answers.
@@ -188,6 +228,13 @@ class TestUpdate : public QObject {
                                    << QString() << QString();
         QTest::newRow("site gone") << QByteArray() << "Can't Check for Updates"
                                    << "Connection refused";
+        // The site sends "1." of "1.10" and resets the connection.
+        QTest::newRow("cut short after the headers")
+            << QByteArray("cut") << "Can't Check for Updates"
+            << "Connection closed";
+        QTest::newRow("markup is shown as it is")
+            << QByteArray("3.0<img src=x><b>!</b>") << offer
+            << "Version 3.0<img src=x><b>!</b> is now available";
     }
     void manualCheck()
     {
@@ -204,10 +251,25 @@ class TestUpdate : public QObject {
                 site.waitForStarted();
             }
         });
-        if (body.isEmpty()) {
+        QProcess cutter;
+        if (body.isEmpty() || body == "cut") {
             site.kill();
             site.waitForFinished();
-        } else {
+        }
+        if (body == "cut") {
+            cutter.start(QStringLiteral("python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import socket, struct
+server = socket.create_server(("127.0.0.1", 8190))
+while True:
+    connection, _ = server.accept()
+    connection.recv(65536)
+    connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n1.")
+    connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    connection.close()
+)")});
+            QVERIFY(cutter.waitForStarted());
+            QTest::qWait(500);
+        } else if (!body.isEmpty()) {
             QVERIFY(version.open(QIODevice::WriteOnly | QIODevice::Truncate));
             version.write(body);
             version.close();
@@ -237,11 +299,15 @@ class TestUpdate : public QObject {
                      },
                      10000),
                  qPrintable(accessibleTree()));
-        QVERIFY(press(QStringLiteral("OK")));
+        QVERIFY(press(title == offer ? QStringLiteral("Remind Me Later") : QStringLiteral("OK")));
         QVERIFY(!daemon.logMessages()
                      .filter(QRegularExpression(QStringLiteral("^Update check(: local=1.0 remote|"
                                                                " failed: )")))
                      .isEmpty());
+        QVERIFY(
+            !daemon.logMessages().contains(QStringLiteral("Update check: local=1.0 remote=1.")));
+        cutter.kill();
+        cutter.waitForFinished();
     }
 
     // Each leaves the installed copy byte for byte as it was, and says why.

@@ -7,8 +7,10 @@
 #                                     label that names it, and its states
 #                                     ("checked", "hidden" when not showing)
 #   atspi.py press APP ROLE NAME      does the first action of the first match
+#   atspi.py point APP ROLE NAME      moves the pointer to the middle of it
 # NAME matches an accessible's name or the label that names it.
 # Exit status 1 when the application or the widget is not there.
+import subprocess
 import sys
 
 import pyatspi
@@ -55,11 +57,15 @@ def main(argv):
             print("%d\t%s\t%s\t%s\t%s" % (depth, node.getRoleName(), node.name.replace("\n", " "),
                                         label(node), states(node)))
         return 0
-    if argv[1] == "press":
+    if argv[1] in ("press", "point"):
         for _, node in walk(app):
             if node.getRoleName() == argv[3] and argv[4] in (node.name, label(node)):
-                node.queryAction().doAction(0)
-                return 0
+                if argv[1] == "press":
+                    node.queryAction().doAction(0)
+                    return 0
+                box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+                return subprocess.call(["xdotool", "mousemove", "--sync",
+                                        str(box.x + box.width // 2), str(box.y + box.height // 2)])
         return 1
     return 2
 

@@ -132,15 +132,9 @@ PasteTarget::~PasteTarget()
     }
 }
 
-bool PasteTarget::start(bool terminal, bool ownClipboard)
+bool PasteTarget::start(const QStringList &options)
 {
-    QStringList args = {QStringLiteral("--dir"), state.path()};
-    if (terminal)
-        args << QStringLiteral("--terminal") << QStringLiteral("-name")
-             << QStringLiteral("gnome-terminal");
-    if (ownClipboard)
-        args << QStringLiteral("--own-clipboard");
-    process.setArguments(args);
+    process.setArguments(QStringList{QStringLiteral("--dir"), state.path()} + options);
     process.start();
     return process.waitForStarted(5000) &&
            waitUntil([this] { return QFile::exists(state.path() + QStringLiteral("/focused")); },

@@ -39,7 +39,8 @@ class PasteTarget {
   public:
     PasteTarget();
     ~PasteTarget();
-    bool start(bool terminal = false, bool ownClipboard = false);
+    // options: paste_target's ("--field", "--own-clipboard").
+    bool start(const QStringList &options = {});
     QString text() const;
     QStringList keys() const;
 

@@ -1,18 +1,19 @@
 // A window that takes the keyboard focus and records what reaches it: each
 // key event, and the text that a paste delivers.
-//   paste_target --dir DIR [--terminal] [--own-clipboard]
+//   paste_target --dir DIR [--field] [--own-clipboard]
 //   DIR/focused   appears once the window has the focus
-//   DIR/text      everything pasted so far
+//   DIR/text      everything pasted so far (with --field: the field's text)
 //   DIR/keys      one line per key event: "press|release KEY MODIFIERS"
-// --terminal      behaves like a terminal emulator: pastes on Ctrl+Shift+V
-//                 only, and types "^V" on Ctrl+V (start it with -name gnome-terminal)
+// --field         the window is a plain Qt text field, with Qt's own key bindings
 // --own-clipboard puts text, HTML and a binary format on the clipboard
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QWidget>
+#include <memory>
 
 namespace {
 
@@ -28,8 +29,7 @@ void writeFile(const QString &name, const QByteArray &bytes,
 
 class Target : public QWidget {
   public:
-    explicit Target(bool terminal)
-        : terminal(terminal)
+    Target()
     {
         setWindowTitle(QStringLiteral("Paste Target"));
         setFocusPolicy(Qt::StrongFocus);
@@ -47,13 +47,7 @@ class Target : public QWidget {
         record("press", event);
         const auto mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
                                                 Qt::AltModifier | Qt::MetaModifier);
-        // Like browsers and GTK, a layout without Latin letters has Control+V
-        // matched by the key's position (X keycode 55, the V key).
-        const bool v =
-            event->key() == Qt::Key_V || (event->nativeScanCode() == 55 && event->key() > 0x7f);
-        if (v && mods == Qt::ControlModifier)
-            terminal ? append("^V") : paste();
-        else if (v && mods == (Qt::ControlModifier | Qt::ShiftModifier) && terminal)
+        if (event->key() == Qt::Key_V && mods == Qt::ControlModifier)
             paste();
         else if (!event->text().isEmpty() && mods == Qt::NoModifier)
             append(event->text());
@@ -85,7 +79,6 @@ class Target : public QWidget {
         writeFile(QStringLiteral("text"), text.toUtf8());
     }
 
-    bool terminal;
     QString text;
 };
 
@@ -107,9 +100,24 @@ int main(int argc, char *argv[])
         mime->setData(QStringLiteral("application/x-parlotta-test"), binary);
         QGuiApplication::clipboard()->setMimeData(mime);
     }
-    Target target(args.contains(QStringLiteral("--terminal")));
-    target.show();
-    target.activateWindow();
-    target.raise();
+    std::unique_ptr<QWidget> window;
+    if (args.contains(QStringLiteral("--field"))) {
+        auto *field = new QLineEdit;
+        QObject::connect(field, &QLineEdit::textChanged, [](const QString &now) {
+            writeFile(QStringLiteral("text"), now.toUtf8());
+        });
+        QObject::connect(&app, &QApplication::focusChanged, [field](QWidget *, QWidget *now) {
+            if (now == field)
+                writeFile(QStringLiteral("focused"), "1");
+        });
+        field->setWindowTitle(QStringLiteral("Paste Target"));
+        field->resize(400, 40);
+        window.reset(field);
+    } else {
+        window = std::make_unique<Target>();
+    }
+    window->show();
+    window->activateWindow();
+    window->raise();
     return app.exec();
 }

@@ -5,6 +5,7 @@
     release-archive.py make KIND ZIP OUT KEY.pem      OUT: ZIP changed as KIND says
 KEY.pem is the release key (the forgeries that re-sign need it).
 """
+import hashlib
 import io
 import os
 import stat
@@ -93,6 +94,24 @@ def make(kind, source, out, key):
     elif kind == "link-out":
         entries.append(entry(APP + "share/passwd", b"../../../../../etc/passwd",
                              stat.S_IFLNK | 0o777))
+    elif kind == "open-folders":
+        for info, _ in entries:
+            if info.is_dir():
+                info.external_attr = (stat.S_IFDIR | 0o777) << 16
+    elif kind == "empty-folder":
+        entries.append(entry(APP + "share/empty/", b"", stat.S_IFDIR | 0o755))
+    elif kind == "locked-folder":
+        entries.append(entry(APP + "locked/", b"", stat.S_IFDIR | 0o555))
+        entries.append(entry(APP + "locked/file", b"x\n", stat.S_IFREG | 0o644))
+    elif kind == "unrunnable":
+        script = b"#!/nonexistent/interpreter\n"
+        info, _ = entries[binary]
+        entries[binary] = (info, script)
+        digest = hashlib.sha256(script).hexdigest()
+        resign(entries, key, lambda text: "\n".join(
+            " ".join(line.split(" ")[:2] + [digest, "bin/parlotta"])
+            if line.startswith("file ") and line.endswith(" bin/parlotta") else line
+            for line in text.split("\n")))
     elif kind not in ("as-is", "truncated"):
         sys.exit("unknown kind " + kind)
     buffer = io.BytesIO()

@@ -5,7 +5,8 @@
 //   DIR/listing.json    the body of GET /api/models/OWNER/whisper.cpp/tree/main
 //   DIR/files/NAME      served for GET /OWNER/whisper.cpp/resolve/main/NAME, after a 302
 //   DIR/files/NAME.how  optional words: "slow" (64 kB/s), "cut" (closes half-way
-//                       after announcing the whole length), "nolength" (no length)
+//                       after announcing the whole length), "nolength" (no length),
+//                       "ftp" (the redirect points to an ftp:// address)
 // A missing file answers 404.
 #include <QCoreApplication>
 #include <QFile>
@@ -76,9 +77,15 @@ void handle(QTcpSocket *socket)
                           "Content-Type: application/json\r\n");
         }
         const int resolve = target.indexOf("/whisper.cpp/resolve/main/");
-        if (resolve > 0)
+        if (resolve > 0) {
+            const QByteArray name = target.mid(resolve + 26);
+            QFile how(dir + QStringLiteral("/files/") + QString::fromUtf8(name) +
+                      QStringLiteral(".how"));
+            const bool ftp = how.open(QIODevice::ReadOnly) && how.readAll().contains("ftp");
             return answer(socket, 302, "Found", {},
-                          "Location: /files/" + target.mid(resolve + 26) + "\r\n");
+                          QByteArray("Location: ") + (ftp ? "ftp://127.0.0.1/" : "/files/") + name +
+                              "\r\n");
+        }
         if (target.startsWith("/files/"))
             return serveFile(socket,
                              dir + QStringLiteral("/files/") + QString::fromUtf8(target.mid(7)));

@@ -226,6 +226,9 @@ class TestRelease : public QObject {
         QTest::newRow("another identifier") << "other-id" << notSigned;
         QTest::newRow("an entry with ../") << "dotdot" << damaged;
         QTest::newRow("link pointing outside") << "link-out" << damaged;
+        QTest::newRow("folders anyone may write: installed 0755") << "open-folders" << QString();
+        QTest::newRow("an extra empty folder") << "empty-folder" << notSigned;
+        QTest::newRow("a folder nobody may write, refused") << "locked-folder" << notSigned;
     }
     void install()
     {
@@ -255,6 +258,15 @@ class TestRelease : public QObject {
         QCOMPARE(result.value_or(QString()), failure);
         if (failure.isEmpty()) {
             QCOMPARE(readSignedManifest(app)->version, QStringLiteral("1.1"));
+            // Folder modes are not signed: whatever the archive says, only we may write.
+            QDirIterator folders(app, QDir::Dirs | QDir::NoDotAndDotDot,
+                                 QDirIterator::Subdirectories);
+            for (QString folder = app; !folder.isEmpty();
+                 folder = folders.hasNext() ? folders.next() : QString()) {
+                struct stat st {};
+                QVERIFY(::stat(QFile::encodeName(folder).constData(), &st) == 0);
+                QVERIFY2((st.st_mode & 07777) == 0755, qPrintable(folder));
+            }
             QCOMPARE(
                 QDir(apps.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                 QStringList{QStringLiteral("Parlotta.app")});
