@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -151,6 +153,29 @@ class TestSettingsController : public QObject {
         QVERIFY(!c().isRecordingHotkey);
         QCOMPARE(selectedHotkey(), 96);
         QCOMPARE(c().hotkeyButton->text(), QStringLiteral("Ctrl+F5"));
+    }
+
+    // A wrong owner gets an error status with a JSON object: no listing, in
+    // the log's own words rather than the network library's.
+    void listingErrorPage()
+    {
+        QTcpServer hub;
+        QVERIFY(hub.listen(QHostAddress::LocalHost));
+        connect(&hub, &QTcpServer::newConnection, &hub, [&hub] {
+            QTcpSocket *socket = hub.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                socket->write("HTTP/1.1 401 Unauthorized\r\nContent-Type: application/json\r\n"
+                              "Content-Length: 32\r\nConnection: close\r\n\r\n"
+                              "{\"error\":\"Invalid credentials\"}\n");
+                socket->disconnectFromHost();
+            });
+        });
+        const QByteArray before = qgetenv("HF_ENDPOINT");
+        qputenv("HF_ENDPOINT", "http://127.0.0.1:" + QByteArray::number(hub.serverPort()));
+        c().fetchModelList();
+        qputenv("HF_ENDPOINT", before);
+        QTRY_VERIFY(
+            logText().endsWith("Model list unavailable, using defaults: invalid response\n"));
     }
 
     void actions()
