@@ -59,6 +59,7 @@ AboutDialog::AboutDialog()
 
     auto *version = new QLabel(
         QStringLiteral("Version ") + installedVersion().value_or(QStringLiteral("dev")), this);
+    version->setTextFormat(Qt::PlainText); // read from a file: never markup
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto *madeBy = new QLabel(QStringLiteral("Made by "), this);
