@@ -5,6 +5,8 @@
 // this file, the one place that sees every subsystem, defines it with direct
 // calls. Whoever else must be told of an event is added here.
 #include "core/daemon.h"
+#include "dictation/inference_request.h"
+#include "dictation/paste.h"
 #include "dictation/recording.h"
 #include "hotkey/event_tap.h"
 #include "menubar/menu_handler.h"
@@ -36,11 +38,14 @@ void onReloadSignal()
         settingsController->rebuildModelPopup();
 }
 
-// Shutdown: an open recording is stopped without transcription, the user's
+// Shutdown: an open recording is stopped without transcription, a request in
+// flight is dropped, a paste under way gives the clipboard back now, the user's
 // clipboard (ours after a paste) goes to the clipboard manager, then the server stops.
 void onShutdown()
 {
     stopRecorderForShutdown();
+    abortInference();
+    finishPasteNow();
     handOverClipboardToManager();
     stopWhisperServer();
 }

@@ -1,25 +1,21 @@
 #include "dictation/inference_request.h"
 
-#include "core/daemon.h"
 #include "core/log.h"
-#include "core/system_error.h"
 #include "dictation/multipart.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <atomic>
-#include <cerrno>
 #include <curl/curl.h>
 #include <memory>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace parlotta {
 
 namespace {
 
-// The thread the inference request runs on while the main thread waits, for
-// the life of the process; requests are queued to this object living there.
+// The thread the inference requests run on, one at a time in the order they
+// were posted, for the life of the process; they are queued to this object living there.
 QObject *inferenceWorker()
 {
     static QObject *worker = [] {
@@ -34,8 +30,9 @@ QObject *inferenceWorker()
     return worker;
 }
 
-// Set when the daemon must end while a request is in flight: the request stops.
+// Set when the daemon ends: the request in flight stops, and those queued are dropped.
 std::atomic<bool> abortRequest{false};
+std::atomic<int> requestsInFlight{0};
 
 int progress(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
@@ -52,7 +49,7 @@ size_t collect(char *data, size_t size, size_t count, void *body)
 // than the Qt session: Qt sends a request's head and body in separate writes
 // without TCP_NODELAY, and the server's delayed ACK then holds the body back
 // for 40 ms on every request but a connection's first.
-QString runInference(const QByteArray &body, const QString &boundary)
+QString runInference(const QByteArray &url, const QByteArray &body, const QString &boundary)
 {
     static CURL *curl = curl_easy_init(); // kept, so the connection is reused
     if (!curl) {
@@ -66,7 +63,7 @@ QString runInference(const QByteArray &body, const QString &boundary)
     headers = curl_slist_append(headers, "Expect:"); // no 100-continue round trip
     QByteArray answer;
     char error[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_URL, inferenceUrl.toUtf8().constData());
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_PROXY, ""); // a loopback server: never through a proxy
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
@@ -94,38 +91,32 @@ QString runInference(const QByteArray &body, const QString &boundary)
 
 } // namespace
 
-QString postInference(const QByteArray &body, const QString &boundary)
+void postInference(QByteArray body, QString boundary,
+                   std::function<void(const QString &transcript)> done)
 {
-    const int done = eventfd(0, EFD_CLOEXEC);
-    if (done < 0) {
-        log(QStringLiteral("Request error: ") + systemErrorText());
-        return {};
-    }
-    QString result;
+    ++requestsInFlight;
     QMetaObject::invokeMethod(
         inferenceWorker(),
-        [&] {
-            result = runInference(body, boundary);
-            const quint64 one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(done, &one, sizeof one);
+        [url = inferenceUrl.toUtf8(), body = std::move(body), boundary = std::move(boundary),
+         done = std::move(done)] {
+            const QString transcript = abortRequest ? QString() : runInference(url, body, boundary);
+            --requestsInFlight;
+            if (!abortRequest)
+                QMetaObject::invokeMethod(
+                    qApp, [done, transcript] { done(transcript); }, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
-    // No time limit of our own (the request's timeout ends a silent server),
-    // but SIGTERM is answered: the request is dropped and the daemon shuts down.
-    pollfd fds[2] = {{done, POLLIN, 0}, {terminationRequestFd(), POLLIN, 0}};
-    while (true) {
-        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1) < 0 && errno == EINTR)
-            continue;
-        if (fds[0].revents & POLLIN)
-            break;
-        if (fds[1].revents & POLLIN) {
-            abortRequest = true;
-            ::poll(fds, 1, 2000); // the server sees us go and drops its inference
-            shutdown();
-        }
-    }
-    ::close(done);
-    return result;
+}
+
+void abortInference()
+{
+    abortRequest = true;
+    // The request in flight stops at curl's next progress call; meanwhile the
+    // server sees the connection go and drops its inference.
+    QElapsedTimer clock;
+    clock.start();
+    while (requestsInFlight > 0 && clock.elapsed() < 2000)
+        QThread::msleep(10);
 }
 
 } // namespace parlotta

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace parlotta {
 
@@ -13,10 +14,16 @@ inline QString inferenceUrl =
     QStringLiteral("http://%1:%2/inference").arg(serverHost).arg(serverPort);
 inline constexpr int requestTimeoutMs = 300000; // without progress
 
-// Posts the inference form and waits for the answer. Runs the request on the
-// inference thread while the caller blocks; returns the body decoded as UTF-8
-// and trimmed, or an empty text when the request failed (logged as
-// "Request error: ...") or the body is not UTF-8.
-QString postInference(const QByteArray &body, const QString &boundary);
+// Posts the inference form on the inference thread and returns at once. The
+// requests run one at a time in the order posted, and done is called on the
+// main thread in that order with the body decoded as UTF-8 and trimmed, or an
+// empty text when the request failed (logged as "Request error: ...") or the
+// body is not UTF-8.
+void postInference(QByteArray body, QString boundary,
+                   std::function<void(const QString &transcript)> done);
+
+// At shutdown: stops the request in flight and drops those queued (their done
+// is never called); waits up to two seconds for the one in flight to end.
+void abortInference();
 
 } // namespace parlotta

@@ -5,6 +5,10 @@
 #include "platform/clipboard.h"
 #include "platform/key_injector.h"
 
+#include <QElapsedTimer>
+#include <QQueue>
+#include <QTimer>
+
 namespace parlotta {
 
 namespace {
@@ -13,6 +17,9 @@ namespace {
 // old content before it has, but do not hold the user's clipboard hostage either.
 constexpr int minimumPasteWaitMs = 150;
 constexpr int maximumPasteWaitMs = 1000;
+// How often the wait looks whether the target has read the text: the main
+// thread goes on with everything else in between.
+constexpr int pasteCheckMs = 5;
 
 using Keystroke = KeyInjector::Keystroke;
 
@@ -53,28 +60,94 @@ void giveBack(const Saved &saved)
         saved.board->restore(saved.formats);
 }
 
+// The pastes, one at a time in the order their texts came: each offers its
+// text, posts the keystroke, waits on timers until the target has read it, and
+// gives the clipboard back before the next one starts.
+class Paster {
+  public:
+    Paster()
+    {
+        ticker.callOnTimeout([this] { check(); });
+    }
+
+    void add(const QString &text)
+    {
+        pending.enqueue(text);
+        if (selections.isEmpty())
+            startNext();
+    }
+
+    void finishNow()
+    {
+        pending.clear();
+        if (!selections.isEmpty())
+            finish();
+    }
+
+  private:
+    void startNext()
+    {
+        const QString text = pending.dequeue();
+        keystroke = keyInjector().pasteKeystroke();
+        // The xterm family pastes PRIMARY, which is given back just like CLIPBOARD.
+        selections = {saveAndReplace(clipboard(), text)};
+        if (keystroke == Keystroke::ShiftInsert)
+            selections << saveAndReplace(primarySelection(), text);
+        log(QStringLiteral("Copied to clipboard"));
+        QString error;
+        // A keystroke that cannot be posted is reported, and the paste otherwise
+        // ends as usual: the text stays offered for the wait, then all is given back.
+        if (!keyInjector().send(keystroke, &error))
+            log(QStringLiteral("ERROR: could not post the paste keystroke: ") + error);
+        log(pastedLine(keystroke));
+        sincePosted.start();
+        ticker.start(pasteCheckMs);
+    }
+
+    void check()
+    {
+        const qint64 waited = sincePosted.elapsed();
+        if (waited >= maximumPasteWaitMs ||
+            (waited >= minimumPasteWaitMs && selections.last().board->pasteRead()))
+            finish();
+    }
+
+    void finish()
+    {
+        ticker.stop();
+        for (const Saved &saved : std::as_const(selections))
+            giveBack(saved);
+        if (!selections.first().formats.isEmpty())
+            log(QStringLiteral("Clipboard restored"));
+        selections.clear();
+        playSound(soundPop);
+        if (!pending.isEmpty())
+            startNext();
+    }
+
+    QQueue<QString> pending;
+    QList<Saved> selections; // empty: no paste under way
+    Keystroke keystroke = Keystroke::ControlV;
+    QElapsedTimer sincePosted;
+    QTimer ticker;
+};
+
+Paster &paster()
+{
+    static Paster *instance = new Paster; // main thread, for the life of the process
+    return *instance;
+}
+
 } // namespace
 
 void deliverPaste(const QString &text)
 {
-    const Keystroke keystroke = keyInjector().pasteKeystroke();
-    // The xterm family pastes PRIMARY, which is given back just like CLIPBOARD.
-    QList<Saved> selections = {saveAndReplace(clipboard(), text)};
-    if (keystroke == Keystroke::ShiftInsert)
-        selections << saveAndReplace(primarySelection(), text);
-    log(QStringLiteral("Copied to clipboard"));
-    QString error;
-    // A keystroke that cannot be posted is reported, and the paste otherwise
-    // ends as usual: the text stays offered for the wait, then all is given back.
-    if (!keyInjector().send(keystroke, &error))
-        log(QStringLiteral("ERROR: could not post the paste keystroke: ") + error);
-    log(pastedLine(keystroke));
-    selections.last().board->waitForPaste(minimumPasteWaitMs, maximumPasteWaitMs);
-    for (const Saved &saved : std::as_const(selections))
-        giveBack(saved);
-    if (!selections.first().formats.isEmpty())
-        log(QStringLiteral("Clipboard restored"));
-    playSound(soundPop);
+    paster().add(text);
+}
+
+void finishPasteNow()
+{
+    paster().finishNow();
 }
 
 } // namespace parlotta

@@ -68,13 +68,17 @@ void finishDictation(double duration)
         playSound(soundBasso);
         return;
     }
+    // The body holds the recording itself: the next recording may take the
+    // file while this one is being transcribed.
     const QString boundary = newBoundary();
-    const QByteArray body = inferenceBody(boundary, wav, selectedLanguageCode());
-    const QString transcript = postInference(body, boundary);
-    log(QStringLiteral("Whisper response: '%1'").arg(transcript));
-    if (rejected(blankGate(transcript)) || rejected(hallucinationGate(transcript, peakAvgPower)))
-        return;
-    deliverPaste(transcript);
+    QByteArray body = inferenceBody(boundary, wav, selectedLanguageCode());
+    const float peak = peakAvgPower;
+    postInference(std::move(body), boundary, [peak](const QString &transcript) {
+        log(QStringLiteral("Whisper response: '%1'").arg(transcript));
+        if (rejected(blankGate(transcript)) || rejected(hallucinationGate(transcript, peak)))
+            return;
+        deliverPaste(transcript);
+    });
 }
 
 } // namespace parlotta

@@ -17,7 +17,7 @@ struct ClipboardFormat {
 };
 
 // An X selection holding the clipboard's content. Our content is served from a thread of its own,
-// so a paste target can read it while the main thread waits.
+// so a paste target can read it whatever the main thread does.
 class Clipboard {
   public:
     virtual ~Clipboard() = default;
@@ -27,10 +27,9 @@ class Clipboard {
     virtual bool save(QList<ClipboardFormat> *formats, QString *error) = 0;
     // Makes text the clipboard's only content.
     virtual void setText(const QString &text) = 0;
-    // Waits at least minMs; then returns once a paste target has read the
-    // text (plus a short grace for a second format), or when maxMs have passed.
-    // True when the text was read.
-    virtual bool waitForPaste(int minMs, int maxMs) = 0;
+    // Whether a paste target has read the text set last, and a short grace
+    // for a second format has passed since its last read. Never waits.
+    virtual bool pasteRead() = 0;
     // Leaves the clipboard empty.
     virtual void clear() = 0;
     // Makes formats the clipboard's content again.

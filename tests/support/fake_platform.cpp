@@ -94,9 +94,10 @@ class FakeClipboard final : public Clipboard {
         selection().calls << QStringLiteral("setText");
         selection().content = {{"UTF8_STRING", "UTF8_STRING", 8, text.toUtf8()}};
     }
-    bool waitForPaste(int, int) override
+    bool pasteRead() override
     {
-        selection().calls << QStringLiteral("wait");
+        if (selection().calls.value(selection().calls.size() - 1) != QStringLiteral("wait"))
+            selection().calls << QStringLiteral("wait");
         return true;
     }
     void clear() override

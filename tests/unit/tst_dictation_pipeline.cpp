@@ -27,8 +27,7 @@ using Keystroke = KeyInjector::Keystroke;
 
 namespace {
 
-// Answers every POST with the current answer, on a thread of its own: the
-// stop path blocks the main thread while it waits.
+// Answers every POST with the current answer, on a thread of its own.
 class AnswerServer {
   public:
     AnswerServer()
@@ -243,6 +242,7 @@ class TestDictationPipeline : public QObject {
         beginRecording();
         stopRecordingAndTranscribe();
         inferenceUrl = url;
+        QTRY_COMPARE(fake::platform().cues.size(), 2); // the answer and the paste come later
 
         QStringList logged = logLines();
         const qsizetype stopped =

@@ -35,26 +35,10 @@ void X11Clipboard::setText(const QString &text)
     });
 }
 
-bool X11Clipboard::waitForPaste(int minMs, int maxMs)
+bool X11Clipboard::pasteRead()
 {
-    QElapsedTimer clock;
-    clock.start();
-    std::unique_lock lock(readMutex);
-    while (true) {
-        const qint64 now = clock.elapsed();
-        const bool read = textReads > 0;
-        if (now >= maxMs)
-            return read;
-        if (read && now >= minMs && lastRead.elapsed() >= graceAfterReadMs)
-            return true;
-        qint64 next = maxMs - now;
-        if (now < minMs)
-            next = std::min<qint64>(next, minMs - now);
-        if (read)
-            next =
-                std::min<qint64>(next, std::max<qint64>(1, graceAfterReadMs - lastRead.elapsed()));
-        readChanged.wait_for(lock, std::chrono::milliseconds(next));
-    }
+    std::lock_guard lock(readMutex);
+    return textReads > 0 && lastRead.elapsed() >= graceAfterReadMs;
 }
 
 void X11Clipboard::clear()

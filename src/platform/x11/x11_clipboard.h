@@ -8,7 +8,6 @@
 
 #include <QElapsedTimer>
 #include <X11/Xlib.h>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <future>
@@ -36,7 +35,7 @@ class X11Clipboard final : public Clipboard {
     explicit X11Clipboard(const char *selection);
     bool save(QList<ClipboardFormat> *formats, QString *error) override;
     void setText(const QString &text) override;
-    bool waitForPaste(int minMs, int maxMs) override;
+    bool pasteRead() override;
     void clear() override;
     void restore(const QList<ClipboardFormat> &formats) override;
     // Gives what we own to the desktop's clipboard manager, if one runs, and
@@ -96,9 +95,8 @@ class X11Clipboard final : public Clipboard {
     Time ownedSince = CurrentTime;
     std::deque<OutgoingTransfer> transfers;
 
-    // Shared with the waiting main thread.
+    // Shared with the main thread, which asks whether the text was read.
     std::mutex readMutex;
-    std::condition_variable readChanged;
     bool servingTranscript = false;
     int textReads = 0;
     QElapsedTimer lastRead;

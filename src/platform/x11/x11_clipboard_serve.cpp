@@ -135,7 +135,6 @@ void X11Clipboard::noteRead()
         return;
     ++textReads;
     lastRead.start();
-    readChanged.notify_all();
 }
 
 bool X11Clipboard::serveMultiple(Window requestor, Atom property)
