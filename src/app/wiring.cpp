@@ -47,7 +47,7 @@ void onShutdown()
     abortInference();
     finishPasteNow();
     handOverClipboardToManager();
-    stopWhisperServer();
+    stopWhisperServerNow();
 }
 
 // The key listener runs: the tray menu and the settings window drop what they

@@ -33,6 +33,11 @@ constexpr int longestRestartDelayMs = 300000;
 // one that happens to reuse an address or a PID.
 QProcess *serverProcess = nullptr;
 quint64 serverLaunch = 0;
+// A server asked to stop that has yet to end, and whether a start waits for
+// it (or for a stale server) to free the port. Nothing waits on the main thread.
+QProcess *stoppingProcess = nullptr;
+bool staleEnding = false;
+bool startWhenStopped = false;
 QElapsedTimer sinceLaunch;
 int quickFailures = 0;
 // A GPU whose driver makes the server fail at once must not leave the user
@@ -88,11 +93,46 @@ bool serverUsedGpu()
            output.contains("whisper_backend_init_gpu: using ");
 }
 
+QTimer &stopTimer()
+{
+    static QTimer *timer = [] {
+        auto *t = new QTimer;
+        t->setSingleShot(true);
+        QObject::connect(t, &QTimer::timeout, [] {
+            // Bounded: a server that ignores SIGTERM must not hold the port for ever.
+            if (!stoppingProcess)
+                return;
+            stoppingProcess->kill();
+            log(QStringLiteral("whisper-server did not stop within 5 s, killed"));
+        });
+        return t;
+    }();
+    return *timer;
+}
+
+// The port is free again (our server or a stale one ended): a start that
+// waited for it goes ahead.
+void portFreed()
+{
+    if (startWhenStopped && !stoppingProcess && !staleEnding) {
+        startWhenStopped = false;
+        startWhisperServer();
+    }
+}
+
 void onServerFinished(QProcess *child, quint64 launch)
 {
     child->deleteLater();
+    if (child == stoppingProcess) {
+        stoppingProcess = nullptr;
+        stopTimer().stop();
+        QFile::remove(serverPidPath);
+        log(QStringLiteral("whisper-server stopped"));
+        portFreed();
+        return;
+    }
     if (!serverProcess || serverLaunch != launch)
-        return; // stopped by us, or already replaced
+        return; // already replaced
     serverProcess = nullptr;
     // Killed from outside is not failing to start; exiting with an error or
     // crashing soon after the launch is.
@@ -154,6 +194,10 @@ void startWhisperServer()
 {
     if (serverProcess)
         return;
+    if (stoppingProcess || staleEnding) {
+        startWhenStopped = true;
+        return;
+    }
     const QString executable = whisperServerExecutable();
     if (executable.isEmpty()) {
         log(QStringLiteral("ERROR: whisper-server is missing from the app bundle"));
@@ -186,11 +230,19 @@ void startWhisperServer()
     QObject::connect(
         child, &QProcess::finished, child, [child, launch] { onServerFinished(child, launch); },
         Qt::QueuedConnection);
+    // A program that cannot be run is reported when Qt learns of it, not waited for.
+    QObject::connect(child, &QProcess::errorOccurred, child, [child](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart || child != serverProcess)
+            return;
+        serverProcess = nullptr;
+        QFile::remove(serverPidPath);
+        log(QStringLiteral("ERROR: could not start whisper-server: ") + child->errorString());
+        child->deleteLater();
+    });
     child->start();
-    const bool started = child->waitForStarted();
     if (logFd >= 0)
         ::close(logFd);
-    if (!started) {
+    if (child->state() == QProcess::NotRunning) {
         log(QStringLiteral("ERROR: could not start whisper-server: ") + child->errorString());
         child->deleteLater();
         return;
@@ -210,17 +262,36 @@ void stopWhisperServer()
 {
     if (!serverProcess)
         return;
-    QProcess *child = serverProcess;
+    startWhenStopped = false;
+    stoppingProcess = serverProcess;
     serverProcess = nullptr;
-    child->terminate();
-    // Bounded: a server that ignores SIGTERM must not freeze the daemon.
-    if (!child->waitForFinished(serverStopTimeoutMs)) {
-        child->kill();
-        child->waitForFinished(serverStopTimeoutMs);
-        log(QStringLiteral("whisper-server did not stop within 5 s, killed"));
+    stoppingProcess->terminate();
+    stopTimer().start(serverStopTimeoutMs);
+}
+
+void stopWhisperServerNow()
+{
+    startWhenStopped = false;
+    for (QProcess *child : {serverProcess, stoppingProcess}) {
+        if (!child)
+            continue;
+        child->disconnect();
+        if (child == serverProcess)
+            child->terminate();
+        // Bounded: a server that ignores SIGTERM must not hold up the exit.
+        const int left = child == stoppingProcess && stopTimer().isActive()
+                             ? stopTimer().remainingTime()
+                             : serverStopTimeoutMs;
+        if (!child->waitForFinished(std::max(0, left))) {
+            child->kill();
+            child->waitForFinished(serverStopTimeoutMs);
+            log(QStringLiteral("whisper-server did not stop within 5 s, killed"));
+        }
+        log(QStringLiteral("whisper-server stopped"));
     }
+    serverProcess = stoppingProcess = nullptr;
+    stopTimer().stop();
     QFile::remove(serverPidPath);
-    log(QStringLiteral("whisper-server stopped"));
 }
 
 bool isWhisperServerRunning()
@@ -255,17 +326,6 @@ bool hasEnded(qint32 pid)
            (stat.open(QIODevice::ReadOnly) && stat.read(512).split(')').value(1).startsWith(" Z"));
 }
 
-// Up to timeoutMs for the process to end; true when it has.
-bool waitForEnd(qint32 pid, int timeoutMs)
-{
-    for (int waited = 0; !hasEnded(pid); waited += 100) {
-        if (waited >= timeoutMs)
-            return false;
-        ::usleep(100000);
-    }
-    return true;
-}
-
 } // namespace
 
 void stopStaleWhisperServer()
@@ -274,18 +334,31 @@ void stopStaleWhisperServer()
     std::optional<qint32> pid;
     if (file.open(QIODevice::ReadOnly))
         pid = parsePidFile(file.read(64));
-    // Only our server: a PID since reused by another program is left alone.
-    if (pid && *pid > 0 && isWhisperServer(*pid)) {
-        ::kill(*pid, SIGTERM);
-        // One that ignores SIGTERM would hold the port for ever: as in the
-        // bounded stop, it is killed after 5 s, if it is still a whisper-server.
-        if (!waitForEnd(*pid, serverStopTimeoutMs) && isWhisperServer(*pid)) {
-            ::kill(*pid, SIGKILL);
-            waitForEnd(*pid, 1000);
-        }
-        log(QStringLiteral("Stopped stale whisper-server (PID %1)").arg(*pid));
-    }
     QFile::remove(serverPidPath);
+    // Only our server: a PID since reused by another program is left alone.
+    if (!pid || *pid <= 0 || !isWhisperServer(*pid))
+        return;
+    ::kill(*pid, SIGTERM);
+    staleEnding = true;
+    // Watched on a timer until it has ended. One that ignores SIGTERM would
+    // hold the port for ever: as in the bounded stop, it is killed after 5 s
+    // if it is still a whisper-server, and given a second more.
+    auto *watch = new QTimer;
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(watch, &QTimer::timeout, [watch, clock, stale = *pid] {
+        const bool ended = hasEnded(stale);
+        if (!ended && clock->elapsed() >= serverStopTimeoutMs && isWhisperServer(stale))
+            ::kill(stale, SIGKILL);
+        if (!ended && clock->elapsed() < serverStopTimeoutMs + 1000)
+            return;
+        watch->deleteLater();
+        delete clock;
+        log(QStringLiteral("Stopped stale whisper-server (PID %1)").arg(stale));
+        staleEnding = false;
+        portFreed();
+    });
+    watch->start(100);
 }
 
 } // namespace parlotta
