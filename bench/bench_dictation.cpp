@@ -1,6 +1,7 @@
 // Dictation latency against the plain shell way and against the real
-// whisper-server on a fixture model, first-sample latency, and the daemon's
-// idle cost. Run it inside the headless desktop:
+// whisper-server on a fixture model, first-sample latency, how long the tray
+// menu waits while a transcription runs, and the daemon's idle cost. Run it inside the headless
+// desktop:
 //   tests/support/headless-desktop.sh build/bench/bench_dictation [ROUNDS]
 #include "daemon_process.h"
 #include "desktop_helpers.h"
@@ -184,6 +185,47 @@ int main(int argc, char *argv[])
         printIdle("tray item on a StatusNotifier panel (D-Bus)", exported.pid());
         exported.sendSignal(SIGTERM);
         exported.waitForExit();
+    }
+
+    {
+        // The main thread while a server takes 2 s to answer: the longest a
+        // panel's request for the tray menu waits, from the stop to the paste.
+        QObject watcher;
+        TestPanel panel(&watcher);
+        FakeServer slow;
+        const int slowRounds = 3;
+        for (int i = 0; i < slowRounds; ++i)
+            slow.addAnswer(200, " Hello world.\n", 2000);
+        DaemonProcess busy;
+        if (!panel.start() || !slow.start() || !busy.start() || panel.waitForItem().isEmpty()) {
+            std::fprintf(stderr, "bench: the slow server or the tray item did not come up\n");
+            return 1;
+        }
+        double longest = 0;
+        for (int i = 0; i < slowRounds; ++i) {
+            const auto pastes = [&] {
+                return busy.logMessages().count(QStringLiteral("Pasted via XTest"));
+            };
+            const int before = pastes();
+            busy.sendSignal(SIGUSR1);
+            busy.waitForMessage(QStringLiteral("Recording started"));
+            playIntoMicrophone(speech);
+            busy.sendSignal(SIGUSR2);
+            QElapsedTimer until;
+            until.start();
+            while (pastes() == before && until.elapsed() < 10000) {
+                QElapsedTimer request;
+                request.start();
+                panel.menu();
+                longest = std::max(longest, double(request.nsecsElapsed()) / 1e6);
+            }
+            QThread::msleep(1100);
+        }
+        std::printf(
+            "tray menu request during a 2 s transcription: longest %.1f ms (%d dictations)\n",
+            longest, slowRounds);
+        busy.sendSignal(SIGTERM);
+        busy.waitForExit();
     }
 
     // The same dictation through whisper.cpp's own server on a fixture model.
