@@ -88,7 +88,7 @@ class Paster {
     void startNext()
     {
         const QString text = pending.dequeue();
-        keystroke = keyInjector().pasteKeystroke();
+        const Keystroke keystroke = keyInjector().pasteKeystroke();
         // The xterm family pastes PRIMARY, which is given back just like CLIPBOARD.
         selections = {saveAndReplace(clipboard(), text)};
         if (keystroke == Keystroke::ShiftInsert)
@@ -127,7 +127,6 @@ class Paster {
 
     QQueue<QString> pending;
     QList<Saved> selections; // empty: no paste under way
-    Keystroke keystroke = Keystroke::ControlV;
     QElapsedTimer sincePosted;
     QTimer ticker;
 };

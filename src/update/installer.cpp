@@ -106,7 +106,7 @@ std::optional<QString> unpack(const QString &archivePath, const QString &dir)
             break;
         }
         archive_entry_copy_pathname(entry, (root + path).constData());
-        archive_entry_set_perm(entry, type == AE_IFDIR ? 0755 : archive_entry_perm(entry) & 0777);
+        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
         if (archive_write_header(out, entry) != ARCHIVE_OK) {
             failure = damaged;
             break;

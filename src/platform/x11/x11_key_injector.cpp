@@ -1,5 +1,6 @@
 #include "platform/key_injector.h"
 #include "platform/keyboard.h"
+#include "platform/x11/x11_display.h"
 
 #include <QList>
 #include <X11/XKBlib.h>
@@ -19,7 +20,6 @@ class X11KeyInjector final : public KeyInjector {
     {
         if (!connect())
             return Keystroke::ControlV;
-        refreshKeymap();
         // With no key that types "v" (a Cyrillic, Greek, Hebrew or Arabic
         // layout alone), GTK and Qt applications match no paste shortcut to
         // Control and the key at V; Shift+Insert pastes CLIPBOARD in them and
@@ -102,27 +102,16 @@ class X11KeyInjector final : public KeyInjector {
         return held;
     }
 
-    // Nothing else reads this connection's events: the keymap changes
-    // (setxkbmap, a layout switch) arrive here and would otherwise pile up.
-    void refreshKeymap()
-    {
-        while (XPending(display)) {
-            XEvent event;
-            XNextEvent(display, &event);
-            if (event.type == MappingNotify)
-                XRefreshKeyboardMapping(&event.xmapping);
-        }
-    }
-
-    // Asked once per connection: the paste asks twice (which keystroke, then send).
+    // XTest is asked about once; the connection also brings the keymap up to date.
     bool connect()
     {
-        if (!display) {
-            display = XOpenDisplay(nullptr);
+        display = mainThreadDisplay();
+        if (display && !askedXTest) {
+            askedXTest = true;
             int event = 0, error = 0, major = 0, minor = 0;
-            hasXTest = display && XTestQueryExtension(display, &event, &error, &major, &minor);
+            hasXTest = XTestQueryExtension(display, &event, &error, &major, &minor);
         }
-        return hasXTest;
+        return display && hasXTest;
     }
 
     Keystroke focusedWindowKeystroke()
@@ -153,6 +142,7 @@ class X11KeyInjector final : public KeyInjector {
     }
 
     Display *display = nullptr;
+    bool askedXTest = false;
     bool hasXTest = false;
 };
 

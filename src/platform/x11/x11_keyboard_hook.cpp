@@ -1,4 +1,5 @@
 #include "platform/keyboard.h"
+#include "platform/x11/x11_display.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -335,23 +336,9 @@ KeyboardHook &keyboardHook()
 
 namespace {
 
-// The layout as the main thread asks about it, kept current: nothing else
-// reads this connection's events, keymap changes among them.
-Display *layoutDisplay()
-{
-    static Display *display = XOpenDisplay(nullptr); // main thread only
-    while (display && XPending(display)) {
-        XEvent event;
-        XNextEvent(display, &event);
-        if (event.type == MappingNotify)
-            XRefreshKeyboardMapping(&event.xmapping);
-    }
-    return display;
-}
-
 KeySym unshiftedKeysym(int evdev)
 {
-    Display *display = layoutDisplay();
+    Display *display = mainThreadDisplay();
     if (!display || evdev < 0 || evdev + 8 > 255)
         return NoSymbol;
     XkbStateRec state{};

@@ -1,6 +1,5 @@
 #include "platform/platform.h"
-
-#include <X11/Xlib.h>
+#include "platform/x11/x11_display.h"
 
 namespace parlotta {
 
@@ -20,6 +19,18 @@ void initPlatform()
 {
     XInitThreads();
     XSetErrorHandler(ignoreXError);
+}
+
+Display *mainThreadDisplay()
+{
+    static Display *display = XOpenDisplay(nullptr);
+    while (display && XPending(display)) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify)
+            XRefreshKeyboardMapping(&event.xmapping);
+    }
+    return display;
 }
 
 } // namespace parlotta
