@@ -1,5 +1,6 @@
 #include "app/startup.h"
 #include "core/daemon.h"
+#include "platform/linux/backends.h"
 #include "platform/platform.h"
 
 #include <QApplication>
@@ -10,13 +11,14 @@ int main(int argc, char *argv[])
     parlotta::blockControlSignals();
     parlotta::initPlatform();
 
-    // The key listener and paste need X11 (XWayland on a Wayland session); with
-    // no display at all the daemon still runs, steered by signals.
+    // Qt follows the session; with no display at all the daemon still runs,
+    // steered by signals.
+    const parlotta::Session session = parlotta::Session::fromEnvironment();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
+        qputenv("QT_QPA_PLATFORM", session.qtPlatforms());
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parlotta"));
     QApplication::setApplicationVersion(QStringLiteral(PARLOTTA_VERSION));
-    return parlotta::runDaemon(app);
+    return parlotta::runDaemon(app, session, parlotta::linuxPlatformBackends());
 }

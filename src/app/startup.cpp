@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "app/wiring.h"
 
 #include "core/daemon.h"
 #include "core/log.h"
@@ -65,7 +66,7 @@ bool holdDaemonLock(QString *error)
 
 } // namespace
 
-int runDaemon(QApplication &app)
+int runDaemon(QApplication &app, const Session &session, std::span<const PlatformBackend> backends)
 {
     QString error;
     if (!prepareRuntimeDir(commandDir, &error))
@@ -78,6 +79,12 @@ int runDaemon(QApplication &app)
         return cannotStart(error);
 
     log(QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(getpid()));
+    if (!selectPlatform(session, backends))
+        return cannotStart(QStringLiteral("no platform backend serves this session"));
+    PlatformServices &platform = platformServices();
+    log(QStringLiteral("Key listener: ") + platform.keyListenerName());
+    log(QStringLiteral("Paste: ") + platform.pasteName());
+    log(QStringLiteral("Clipboard: ") + platform.clipboardName());
     requestMicrophoneAccess();
     // Outside tools steer the daemon through this file: say when it is missing.
     if (!writeFileAtomically(pidPath, QByteArray::number(getpid()), &error))
@@ -86,6 +93,7 @@ int runDaemon(QApplication &app)
     // Only one daemon runs past the lock, so nothing of these is still in use.
     removeLeftovers(applicationDirectory(), modelDir());
 
+    wireSubsystems();
     setActiveHotkey(selectedHotkey(), selectedHotkeyModifiers());
 
     if (!installSignalHandlers(&error)) {

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/platform.h"
+
 class QApplication;
 
 namespace parlotta {
 
 // Brings the daemon up in its fixed order and runs the event loop. Returns a
 // non-zero status, after a message on stderr, when the daemon cannot start.
-int runDaemon(QApplication &app);
+// The platform is the first of backends that serves the session.
+int runDaemon(QApplication &app, const Session &session, std::span<const PlatformBackend> backends);
 
 } // namespace parlotta

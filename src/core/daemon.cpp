@@ -1,5 +1,6 @@
 #include "core/daemon.h"
 
+#include "core/events.h"
 #include "core/log.h"
 #include "core/runtime_files.h"
 #include "core/system_error.h"
@@ -20,17 +21,17 @@ void handleSignal(int sig)
     switch (sig) {
     case SIGUSR1:
         log(QStringLiteral("Received SIGUSR1 \u2192 start recording"));
-        onStartSignal();
+        Q_EMIT daemonEvents().startRequested();
         break;
     case SIGUSR2:
         log(QStringLiteral("Received SIGUSR2 \u2192 stop + transcribe"));
-        onStopSignal();
+        Q_EMIT daemonEvents().stopRequested();
         break;
     case SIGTERM:
         shutdown();
     case SIGHUP:
         log(QStringLiteral("Received SIGHUP \u2192 reloading model"));
-        onReloadSignal();
+        Q_EMIT daemonEvents().reloadRequested();
         break;
     default:
         break;
@@ -81,7 +82,7 @@ int terminationRequestFd()
 
 void shutdown()
 {
-    onShutdown();
+    Q_EMIT daemonEvents().shuttingDown();
     log(QStringLiteral("Daemon shutting down"));
     unlink(pidPath.toLocal8Bit().constData());
     closeLog();

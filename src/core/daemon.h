@@ -6,16 +6,8 @@
 
 namespace parlotta {
 
-// What the signals and shutdown set off in the subsystems above this one; each
-// is defined in app/wiring.cpp and runs on the main thread after the signal's
-// log line.
-void onStartSignal();  // SIGUSR1
-void onStopSignal();   // SIGUSR2
-void onReloadSignal(); // SIGHUP
-void onShutdown();     // first step of shutdown: the recorder and the server stop
-
-// Turns SIGUSR1, SIGUSR2, SIGTERM and SIGHUP into main-thread events that run
-// their handlers. Needs a running Qt event loop to deliver them. False with a
+// Turns SIGUSR1, SIGUSR2, SIGTERM and SIGHUP into main-thread events (see
+// DaemonEvents). Needs a running Qt event loop to deliver them. False with a
 // reason when the signals cannot be received (the daemon could not be steered).
 bool installSignalHandlers(QString *error);
 

@@ -23,17 +23,18 @@ constexpr int pasteCheckMs = 5;
 
 using Keystroke = KeyInjector::Keystroke;
 
-QString pastedLine(Keystroke keystroke)
+QString pastedLine(const KeyInjector &injector, Keystroke keystroke)
 {
+    const QString line = QStringLiteral("Pasted via ") + injector.mechanism();
     switch (keystroke) {
     case Keystroke::ControlShiftV:
-        return QStringLiteral("Pasted via XTest (Ctrl+Shift+V)");
+        return line + QStringLiteral(" (Ctrl+Shift+V)");
     case Keystroke::ShiftInsert:
-        return QStringLiteral("Pasted via XTest (Shift+Insert)");
+        return line + QStringLiteral(" (Shift+Insert)");
     case Keystroke::ControlV:
         break;
     }
-    return QStringLiteral("Pasted via XTest");
+    return line;
 }
 
 // One selection's earlier content, taken and given back around the paste.
@@ -99,7 +100,7 @@ class Paster {
         // ends as usual: the text stays offered for the wait, then all is given back.
         if (!keyInjector().send(keystroke, &error))
             log(QStringLiteral("ERROR: could not post the paste keystroke: ") + error);
-        log(pastedLine(keystroke));
+        log(pastedLine(keyInjector(), keystroke));
         sincePosted.start();
         ticker.start(pasteCheckMs);
     }

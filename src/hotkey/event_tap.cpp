@@ -1,5 +1,6 @@
 #include "hotkey/event_tap.h"
 
+#include "core/events.h"
 #include "core/log.h"
 #include "dictation/recording.h"
 #include "hotkey/hotkey_model.h"
@@ -59,9 +60,8 @@ void processKey(KeyTracker &tracker, TapState &state, std::optional<std::int64_t
     }
 }
 
-void eventTapLoop()
+void eventTapLoop(KeyboardHook &hook)
 {
-    KeyboardHook &hook = keyboardHook();
     if (!hook.open()) {
         log(QStringLiteral("Event tap unavailable \u2014 waiting for Accessibility permission"));
         do
@@ -69,7 +69,8 @@ void eventTapLoop()
         while (!hook.open());
     }
     eventTapActive = true;
-    request(onEventTapActive);
+    QMetaObject::invokeMethod(
+        qApp, [] { Q_EMIT daemonEvents().keyListenerActive(); }, Qt::QueuedConnection);
     log(QStringLiteral("Event tap active, push-to-talk key code: %1")
             .arg(activeHotkeySnapshot().code));
 
@@ -97,11 +98,35 @@ void eventTapLoop()
         });
 }
 
+// Where the desktop binds the shortcut, its press and release are the hotkey's.
+void followShortcut(ShortcutSource &source)
+{
+    eventTapActive = true;
+    Q_EMIT daemonEvents().keyListenerActive();
+    log(QStringLiteral("Event tap active, push-to-talk key code: %1")
+            .arg(activeHotkeySnapshot().code));
+    source.start([](bool pressed) {
+        if (pressed)
+            beginRecording();
+        else
+            stopRecordingAndTranscribe();
+    });
+}
+
 } // namespace
 
 void startEventTapThread()
 {
-    QThread *thread = QThread::create(eventTapLoop);
+    KeyboardHook *hook = keyboardHook();
+    if (!hook) {
+        if (ShortcutSource *source = shortcutSource())
+            followShortcut(*source);
+        else
+            log(QStringLiteral(
+                "Event tap unavailable \u2014 waiting for Accessibility permission"));
+        return;
+    }
+    QThread *thread = QThread::create(eventTapLoop, std::ref(*hook));
     thread->setObjectName(QStringLiteral("EventTap"));
     thread->start();
 }

@@ -6,11 +6,6 @@
 
 namespace parlotta {
 
-// Called on the main thread once the key listener runs, so that what shows the
-// missing keyboard access (the menu, the settings window) is rebuilt. Defined
-// in app/wiring.cpp.
-void onEventTapActive();
-
 // When set (by a benchmark), told how long each key event took on the listener thread.
 extern std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 

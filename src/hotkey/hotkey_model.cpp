@@ -68,6 +68,15 @@ const QMap<std::int64_t, QString> specialKeyNames = {
 namespace {
 
 std::mutex hotkeyLock;
+
+void bindShortcut(ShortcutSource &source, std::int64_t code, std::uint64_t modifiers)
+{
+    QString error;
+    if (!source.bind(code == hotkeyNone ? -1 : evdevFromVirtualKey(code),
+                     modifiers & comboModifiers, &error))
+        log(QStringLiteral("ERROR: could not bind the hotkey %1: %2")
+                .arg(hotkeyName(code, modifiers), error));
+}
 std::int64_t activeHotkey = defaultHotkey;
 std::uint64_t activeHotkeyModifiers = 0;
 CaptureHandler captureHandler;
@@ -90,17 +99,22 @@ bool beginHotkeyCapture(CaptureHandler handler, QString *error)
 {
     // The handler first: a key taken up between the two goes to capture, not push-to-talk.
     setCaptureHandler(std::move(handler));
-    if (keyboardHook().grabKeyboard(true))
+    KeyboardHook *hook = keyboardHook();
+    if (hook && hook->grabKeyboard(true))
         return true;
     setCaptureHandler({});
-    *error = QStringLiteral("another program holds the keyboard");
+    // Where the desktop binds the shortcut itself, no other key reaches us.
+    *error = hook ? QStringLiteral("another program holds the keyboard")
+                  : QStringLiteral("this desktop shows no keys to Parlotta; set the shortcut "
+                                   "in the desktop's own settings");
     return false;
 }
 
 void endHotkeyCapture()
 {
     setCaptureHandler({});
-    keyboardHook().grabKeyboard(false);
+    if (KeyboardHook *hook = keyboardHook())
+        hook->grabKeyboard(false);
 }
 
 ActiveHotkey activeHotkeySnapshot()
@@ -118,8 +132,11 @@ void setActiveHotkey(std::int64_t code, std::uint64_t modifiers)
     }
     // An ordinary key is grabbed with exactly its modifiers; a modifier key never.
     const bool ordinary = code != hotkeyNone && !modifierMasks.contains(code);
-    keyboardHook().setSwallowedKey(ordinary ? evdevFromVirtualKey(code) : -1,
-                                   modifiers & comboModifiers);
+    if (KeyboardHook *hook = keyboardHook())
+        hook->setSwallowedKey(ordinary ? evdevFromVirtualKey(code) : -1,
+                              modifiers & comboModifiers);
+    else if (ShortcutSource *source = shortcutSource())
+        bindShortcut(*source, code, modifiers);
 }
 
 std::int64_t selectedHotkey()

@@ -2,6 +2,7 @@
 
 #include "core/daemon.h"
 #include "core/deployment.h"
+#include "core/events.h"
 #include "core/log.h"
 #include "core/preferences.h"
 #include "hotkey/event_tap.h"
@@ -111,12 +112,12 @@ void MenuHandler::languageSelected()
     setPreference(prefLanguage, code);
     log(QStringLiteral("Language set to: ") + code);
     rebuildMenu();
-    onLanguageChosen();
+    Q_EMIT daemonEvents().languageChosen();
 }
 
 void MenuHandler::openSettings()
 {
-    onOpenSettings();
+    Q_EMIT daemonEvents().settingsRequested();
 }
 
 void MenuHandler::openAccessibilitySettings()
@@ -131,7 +132,7 @@ void MenuHandler::showAbout()
     about->show();
     about->raise();
     about->activateWindow();
-    activateWindowForUser(about->winId());
+    activateWindowForUser(about->windowHandle());
 }
 
 void MenuHandler::quitApp()

@@ -73,7 +73,5 @@ void openAccessibilityPreferences();
 void openWebPage(const QString &url);
 
 // What the menu sets off in the subsystems above it; defined in app/wiring.cpp.
-void onLanguageChosen(); // an open settings window shows the new choice
-void onOpenSettings();   // "Settings…"
 
 } // namespace parlotta

@@ -139,7 +139,7 @@ void MenuHandler::showUpdateAlert(std::optional<QString> remoteVersion,
     usePlainText(box);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.show();
-    activateWindowForUser(box.winId());
+    activateWindowForUser(box.windowHandle());
     box.exec();
     if (box.clickedButton() == install)
         performUpdate();
@@ -152,7 +152,7 @@ void MenuHandler::showUpdateMessage(const QString &title, const QString &text)
     usePlainText(box);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.show();
-    activateWindowForUser(box.winId());
+    activateWindowForUser(box.windowHandle());
     box.exec();
 }
 

@@ -1,5 +1,6 @@
 #include "models/model_store.h"
 
+#include "core/events.h"
 #include "core/log.h"
 #include "core/system_error.h"
 
@@ -63,7 +64,7 @@ bool activateModel(const QString &name)
         return false;
     }
     log(QStringLiteral("Model switched to ") + name);
-    onModelActivated();
+    Q_EMIT daemonEvents().modelActivated();
     return true;
 }
 

@@ -21,12 +21,8 @@ std::optional<QString> activeModel();
 // The model name in a model file's name ("ggml-NAME.bin"), or nothing.
 std::optional<QString> modelNameFromFileName(const QString &fileName);
 
-// Points current.bin at the model's file in one atomic step, then calls
-// onModelActivated. False, logged, when it fails.
+// Points current.bin at the model's file in one atomic step, then announces
+// DaemonEvents::modelActivated. False, logged, when it fails.
 bool activateModel(const QString &name);
-
-// What activating a model sets off (the server restarts on it); defined in
-// app/wiring.cpp.
-void onModelActivated();
 
 } // namespace parlotta

@@ -14,6 +14,8 @@ class KeyInjector {
         ControlShiftV, // terminals, which pass Control+V on to the program
         ShiftInsert,   // the xterm family (PRIMARY), and any window when no key types "v"
     };
+    // The mechanism, as "Pasted via ..." names it.
+    virtual QString mechanism() const = 0;
     // The keystroke that pastes into the window that has the focus now.
     virtual Keystroke pasteKeystroke() = 0;
     // Posts it; keys the user holds are released around it and pressed again
@@ -22,11 +24,5 @@ class KeyInjector {
 };
 
 KeyInjector &keyInjector();
-
-// How a window's WM_CLASS pastes: as any application (Control+V), as a
-// terminal (Control+Shift+V), or as the xterm family, which binds nothing to
-// Control+Shift+V and pastes PRIMARY on Shift+Insert.
-KeyInjector::Keystroke pasteKeystrokeForWindowClass(const QByteArray &instance,
-                                                    const QByteArray &className);
 
 } // namespace parlotta

@@ -45,7 +45,23 @@ class KeyboardHook {
     virtual void expectInjected(int evdev, bool pressed) = 0;
 };
 
-KeyboardHook &keyboardHook();
+// A desktop that binds a shortcut itself and reports only that it was pressed
+// and released (desktop portals, KDE's global shortcuts): no other key reaches
+// us, so there is no capture by example and no key is swallowed by us.
+class ShortcutSource {
+  public:
+    virtual ~ShortcutSource() = default;
+    // Asks the desktop to bind the combination (evdev code, Shift/Control/Alt/
+    // Super flag bits); evdev -1 unbinds. False with the reason when refused.
+    virtual bool bind(int evdev, std::uint64_t modifiers, QString *error) = 0;
+    // Delivers each press and release of the bound shortcut on the main thread.
+    virtual void start(const std::function<void(bool pressed)> &onChange) = 0;
+};
+
+// The session's raw key source; null where the desktop shows no key events.
+KeyboardHook *keyboardHook();
+// The session's shortcut binding; null where the raw key source serves.
+ShortcutSource *shortcutSource();
 
 // The character a key (evdev code) types without modifiers in the current
 // keyboard layout; empty when it types none.

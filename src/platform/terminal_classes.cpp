@@ -1,4 +1,4 @@
-#include "platform/key_injector.h"
+#include "platform/terminal_classes.h"
 
 #include <QSet>
 

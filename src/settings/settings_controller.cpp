@@ -45,7 +45,7 @@ void SettingsController::show()
     window->show();
     window->raise();
     window->activateWindow();
-    activateWindowForUser(window->winId());
+    activateWindowForUser(window->windowHandle());
 }
 
 void SettingsController::refresh()

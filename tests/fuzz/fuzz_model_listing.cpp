@@ -8,8 +8,6 @@
 
 using namespace parlotta;
 
-void parlotta::onModelActivated() {}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));

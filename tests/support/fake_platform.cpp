@@ -1,6 +1,6 @@
 #include "fake_platform.h"
 
-#include "platform/windowing.h"
+#include "platform/platform.h"
 
 #include <unistd.h>
 
@@ -10,11 +10,6 @@ Platform &platform()
 {
     static Platform state;
     return state;
-}
-
-void reset()
-{
-    platform() = Platform();
 }
 
 } // namespace fake
@@ -121,6 +116,10 @@ class FakeClipboard final : public Clipboard {
 
 class FakeInjector final : public KeyInjector {
   public:
+    QString mechanism() const override
+    {
+        return QStringLiteral("fake");
+    }
     Keystroke pasteKeystroke() override
     {
         return fake::platform().keystroke;
@@ -157,62 +156,90 @@ class FakeKeyboardHook final : public KeyboardHook {
     }
 };
 
+class FakeServices final : public PlatformServices {
+  public:
+    QString keyListenerName() const override
+    {
+        return QStringLiteral("fake");
+    }
+    QString pasteName() const override
+    {
+        return QStringLiteral("fake");
+    }
+    QString clipboardName() const override
+    {
+        return QStringLiteral("fake");
+    }
+    KeyboardHook *keyboardHook() override
+    {
+        return &hook;
+    }
+    ShortcutSource *shortcutSource() override
+    {
+        return nullptr;
+    }
+    Clipboard &clipboard() override
+    {
+        return board;
+    }
+    Clipboard &primarySelection() override
+    {
+        return primary;
+    }
+    void handOverClipboardToManager() override {}
+    KeyInjector &keyInjector() override
+    {
+        return injector;
+    }
+    void activateWindowForUser(QWindow *) override {}
+    QString keyCharacter(int evdev) override
+    {
+        return fake::platform().layout.value(evdev);
+    }
+    bool isLevel3Shift(int evdev) override
+    {
+        return fake::platform().level3Shifts.contains(evdev);
+    }
+    std::unique_ptr<AudioRecorder> createAudioRecorder() override
+    {
+        return std::make_unique<FakeRecorder>();
+    }
+    CuePlayer &cuePlayer() override
+    {
+        return cues;
+    }
+    void queryMicrophone(std::function<void(bool)> answer) override
+    {
+        answer(true);
+    }
+
+  private:
+    FakeKeyboardHook hook;
+    FakeClipboard board{&fake::Platform::clipboard};
+    FakeClipboard primary{&fake::Platform::primary};
+    FakeInjector injector;
+    FakeCues cues;
+};
+
+const PlatformBackend fakeBackend[] = {
+    {"fake", [](const Session &) { return true; },
+     [](const Session &) -> std::unique_ptr<PlatformServices> {
+         return std::make_unique<FakeServices>();
+     }},
+};
+
 } // namespace
 
-void initPlatform() {}
-
-std::unique_ptr<AudioRecorder> createAudioRecorder()
-{
-    return std::make_unique<FakeRecorder>();
-}
-
-CuePlayer &cuePlayer()
-{
-    static FakeCues cues;
-    return cues;
-}
-
-void queryMicrophone(std::function<void(bool)> answer)
-{
-    answer(true);
-}
-
-Clipboard &clipboard()
-{
-    static FakeClipboard board(&fake::Platform::clipboard);
-    return board;
-}
-
-void handOverClipboardToManager() {}
-
-Clipboard &primarySelection()
-{
-    static FakeClipboard board(&fake::Platform::primary);
-    return board;
-}
-
-KeyInjector &keyInjector()
-{
-    static FakeInjector injector;
-    return injector;
-}
-
-KeyboardHook &keyboardHook()
-{
-    static FakeKeyboardHook hook;
-    return hook;
-}
-
-void activateWindowForUser(std::uint64_t) {}
-
-QString keyCharacter(int evdev)
-{
-    return fake::platform().layout.value(evdev);
-}
-
-bool isLevel3Shift(int evdev)
-{
-    return fake::platform().level3Shifts.contains(evdev);
-}
-
 } // namespace parlotta
+
+namespace fake {
+
+void reset()
+{
+    platform() = Platform();
+    // Once, through the daemon's own selection, as at its start-up.
+    [[maybe_unused]] static const bool selected =
+        parlotta::selectPlatform(parlotta::Session::fromEnvironment(), parlotta::fakeBackend);
+}
+
+} // namespace fake

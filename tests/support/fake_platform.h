@@ -43,8 +43,9 @@ struct Platform {
     QSet<int> level3Shifts;    // evdev codes that are AltGr in the layout
 };
 
-// The one fake platform of the process, fresh at start.
+// The one fake platform of the process.
 Platform &platform();
+// Makes it fresh, and the process's selected platform; first in every test.
 void reset();
 
 } // namespace fake

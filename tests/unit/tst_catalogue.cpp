@@ -8,8 +8,6 @@
 
 using namespace parlotta;
 
-void parlotta::onModelActivated() {}
-
 namespace {
 constexpr qint64 MB = 1048576;
 // JSON written with single quotes, to read easily here.

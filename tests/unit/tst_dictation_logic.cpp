@@ -1,6 +1,6 @@
 #include "dictation/gates.h"
 #include "dictation/multipart.h"
-#include "platform/key_injector.h"
+#include "platform/terminal_classes.h"
 #include "platform/wav.h"
 
 #include <QTest>

@@ -93,12 +93,6 @@ const QList<ClipboardFormat> userClipboard = {{"text/html", "text/html", 8, "<b>
 
 } // namespace
 
-// The calls the signals and shutdown make upwards; nothing above the pipeline here.
-void parlotta::onStartSignal() {}
-void parlotta::onStopSignal() {}
-void parlotta::onReloadSignal() {}
-void parlotta::onShutdown() {}
-
 class TestDictationPipeline : public QObject {
     Q_OBJECT
 
@@ -190,25 +184,25 @@ class TestDictationPipeline : public QObject {
         QTest::newRow("pasted, clipboard given back")
             << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true << v
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
-                           "Pasted via XTest", "Clipboard restored"}
+                           "Pasted via fake", "Clipboard restored"}
             << "pop";
         QTest::newRow("pasted, empty clipboard left empty")
             << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << false << v
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
-                           "Pasted via XTest"}
+                           "Pasted via fake"}
             << "pop";
         QTest::newRow("xterm family: PRIMARY offered and given back too")
             << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true
             << int(Keystroke::ShiftInsert)
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
-                           "Pasted via XTest (Shift+Insert)", "Clipboard restored"}
+                           "Pasted via fake (Shift+Insert)", "Clipboard restored"}
             << "pop";
         // Reported, and otherwise the paste's usual lines and cue.
         QTest::newRow("keystroke not posted")
             << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true << -1
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
                            "ERROR: could not post the paste keystroke: no X display with XTest",
-                           "Pasted via XTest", "Clipboard restored"}
+                           "Pasted via fake", "Clipboard restored"}
             << "pop";
         QTest::newRow("server down") << 2.0 << -20.f << 4000 << QByteArray() << true << v
                                      << QStringList{"Request error: *", "Whisper response: ''",

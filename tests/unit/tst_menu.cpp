@@ -1,5 +1,6 @@
 #include "core/daemon.h"
 #include "core/preferences.h"
+#include "fake_platform.h"
 #include "hotkey/event_tap.h"
 #include "menubar/languages.h"
 #include "menubar/menu_handler.h"
@@ -59,6 +60,7 @@ class TestMenu : public QObject {
   private Q_SLOTS:
     void initTestCase()
     {
+        fake::reset();
         menuHandler = new MenuHandler;
     }
 

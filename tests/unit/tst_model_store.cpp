@@ -1,3 +1,4 @@
+#include "core/events.h"
 #include "core/log.h"
 #include "core/runtime_files.h"
 #include "models/model_store.h"
@@ -5,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -20,13 +22,7 @@ QString testLog()
 {
     return runtime.filePath(QStringLiteral("parlotta/helper.log"));
 }
-int activations = 0;
 } // namespace
-
-void parlotta::onModelActivated()
-{
-    ++activations;
-}
 
 class TestModelStore : public QObject {
     Q_OBJECT
@@ -105,13 +101,13 @@ class TestModelStore : public QObject {
                 if (linkTarget(currentModelLink()).isEmpty())
                     ++missing;
         });
-        activations = 0;
+        QSignalSpy activations(&daemonEvents(), &DaemonEvents::modelActivated);
         for (int i = 0; i < 100; ++i)
             QVERIFY(activateModel(i % 2 ? QStringLiteral("base") : QStringLiteral("small")));
         stop = true;
         reader.join();
         QCOMPARE(missing.load(), 0);
-        QCOMPARE(activations, 100);
+        QCOMPARE(activations.count(), 100);
         QCOMPARE(linkTarget(currentModelLink()),
                  QFile::encodeName(modelPath(QStringLiteral("base"))));
         QVERIFY(linkTarget(currentModelLink()).startsWith('/'));
@@ -131,9 +127,9 @@ class TestModelStore : public QObject {
     void failedRenameLeavesThingsAsTheyWere()
     {
         QDir().mkpath(modelDir() + QStringLiteral("/current.bin/occupied"));
-        activations = 0;
+        QSignalSpy activations(&daemonEvents(), &DaemonEvents::modelActivated);
         QVERIFY(!activateModel(QStringLiteral("base")));
-        QCOMPARE(activations, 0);
+        QCOMPARE(activations.count(), 0);
         QVERIFY(QFileInfo(currentModelLink()).isDir());
         QCOMPARE(logMessages().last(),
                  QStringLiteral("ERROR: could not activate model base: Is a directory"));

@@ -33,6 +33,10 @@ class TestPreferences : public QObject {
     int edits = 0;
 
   private Q_SLOTS:
+    void initTestCase()
+    {
+        fake::reset();
+    }
 
     void storedValues_data()
     {

@@ -48,6 +48,7 @@ class TestSettingsController : public QObject {
     void initTestCase()
     {
         QVERIFY(openLog(home.path() + QStringLiteral("/helper.log"), nullptr));
+        fake::reset();
         fake::platform().layout.insert(2, QStringLiteral("&"));
         menuHandler = new MenuHandler;
         settingsController = new SettingsController;

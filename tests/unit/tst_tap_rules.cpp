@@ -1,3 +1,4 @@
+#include "fake_platform.h"
 #include "hotkey/hotkey_model.h"
 #include "hotkey/key_codes.h"
 #include "hotkey/key_tracker.h"
@@ -50,6 +51,11 @@ class TestTapRules : public QObject {
     }
 
   private Q_SLOTS:
+    void initTestCase()
+    {
+        fake::reset();
+    }
+
     // Hotkey right Alt (61); every event passes.
     void modifierHotkey_data()
     {

@@ -1,3 +1,4 @@
+#include "platform/linux/pulse_audio.h"
 #include "platform/audio.h"
 #include "platform/linux/pulse_connection.h"
 #include "platform/wav.h"
@@ -245,18 +246,18 @@ class PulseCuePlayer final : public CuePlayer {
 
 } // namespace
 
-std::unique_ptr<AudioRecorder> createAudioRecorder()
+std::unique_ptr<AudioRecorder> createPulseRecorder()
 {
     return std::make_unique<PulseRecorder>();
 }
 
-CuePlayer &cuePlayer()
+CuePlayer &pulseCuePlayer()
 {
     static PulseCuePlayer *player = new PulseCuePlayer; // lives until exit
     return *player;
 }
 
-void queryMicrophone(std::function<void(bool available)> answer)
+void queryPulseMicrophone(std::function<void(bool available)> answer)
 {
     std::thread([answer = std::move(answer)] {
         QString error;

@@ -1,4 +1,5 @@
 #include "platform/x11/x11_clipboard.h"
+#include "platform/x11/x11_services.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -138,19 +139,19 @@ namespace {
 X11Clipboard *clipboardInstance = nullptr;
 } // namespace
 
-Clipboard &clipboard()
+Clipboard &x11Clipboard()
 {
     static X11Clipboard *instance = clipboardInstance = new X11Clipboard("CLIPBOARD");
     return *instance;
 }
 
-void handOverClipboardToManager()
+void x11HandOverClipboard()
 {
     if (clipboardInstance) // never used: nothing of ours to hand over
         clipboardInstance->handOverToManager(1000);
 }
 
-Clipboard &primarySelection()
+Clipboard &x11PrimarySelection()
 {
     static X11Clipboard *instance = new X11Clipboard("PRIMARY");
     return *instance;

@@ -1,6 +1,7 @@
-#include "platform/key_injector.h"
 #include "platform/keyboard.h"
+#include "platform/terminal_classes.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_services.h"
 
 #include <QList>
 #include <X11/XKBlib.h>
@@ -16,6 +17,11 @@ namespace {
 
 class X11KeyInjector final : public KeyInjector {
   public:
+    QString mechanism() const override
+    {
+        return QStringLiteral("XTest");
+    }
+
     Keystroke pasteKeystroke() override
     {
         if (!connect())
@@ -74,7 +80,7 @@ class X11KeyInjector final : public KeyInjector {
   private:
     void inject(KeyCode key, bool pressed)
     {
-        keyboardHook().expectInjected(int(key) - 8, pressed);
+        x11KeyboardHook().expectInjected(int(key) - 8, pressed);
         XTestFakeKeyEvent(display, key, pressed, CurrentTime);
     }
 
@@ -148,7 +154,7 @@ class X11KeyInjector final : public KeyInjector {
 
 } // namespace
 
-KeyInjector &keyInjector()
+KeyInjector &x11KeyInjector()
 {
     static X11KeyInjector *instance = new X11KeyInjector;
     return *instance;

@@ -1,5 +1,6 @@
 #include "platform/keyboard.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_services.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -328,7 +329,7 @@ class X11KeyboardHook final : public KeyboardHook {
 
 } // namespace
 
-KeyboardHook &keyboardHook()
+KeyboardHook &x11KeyboardHook()
 {
     static X11KeyboardHook *hook = new X11KeyboardHook; // used for the life of the process
     return *hook;
@@ -348,7 +349,7 @@ KeySym unshiftedKeysym(int evdev)
 
 } // namespace
 
-QString keyCharacter(int evdev)
+QString x11KeyCharacter(int evdev)
 {
     const char32_t character = xkb_keysym_to_utf32(xkb_keysym_t(unshiftedKeysym(evdev)));
     if (character < 0x20 || character == 0x7f)
@@ -356,7 +357,7 @@ QString keyCharacter(int evdev)
     return QString::fromUcs4(&character, 1);
 }
 
-bool isLevel3Shift(int evdev)
+bool x11IsLevel3Shift(int evdev)
 {
     return unshiftedKeysym(evdev) == XK_ISO_Level3_Shift;
 }

@@ -1,5 +1,8 @@
+#include "platform/linux/backends.h"
+#include "platform/linux/pulse_audio.h"
 #include "platform/platform.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_services.h"
 
 namespace parlotta {
 
@@ -13,7 +16,86 @@ int ignoreXError(Display *, XErrorEvent *)
     return 0;
 }
 
+// X11, or XWayland on a Wayland desktop: XInput2 raw keys, XTest, the X selections.
+class X11Services final : public PlatformServices {
+  public:
+    QString keyListenerName() const override
+    {
+        return QStringLiteral("X11 (XInput2)");
+    }
+    QString pasteName() const override
+    {
+        return QStringLiteral("XTest");
+    }
+    QString clipboardName() const override
+    {
+        return QStringLiteral("X11 selections");
+    }
+    KeyboardHook *keyboardHook() override
+    {
+        return &x11KeyboardHook();
+    }
+    ShortcutSource *shortcutSource() override
+    {
+        return nullptr;
+    }
+    Clipboard &clipboard() override
+    {
+        return x11Clipboard();
+    }
+    Clipboard &primarySelection() override
+    {
+        return x11PrimarySelection();
+    }
+    void handOverClipboardToManager() override
+    {
+        x11HandOverClipboard();
+    }
+    KeyInjector &keyInjector() override
+    {
+        return x11KeyInjector();
+    }
+    void activateWindowForUser(QWindow *window) override
+    {
+        x11ActivateWindow(window);
+    }
+    QString keyCharacter(int evdev) override
+    {
+        return x11KeyCharacter(evdev);
+    }
+    bool isLevel3Shift(int evdev) override
+    {
+        return x11IsLevel3Shift(evdev);
+    }
+    std::unique_ptr<AudioRecorder> createAudioRecorder() override
+    {
+        return createPulseRecorder();
+    }
+    CuePlayer &cuePlayer() override
+    {
+        return pulseCuePlayer();
+    }
+    void queryMicrophone(std::function<void(bool available)> answer) override
+    {
+        queryPulseMicrophone(std::move(answer));
+    }
+};
+
+// The only backend so far: it serves an X11 session, a Wayland one through
+// XWayland, and no display at all (every service then answers that it cannot).
+const PlatformBackend backends[] = {
+    {"X11", [](const Session &) { return true; },
+     [](const Session &) -> std::unique_ptr<PlatformServices> {
+         return std::make_unique<X11Services>();
+     }},
+};
+
 } // namespace
+
+std::span<const PlatformBackend> linuxPlatformBackends()
+{
+    return backends;
+}
 
 void initPlatform()
 {

@@ -1,17 +1,25 @@
-#include "platform/windowing.h"
+// Qt before Xlib, whose macros (Bool, Status) clash with Qt's names.
+#include <QGuiApplication>
+#include <QWindow>
 
-#include <X11/Xlib.h>
+#include "platform/x11/x11_display.h"
+#include "platform/x11/x11_services.h"
 
 namespace parlotta {
 
-void activateWindowForUser(std::uint64_t window)
+void x11ActivateWindow(QWindow *window)
 {
-    static Display *display = XOpenDisplay(nullptr); // main thread only
-    if (!display || !window)
+    if (!window)
         return;
+    // Qt on Wayland (our X11 services over XWayland): the window is not an X window.
+    Display *display = mainThreadDisplay();
+    if (!display || QGuiApplication::platformName() != QStringLiteral("xcb")) {
+        window->requestActivate();
+        return;
+    }
     XEvent event{};
     event.xclient.type = ClientMessage;
-    event.xclient.window = Window(window);
+    event.xclient.window = Window(window->winId());
     event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
     event.xclient.format = 32;
     event.xclient.data.l[0] = 2; // source: a pager, which acts for the user

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+
+namespace parlotta {
+
+// What a subsystem announces to those above it, which it must not call: the
+// libraries depend downwards, and app/wiring.cpp, the one place that sees them
+// all, connects each signal to the calls it sets off. Emitted on the main thread.
+class DaemonEvents : public QObject {
+    Q_OBJECT
+
+  Q_SIGNALS:
+    void startRequested();  // SIGUSR1, after its log line
+    void stopRequested();   // SIGUSR2, after its log line
+    void reloadRequested(); // SIGHUP, after its log line
+    // The first step of shutdown, before "Daemon shutting down": handlers must
+    // finish their work before they return.
+    void shuttingDown();
+    void keyListenerActive(); // the key listener runs (it may have waited for the desktop)
+    void languageChosen();    // from the menu
+    void settingsRequested(); // "Settings…"
+    void modelActivated();    // current.bin names another model
+};
+
+DaemonEvents &daemonEvents();
+
+} // namespace parlotta

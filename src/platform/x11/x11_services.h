@@ -1,0 +1,23 @@
+#pragma once
+
+// The X11 implementations of the platform services, private to platform_linux:
+// each is made on first use and lives until the process ends.
+#include "platform/clipboard.h"
+#include "platform/key_injector.h"
+#include "platform/keyboard.h"
+
+class QWindow;
+
+namespace parlotta {
+
+KeyboardHook &x11KeyboardHook();
+KeyInjector &x11KeyInjector();
+Clipboard &x11Clipboard();
+Clipboard &x11PrimarySelection();
+// Hands what we own of the clipboard to the clipboard manager (see Clipboard).
+void x11HandOverClipboard();
+QString x11KeyCharacter(int evdev);
+bool x11IsLevel3Shift(int evdev);
+void x11ActivateWindow(QWindow *window);
+
+} // namespace parlotta
