@@ -8,16 +8,14 @@ namespace parlotta {
 
 // One format of the clipboard's content, as its owner served it.
 struct ClipboardFormat {
-    QByteArray target;       // the format's name, e.g. "text/html"
-    QByteArray propertyType; // the type the owner labelled the data with
-    int bits = 8;            // element size: 8, 16 or 32
+    QByteArray mimeType; // e.g. "text/html", or the platform's own name ("UTF8_STRING")
     QByteArray data;
 
     bool operator==(const ClipboardFormat &) const = default;
 };
 
-// An X selection holding the clipboard's content. Our content is served from a thread of its own,
-// so a paste target can read it whatever the main thread does.
+// A selection holding the clipboard's content. Our content is served from a
+// thread of its own, so a paste target can read it whatever the main thread does.
 class Clipboard {
   public:
     virtual ~Clipboard() = default;
@@ -32,7 +30,8 @@ class Clipboard {
     virtual bool pasteRead() = 0;
     // Leaves the clipboard empty.
     virtual void clear() = 0;
-    // Makes formats the clipboard's content again.
+    // Makes formats the clipboard's content again, served as they were when
+    // save() read them.
     virtual void restore(const QList<ClipboardFormat> &formats) = 0;
 };
 

@@ -87,7 +87,7 @@ class FakeClipboard final : public Clipboard {
     void setText(const QString &text) override
     {
         selection().calls << QStringLiteral("setText");
-        selection().content = {{"UTF8_STRING", "UTF8_STRING", 8, text.toUtf8()}};
+        selection().content = {{"UTF8_STRING", text.toUtf8()}};
     }
     bool pasteRead() override
     {

@@ -87,9 +87,9 @@ QStringList logLines()
     return lines;
 }
 
-const QList<ClipboardFormat> userSelection = {{"UTF8_STRING", "UTF8_STRING", 8, "selected"}};
-const QList<ClipboardFormat> userClipboard = {{"text/html", "text/html", 8, "<b>mine</b>"},
-                                              {"UTF8_STRING", "UTF8_STRING", 8, "mine"}};
+const QList<ClipboardFormat> userSelection = {{"UTF8_STRING", "selected"}};
+const QList<ClipboardFormat> userClipboard = {{"text/html", "<b>mine</b>"},
+                                              {"UTF8_STRING", "mine"}};
 
 } // namespace
 

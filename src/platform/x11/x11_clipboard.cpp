@@ -17,7 +17,18 @@ X11Clipboard::X11Clipboard(const char *selection)
 
 bool X11Clipboard::save(QList<ClipboardFormat> *formats, QString *error)
 {
-    return call<bool>([&] { return readClipboard(formats, error); });
+    return call<bool>([&] {
+        QList<X11Format> read;
+        const bool complete = readClipboard(&read, error);
+        savedLabels.clear();
+        formats->clear();
+        for (X11Format &format : read) {
+            formats->append({format.target, format.data});
+            format.data.clear();
+            savedLabels.insert(format.target, format);
+        }
+        return complete;
+    });
 }
 
 void X11Clipboard::setText(const QString &text)
@@ -25,7 +36,7 @@ void X11Clipboard::setText(const QString &text)
     const QByteArray utf8 = text.toUtf8();
     const QByteArray latin1 = text.toLatin1();
     call<bool>([&] {
-        QList<ClipboardFormat> formats = {
+        QList<X11Format> formats = {
             {"UTF8_STRING", "UTF8_STRING", 8, utf8},
             {"text/plain;charset=utf-8", "text/plain;charset=utf-8", 8, utf8},
             {"STRING", "STRING", 8, latin1},
@@ -53,7 +64,13 @@ void X11Clipboard::clear()
 void X11Clipboard::restore(const QList<ClipboardFormat> &formats)
 {
     call<bool>([&] {
-        own(formats, false);
+        QList<X11Format> labelled;
+        for (const ClipboardFormat &format : formats) {
+            const X11Format label =
+                savedLabels.value(format.mimeType, {format.mimeType, format.mimeType, 8, {}});
+            labelled.append({format.mimeType, label.propertyType, label.bits, format.data});
+        }
+        own(labelled, false);
         return true;
     });
 }

@@ -7,6 +7,7 @@
 #include "platform/clipboard.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <X11/Xlib.h>
 #include <deque>
 #include <functional>
@@ -20,11 +21,20 @@ namespace parlotta {
 inline constexpr int saveBudgetMs = 1000;
 inline constexpr int graceAfterReadMs = 40;
 
+// One format as X serves it: the target, the type the owner labelled the
+// data with, and the element size (8, 16 or 32 bits; 32-bit elements held as longs, as Xlib does).
+struct X11Format {
+    QByteArray target;
+    QByteArray propertyType;
+    int bits = 8;
+    QByteArray data;
+};
+
 // An incremental (INCR) transfer to one requestor, sent chunk by chunk.
 struct OutgoingTransfer {
     Window requestor;
     Atom property;
-    ClipboardFormat format;
+    X11Format format;
     qsizetype offset = 0;
 };
 
@@ -61,20 +71,20 @@ class X11Clipboard final : public Clipboard {
 
     // A timestamp from the server, as ownership changes should carry.
     Time serverTime();
-    void own(const QList<ClipboardFormat> &formats, bool isTranscript);
+    void own(const QList<X11Format> &formats, bool isTranscript);
 
     // Waits for an event matching wanted, serving every other event meanwhile.
     bool waitFor(XEvent &out, int timeoutMs, const std::function<bool(const XEvent &)> &wanted);
 
     // Converts the clipboard to target; the data lands in *format. Handles INCR.
-    bool fetch(Atom target, ClipboardFormat *format, QElapsedTimer &clock);
-    bool readProperty(Atom *type, ClipboardFormat *format, bool remove);
-    bool readClipboard(QList<ClipboardFormat> *formats, QString *error);
+    bool fetch(Atom target, X11Format *format, QElapsedTimer &clock);
+    bool readProperty(Atom *type, X11Format *format, bool remove);
+    bool readClipboard(QList<X11Format> *formats, QString *error);
     void handle(const XEvent &event);
     void answer(const XSelectionRequestEvent &request);
     bool serve(Window requestor, Atom target, Atom property);
     bool serveMultiple(Window requestor, Atom property);
-    void writeProperty(Window requestor, Atom property, const ClipboardFormat &format,
+    void writeProperty(Window requestor, Atom property, const X11Format &format,
                        const QByteArray &bytes);
     void continueTransfer(Window requestor, Atom property);
     void noteRead();
@@ -91,7 +101,9 @@ class X11Clipboard final : public Clipboard {
     Atom atomSelection = 0, atomTargets = 0, atomMultiple = 0, atomTimestamp = 0,
          atomSaveTargets = 0, atomIncr = 0, atomProperty = 0, atomTimeProbe = 0;
     qsizetype chunkBytes = 64 * 1024;
-    QList<ClipboardFormat> owned;
+    QList<X11Format> owned;
+    // How the formats read last were labelled, so that they are served again as they were.
+    QHash<QByteArray, X11Format> savedLabels;
     Time ownedSince = CurrentTime;
     std::deque<OutgoingTransfer> transfers;
 

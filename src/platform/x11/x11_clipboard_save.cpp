@@ -4,7 +4,7 @@
 
 namespace parlotta {
 
-bool X11Clipboard::fetch(Atom target, ClipboardFormat *format, QElapsedTimer &clock)
+bool X11Clipboard::fetch(Atom target, X11Format *format, QElapsedTimer &clock)
 {
     XDeleteProperty(display, window, atomProperty);
     XConvertSelection(display, atomSelection, target, atomProperty, window, CurrentTime);
@@ -28,7 +28,7 @@ bool X11Clipboard::fetch(Atom target, ClipboardFormat *format, QElapsedTimer &cl
                        e.xproperty.atom == atomProperty && e.xproperty.state == PropertyNewValue;
             }))
             return false;
-        ClipboardFormat chunk;
+        X11Format chunk;
         if (!readProperty(&type, &chunk, true))
             return false;
         if (chunk.data.isEmpty())
@@ -39,7 +39,7 @@ bool X11Clipboard::fetch(Atom target, ClipboardFormat *format, QElapsedTimer &cl
     }
 }
 
-bool X11Clipboard::readProperty(Atom *type, ClipboardFormat *format, bool remove)
+bool X11Clipboard::readProperty(Atom *type, X11Format *format, bool remove)
 {
     int bits = 0;
     unsigned long items = 0, after = 0;
@@ -61,7 +61,7 @@ bool X11Clipboard::readProperty(Atom *type, ClipboardFormat *format, bool remove
     return true;
 }
 
-bool X11Clipboard::readClipboard(QList<ClipboardFormat> *formats, QString *error)
+bool X11Clipboard::readClipboard(QList<X11Format> *formats, QString *error)
 {
     formats->clear();
     if (!display) {
@@ -77,7 +77,7 @@ bool X11Clipboard::readClipboard(QList<ClipboardFormat> *formats, QString *error
     }
     QElapsedTimer clock;
     clock.start();
-    ClipboardFormat list;
+    X11Format list;
     if (!fetch(atomTargets, &list, clock)) {
         *error = QStringLiteral("the clipboard owner did not answer");
         return false;
@@ -90,11 +90,11 @@ bool X11Clipboard::readClipboard(QList<ClipboardFormat> *formats, QString *error
             target == atomSaveTargets || target == None)
             continue;
         char *name = XGetAtomName(display, target);
-        ClipboardFormat format;
+        X11Format format;
         format.target = name;
         XFree(name);
         if (std::any_of(formats->cbegin(), formats->cend(),
-                        [&](const ClipboardFormat &f) { return f.target == format.target; }))
+                        [&](const X11Format &f) { return f.target == format.target; }))
             continue;
         if (fetch(target, &format, clock))
             formats->append(format);

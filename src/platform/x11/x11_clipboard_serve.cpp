@@ -17,7 +17,7 @@ Time X11Clipboard::serverTime()
     return CurrentTime;
 }
 
-void X11Clipboard::own(const QList<ClipboardFormat> &formats, bool isTranscript)
+void X11Clipboard::own(const QList<X11Format> &formats, bool isTranscript)
 {
     {
         std::lock_guard lock(readMutex);
@@ -73,7 +73,7 @@ bool X11Clipboard::serve(Window requestor, Atom target, Atom property)
         return serveMultiple(requestor, property);
     if (target == atomTargets) {
         QList<Atom> atoms = {atomTargets, atomMultiple, atomTimestamp};
-        for (const ClipboardFormat &f : std::as_const(owned))
+        for (const X11Format &f : std::as_const(owned))
             atoms << XInternAtom(display, f.target.constData(), False);
         XChangeProperty(display, requestor, property, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char *>(atoms.constData()),
@@ -91,7 +91,7 @@ bool X11Clipboard::serve(Window requestor, Atom target, Atom property)
     if (name)
         XFree(name);
     const auto it = std::find_if(owned.cbegin(), owned.cend(),
-                                 [&](const ClipboardFormat &f) { return f.target == wanted; });
+                                 [&](const X11Format &f) { return f.target == wanted; });
     if (it == owned.cend())
         return false;
     if (it->data.size() > chunkBytes) {
@@ -173,7 +173,7 @@ bool X11Clipboard::handOver(int timeoutMs)
     // SAVE_TARGETS, naming every format we hold: the manager converts them
     // from us (while we go on serving) and answers once it has them.
     QList<Atom> targets;
-    for (const ClipboardFormat &f : std::as_const(owned))
+    for (const X11Format &f : std::as_const(owned))
         targets << XInternAtom(display, f.target.constData(), False);
     const Atom saveProperty = XInternAtom(display, "PARLOTTA_SAVE_TARGETS", False);
     XChangeProperty(display, window, saveProperty, XA_ATOM, 32, PropModeReplace,
@@ -189,7 +189,7 @@ bool X11Clipboard::handOver(int timeoutMs)
            event.xselection.property != None;
 }
 
-void X11Clipboard::writeProperty(Window requestor, Atom property, const ClipboardFormat &format,
+void X11Clipboard::writeProperty(Window requestor, Atom property, const X11Format &format,
                                  const QByteArray &bytes)
 {
     const Atom type = XInternAtom(
