@@ -1,6 +1,6 @@
 #include "dictation/multipart.h"
 
-#include "menubar/languages.h"
+#include "core/languages.h"
 
 #include <QStringDecoder>
 #include <QUuid>

@@ -145,7 +145,7 @@ void stopRecordingAndTranscribe()
     recorder->stop();
     recorder.reset();
     log(QStringLiteral("Recording stopped, file: ") + outputPath);
-    finishDictation(duration);
+    finishDictation({duration, peakAvgPower});
 }
 
 } // namespace parlotta

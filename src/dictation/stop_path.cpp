@@ -8,7 +8,6 @@
 #include "dictation/inference_request.h"
 #include "dictation/multipart.h"
 #include "dictation/paste.h"
-#include "dictation/recording.h"
 #include "server/port_owner.h"
 
 #include <QFile>
@@ -47,9 +46,9 @@ QByteArray readRecording()
 
 } // namespace
 
-void finishDictation(double duration)
+void finishDictation(const FinishedRecording &recording)
 {
-    if (rejected(durationGate(duration)) || rejected(levelGate(peakAvgPower)))
+    if (rejected(durationGate(recording.duration)) || rejected(levelGate(recording.peakAvgPower)))
         return;
     const QByteArray wav = readRecording();
     if (wav.size() < minimumFileBytes) {
@@ -72,7 +71,7 @@ void finishDictation(double duration)
     // file while this one is being transcribed.
     const QString boundary = newBoundary();
     QByteArray body = inferenceBody(boundary, wav, selectedLanguageCode());
-    const float peak = peakAvgPower;
+    const float peak = recording.peakAvgPower;
     postInference(std::move(body), boundary, [peak](const QString &transcript) {
         log(QStringLiteral("Whisper response: '%1'").arg(transcript));
         if (rejected(blankGate(transcript)) || rejected(hallucinationGate(transcript, peak)))

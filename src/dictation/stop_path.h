@@ -2,9 +2,15 @@
 
 namespace parlotta {
 
+// What the stop path needs to know of a recording that has just stopped.
+struct FinishedRecording {
+    double duration = 0;       // seconds
+    float peakAvgPower = -160; // the loudest 100 ms average level, dBFS
+};
+
 // The stop path once the recorder has stopped: the gates, the upload to
 // whisper-server and, when its answer comes back, the paste; each dropped
 // dictation ends with the Basso cue. Returns once the request is on its way.
-void finishDictation(double duration);
+void finishDictation(const FinishedRecording &recording);
 
 } // namespace parlotta

@@ -1,10 +1,10 @@
 #include "settings/settings_controller.h"
 
+#include "core/languages.h"
 #include "core/log.h"
 #include "core/login_item.h"
 #include "core/preferences.h"
 #include "hotkey/event_tap.h"
-#include "menubar/languages.h"
 #include "menubar/menu_handler.h"
 #include "platform/windowing.h"
 #include "settings/settings_window.h"

@@ -1,6 +1,6 @@
 #include "settings/settings_window.h"
 
-#include "menubar/languages.h"
+#include "core/languages.h"
 #include "menubar/status_icon.h"
 #include "settings/settings_controller.h"
 

@@ -1,8 +1,8 @@
 #include "core/daemon.h"
+#include "core/languages.h"
 #include "core/preferences.h"
 #include "fake_platform.h"
 #include "hotkey/event_tap.h"
-#include "menubar/languages.h"
 #include "menubar/menu_handler.h"
 #include "menubar/status_icon.h"
 

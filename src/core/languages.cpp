@@ -1,4 +1,4 @@
-#include "menubar/languages.h"
+#include "core/languages.h"
 
 namespace parlotta {
 
