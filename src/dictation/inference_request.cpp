@@ -1,6 +1,7 @@
 #include "dictation/inference_request.h"
 
 #include "core/log.h"
+#include "core/threads.h"
 #include "dictation/multipart.h"
 
 #include <QCoreApplication>
@@ -20,11 +21,8 @@ QObject *inferenceWorker()
 {
     static QObject *worker = [] {
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        auto *thread = new QThread;
-        thread->setObjectName(QStringLiteral("Inference"));
-        thread->start();
         auto *object = new QObject;
-        object->moveToThread(thread);
+        object->moveToThread(startWorkerThread(QStringLiteral("Inference")));
         return object;
     }();
     return worker;

@@ -95,8 +95,8 @@ void startRecording()
         return;
     }
     recorder = std::move(created);
-    if (!recorder->record()) {
-        log(QStringLiteral("ERROR: record() returned false"));
+    if (QString why; !recorder->record(&why)) {
+        log(QStringLiteral("ERROR: record() returned false (%1)").arg(why));
         return;
     }
     log(QStringLiteral("Recording started"));

@@ -2,6 +2,7 @@
 
 #include "core/events.h"
 #include "core/log.h"
+#include "core/threads.h"
 #include "dictation/recording.h"
 #include "hotkey/hotkey_model.h"
 #include "hotkey/key_codes.h"
@@ -126,9 +127,7 @@ void startEventTapThread()
                 "Event tap unavailable \u2014 waiting for Accessibility permission"));
         return;
     }
-    QThread *thread = QThread::create(eventTapLoop, std::ref(*hook));
-    thread->setObjectName(QStringLiteral("EventTap"));
-    thread->start();
+    startThread(QStringLiteral("EventTap"), [hook] { eventTapLoop(*hook); });
 }
 
 } // namespace parlotta

@@ -3,6 +3,7 @@
 #include "core/deployment.h"
 #include "core/log.h"
 #include "core/preferences.h"
+#include "core/threads.h"
 #include "menubar/menu_handler.h"
 #include "menubar/plain_text.h"
 #include "menubar/replies.h"
@@ -16,7 +17,6 @@
 #include <QPushButton>
 #include <QStringDecoder>
 #include <QTemporaryFile>
-#include <QThreadPool>
 #include <memory>
 
 namespace parlotta {
@@ -201,27 +201,32 @@ void MenuHandler::performUpdate()
         archive->remove();
         finishUpdate(failure, appDir);
     };
-    connect(
-        reply, &QNetworkReply::finished, this,
-        [this, reply, archive, appDir, key, identifier, finish] {
-            reply->deleteLater();
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            if (hasHttpStatus(reply) && status != 200)
-                return finish(QStringLiteral("The download failed (HTTP %1).").arg(status));
-            if (reply->error() != QNetworkReply::NoError)
-                return finish(reply->errorString());
-            const QByteArray rest = reply->readAll();
-            if (archive->write(rest) != rest.size() || !archive->flush())
-                return finish(QStringLiteral("Couldn't store the download: ") +
-                              archive->errorString());
-            // Unpacking and checking take a while: off the main thread, which keeps
-            // the hotkey and the signals answered.
-            QThreadPool::globalInstance()->start([this, archive, appDir, key, identifier, finish] {
-                const auto failure = installUpdate(archive->fileName(), appDir, key, identifier);
-                QMetaObject::invokeMethod(
-                    this, [failure, finish] { finish(failure); }, Qt::QueuedConnection);
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, archive, appDir, key, identifier, finish] {
+                reply->deleteLater();
+                const int status =
+                    reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                if (hasHttpStatus(reply) && status != 200)
+                    return finish(QStringLiteral("The download failed (HTTP %1).").arg(status));
+                if (reply->error() != QNetworkReply::NoError)
+                    return finish(reply->errorString());
+                const QByteArray rest = reply->readAll();
+                if (archive->write(rest) != rest.size() || !archive->flush())
+                    return finish(QStringLiteral("Couldn't store the download: ") +
+                                  archive->errorString());
+                // Unpacking and checking take a while: off the main thread, which keeps
+                // the hotkey and the signals answered.
+                startThread(QStringLiteral("UpdateInstall"), [this, archive, appDir, key,
+                                                              identifier, finish] {
+                    QString error;
+                    const std::optional<QString> failure =
+                        installUpdate(archive->fileName(), appDir, key, identifier, &error)
+                            ? std::nullopt
+                            : std::optional(error);
+                    QMetaObject::invokeMethod(
+                        this, [failure, finish] { finish(failure); }, Qt::QueuedConnection);
+                });
             });
-        });
 }
 
 void MenuHandler::finishUpdate(const std::optional<QString> &failure, const QString &appDir)

@@ -1,6 +1,7 @@
 #include "models/model_download.h"
 
 #include "core/system_error.h"
+#include "core/threads.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -11,7 +12,6 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace parlotta {
@@ -168,7 +168,7 @@ void ModelDownload::start()
 {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     (void)initialised;
-    std::thread([job = job] { run(job); }).detach();
+    startThread(QStringLiteral("ModelDownload"), [job = job] { run(job); });
 }
 
 void ModelDownload::cancel()

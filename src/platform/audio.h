@@ -14,8 +14,8 @@ class AudioRecorder {
     // Connects to the default source, ready to record into fd (which it then owns).
     // False with a description when there is no sound server or no source.
     virtual bool prepare(int fd, QString *error) = 0;
-    // Starts capturing; false when the prepared stream cannot start.
-    virtual bool record() = 0;
+    // Starts capturing; false with the reason when the prepared stream cannot start.
+    virtual bool record(QString *error) = 0;
     // Seconds of audio captured so far.
     virtual double currentTime() const = 0;
     // Average power of the latest 100 ms of samples, dBFS in -160...0.

@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "core/runtime_files.h"
 #include "core/signal_mask.h"
+#include "core/system_error.h"
 #include "models/model_store.h"
 #include "server/pid_file.h"
 #include "server/port_owner.h"
@@ -210,6 +211,9 @@ void startWhisperServer()
     // The server log is opened here, without following a link planted in its
     // place; the child gets it as both output streams.
     const int logFd = openRuntimeFile(serverLogPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (logFd < 0)
+        log(QStringLiteral("ERROR: could not open %1: %2; whisper-server's output is lost")
+                .arg(serverLogPath, systemErrorText()));
     auto *child = new QProcess;
     child->setProgram(executable);
     child->setArguments(whisperServerArguments());

@@ -1,6 +1,7 @@
 // The model catalogue from the hub and model downloads.
 #include "models/model_download.h"
 #include "core/log.h"
+#include "core/threads.h"
 #include "menubar/plain_text.h"
 #include "menubar/replies.h"
 #include "models/model_store.h"
@@ -15,7 +16,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProgressBar>
-#include <QThreadPool>
 
 namespace parlotta {
 
@@ -46,7 +46,7 @@ void SettingsController::fetchModelList()
             !*tooLong && isTransportError(reply->error()) ? reply->errorString() : QString();
         // Parsed off the main thread: a listing can be large.
         QPointer<SettingsController> self(this);
-        QThreadPool::globalInstance()->start([self, body, transportError] {
+        startThread(QStringLiteral("ModelListing"), [self, body, transportError] {
             const std::optional<ModelListing> listing =
                 body.isEmpty() ? std::nullopt : parseModelListing(body);
             if (!listing) {

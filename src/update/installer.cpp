@@ -75,23 +75,24 @@ void removeTree(const QString &dir)
 
 // Unpacks the ZIP archive into dir, entry by entry: plain files, folders and
 // links that stay inside; anything else, or a damaged archive, fails it.
-std::optional<QString> unpack(const QString &archivePath, const QString &dir)
+bool unpack(const QString &archivePath, const QString &dir, QString *error)
 {
     archive *in = archive_read_new();
     archive *out = archive_write_disk_new();
     if (!in || !out) {
         archive_read_free(in);
         archive_write_free(out);
-        return QStringLiteral("Couldn't unpack the update.");
+        *error = QStringLiteral("Couldn't unpack the update.");
+        return false;
     }
     archive_read_support_format_zip(in);
     archive_write_disk_set_options(out, ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                                             ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                                             ARCHIVE_EXTRACT_NO_OVERWRITE);
-    std::optional<QString> failure;
+    bool failure = false;
     if (archive_read_open_filename(in, QFile::encodeName(archivePath).constData(), 65536) !=
         ARCHIVE_OK)
-        failure = damaged;
+        failure = true;
     const QByteArray root = QFile::encodeName(dir) + '/';
     archive_entry *entry = nullptr;
     int status = ARCHIVE_OK;
@@ -102,13 +103,13 @@ std::optional<QString> unpack(const QString &archivePath, const QString &dir)
         if (!isSafeEntryPath(path) || archive_entry_hardlink(entry) ||
             (type != AE_IFREG && type != AE_IFDIR && !link) ||
             (link && !linkStaysInside(path, archive_entry_symlink(entry)))) {
-            failure = damaged;
+            failure = true;
             break;
         }
         archive_entry_copy_pathname(entry, (root + path).constData());
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
         if (archive_write_header(out, entry) != ARCHIVE_OK) {
-            failure = damaged;
+            failure = true;
             break;
         }
         const void *block = nullptr;
@@ -119,15 +120,17 @@ std::optional<QString> unpack(const QString &archivePath, const QString &dir)
             if (archive_write_data_block(out, block, size, offset) != ARCHIVE_OK)
                 data = ARCHIVE_FATAL;
         if (data != ARCHIVE_EOF || archive_write_finish_entry(out) != ARCHIVE_OK)
-            failure = damaged;
+            failure = true;
     }
     if (!failure && status != ARCHIVE_EOF)
-        failure = damaged;
+        failure = true;
     if (archive_write_close(out) != ARCHIVE_OK && !failure)
-        failure = damaged;
+        failure = true;
     archive_read_free(in);
     archive_write_free(out);
-    return failure;
+    if (failure)
+        *error = damaged;
+    return !failure;
 }
 
 } // namespace
@@ -170,32 +173,40 @@ bool canReplaceApplication(const QString &appDir)
            !packaged.readAll().split('\n').contains(dir + "/bin/parlotta");
 }
 
-std::optional<QString> installUpdate(const QString &archive, const QString &appDir,
-                                     const QByteArray &trustedKey, const QString &identifier)
+bool installUpdate(const QString &archive, const QString &appDir, const QByteArray &trustedKey,
+                   const QString &identifier, QString *error)
 {
     QByteArray scratch = QFile::encodeName(QFileInfo(appDir).path()) + "/.parlotta-update-XXXXXX";
-    if (!::mkdtemp(scratch.data()))
-        return QStringLiteral("Couldn't create a temporary folder next to the app.");
+    if (!::mkdtemp(scratch.data())) {
+        *error = QStringLiteral("Couldn't create a temporary folder next to the app.");
+        return false;
+    }
     const QString dir = QFile::decodeName(scratch);
-    const auto result = [&]() -> std::optional<QString> {
-        if (const auto failure = unpack(archive, dir))
-            return failure;
+    const bool installed = [&] {
+        if (!unpack(archive, dir, error))
+            return false;
         const QString newApp = dir + QStringLiteral("/Parlotta.app");
-        if (!QFileInfo(newApp).isDir() || QFileInfo(newApp).isSymLink())
-            return damaged;
+        if (!QFileInfo(newApp).isDir() || QFileInfo(newApp).isSymLink()) {
+            *error = damaged;
+            return false;
+        }
         normaliseFolderModes(newApp);
         const auto manifest = readSignedManifest(newApp, trustedKey);
         if (!manifest || manifest->identifier != identifier ||
-            !treeMatchesManifest(newApp, *manifest))
-            return QStringLiteral("The downloaded update isn't signed by the developer of "
-                                  "Parlotta, so it wasn't installed.");
+            !treeMatchesManifest(newApp, *manifest)) {
+            *error = QStringLiteral("The downloaded update isn't signed by the developer of "
+                                    "Parlotta, so it wasn't installed.");
+            return false;
+        }
         if (::renameat2(AT_FDCWD, QFile::encodeName(newApp).constData(), AT_FDCWD,
-                        QFile::encodeName(appDir).constData(), RENAME_EXCHANGE) != 0)
-            return QStringLiteral("Couldn't replace the app: ") + systemErrorText();
-        return std::nullopt; // the old copy is now where the new one was, and goes with dir
+                        QFile::encodeName(appDir).constData(), RENAME_EXCHANGE) != 0) {
+            *error = QStringLiteral("Couldn't replace the app: ") + systemErrorText();
+            return false;
+        }
+        return true; // the old copy is now where the new one was, and goes with dir
     }();
     removeTree(dir);
-    return result;
+    return installed;
 }
 
 void relaunch(const QString &appDir)

@@ -28,20 +28,20 @@ bool canReplaceApplication(const QString &appDir);
 
 // Unpacks the downloaded archive into a fresh folder beside appDir, checks that
 // its Parlotta.app is signed with trustedKey, carries identifier and matches
-// its manifest exactly, and swaps it with appDir in one step. None on success,
-// else the text that says what failed; appDir is then exactly as it was.
-std::optional<QString> installUpdate(const QString &archive, const QString &appDir,
-                                     const QByteArray &trustedKey, const QString &identifier);
+// its manifest exactly, and swaps it with appDir in one step. False with the
+// text that says what failed; appDir is then exactly as it was.
+bool installUpdate(const QString &archive, const QString &appDir, const QByteArray &trustedKey,
+                   const QString &identifier, QString *error);
 
 // Starts a shell that waits for this process to end and then starts the
 // application folder's bin/parlotta, detached, with the control signals at
 // their defaults; when that copy cannot start, the shell says so in the log.
 // The caller shuts down next, whether or not it started.
+void relaunch(const QString &appDir);
 
 // Removes what an update or a model download killed halfway left behind: the
 // ".parlotta-update-*" folders beside appDir and the "ggml-*.bin.download-*"
 // files in modelDir. Nothing ever takes them for anything else.
 void removeLeftovers(const QString &appDir, const QString &modelDir);
-void relaunch(const QString &appDir);
 
 } // namespace parlotta

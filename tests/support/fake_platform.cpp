@@ -29,8 +29,10 @@ class FakeRecorder final : public AudioRecorder {
         }
         return true;
     }
-    bool record() override
+    bool record(QString *error) override
     {
+        if (!fake::platform().recorder.records)
+            *error = QStringLiteral("not ready");
         return fake::platform().recorder.records;
     }
     double currentTime() const override

@@ -132,7 +132,8 @@ class TestDictationPipeline : public QObject {
             << false;
         QTest::newRow("record() false: open but not recording")
             << true << false
-            << QStringList{"ERROR: record() returned false", "Already recording, ignoring start"}
+            << QStringList{"ERROR: record() returned false (not ready)",
+                           "Already recording, ignoring start"}
             << true;
     }
 

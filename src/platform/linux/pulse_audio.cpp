@@ -1,4 +1,7 @@
 #include "platform/linux/pulse_audio.h"
+#include "core/log.h"
+#include "core/system_error.h"
+#include "core/threads.h"
 #include "platform/audio.h"
 #include "platform/linux/pulse_connection.h"
 #include "platform/wav.h"
@@ -10,7 +13,6 @@
 #include <cmath>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <unistd.h>
 
 namespace parlotta {
@@ -90,15 +92,19 @@ class PulseRecorder final : public AudioRecorder {
         return true;
     }
 
-    bool record() override
+    bool record(QString *error) override
     {
         PulseConnection::Lock lock;
-        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY) {
+            *error = QStringLiteral("the stream is not ready");
             return false;
+        }
         if (pa_operation *op = pa_stream_cork(stream, 0, nullptr, nullptr)) {
             pa_operation_unref(op);
             return true;
         }
+        *error =
+            QString::fromUtf8(pa_strerror(pa_context_errno(PulseConnection::instance().context())));
         return false;
     }
 
@@ -141,7 +147,9 @@ class PulseRecorder final : public AudioRecorder {
         }
         if (file >= 0) {
             const QByteArray h = wavHeader(std::uint32_t(samplesWritten.load() * 2));
-            [[maybe_unused]] const ssize_t n = ::pwrite(file, h.constData(), wavHeaderSize, 0);
+            if (::pwrite(file, h.constData(), wavHeaderSize, 0) != wavHeaderSize)
+                log(QStringLiteral("ERROR: could not complete the recording's WAV header: ") +
+                    systemErrorText());
             ::close(file);
             file = -1;
         }
@@ -161,6 +169,12 @@ class PulseRecorder final : public AudioRecorder {
                 const std::size_t count = bytes / 2;
                 if (file >= 0 && writeAll(file, static_cast<const char *>(data), count * 2))
                     samplesWritten += qint64(count);
+                else if (file >= 0 && !writeFailed) {
+                    writeFailed = true; // said once: a full disk fails every fragment
+                    log(QStringLiteral("ERROR: could not write the recording (%1); its samples "
+                                       "are dropped")
+                            .arg(systemErrorText()));
+                }
                 std::lock_guard guard(meterMutex);
                 for (std::size_t i = 0; i < count; ++i)
                     meter[(meterCount++) % meterWindow] = samples[i];
@@ -172,6 +186,7 @@ class PulseRecorder final : public AudioRecorder {
     pa_stream *stream = nullptr;
     int file = -1;
     std::atomic<qint64> samplesWritten{0};
+    bool writeFailed = false; // the loop thread's
     mutable std::mutex meterMutex;
     std::array<std::int16_t, meterWindow> meter{};
     std::size_t meterCount = 0;
@@ -259,7 +274,7 @@ CuePlayer &pulseCuePlayer()
 
 void queryPulseMicrophone(std::function<void(bool available)> answer)
 {
-    std::thread([answer = std::move(answer)] {
+    startThread(QStringLiteral("Microphone"), [answer = std::move(answer)] {
         QString error;
         PulseConnection &pulse = PulseConnection::instance();
         if (!pulse.ensureReady(&error)) {
@@ -308,7 +323,7 @@ void queryPulseMicrophone(std::function<void(bool available)> answer)
                 delete query;
         }
         answer(found);
-    }).detach();
+    });
 }
 
 } // namespace parlotta

@@ -1,4 +1,5 @@
 #include "platform/x11/x11_clipboard.h"
+#include "core/threads.h"
 #include "platform/x11/x11_services.h"
 
 #include <fcntl.h>
@@ -11,8 +12,8 @@ X11Clipboard::X11Clipboard(const char *selection)
 {
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
         wake[0] = wake[1] = -1;
-    worker = std::thread([this] { run(); });
-    worker.detach(); // serves the clipboard for the life of the process
+    // Serves the selection for the life of the process.
+    startThread(QString::fromLatin1(selection), [this] { run(); });
 }
 
 bool X11Clipboard::save(QList<ClipboardFormat> *formats, QString *error)

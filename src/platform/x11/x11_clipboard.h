@@ -13,7 +13,6 @@
 #include <functional>
 #include <future>
 #include <mutex>
-#include <thread>
 #include <unistd.h>
 
 namespace parlotta {
@@ -91,7 +90,6 @@ class X11Clipboard final : public Clipboard {
     bool handOver(int timeoutMs);
     const char *selectionName;
     int wake[2] = {-1, -1};
-    std::thread worker;
     std::mutex queueMutex;
     std::deque<std::function<void()>> queue;
 
