@@ -3,10 +3,10 @@
 #include "core/deployment.h"
 #include "core/log.h"
 #include "core/preferences.h"
+#include "core/replies.h"
 #include "core/threads.h"
 #include "menubar/menu_handler.h"
 #include "menubar/plain_text.h"
-#include "menubar/replies.h"
 #include "platform/windowing.h"
 #include "update/installer.h"
 

@@ -22,8 +22,13 @@ namespace parlotta {
 SettingsController *settingsController = nullptr;
 
 SettingsController::SettingsController()
-    : models(mergedWithInstalledModels(fallbackModels))
 {
+    connect(&catalogue, &ModelCatalogue::changed, this, [this] {
+        rebuildModelPopup();
+        refresh();
+    });
+    connect(&catalogue, &ModelCatalogue::progressed, this, &SettingsController::downloadProgressed);
+    connect(&catalogue, &ModelCatalogue::downloadFailed, this, &SettingsController::downloadFailed);
 }
 
 void SettingsController::buildWindow()
@@ -40,7 +45,7 @@ void SettingsController::show()
 {
     if (!window)
         buildWindow();
-    fetchModelList(); // afresh at every opening
+    catalogue.fetchModelList(); // afresh at every opening
     refresh();
     window->show();
     window->raise();
@@ -72,7 +77,7 @@ void SettingsController::refresh()
         showLanguageCheckbox->setChecked(showLanguageCodeEnabled());
         loginCheckbox->setChecked(openAtLoginEnabled());
     }
-    downloadRow->setVisible(downloadingModel.has_value());
+    downloadRow->setVisible(catalogue.downloadingModel.has_value());
     window->adjustSize();
 }
 

@@ -1,11 +1,8 @@
 #pragma once
 
 #include "hotkey/hotkey_model.h"
-#include "models/catalogue.h"
-#include "models/model_download.h"
+#include "models/model_catalogue.h"
 
-#include <QHash>
-#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <optional>
@@ -13,7 +10,6 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
@@ -41,11 +37,8 @@ class SettingsController : public QObject {
     QLabel *downloadLabel = nullptr;
     QWidget *downloadRow = nullptr; // the row's cells, shown and hidden together
     QPushButton *cancelButton = nullptr;
-    QList<ModelEntry> models;
-    // SHA-256 of the models the hub lists it for, by name.
-    QHash<QString, QByteArray> modelChecksums;
-    std::optional<QString> downloadingModel;
-    QPointer<ModelDownload> downloadTask;
+    // The models it shows, and what choosing one does.
+    ModelCatalogue catalogue;
     QPushButton *hotkeyButton = nullptr;
     QToolButton *clearHotkeyButton = nullptr;
     QComboBox *languagePopup = nullptr;
@@ -59,17 +52,11 @@ class SettingsController : public QObject {
     // Leaves hotkey capture: the key listener goes back to push-to-talk and
     // gives the keyboard back.
     void stopRecordingHotkey();
-    // Fills the model popup from models and selects the current model.
+    // Fills the model popup from the catalogue and selects the current model.
     void rebuildModelPopup();
     void updateModelHint();
     // Called when the user closes the window: a capture ends with it.
     void windowWillClose();
-    // Asks the hub for its model listing; a usable answer replaces models.
-    void fetchModelList();
-    // Downloads a model into the model directory and makes it active.
-    void startDownload(const QString &name);
-    // Ends the download with an error: logged, and shown while the window is.
-    void downloadFailed(const QString &message);
 
   public Q_SLOTS:
     void hotkeyButtonClicked();
@@ -79,20 +66,16 @@ class SettingsController : public QObject {
     void showLanguageChanged();
     void loginChanged();
     void modelChanged();
-    void cancelDownload();
 
   private:
     void buildWindow();
     void downloadProgressed(qint64 written, qint64 expected);
-    void downloadFinished(const QString &error);
-    // Drops the running download's reply and its unfinished file.
-    void dropDownload();
+    // Shows a failed download while the window is open.
+    void downloadFailed(const QString &message);
     // Runs on the main thread with what the key listener captured in the
     // capture numbered capture.
     void captured(quint64 capture, std::optional<ActiveHotkey> result);
     quint64 captureNumber = 0;
-
-    QNetworkAccessManager *session = nullptr;
 };
 
 extern SettingsController *settingsController;

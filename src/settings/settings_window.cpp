@@ -148,7 +148,7 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
     QPushButton *cancel = smallButton(QStringLiteral("Cancel"));
     cancel->setAccessibleName(QStringLiteral("Cancel download"));
     c.cancelButton = cancel;
-    connect(cancel, &QPushButton::clicked, &c, &SettingsController::cancelDownload);
+    connect(cancel, &QPushButton::clicked, &c.catalogue, &ModelCatalogue::cancelDownload);
     c.downloadRow = stack({c.downloadProgress, c.downloadLabel, cancel}, 8);
     c.rebuildModelPopup();
 

@@ -63,7 +63,7 @@ class TestSettingsController : public QObject {
         QDir(home.path() + QStringLiteral("/.config/autostart")).removeRecursively();
         QFile::remove(home.path() + QStringLiteral("/.config/autostart"));
         eventTapActive = true;
-        c().downloadingModel.reset();
+        c().catalogue.downloadingModel.reset();
     }
 
     // Every control from the stored settings and the daemon's state.
@@ -113,7 +113,7 @@ class TestSettingsController : public QObject {
         eventTapActive = listening;
         c().isRecordingHotkey = capturing;
         if (downloading)
-            c().downloadingModel = QStringLiteral("tiny");
+            c().catalogue.downloadingModel = QStringLiteral("tiny");
         c().refresh();
         c().isRecordingHotkey = false;
 
@@ -173,7 +173,7 @@ class TestSettingsController : public QObject {
         });
         const QByteArray before = qgetenv("HF_ENDPOINT");
         qputenv("HF_ENDPOINT", "http://127.0.0.1:" + QByteArray::number(hub.serverPort()));
-        c().fetchModelList();
+        c().catalogue.fetchModelList();
         qputenv("HF_ENDPOINT", before);
         QTRY_VERIFY(
             logText().endsWith("Model list unavailable, using defaults: invalid response\n"));
@@ -198,8 +198,8 @@ class TestSettingsController : public QObject {
         QFile models(home.path() + QStringLiteral("/.config/parlotta/models"));
         QVERIFY(models.open(QIODevice::WriteOnly));
         models.close();
-        c().startDownload(QStringLiteral("tiny"));
-        QTRY_VERIFY(!c().downloadingModel && !c().downloadTask);
+        c().catalogue.startDownload(QStringLiteral("tiny"));
+        QTRY_VERIFY(!c().catalogue.downloadingModel && !c().catalogue.downloadTask);
         QVERIFY(logText().contains("Downloading model tiny"));
         QVERIFY(logText().contains("ERROR: model download failed: "));
         QVERIFY(c().downloadRow->isHidden());

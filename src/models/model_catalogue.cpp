@@ -1,32 +1,37 @@
-// The model catalogue from the hub and model downloads.
-#include "models/model_download.h"
-#include "core/log.h"
-#include "core/threads.h"
-#include "menubar/plain_text.h"
-#include "menubar/replies.h"
-#include "models/model_store.h"
-#include "settings/settings_controller.h"
-#include "settings/settings_window.h"
+#include "models/model_catalogue.h"
 
-#include <QApplication>
-#include <QComboBox>
+#include "core/log.h"
+#include "core/replies.h"
+#include "core/threads.h"
+#include "models/model_store.h"
+
+#include <QCoreApplication>
 #include <QDir>
-#include <QLabel>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProgressBar>
 
 namespace parlotta {
 
 namespace {
+
 constexpr int listingTimeoutMs = 10000;
 // The hub's listing is tens of kilobytes; past this it is no listing.
 constexpr qint64 listingBodyLimit = 8 * 1024 * 1024;
 
 } // namespace
 
-void SettingsController::fetchModelList()
+ModelCatalogue::ModelCatalogue(QObject *parent)
+    : QObject(parent)
+    , models(mergedWithInstalledModels(fallbackModels))
+{
+}
+
+std::optional<QString> ModelCatalogue::currentModel() const
+{
+    return downloadingModel ? downloadingModel : activeModel();
+}
+
+void ModelCatalogue::fetchModelList()
 {
     if (!session)
         session = new QNetworkAccessManager(this);
@@ -45,7 +50,7 @@ void SettingsController::fetchModelList()
         const QString transportError =
             !*tooLong && isTransportError(reply->error()) ? reply->errorString() : QString();
         // Parsed off the main thread: a listing can be large.
-        QPointer<SettingsController> self(this);
+        QPointer<ModelCatalogue> self(this);
         startThread(QStringLiteral("ModelListing"), [self, body, transportError] {
             const std::optional<ModelListing> listing =
                 body.isEmpty() ? std::nullopt : parseModelListing(body);
@@ -64,60 +69,64 @@ void SettingsController::fetchModelList()
                         return;
                     self->models = mergedWithInstalledModels(listing->models);
                     self->modelChecksums = listing->sha256;
-                    self->rebuildModelPopup();
-                    self->refresh();
+                    Q_EMIT self->changed();
                 },
                 Qt::QueuedConnection);
         });
     });
 }
 
-void SettingsController::startDownload(const QString &name)
+void ModelCatalogue::chooseModel(const QString &name)
+{
+    if (currentModel() == name)
+        return;
+    if (downloadingModel)
+        cancelDownload();
+    if (isModelInstalled(name)) {
+        activateModel(name);
+        Q_EMIT changed();
+    } else {
+        startDownload(name);
+    }
+}
+
+void ModelCatalogue::startDownload(const QString &name)
 {
     QDir().mkpath(modelDir());
     downloadingModel = name;
-    downloadProgress->setValue(0);
-    downloadLabel->setText(QStringLiteral("Starting download\u2026"));
     log(QStringLiteral("Downloading model ") + name);
     downloadTask =
         new ModelDownload(modelBaseURL() + QStringLiteral("/ggml-") + name + QStringLiteral(".bin"),
                           modelPath(name), modelChecksums.value(name));
     connect(downloadTask, &ModelDownload::progressed, this,
-            &SettingsController::downloadProgressed);
-    connect(downloadTask, &ModelDownload::finished, this, &SettingsController::downloadFinished);
+            [this](qint64 written, qint64 expected) {
+                if (sender() == downloadTask)
+                    Q_EMIT progressed(written, expected);
+            });
+    connect(downloadTask, &ModelDownload::finished, this, &ModelCatalogue::downloadFinished);
     downloadTask->start();
-    refresh();
+    Q_EMIT changed();
 }
 
-void SettingsController::downloadProgressed(qint64 written, qint64 expected)
-{
-    if (sender() != downloadTask)
-        return;
-    if (expected >= 1) {
-        downloadProgress->setValue(int(double(written) / double(expected) * 1000));
-        downloadLabel->setText(formatBytes(written) + QStringLiteral(" of ") +
-                               formatBytes(expected));
-    } else {
-        downloadLabel->setText(formatBytes(written));
-    }
-}
-
-void SettingsController::downloadFinished(const QString &error)
+void ModelCatalogue::downloadFinished(const QString &error)
 {
     if (sender() != downloadTask || !downloadingModel)
         return;
-    if (!error.isEmpty())
-        return downloadFailed(error);
     const QString name = *downloadingModel;
-    log(QStringLiteral("Model ") + name + QStringLiteral(" downloaded"));
     dropDownload();
     downloadingModel.reset();
+    if (!error.isEmpty()) {
+        log(QStringLiteral("ERROR: model download failed: ") + error);
+        Q_EMIT changed();
+        Q_EMIT downloadFailed(error);
+        return;
+    }
+    log(QStringLiteral("Model ") + name + QStringLiteral(" downloaded"));
     activateModel(name);
-    rebuildModelPopup();
-    refresh();
+    Q_EMIT changed();
 }
 
-void SettingsController::dropDownload()
+void ModelCatalogue::dropDownload()
 {
     if (!downloadTask)
         return;
@@ -129,7 +138,7 @@ void SettingsController::dropDownload()
     downloadTask = nullptr;
 }
 
-void SettingsController::cancelDownload()
+void ModelCatalogue::cancelDownload()
 {
     if (!downloadingModel)
         return;
@@ -137,26 +146,7 @@ void SettingsController::cancelDownload()
     dropDownload();
     downloadingModel.reset();
     log(QStringLiteral("Download of model ") + name + QStringLiteral(" cancelled"));
-    rebuildModelPopup();
-    refresh();
-}
-
-void SettingsController::downloadFailed(const QString &message)
-{
-    log(QStringLiteral("ERROR: model download failed: ") + message);
-    dropDownload();
-    downloadingModel.reset();
-    rebuildModelPopup();
-    refresh();
-    if (window && window->isVisible()) {
-        auto *sheet = new QMessageBox(QMessageBox::Warning, QStringLiteral("Download Failed"),
-                                      QStringLiteral("Download Failed"), QMessageBox::Ok, window);
-        sheet->setInformativeText(message);
-        usePlainText(*sheet);
-        sheet->setWindowModality(Qt::WindowModal);
-        sheet->setAttribute(Qt::WA_DeleteOnClose);
-        sheet->open();
-    }
+    Q_EMIT changed();
 }
 
 } // namespace parlotta

@@ -2,6 +2,8 @@
 
 #include <QNetworkReply>
 
+// For the subsystems that speak HTTP through Qt Network: header only, so that
+// core itself needs Qt Core alone.
 namespace parlotta {
 
 // Whether the reply carries an answer of the server, whatever its status; a
