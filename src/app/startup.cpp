@@ -127,10 +127,10 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
         QMetaObject::invokeMethod(settingsController, &SettingsController::show,
                                   Qt::QueuedConnection);
     // Shortly after start-up, then daily; each started check runs on its own.
-    QTimer::singleShot(5000, menuHandler, [] { menuHandler->checkForUpdate(false); });
+    QTimer::singleShot(5000, menuHandler, [] { menuHandler->updates.checkForUpdate(false); });
     auto *daily = new QTimer(menuHandler);
     QObject::connect(daily, &QTimer::timeout, menuHandler,
-                     [] { menuHandler->checkForUpdate(false); });
+                     [] { menuHandler->updates.checkForUpdate(false); });
     daily->start(86400 * 1000);
 
     app.exec();

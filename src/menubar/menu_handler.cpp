@@ -40,6 +40,11 @@ MenuHandler::MenuHandler()
         if (reason == QSystemTrayIcon::Trigger && menu)
             menu->popup(QCursor::pos());
     });
+    connect(&updates, &UpdateChecker::stateChanged, this, &MenuHandler::rebuildMenu);
+    connect(
+        &updates, &UpdateChecker::offerUpdate, this,
+        [this](const QString &remote, const QString &local) { showUpdateAlert(remote, local); });
+    connect(&updates, &UpdateChecker::message, this, &MenuHandler::showUpdateMessage);
     rebuildMenu();
     statusItem->show();
 }
@@ -80,12 +85,13 @@ void MenuHandler::rebuildMenu()
                     &MenuHandler::openSettings);
     menu->addSeparator();
     menu->addAction(QStringLiteral("About Parlotta"), this, &MenuHandler::showAbout);
-    if (isInstallingUpdate) {
+    if (updates.isInstallingUpdate) {
         menu->addAction(QStringLiteral("Installing Update\u2026"))->setEnabled(false);
-    } else if (updateAvailable) {
-        menu->addAction(QStringLiteral("Update Available (v%1)\u2026")
-                            .arg(QString(*updateAvailable).replace(u'&', QStringLiteral("&&"))),
-                        this, &MenuHandler::updateMenuItemClicked);
+    } else if (updates.updateAvailable) {
+        menu->addAction(
+            QStringLiteral("Update Available (v%1)\u2026")
+                .arg(QString(*updates.updateAvailable).replace(u'&', QStringLiteral("&&"))),
+            this, &MenuHandler::updateMenuItemClicked);
     } else {
         menu->addAction(QStringLiteral("Check for Updates\u2026"), this,
                         &MenuHandler::checkForUpdatesClicked);
@@ -111,6 +117,11 @@ void MenuHandler::languageSelected()
     const QString code = item->data().toString();
     setPreference(prefLanguage, code);
     log(QStringLiteral("Language set to: ") + code);
+    connect(&updates, &UpdateChecker::stateChanged, this, &MenuHandler::rebuildMenu);
+    connect(
+        &updates, &UpdateChecker::offerUpdate, this,
+        [this](const QString &remote, const QString &local) { showUpdateAlert(remote, local); });
+    connect(&updates, &UpdateChecker::message, this, &MenuHandler::showUpdateMessage);
     rebuildMenu();
     Q_EMIT daemonEvents().languageChosen();
 }

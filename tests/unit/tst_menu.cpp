@@ -69,8 +69,8 @@ class TestMenu : public QObject {
         for (const QString &key : {prefHotkey, prefLanguage, prefShowLanguage})
             removePreference(key);
         eventTapActive = false;
-        menuHandler->updateAvailable.reset();
-        menuHandler->isInstallingUpdate = false;
+        menuHandler->updates.updateAvailable.reset();
+        menuHandler->updates.isInstallingUpdate = false;
     }
 
     void lookups_data()
@@ -139,9 +139,9 @@ class TestMenu : public QObject {
         QFETCH(bool, listening);
         eventTapActive = listening;
         if (!update.isEmpty())
-            menuHandler->updateAvailable = update;
+            menuHandler->updates.updateAvailable = update;
         QFETCH(bool, installing);
-        menuHandler->isInstallingUpdate = installing;
+        menuHandler->updates.isInstallingUpdate = installing;
         menuHandler->rebuildMenu();
         QTEST(describe(menuHandler->statusItem->contextMenu()), "entries");
     }
@@ -149,7 +149,7 @@ class TestMenu : public QObject {
     // An install under way: a second "Install Update" neither asks nor starts anything.
     void secondInstallDoesNothing()
     {
-        menuHandler->isInstallingUpdate = true;
+        menuHandler->updates.isInstallingUpdate = true;
         bool asked = false;
         QTimer::singleShot(500, this, [&] {
             if (QWidget *modal = QApplication::activeModalWidget()) {
@@ -157,10 +157,10 @@ class TestMenu : public QObject {
                 modal->close();
             }
         });
-        menuHandler->performUpdate();
+        menuHandler->updates.performUpdate();
         QTest::qWait(600);
         QVERIFY(!asked);
-        QVERIFY(menuHandler->isInstallingUpdate);
+        QVERIFY(menuHandler->updates.isInstallingUpdate);
     }
 
     // Whatever the preference holds, the menu reads sensibly and the icon
