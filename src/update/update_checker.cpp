@@ -24,12 +24,6 @@ namespace {
 // is not read any further.
 constexpr qint64 versionBodyLimit = 64 * 1024;
 
-QUrl releaseAddress(const QString &file)
-{
-    return QUrl(releasesURL + u'/' + file +
-                QStringLiteral("?t=%1").arg(QDateTime::currentSecsSinceEpoch()));
-}
-
 } // namespace
 
 std::optional<QString> versionFromBody(const QByteArray &body)
@@ -43,7 +37,15 @@ std::optional<QString> versionFromBody(const QByteArray &body)
 
 UpdateChecker::UpdateChecker(QObject *parent)
     : QObject(parent)
+    , releaseSite(releasesURL)
+    , localVersion(installedVersion())
 {
+}
+
+QUrl UpdateChecker::releaseAddress(const QString &file) const
+{
+    return QUrl(releaseSite + u'/' + file +
+                QStringLiteral("?t=%1").arg(QDateTime::currentSecsSinceEpoch()));
 }
 
 QNetworkAccessManager *UpdateChecker::network()
@@ -56,7 +58,7 @@ QNetworkAccessManager *UpdateChecker::network()
 void UpdateChecker::checkForUpdate(bool userInitiated)
 {
     // A development build has no version to compare a release with.
-    const std::optional<QString> local = installedVersion();
+    const std::optional<QString> local = localVersion;
     if (!local) {
         log(QStringLiteral("Update check: no installed version"));
         if (userInitiated)

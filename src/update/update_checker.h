@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -21,6 +22,10 @@ class UpdateChecker : public QObject {
     std::optional<QString> updateAvailable;
     // Set while an update is being downloaded and installed.
     bool isInstallingUpdate = false;
+    // Where version.txt and Parlotta.zip are fetched from: the build's release site.
+    QString releaseSite;
+    // The running copy's version, from its signed manifest; none for a development build.
+    std::optional<QString> localVersion;
 
     // Starts a check; one the user asked for reports its outcome through
     // message(), an automatic one offers each newer version once.
@@ -41,6 +46,7 @@ class UpdateChecker : public QObject {
   private:
     void applyCheckResult(const QString &remote, const QString &local, bool userInitiated);
     void finishUpdate(const std::optional<QString> &failure, const QString &appDir);
+    QUrl releaseAddress(const QString &file) const;
     QNetworkAccessManager *network();
 
     QNetworkAccessManager *session = nullptr;

@@ -1,8 +1,12 @@
 // A release manifest as a forger may write it: what the parser accepts holds
-// only safe relative paths and plain permission bits, and writing it back
-// gives the very bytes that were read (nothing is guessed or skipped).
+// only safe relative paths (no control character, none twice) and plain
+// permission bits, a version without blanks, and writing it back gives the
+// very bytes that were read (nothing is guessed or skipped). The corpus holds
+// the forms it must refuse.
 #include "update/release.h"
 
+#include <QSet>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -17,11 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QByteArray written = "parlotta-manifest 1\nidentifier " + manifest->identifier.toUtf8() +
                          "\nversion " + manifest->version.toUtf8() + "\nkey " +
                          manifest->publicKey.toHex() + '\n';
+    if (manifest->version.isEmpty() || manifest->version.contains(u' '))
+        std::abort();
+    QSet<QString> seen;
     for (const ManifestFile &file : manifest->files) {
         const QByteArray path = file.path.toUtf8();
         if (file.mode < 0 || file.mode > 0777 || path.startsWith('/') || path.contains("//") ||
-            path.split('/').contains("..") || file.sha256.size() != 64)
+            path.split('/').contains("..") || file.sha256.size() != 64 ||
+            std::any_of(path.begin(), path.end(), [](char c) { return uchar(c) < 0x20; }) ||
+            seen.contains(file.path))
             std::abort();
+        seen.insert(file.path);
         written += "file 0" + QByteArray::number(file.mode, 8).rightJustified(3, '0') + ' ' +
                    file.sha256 + ' ' + path + '\n';
     }

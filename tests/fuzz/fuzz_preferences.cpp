@@ -1,6 +1,7 @@
 // The preference file as a hand edit may leave it: whatever it holds, the
 // readers give values inside the model and the hotkey can be named.
 #include "core/preferences.h"
+#include "fake_platform.h"
 #include "hotkey/hotkey_model.h"
 
 #include <QDir>
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static QTemporaryDir config;
     static const bool configured = [] {
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        fake::reset(); // the layout questions of the default hotkey
         return QDir().mkpath(config.path() + QStringLiteral("/parlotta"));
     }();
     (void)configured;
