@@ -7,8 +7,8 @@
 #include "menubar/status_icon.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QRect>
 #include <QSystemTrayIcon>
