@@ -9,7 +9,7 @@ set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config clang-format qt6-base-dev qt6-svg-dev
   libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxkbcommon-x11-dev libarchive-dev libssl-dev
   libpulse-dev libcurl4-openssl-dev ca-certificates openssl python3
-  glslc spirv-headers libvulkan1 vulkan-tools curl)
+  glslc spirv-headers libvulkan1 vulkan-tools curl qt6-wayland)
 # npm fetches the pinned whisper.cpp source. A machine whose Node.js came from
 # elsewhere has its own npm, and Debian's would conflict with it.
 command -v npm >/dev/null || build_pkgs+=(npm)

@@ -49,6 +49,9 @@ class TestDaemonLifecycle : public QObject {
         QCOMPARE(lines.value(0),
                  QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(daemon.pid()));
         QVERIFY(lines.contains(readyLine));
+        // The backends chosen for this session, named once.
+        QCOMPARE(lines.mid(1, 3), (QStringList{"Key listener: X11 (XInput2)", "Paste: XTest",
+                                               "Clipboard: X11 selections"}));
         QCOMPARE(readFile(runtimeDir + QStringLiteral("/helper-pid")),
                  QByteArray::number(daemon.pid()));
         QCOMPARE(QFileInfo(runtimeDir).permissions() & 0x0077, QFileDevice::Permissions());

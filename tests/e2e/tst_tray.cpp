@@ -67,50 +67,9 @@ class TestTray : public QObject {
         open.setPermissions(open.permissions() | QFileDevice::ExeOwner);
     }
 
-    // The menu a panel shows, by what the preferences hold.
-    void menuAsPanelReadsIt_data()
-    {
-        QTest::addColumn<QByteArray>("preferences");
-        QTest::addColumn<QString>("languageTitle");
-        QTest::addColumn<QStringList>("checked");
-        QTest::addColumn<QString>("toolTip");
-
-        QTest::newRow("language display off")
-            << QByteArray("language=ja\nshow-language=false\n") << "Language: 日本語"
-            << QStringList{QStringLiteral("日本語")} << "Parlotta";
-    }
-    void menuAsPanelReadsIt()
-    {
-        QFETCH(QByteArray, preferences);
-        QFETCH(QString, languageTitle);
-        QFETCH(QStringList, checked);
-        QFETCH(QString, toolTip);
-
-        QObject watcher;
-        TestPanel panel(&watcher);
-        QVERIFY(panel.start());
-        DaemonProcess daemon(ServerKind::StandIn);
-        prepare(daemon, preferences);
-        QVERIFY(daemon.start());
-        QVERIFY(!panel.waitForItem().isEmpty());
-        QTRY_COMPARE(panel.menu().childLabels().value(0), languageTitle);
-
-        const MenuNode menu = panel.menu();
-        QCOMPARE(menu.childLabels(), (QStringList{languageTitle, "---", "Settings…", "---",
-                                                  "About Parlotta", "Check for Updates…", "Quit"}));
-        QCOMPARE(menu.children[0].childLabels(), languageMenu);
-        QCOMPARE(checkedItems(menu), checked);
-        for (const MenuNode &item : menu.children)
-            QVERIFY2(item.isEnabled(), qPrintable(item.label()));
-        QCOMPARE(menu.find(QStringLiteral("Settings…"))->shortcut(), QStringLiteral("Control+,"));
-        QCOMPARE(menu.find(QStringLiteral("Quit"))->shortcut(), QStringLiteral("Control+Q"));
-        QCOMPARE(panel.toolTip(), toolTip);
-        QVERIFY(panel.icon().width() >= 22);
-        QVERIFY(daemon.logMessages().filter(QStringLiteral("tray")).isEmpty());
-    }
-
-    // A user's path through the menu: a language, the about dialog and its
-    // links, a click the panel sent for an entry of the old menu, and Quit.
+    // A user's path through the menu as a panel reads it: a language, the
+    // about dialog and its links, a click the panel sent for an entry of the
+    // old menu, and Quit.
     void chooseLanguageReadAboutThenQuit()
     {
         QObject watcher;
@@ -122,6 +81,19 @@ class TestTray : public QObject {
         QVERIFY(waitForWhisperServer());
         QVERIFY(!panel.waitForItem().isEmpty());
         QTRY_VERIFY(panel.menu().find(QStringLiteral("Deutsch")));
+        const MenuNode fresh = panel.menu();
+        QCOMPARE(fresh.childLabels(),
+                 (QStringList{"Language: Auto", "---", "Settings…", "---", "About Parlotta",
+                              "Check for Updates…", "Quit"}));
+        QCOMPARE(fresh.children[0].childLabels(), languageMenu);
+        QCOMPARE(checkedItems(fresh), QStringList{QStringLiteral("Auto")});
+        for (const MenuNode &item : fresh.children)
+            QVERIFY2(item.isEnabled(), qPrintable(item.label()));
+        QCOMPARE(fresh.find(QStringLiteral("Settings…"))->shortcut(), QStringLiteral("Control+,"));
+        QCOMPARE(fresh.find(QStringLiteral("Quit"))->shortcut(), QStringLiteral("Control+Q"));
+        QCOMPARE(panel.toolTip(), QStringLiteral("Parlotta · auto"));
+        QVERIFY(panel.icon().width() >= 22);
+        QVERIFY(daemon.logMessages().filter(QStringLiteral("tray")).isEmpty());
         const int oldDeutsch = panel.menu().find(QStringLiteral("Deutsch"))->id;
         const QImage autoIcon = panel.icon();
 

@@ -1,4 +1,5 @@
 #include "daemon_process.h"
+#include "test_helpers.h"
 
 #include "desktop_helpers.h"
 
@@ -13,7 +14,6 @@
 #include <cstdio>
 
 namespace {
-constexpr int timestampLength = 27; // "YYYY-MM-DD HH:MM:SS +0000: "
 }
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
@@ -225,18 +225,11 @@ QByteArray DaemonProcess::logBytes()
 
 QStringList DaemonProcess::logMessages() const
 {
-    QStringList messages;
-    const QList<QByteArray> lines = logBytes().split('\n');
-    for (const QByteArray &line : lines)
-        messages << QString::fromUtf8(line.mid(timestampLength));
-    if (!messages.isEmpty() && messages.last().isEmpty())
-        messages.removeLast();
+    const QStringList messages = logMessagesIn(QStringLiteral("/tmp/parlotta/helper.log"));
     // Only this run's lines: an earlier run's log may still be there until the
     // daemon replaces it.
     const QString banner = QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(pid());
-    if (messages.value(0) != banner)
-        return {};
-    return messages;
+    return messages.value(0) == banner ? messages : QStringList();
 }
 
 bool DaemonProcess::waitForMessage(const QString &line, int timeoutMs) const

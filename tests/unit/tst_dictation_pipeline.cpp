@@ -10,82 +10,17 @@
 #include "dictation/inference_request.h"
 #include "dictation/recording.h"
 #include "fake_platform.h"
+#include "test_helpers.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <arpa/inet.h>
-#include <atomic>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace parlotta;
 using Keystroke = KeyInjector::Keystroke;
 
 namespace {
-
-// Answers every POST with the current answer, on a thread of its own.
-class AnswerServer {
-  public:
-    AnswerServer()
-    {
-        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        ::bind(listener, reinterpret_cast<sockaddr *>(&address), size);
-        ::listen(listener, 8);
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size);
-        port = ntohs(address.sin_port);
-        std::thread([this] { serve(); }).detach();
-    }
-    int port = 0;
-    std::atomic<int> requests{0};
-    QByteArray answer;
-
-  private:
-    void serve()
-    {
-        while (true) {
-            const int client = ::accept(listener, nullptr, nullptr);
-            QByteArray request;
-            char buffer[65536];
-            qsizetype wanted = -1;
-            while (wanted < 0 || request.size() < wanted) {
-                const ssize_t n = ::read(client, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                request.append(buffer, n);
-                const qsizetype head = request.indexOf("\r\n\r\n");
-                const qsizetype at = request.toLower().indexOf("content-length:");
-                if (head >= 0 && at >= 0)
-                    wanted = head + 4 + request.mid(at + 15, 12).trimmed().split('\r')[0].toInt();
-            }
-            ++requests;
-            const QByteArray reply =
-                "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(answer.size()) +
-                "\r\nConnection: close\r\n\r\n" + answer;
-            [[maybe_unused]] const ssize_t sent = ::write(client, reply.constData(), reply.size());
-            ::close(client);
-        }
-    }
-    int listener = -1;
-};
-
-QStringList logLines()
-{
-    QFile file(logPath);
-    QStringList lines;
-    if (file.open(QIODevice::ReadOnly))
-        for (const QByteArray &line : file.readAll().split('\n'))
-            if (!line.isEmpty())
-                lines << QString::fromUtf8(line.mid(27));
-    return lines;
-}
 
 const QList<ClipboardFormat> userSelection = {{"UTF8_STRING", "selected"}};
 const QList<ClipboardFormat> userClipboard = {{"text/html", "<b>mine</b>"},
@@ -97,7 +32,7 @@ class TestDictationPipeline : public QObject {
     Q_OBJECT
 
     QTemporaryDir runtime;
-    AnswerServer server;
+    HttpStub server;
 
   private Q_SLOTS:
     void initTestCase()
@@ -107,7 +42,7 @@ class TestDictationPipeline : public QObject {
         QVERIFY2(prepareRuntimeDir(commandDir, &error) && openLog(logPath, &error) &&
                      loadSounds(&error),
                  qPrintable(error));
-        inferenceUrl = QStringLiteral("http://127.0.0.1:%1/inference").arg(server.port);
+        inferenceUrl = server.address() + QStringLiteral("/inference");
     }
 
     void init()
@@ -149,7 +84,7 @@ class TestDictationPipeline : public QObject {
         last.close();
         beginRecording();
         beginRecording();
-        QTEST(logLines(), "lines");
+        QTEST(logMessagesIn(logPath), "lines");
         QTEST(isRecording(), "open");
         // Tink sounds before the recorder exists, and only for a begin that was not refused.
         QCOMPARE(fake::platform().cues.count(QStringLiteral("tink")), prepares ? 1 : 2);
@@ -229,7 +164,7 @@ class TestDictationPipeline : public QObject {
         if (userHadClipboard)
             fake::platform().clipboard.content = userClipboard;
         fake::platform().primary.content = userSelection;
-        server.answer = answer;
+        server.respond = [answer](const QByteArray &) { return HttpStub::ok(answer); };
         const QString url = inferenceUrl;
         if (answer.isEmpty())
             inferenceUrl = QStringLiteral("http://127.0.0.1:1/inference");
@@ -239,7 +174,7 @@ class TestDictationPipeline : public QObject {
         inferenceUrl = url;
         QTRY_COMPARE(fake::platform().cues.size(), 2); // the answer and the paste come later
 
-        QStringList logged = logLines();
+        QStringList logged = logMessagesIn(logPath);
         const qsizetype stopped =
             logged.indexOf(QStringLiteral("Recording stopped, file: ") + outputPath);
         QVERIFY(stopped > 0);
@@ -254,7 +189,7 @@ class TestDictationPipeline : public QObject {
         QVERIFY(!isRecording());
         QCOMPARE(fake::platform().cues, (QStringList{QStringLiteral("tink"), cue}));
         const bool sent = lines.first().startsWith(QLatin1String("Whisper"));
-        QCOMPARE(server.requests.load(), sent ? 1 : 0);
+        QCOMPARE(server.requests, sent ? 1 : 0);
         const bool pasted = cue == QLatin1String("pop");
         QCOMPARE(fake::platform().pastes, pasted && keystroke >= 0 ? 1 : 0);
         if (!pasted)

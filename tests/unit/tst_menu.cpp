@@ -163,6 +163,9 @@ class TestMenu : public QObject {
         QTest::newRow("control characters") << QVariant("d\u0001e\n") << "Language: Auto"
                                             << QStringList() << "Parlotta · d\u0001e\n"
                                             << "de";
+        QTest::newRow("shown off: the tooltip says nothing of it")
+            << QVariant("ja") << "Language: 日本語" << QStringList{"日本語"} << "Parlotta"
+            << "ja";
         QTest::newRow("wrong type: a rectangle")
             << QVariant(QRect(1, 2, 3, 4)) << "Language: Auto" << QStringList() << "Parlotta"
             << "";
@@ -172,6 +175,8 @@ class TestMenu : public QObject {
         QFETCH(QVariant, stored);
         if (stored.isValid())
             setPreference(prefLanguage, stored);
+        setPreference(prefShowLanguage,
+                      !QByteArray(QTest::currentDataTag()).startsWith("shown off"));
         menuHandler->rebuildMenu();
         QTEST(menuHandler->statusItem->contextMenu()->actions().value(0)->text(), "title");
         QTEST(checkedLanguages(), "checked");

@@ -2,6 +2,7 @@
 #include "core/log.h"
 #include "core/runtime_files.h"
 #include "models/model_store.h"
+#include "test_helpers.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,14 +37,7 @@ class TestModelStore : public QObject {
 
     static QStringList logMessages()
     {
-        QFile file(testLog());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList messages;
-        for (const QByteArray &line : file.readAll().split('\n'))
-            if (!line.isEmpty())
-                messages << QString::fromUtf8(line.mid(27));
-        return messages;
+        return logMessagesIn(testLog());
     }
 
   private Q_SLOTS:

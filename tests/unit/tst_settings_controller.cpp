@@ -8,6 +8,7 @@
 #include "models/model_store.h"
 #include "settings/settings_controller.h"
 #include "settings/settings_window.h"
+#include "test_helpers.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -16,8 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -28,10 +27,9 @@ namespace {
 
 QTemporaryDir home;
 
-QByteArray logText()
+QString logText()
 {
-    QFile file(home.path() + QStringLiteral("/helper.log"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return logMessagesIn(home.path() + QStringLiteral("/helper.log")).join(u'\n');
 }
 
 SettingsController &c()
@@ -160,23 +158,15 @@ class TestSettingsController : public QObject {
     // the log's own words rather than the network library's.
     void listingErrorPage()
     {
-        QTcpServer hub;
-        QVERIFY(hub.listen(QHostAddress::LocalHost));
-        connect(&hub, &QTcpServer::newConnection, &hub, [&hub] {
-            QTcpSocket *socket = hub.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                socket->write("HTTP/1.1 401 Unauthorized\r\nContent-Type: application/json\r\n"
-                              "Content-Length: 32\r\nConnection: close\r\n\r\n"
-                              "{\"error\":\"Invalid credentials\"}\n");
-                socket->disconnectFromHost();
-            });
-        });
+        HttpStub hub;
+        hub.respond = [](const QByteArray &) {
+            return HttpStub::ok("{\"error\":\"Invalid credentials\"}\n", "401 Unauthorized");
+        };
         const QByteArray before = qgetenv("HF_ENDPOINT");
-        qputenv("HF_ENDPOINT", "http://127.0.0.1:" + QByteArray::number(hub.serverPort()));
+        qputenv("HF_ENDPOINT", hub.address().toUtf8());
         c().catalogue.fetchModelList();
         qputenv("HF_ENDPOINT", before);
-        QTRY_VERIFY(
-            logText().endsWith("Model list unavailable, using defaults: invalid response\n"));
+        QTRY_VERIFY(logText().endsWith("Model list unavailable, using defaults: invalid response"));
     }
 
     void actions()

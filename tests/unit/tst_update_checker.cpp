@@ -4,12 +4,11 @@
 #include "core/preferences.h"
 #include "update/update_checker.h"
 
+#include "test_helpers.h"
+
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <sys/socket.h>
 
 using namespace parlotta;
 
@@ -17,41 +16,10 @@ namespace {
 
 QTemporaryDir home;
 
-QByteArray logText()
+QString logText()
 {
-    QFile file(home.filePath(QStringLiteral("helper.log")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return logMessagesIn(home.filePath(QStringLiteral("helper.log"))).join(u'\n');
 }
-
-// Answers every request with response; "cut" sends part of a body and resets the connection.
-class ReleaseSite : public QTcpServer {
-  public:
-    explicit ReleaseSite(QByteArray response)
-    {
-        connect(this, &QTcpServer::newConnection, this, [this, response] {
-            QTcpSocket *socket = nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, socket, [socket, response] {
-                if (response == "cut") {
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n1.");
-                    socket->flush();
-                    const linger reset{1, 0};
-                    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset,
-                                 sizeof reset);
-                    socket->abort();
-                    return;
-                }
-                socket->write("HTTP/1.1 200 OK\r\nContent-Length: " +
-                              QByteArray::number(response.size()) + "\r\n\r\n" + response);
-                socket->disconnectFromHost();
-            });
-        });
-        listen(QHostAddress::LocalHost);
-    }
-    QString address() const
-    {
-        return QStringLiteral("http://127.0.0.1:%1").arg(serverPort());
-    }
-};
 
 } // namespace
 
@@ -111,7 +79,13 @@ class TestUpdateChecker : public QObject {
         QFETCH(QString, offered);
         QFETCH(QString, logged);
         removePreference(prefUpdateDismissed);
-        ReleaseSite site(body);
+        QFile(home.filePath(QStringLiteral("helper.log"))).resize(0); // this row's lines only
+        HttpStub site;
+        site.reset = body == "cut";
+        site.respond = [body](const QByteArray &) {
+            return body == "cut" ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n1.")
+                                 : HttpStub::ok(body);
+        };
         UpdateChecker checker;
         checker.releaseSite = site.address();
         if (body.isEmpty())
@@ -120,7 +94,7 @@ class TestUpdateChecker : public QObject {
         QSignalSpy messages(&checker, &UpdateChecker::message);
         QSignalSpy offers(&checker, &UpdateChecker::offerUpdate);
         checker.checkForUpdate(asked);
-        QTRY_VERIFY(logText().trimmed().endsWith(logged.toUtf8()));
+        QTRY_VERIFY(logText().endsWith(logged));
         QTest::qWait(50);
         QCOMPARE(messages.isEmpty()
                      ? QString()
@@ -135,15 +109,16 @@ class TestUpdateChecker : public QObject {
     void offeredOnce()
     {
         removePreference(prefUpdateDismissed);
-        ReleaseSite site("2.0\n");
+        HttpStub site;
+        site.respond = [](const QByteArray &) { return HttpStub::ok("2.0\n"); };
         UpdateChecker checker;
         checker.releaseSite = site.address();
         checker.localVersion = QStringLiteral("1.0");
         QSignalSpy offers(&checker, &UpdateChecker::offerUpdate);
         for (const bool asked : {false, false, true}) {
-            const qsizetype lines = logText().count('\n');
+            const qsizetype lines = logText().count(u'\n');
             checker.checkForUpdate(asked);
-            QTRY_VERIFY(logText().count('\n') > lines);
+            QTRY_VERIFY(logText().count(u'\n') > lines);
             QTest::qWait(50);
             QCOMPARE(checker.updateAvailable, QStringLiteral("2.0"));
         }
