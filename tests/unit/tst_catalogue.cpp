@@ -1,8 +1,12 @@
+#include "core/log.h"
 #include "models/catalogue.h"
+#include "models/model_catalogue.h"
 #include "models/model_store.h"
+#include "test_helpers.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -100,6 +104,53 @@ class TestCatalogue : public QObject {
         QCOMPARE(merged[1].size, 10);
         QCOMPARE(merged[2].size, 75 * MB); // the listed size, not the file's
         QCOMPARE(mergedWithInstalledModels(fallbackModels).mid(2), fallbackModels);
+    }
+
+    // What choosing a model does, from what is installed, active and downloading.
+    void choose_data()
+    {
+        QTest::addColumn<QString>("downloading"); // started first; empty: none
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("active");
+        QTest::newRow("installed")
+            << QString() << "custom" << QStringList{"Model switched to custom"} << "custom";
+        QTest::newRow("the current one: nothing") << QString() << "tiny" << QStringList() << "tiny";
+        QTest::newRow("not installed: downloaded, and a 404 fails it")
+            << QString() << "base"
+            << QStringList{"Downloading model base",
+                           "ERROR: model download failed: The server responded with HTTP 404."}
+            << "tiny";
+        QTest::newRow("during a download: cancelled, then switched")
+            << "base"
+            << "custom"
+            << QStringList{"Downloading model base", "Download of model base cancelled",
+                           "Model switched to custom"}
+            << "custom";
+    }
+    void choose()
+    {
+        QFETCH(QString, downloading);
+        QFETCH(QString, chosen);
+        QFETCH(QStringList, lines);
+        HttpStub hub;
+        hub.respond = [](const QByteArray &) { return HttpStub::ok({}, "404 Not Found"); };
+        qputenv("HF_ENDPOINT", hub.address().toUtf8());
+        QDir().mkpath(modelDir());
+        for (const char *name : {"tiny", "custom"})
+            QFile(modelDir() + QStringLiteral("/ggml-%1.bin").arg(name)).open(QIODevice::WriteOnly);
+        QVERIFY(activateModel(QStringLiteral("tiny")));
+        const QString log = home.filePath(QStringLiteral("catalogue.log"));
+        QVERIFY(openLog(log, nullptr)); // afresh
+        ModelCatalogue catalogue;
+        if (!downloading.isEmpty())
+            catalogue.startDownload(downloading);
+        QSignalSpy failed(&catalogue, &ModelCatalogue::downloadFailed);
+        catalogue.chooseModel(chosen);
+        QTRY_VERIFY(!catalogue.downloadingModel);
+        QCOMPARE(logMessagesIn(log), lines);
+        QCOMPARE(failed.size(), lines.filter(QStringLiteral("ERROR")).size());
+        QTEST(activeModel().value_or(QString()), "active");
     }
 
     void formatBytes_data()
