@@ -158,6 +158,19 @@ class FakeKeyboardHook final : public KeyboardHook {
     }
 };
 
+class FakeShortcuts final : public ShortcutSource {
+  public:
+    bool bind(int evdev, std::uint64_t modifiers, QString *) override
+    {
+        fake::platform().bound = QStringLiteral("%1,%2").arg(evdev).arg(modifiers);
+        return true;
+    }
+    void start(const std::function<void(bool)> &onChange) override
+    {
+        fake::platform().shortcut = onChange;
+    }
+};
+
 class FakeServices final : public PlatformServices {
   public:
     QString keyListenerName() const override
@@ -174,11 +187,11 @@ class FakeServices final : public PlatformServices {
     }
     KeyboardHook *keyboardHook() override
     {
-        return &hook;
+        return fake::platform().shortcutsOnly ? nullptr : &hook;
     }
     ShortcutSource *shortcutSource() override
     {
-        return nullptr;
+        return fake::platform().shortcutsOnly ? &shortcuts : nullptr;
     }
     Clipboard &clipboard() override
     {
@@ -217,6 +230,7 @@ class FakeServices final : public PlatformServices {
 
   private:
     FakeKeyboardHook hook;
+    FakeShortcuts shortcuts;
     FakeClipboard board{&fake::Platform::clipboard};
     FakeClipboard primary{&fake::Platform::primary};
     FakeInjector injector;

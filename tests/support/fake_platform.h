@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QSet>
 #include <QStringList>
+#include <functional>
 
 namespace fake {
 
@@ -41,6 +42,11 @@ struct Platform {
     std::uint64_t swallowedModifiers = 0;
     QMap<int, QString> layout; // evdev code → the character it types
     QSet<int> level3Shifts;    // evdev codes that are AltGr in the layout
+    // Set: the desktop binds the shortcut itself and shows no raw keys; bound
+    // says what was asked ("evdev,modifiers"), shortcut presses and releases it.
+    bool shortcutsOnly = false;
+    QString bound;
+    std::function<void(bool pressed)> shortcut;
 };
 
 // The one fake platform of the process.

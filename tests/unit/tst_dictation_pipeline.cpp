@@ -10,6 +10,8 @@
 #include "dictation/inference_request.h"
 #include "dictation/recording.h"
 #include "fake_platform.h"
+#include "hotkey/event_tap.h"
+#include "hotkey/hotkey_model.h"
 #include "test_helpers.h"
 
 #include <QCoreApplication>
@@ -94,6 +96,26 @@ class TestDictationPipeline : public QObject {
         QVERIFY(last.open(QIODevice::ReadOnly));
         QCOMPARE(last.readAll() == "the last recording", !prepares);
         QVERIFY(!QFile::exists(outputPath + QStringLiteral(".partial")));
+    }
+
+    // Where the desktop binds the shortcut itself, its press and release are
+    // the hotkey's, and capture by example says why it cannot be.
+    void desktopShortcut()
+    {
+        fake::platform().shortcutsOnly = true;
+        setActiveHotkey(96, flagControl); // Ctrl+F5
+        QCOMPARE(fake::platform().bound, QStringLiteral("63,%1").arg(flagControl));
+        startEventTapThread();
+        QVERIFY(eventTapActive);
+        fake::platform().shortcut(true);
+        QVERIFY(isRecording());
+        fake::platform().shortcut(false);
+        QVERIFY(!isRecording());
+        QTRY_COMPARE(fake::platform().cues.size(), 2);
+        QString error;
+        QVERIFY(!beginHotkeyCapture([](std::optional<ActiveHotkey>) {}, &error));
+        QVERIFY2(error.contains(QLatin1String("the desktop's own settings")), qPrintable(error));
+        QVERIFY(!captureHandlerSnapshot());
     }
 
     void stopPath_data()
