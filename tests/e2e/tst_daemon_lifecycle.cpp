@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString runtimeDir = QStringLiteral("/tmp/parlotta");
+const QString runtimeDir = u"/tmp/parlotta"_s;
 const QString readyLine = QStringLiteral("Daemon ready \u2014 hotkey: Right Alt, also accepting "
                                          "SIGUSR1 (start) / SIGUSR2 (stop+transcribe)");
 
@@ -46,25 +46,23 @@ class TestDaemonLifecycle : public QObject {
         DaemonProcess daemon;
         QVERIFY(daemon.start());
         const QStringList lines = daemon.logMessages();
-        QCOMPARE(lines.value(0),
-                 QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(daemon.pid()));
+        QCOMPARE(lines.value(0), u"=== Parlotta daemon starting (PID:%1) ==="_s.arg(daemon.pid()));
         QVERIFY(lines.contains(readyLine));
         // The backends chosen for this session, named once.
         QCOMPARE(lines.mid(1, 3), (QStringList{"Key listener: X11 (XInput2)", "Paste: XTest",
                                                "Clipboard: X11 selections"}));
-        QCOMPARE(readFile(runtimeDir + QStringLiteral("/helper-pid")),
-                 QByteArray::number(daemon.pid()));
+        QCOMPARE(readFile(runtimeDir + u"/helper-pid"_s), QByteArray::number(daemon.pid()));
         QCOMPARE(QFileInfo(runtimeDir).permissions() & 0x0077, QFileDevice::Permissions());
 
         // A fresh account registers the login item once and remembers it.
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Open at login enabled")));
+        QVERIFY(daemon.waitForMessage(u"Open at login enabled"_s));
         QTRY_VERIFY(readFile(daemon.preferencesPath()).contains("login-item-configured=true"));
-        QVERIFY(readFile(daemon.configHome() + QStringLiteral("/autostart/parlotta.desktop"))
+        QVERIFY(readFile(daemon.configHome() + u"/autostart/parlotta.desktop"_s)
                     .contains("Exec=" PARLOTTA_BINARY));
 
         // Every line is "YYYY-MM-DD HH:MM:SS +0000: message".
         const QRegularExpression format(
-            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000: .*$"));
+            u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000: .*$"_s);
         for (const QByteArray &line : DaemonProcess::logBytes().split('\n'))
             QVERIFY2(line.isEmpty() || format.match(QString::fromUtf8(line)).hasMatch(),
                      line.constData());
@@ -73,18 +71,17 @@ class TestDaemonLifecycle : public QObject {
         QVERIFY(daemon.waitForExit());
         QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
         QCOMPARE(daemon.exitCode(), 0);
-        QCOMPARE(daemon.logMessages().last(), QStringLiteral("Daemon shutting down"));
-        QVERIFY(!QFile::exists(runtimeDir + QStringLiteral("/helper-pid")));
-        QVERIFY(QFile::exists(runtimeDir + QStringLiteral("/helper.log")));
+        QCOMPARE(daemon.logMessages().last(), u"Daemon shutting down"_s);
+        QVERIFY(!QFile::exists(runtimeDir + u"/helper-pid"_s));
+        QVERIFY(QFile::exists(runtimeDir + u"/helper.log"_s));
 
         // The user turned "open at login" off in between: it stays off. The log starts afresh.
-        QVERIFY(QFile::remove(daemon.configHome() + QStringLiteral("/autostart/parlotta.desktop")));
+        QVERIFY(QFile::remove(daemon.configHome() + u"/autostart/parlotta.desktop"_s));
         const qint64 firstPid = daemon.pid();
         QVERIFY(daemon.start());
         QVERIFY(!DaemonProcess::logBytes().contains(QByteArray::number(firstPid)));
-        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Open at login enabled")));
-        QVERIFY(
-            !QFile::exists(daemon.configHome() + QStringLiteral("/autostart/parlotta.desktop")));
+        QVERIFY(!daemon.logMessages().contains(u"Open at login enabled"_s));
+        QVERIFY(!QFile::exists(daemon.configHome() + u"/autostart/parlotta.desktop"_s));
     }
 
     // A second daemon of the same user touches nothing of the first; one that
@@ -92,11 +89,11 @@ class TestDaemonLifecycle : public QObject {
     void oneDaemonPerUser()
     {
         DaemonProcess first;
-        first.installModel(QStringLiteral("hello"));
+        first.installModel(u"hello"_s);
         QVERIFY(first.start());
         QVERIFY(waitForWhisperServer());
         const QByteArray log = DaemonProcess::logBytes();
-        const QByteArray serverPid = readFile(QStringLiteral("/tmp/parlotta/server-pid"));
+        const QByteArray serverPid = readFile(u"/tmp/parlotta/server-pid"_s);
 
         DaemonProcess second;
         QVERIFY(second.runToExit());
@@ -108,15 +105,14 @@ class TestDaemonLifecycle : public QObject {
                      .arg(first.pid())
                      .toUtf8());
         QCOMPARE(DaemonProcess::logBytes(), log);
-        QCOMPARE(readFile(QStringLiteral("/tmp/parlotta/helper-pid")),
-                 QByteArray::number(first.pid()));
-        QCOMPARE(readFile(QStringLiteral("/tmp/parlotta/server-pid")), serverPid);
+        QCOMPARE(readFile(u"/tmp/parlotta/helper-pid"_s), QByteArray::number(first.pid()));
+        QCOMPARE(readFile(u"/tmp/parlotta/server-pid"_s), serverPid);
         QVERIFY(::kill(pid_t(serverPid.toLongLong()), 0) == 0);
 
         first.sendSignal(SIGINT);
         QVERIFY(first.waitForExit());
         QCOMPARE(first.exitStatus(), QProcess::CrashExit);
-        QVERIFY(!first.logMessages().contains(QStringLiteral("Daemon shutting down")));
+        QVERIFY(!first.logMessages().contains(u"Daemon shutting down"_s));
         DaemonProcess third;
         QVERIFY(third.start());
     }
@@ -138,13 +134,13 @@ class TestDaemonLifecycle : public QObject {
     {
         QFETCH(QString, kind);
         QFETCH(QString, says);
-        const bool symlink = kind == QLatin1String("symlink");
-        if (kind == QLatin1String("owner") && geteuid() != 0)
+        const bool symlink = kind == u"symlink"_s;
+        if (kind == u"owner"_s && geteuid() != 0)
             QSKIP("making a directory owned by another user needs root");
         QDir(runtimeDir).removeRecursively();
         QTemporaryDir target;
-        if (kind == QLatin1String("log")) {
-            QVERIFY(QDir().mkpath(runtimeDir + QStringLiteral("/helper.log")));
+        if (kind == u"log"_s) {
+            QVERIFY(QDir().mkpath(runtimeDir + u"/helper.log"_s));
         } else if (symlink) {
             QVERIFY(QFile::link(target.path(), runtimeDir));
         } else {
@@ -161,18 +157,18 @@ class TestDaemonLifecycle : public QObject {
         QVERIFY2(daemon.standardError().contains(says.toUtf8()),
                  daemon.standardError().constData());
         // Nothing was written through the hijacker's path; no daemon is claimed.
-        if (kind != QLatin1String("log"))
+        if (kind != u"log"_s)
             QCOMPARE(
                 QDir(planted).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                 QStringList());
-        QVERIFY(!QFile::exists(runtimeDir + QStringLiteral("/helper-pid")));
-        if (kind == QLatin1String("owner")) {
+        QVERIFY(!QFile::exists(runtimeDir + u"/helper-pid"_s));
+        if (kind == u"owner"_s) {
             struct stat st {};
             QCOMPARE(::stat(qPrintable(runtimeDir), &st), 0);
             QCOMPARE(st.st_mode & 07777, 0777u);
             QCOMPARE(st.st_uid, 65534u);
         }
-        QDir(runtimeDir + QStringLiteral("/helper.log")).removeRecursively();
+        QDir(runtimeDir + u"/helper.log"_s).removeRecursively();
     }
 };
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString recordingPath = QStringLiteral("/tmp/parlotta/recording.wav");
+const QString recordingPath = u"/tmp/parlotta/recording.wav"_s;
 
 QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix)
 {
@@ -29,8 +29,7 @@ class TestDictation : public QObject {
     QString hello; // "hello world", normal level
 
     // The daemon with the real whisper-server on a fixture model, ready to answer.
-    static bool startWithModel(DaemonProcess &daemon,
-                               const QString &model = QStringLiteral("hello"))
+    static bool startWithModel(DaemonProcess &daemon, const QString &model = u"hello"_s)
     {
         daemon.installModel(model);
         return daemon.start() && waitForWhisperServer();
@@ -40,39 +39,38 @@ class TestDictation : public QObject {
     // A test that failed halfway must not leave keys held down for the next.
     void cleanup()
     {
-        xkey(QStringLiteral("up"), {108, 64, 50, 37, 133, 67, 71, 38, 56});
+        xkey(u"up"_s, {108, 64, 50, 37, 133, 67, 71, 38, 56});
     }
 
     void initTestCase()
     {
-        hello = makeSpeech(QStringLiteral("hello world"));
+        hello = makeSpeech(u"hello world"_s);
         QVERIFY(!hello.isEmpty());
     }
 
     void speechIsRecordedSentPastedAndClipboardGivenBack()
     {
         PasteTarget target;
-        QVERIFY(target.start({QStringLiteral("--own-clipboard")}));
+        QVERIFY(target.start({u"--own-clipboard"_s}));
         const QMap<QString, QByteArray> before = clipboardContents();
-        QVERIFY(before.contains(QStringLiteral("text/html")));
-        QVERIFY(before.contains(QStringLiteral("application/x-parlotta-test")));
+        QVERIFY(before.contains(u"text/html"_s));
+        QVERIFY(before.contains(u"application/x-parlotta-test"_s));
         DaemonProcess daemon;
         daemon.writePreferences("[General]\nlanguage=nl\n");
         QVERIFY(startWithModel(daemon));
         CueWatcher cues;
 
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Clipboard restored")));
-        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        QVERIFY(daemon.dictate(hello, u"Clipboard restored"_s));
+        QTRY_COMPARE(target.text(), u"Hello world."_s);
         const QStringList lines = daemon.logMessages();
-        const qsizetype response =
-            lines.indexOf(QStringLiteral("Whisper response: 'Hello world.'"));
+        const qsizetype response = lines.indexOf(u"Whisper response: 'Hello world.'"_s);
         QVERIFY(response > 0);
         QCOMPARE(lines.mid(response + 1, 3),
                  (QStringList{"Copied to clipboard", "Pasted via XTest", "Clipboard restored"}));
 
         // The recording: a correct header, and the length and level of what was played.
         const QByteArray wav = readFile(recordingPath);
-        QCOMPARE(wav.left(4), QByteArray("RIFF"));
+        QCOMPARE(wav.left(4), "RIFF"_ba);
         QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 4), quint32(wav.size() - 8));
         QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 22), quint16(1));
         QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 24), quint32(16000));
@@ -82,22 +80,19 @@ class TestDictation : public QObject {
         const double recorded = double(wav.size() - 44) / 32000;
         QVERIFY2(recorded >= played && recorded < played + 1.5,
                  qPrintable(QString::number(recorded)));
-        const QString stopping =
-            lastLineStartingWith(daemon, QStringLiteral("Stopping - duration: "));
-        const float logged =
-            stopping.section(QStringLiteral("best avg: "), 1).section(u' ', 0, 0).toFloat();
+        const QString stopping = lastLineStartingWith(daemon, u"Stopping - duration: "_s);
+        const float logged = stopping.section(u"best avg: "_s, 1).section(u' ', 0, 0).toFloat();
         QVERIFY2(std::abs(logged - loudestWindowDb(hello)) < 3, qPrintable(stopping));
 
         // The server decoded every sample of that file, in the language asked for.
-        const QByteArray serverLog = readFile(QStringLiteral("/tmp/parlotta/server.log"));
+        const QByteArray serverLog = readFile(u"/tmp/parlotta/server.log"_s);
         QVERIFY2(serverLog.contains(QByteArray::number((wav.size() - 44) / 2) + " samples"),
                  serverLog.right(2000).constData());
         QVERIFY(serverLog.contains("lang = nl"));
 
         QCOMPARE(clipboardContents(), before);
         const QStringList cuesPlayed = cues.played();
-        QVERIFY2(cuesPlayed.contains(QStringLiteral("tink")) &&
-                     cuesPlayed.contains(QStringLiteral("pop")),
+        QVERIFY2(cuesPlayed.contains(u"tink"_s) && cuesPlayed.contains(u"pop"_s),
                  qPrintable(cuesPlayed.join(u',')));
 
         // We hold the given-back clipboard now; quitting hands it to the
@@ -117,8 +112,8 @@ class TestDictation : public QObject {
     void soundServerGoneDuringRecording()
     {
         QTemporaryDir dir;
-        const QString socket = dir.filePath(QStringLiteral("native"));
-        QFile config(dir.filePath(QStringLiteral("default.pa")));
+        const QString socket = dir.filePath(u"native"_s);
+        QFile config(dir.filePath(u"default.pa"_s));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(
             "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket.toUtf8() +
@@ -127,45 +122,42 @@ class TestDictation : public QObject {
             "set-default-source quiet\nset-default-sink speakers\n");
         config.close();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-        env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + socket);
-        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")); // the desktop's has its own
+        env.insert(u"XDG_RUNTIME_DIR"_s, dir.path());
+        env.insert(u"PULSE_SERVER"_s, u"unix:"_s + socket);
+        env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s); // the desktop's has its own
         QProcess pulse;
         pulse.setProcessEnvironment(env);
         const auto startPulse = [&] {
-            pulse.start(QStringLiteral("pulseaudio"),
-                        {QStringLiteral("-n"), QStringLiteral("-F"), config.fileName(),
-                         QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                         QStringLiteral("--use-pid-file=no")});
-            return pulse.waitForStarted() &&
-                   waitUntil(
-                       [&] {
-                           QProcess info;
-                           info.setProcessEnvironment(env);
-                           info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-                           return info.waitForFinished() && info.exitCode() == 0;
-                       },
-                       10000);
+            pulse.start(u"pulseaudio"_s, {u"-n"_s, u"-F"_s, config.fileName(), u"--daemonize=no"_s,
+                                          u"--exit-idle-time=-1"_s, u"--use-pid-file=no"_s});
+            return pulse.waitForStarted() && waitUntil(
+                                                 [&] {
+                                                     QProcess info;
+                                                     info.setProcessEnvironment(env);
+                                                     info.start(u"pactl"_s, {u"info"_s});
+                                                     return info.waitForFinished() &&
+                                                            info.exitCode() == 0;
+                                                 },
+                                                 10000);
         };
         QVERIFY2(startPulse(), pulse.readAllStandardError().constData());
         DaemonProcess daemon;
-        daemon.setEnvironment(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + socket);
+        daemon.setEnvironment(u"PULSE_SERVER"_s, u"unix:"_s + socket);
         QVERIFY(daemon.start());
         daemon.sendSignal(SIGUSR1);
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(daemon.waitForMessage(u"Recording started"_s));
 
         pulse.kill();
         pulse.waitForFinished();
         QFile::remove(socket);
         QVERIFY(daemon.waitForMessage(
-            QStringLiteral("ERROR: recording ended: the connection to the sound server was lost"),
-            3000));
+            u"ERROR: recording ended: the connection to the sound server was lost"_s, 3000));
         daemon.sendSignal(SIGUSR2);
-        QVERIFY(daemon.waitForMessage(QStringLiteral("No active recorder")));
+        QVERIFY(daemon.waitForMessage(u"No active recorder"_s));
 
         QVERIFY(startPulse());
         QTest::qWait(3000); // a failed connection attempt is not retried sooner
-        QVERIFY(daemon.dictate(QString(), QStringLiteral("Recording too short")));
+        QVERIFY(daemon.dictate(QString(), u"Recording too short"_s));
         pulse.kill();
         pulse.waitForFinished();
     }
@@ -175,23 +167,19 @@ class TestDictation : public QObject {
         PasteTarget target;
         QVERIFY(target.start());
         QProcess owner; // xclip in the foreground owns the clipboard, then freezes
-        owner.start(
-            QStringLiteral("xclip"),
-            {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        owner.start(u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s});
         QVERIFY(owner.waitForStarted());
         owner.write("frozen");
         owner.closeWriteChannel();
         QByteArray content;
-        QVERIFY(waitUntil([&] { return readClipboard(QStringLiteral("UTF8_STRING"), &content); },
-                          3000));
+        QVERIFY(waitUntil([&] { return readClipboard(u"UTF8_STRING"_s, &content); }, 3000));
         ::kill(pid_t(owner.processId()), SIGSTOP);
         DaemonProcess daemon;
         QVERIFY(startWithModel(daemon));
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest")));
-        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        QVERIFY(daemon.dictate(hello, u"Pasted via XTest"_s));
+        QTRY_COMPARE(target.text(), u"Hello world."_s);
         QVERIFY(
-            !lastLineStartingWith(daemon, QStringLiteral("ERROR: could not save the clipboard: "))
-                 .isEmpty());
+            !lastLineStartingWith(daemon, u"ERROR: could not save the clipboard: "_s).isEmpty());
         ::kill(pid_t(owner.processId()), SIGCONT);
         owner.kill();
         owner.waitForFinished();
@@ -207,30 +195,27 @@ class TestDictation : public QObject {
         DaemonProcess daemon;
         daemon.writePreferences("[General]\nhotkey=-1\n");
         QVERIFY(startWithModel(daemon));
-        QVERIFY(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("ru")}) == 0);
-        const auto restore = qScopeGuard(
-            [] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
+        QVERIFY(QProcess::execute(u"setxkbmap"_s, {u"ru"_s}) == 0);
+        const auto restore = qScopeGuard([] { QProcess::execute(u"setxkbmap"_s, {u"us"_s}); });
         QProcess gtk;
-        gtk.start(QStringLiteral("zenity"),
-                  {QStringLiteral("--entry"), QStringLiteral("--title=GTK Entry")});
+        gtk.start(u"zenity"_s, {u"--entry"_s, u"--title=GTK Entry"_s});
         QString window;
-        QVERIFY(waitUntil(
-            [&] { return !(window = windowNamed(QStringLiteral("GTK Entry"))).isEmpty(); }, 10000));
-        runTool(QStringLiteral("xdotool"),
-                {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+        QVERIFY(
+            waitUntil([&] { return !(window = windowNamed(u"GTK Entry"_s)).isEmpty(); }, 10000));
+        runTool(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, window});
         QTest::qWait(500);
-        QVERIFY(xkey(QStringLiteral("down"), {108}));
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest (Shift+Insert)")));
-        QVERIFY(xkey(QStringLiteral("up"), {108}));
-        QVERIFY(xkey(QStringLiteral("tap"), {36})); // Return
+        QVERIFY(xkey(u"down"_s, {108}));
+        QVERIFY(daemon.dictate(hello, u"Pasted via XTest (Shift+Insert)"_s));
+        QVERIFY(xkey(u"up"_s, {108}));
+        QVERIFY(xkey(u"tap"_s, {36})); // Return
         QVERIFY(gtk.waitForFinished(10000));
-        QCOMPARE(gtk.readAllStandardOutput().trimmed(), QByteArray("Hello world."));
+        QCOMPARE(gtk.readAllStandardOutput().trimmed(), "Hello world."_ba);
 
         PasteTarget field;
-        QVERIFY(field.start({QStringLiteral("--field")}));
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest (Shift+Insert)")));
-        QTRY_COMPARE(field.text(), QStringLiteral("Hello world."));
-        QVERIFY(lastLineStartingWith(daemon, QStringLiteral("ERROR: ")).isEmpty());
+        QVERIFY(field.start({u"--field"_s}));
+        QVERIFY(daemon.dictate(hello, u"Pasted via XTest (Shift+Insert)"_s));
+        QTRY_COMPARE(field.text(), u"Hello world."_s);
+        QVERIFY(lastLineStartingWith(daemon, u"ERROR: "_s).isEmpty());
     }
 
     void badAnswers()
@@ -248,16 +233,16 @@ class TestDictation : public QObject {
         DaemonProcess daemon;
         QVERIFY(daemon.start());
 
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest")));
+        QVERIFY(daemon.dictate(hello, u"Pasted via XTest"_s));
         QTRY_COMPARE_WITH_TIMEOUT(target.text().size(), huge.trimmed().size(), 10000);
         QCOMPARE(target.text().toUtf8(), huge.trimmed());
 
         // The server drops the connection halfway through its answer.
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Blank audio, skipping paste")));
-        QVERIFY(!lastLineStartingWith(daemon, QStringLiteral("Request error: ")).isEmpty());
+        QVERIFY(daemon.dictate(hello, u"Blank audio, skipping paste"_s));
+        QVERIFY(!lastLineStartingWith(daemon, u"Request error: "_s).isEmpty());
 
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Pasted via XTest")));
-        QTRY_VERIFY(target.text().endsWith(QLatin1String("Invalid request")));
+        QVERIFY(daemon.dictate(hello, u"Pasted via XTest"_s));
+        QTRY_VERIFY(target.text().endsWith(u"Invalid request"_s));
     }
 
     // The stop path waits for the server on the main thread; SIGTERM must end
@@ -269,13 +254,13 @@ class TestDictation : public QObject {
         QVERIFY(hung.start());
         DaemonProcess daemon;
         QVERIFY(daemon.start());
-        QVERIFY(daemon.dictate(hello, QStringLiteral("Recording stopped, file: ")));
+        QVERIFY(daemon.dictate(hello, u"Recording stopped, file: "_s));
         QTest::qWait(300); // the request is on its way
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit(5000));
         QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
         QCOMPARE(daemon.exitCode(), 0);
-        QCOMPARE(daemon.logMessages().last(), QStringLiteral("Daemon shutting down"));
+        QCOMPARE(daemon.logMessages().last(), u"Daemon shutting down"_s);
     }
 
     // Another user's program on the port would read the recording and choose
@@ -287,7 +272,7 @@ class TestDictation : public QObject {
         QTemporaryDir dir; // a copy of the stand-in that the other user can run
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                               QFile::ReadOther | QFile::ExeOther);
-        const QString program = dir.filePath(QStringLiteral("whisper-server"));
+        const QString program = dir.filePath(u"whisper-server"_s);
         QVERIFY(QFile::copy(QStringLiteral(FAKE_WHISPER_SERVER), program));
         QProcess foreign;
         foreign.setProcessEnvironment(QProcessEnvironment());
@@ -300,14 +285,14 @@ class TestDictation : public QObject {
         QVERIFY(waitUntil(
             [] {
                 QTcpSocket probe;
-                probe.connectToHost(QStringLiteral("127.0.0.1"), 8178);
+                probe.connectToHost(u"127.0.0.1"_s, 8178);
                 return probe.waitForConnected(100);
             },
             5000));
         PasteTarget target;
         QVERIFY(target.start());
         DaemonProcess daemon;
-        daemon.installModel(QStringLiteral("hello"));
+        daemon.installModel(u"hello"_s);
         QVERIFY(daemon.start());
         // Our own server cannot listen there, and the log says who holds the port.
         QVERIFY(daemon.waitForMessage(
@@ -318,10 +303,10 @@ class TestDictation : public QObject {
         QVERIFY(daemon.dictate(hello, QStringLiteral("ERROR: port 8178 on 127.0.0.1 belongs to "
                                                      "another user (uid 65534); the recording "
                                                      "was not sent")));
-        QTRY_VERIFY(cues.played().contains(QStringLiteral("basso")));
+        QTRY_VERIFY(cues.played().contains(u"basso"_s));
         QTest::qWait(500);
         QCOMPARE(target.text(), QString());
-        QVERIFY(lastLineStartingWith(daemon, QStringLiteral("Whisper response")).isEmpty());
+        QVERIFY(lastLineStartingWith(daemon, u"Whisper response"_s).isEmpty());
         foreign.kill();
         foreign.waitForFinished();
     }

@@ -41,50 +41,48 @@ class TestHotkey : public QObject {
         if (!ini.isEmpty())
             daemon.writePreferences("[General]\n" + ini);
         if (!standIn)
-            daemon.installModel(QStringLiteral("hello"));
+            daemon.installModel(u"hello"_s);
         return target.start() && (!standIn || standIn->start()) && daemon.start() &&
                (standIn || waitForWhisperServer()) &&
                daemon.logMessages().contains(
-                   QStringLiteral("Event tap active, push-to-talk key code: %1").arg(hotkey));
+                   u"Event tap active, push-to-talk key code: %1"_s.arg(hotkey));
     }
 
   private Q_SLOTS:
     // A test that failed halfway must not leave keys held down for the next.
     void cleanup()
     {
-        xkey(QStringLiteral("up"), {108, 105, 64, 50, 37, 133, 67, 71, 38, 56});
+        xkey(u"up"_s, {108, 105, 64, 50, 37, 133, 67, 71, 38, 56});
     }
 
     void initTestCase()
     {
-        speech = makeSpeech(QStringLiteral("hello world"));
+        speech = makeSpeech(u"hello world"_s);
     }
 
     // Where right Alt is AltGr, typing "@" with it must not open the
     // microphone: with nothing stored, the hotkey there is right Control.
     void altGrLayoutDefaultsToRightControl()
     {
-        QVERIFY(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("de")}) == 0);
-        const auto restore = qScopeGuard(
-            [] { QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); });
+        QVERIFY(QProcess::execute(u"setxkbmap"_s, {u"de"_s}) == 0);
+        const auto restore = qScopeGuard([] { QProcess::execute(u"setxkbmap"_s, {u"us"_s}); });
         DaemonProcess daemon;
         PasteTarget target;
         QVERIFY(startAll(daemon, target, {}, 62));
         QVERIFY(!daemon.logMessages()
-                     .filter(QRegularExpression(
-                         QStringLiteral("^Daemon ready — hotkey: Right Control,")))
+                     .filter(QRegularExpression(u"^Daemon ready — hotkey: Right Control,"_s))
                      .isEmpty());
-        QVERIFY(xkey(QStringLiteral("down"), {rightAlt}));
-        QVERIFY(xkey(QStringLiteral("tap"), {24})); // Q: "@" with AltGr
-        QVERIFY(xkey(QStringLiteral("up"), {rightAlt}));
+        QVERIFY(xkey(u"down"_s, {rightAlt}));
+        QVERIFY(xkey(u"tap"_s, {24})); // Q: "@" with AltGr
+        QVERIFY(xkey(u"up"_s, {rightAlt}));
         QTest::qWait(500);
-        QVERIFY(!daemon.logMessages().contains(QStringLiteral("Recording started")));
-        QVERIFY(xkey(QStringLiteral("down"), {rightControl}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(!daemon.logMessages().contains(u"Recording started"_s));
+        QVERIFY(xkey(u"down"_s, {rightControl}));
+        QVERIFY(daemon.waitForMessage(u"Recording started"_s));
         QVERIFY(playIntoMicrophone(speech));
-        QVERIFY(xkey(QStringLiteral("up"), {rightControl}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Pasted via XTest")));
-        QTRY_VERIFY(target.text().endsWith(QLatin1String("Hello world.")));
+        QVERIFY(xkey(u"up"_s, {rightControl}));
+        QVERIFY(daemon.waitForMessage(u"Pasted via XTest"_s));
+        QTRY_VERIFY(target.text().endsWith(u"Hello world."_s));
     }
 
     void ordinaryKeyHotkeyIsSwallowed()
@@ -92,44 +90,43 @@ class TestHotkey : public QObject {
         DaemonProcess daemon;
         PasteTarget target;
         QVERIFY(startAll(daemon, target, "hotkey=96\n", 96));
-        QVERIFY(xkey(QStringLiteral("down"), {f5}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(xkey(u"down"_s, {f5}));
+        QVERIFY(daemon.waitForMessage(u"Recording started"_s));
         // Held past the autorepeat delay: the repeats change nothing.
         QTest::qWait(1500);
-        QVERIFY(
-            xkey(QStringLiteral("tap"), {keyA, keyB})); // typed during the hold: they get through
-        QTest::qWait(1000);                             // and the repeats go on after them
+        QVERIFY(xkey(u"tap"_s, {keyA, keyB})); // typed during the hold: they get through
+        QTest::qWait(1000);                    // and the repeats go on after them
         QVERIFY(playIntoMicrophone(speech));
-        QVERIFY(xkey(QStringLiteral("up"), {f5}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Pasted via XTest")));
-        QTRY_COMPARE(target.text(), QStringLiteral("abHello world."));
-        QCOMPARE(countKeys(target, QStringLiteral("press"), qtF5), 0);
-        QCOMPARE(countKeys(target, QStringLiteral("release"), qtF5), 0);
-        QVERIFY(daemon.logMessages().filter(QStringLiteral("cancelled")).isEmpty());
-        QCOMPARE(daemon.logMessages().count(QStringLiteral("Recording started")), 1);
-        QCOMPARE(daemon.logMessages().filter(QStringLiteral("Stopping - duration")).size(), 1);
+        QVERIFY(xkey(u"up"_s, {f5}));
+        QVERIFY(daemon.waitForMessage(u"Pasted via XTest"_s));
+        QTRY_COMPARE(target.text(), u"abHello world."_s);
+        QCOMPARE(countKeys(target, u"press"_s, qtF5), 0);
+        QCOMPARE(countKeys(target, u"release"_s, qtF5), 0);
+        QVERIFY(daemon.logMessages().filter(u"cancelled"_s).isEmpty());
+        QCOMPARE(daemon.logMessages().count(u"Recording started"_s), 1);
+        QCOMPARE(daemon.logMessages().filter(u"Stopping - duration"_s).size(), 1);
 
         // With Control the key is not the hotkey: it passes and records nothing.
-        QVERIFY(xkey(QStringLiteral("down"), {leftControl}));
-        QVERIFY(xkey(QStringLiteral("tap"), {f5}));
-        QVERIFY(xkey(QStringLiteral("up"), {leftControl}));
-        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtF5), 1);
+        QVERIFY(xkey(u"down"_s, {leftControl}));
+        QVERIFY(xkey(u"tap"_s, {f5}));
+        QVERIFY(xkey(u"up"_s, {leftControl}));
+        QTRY_COMPARE(countKeys(target, u"press"_s, qtF5), 1);
         QTest::qWait(300);
-        QCOMPARE(daemon.logMessages().count(QStringLiteral("Recording started")), 1);
+        QCOMPARE(daemon.logMessages().count(u"Recording started"_s), 1);
     }
 
     // Another program's shortcut on the same key: said once, and that program keeps it.
     void hotkeyHeldByAnotherProgram()
     {
         QProcess other;
-        other.start(QStringLiteral(XKEY), {QStringLiteral("grab"), QString::number(f5)});
+        other.start(QStringLiteral(XKEY), {u"grab"_s, QString::number(f5)});
         QVERIFY(other.waitForReadyRead(5000));
         DaemonProcess daemon;
         PasteTarget target;
         QVERIFY(startAll(daemon, target, "hotkey=96\n", 96));
         QVERIFY(daemon.waitForMessage(QStringLiteral("ERROR: could not grab the hotkey F5: another "
                                                      "program holds that key combination")));
-        QCOMPARE(daemon.logMessages().filter(QStringLiteral("could not grab")).size(), 1);
+        QCOMPARE(daemon.logMessages().filter(u"could not grab"_s).size(), 1);
         other.kill();
         other.waitForFinished();
     }
@@ -137,19 +134,17 @@ class TestHotkey : public QObject {
     void waitsForTheDisplay()
     {
         DaemonProcess daemon;
-        daemon.setEnvironment(QStringLiteral("DISPLAY"), QStringLiteral(":77"));
-        daemon.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        daemon.setEnvironment(u"DISPLAY"_s, u":77"_s);
+        daemon.setEnvironment(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         QVERIFY(daemon.start());
         const QString waiting =
-            QStringLiteral("Event tap unavailable \u2014 waiting for Accessibility permission");
+            u"Event tap unavailable \u2014 waiting for Accessibility permission"_s;
         QVERIFY(daemon.waitForMessage(waiting));
         QTest::qWait(3000);
         QProcess xvfb;
-        xvfb.start(QStringLiteral("Xvfb"),
-                   {QStringLiteral(":77"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        xvfb.start(u"Xvfb"_s, {u":77"_s, u"-nolisten"_s, u"tcp"_s});
         QVERIFY(xvfb.waitForStarted());
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Event tap active, push-to-talk key code: 61"),
-                                      4000));
+        QVERIFY(daemon.waitForMessage(u"Event tap active, push-to-talk key code: 61"_s, 4000));
         QCOMPARE(daemon.logMessages().count(waiting), 1);
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
@@ -174,56 +169,52 @@ class TestHotkey : public QObject {
         QVERIFY(startAll(daemon, target, {}, 61, &slow));
         QVERIFY(!panel.waitForItem().isEmpty());
         QProcess owner;
-        owner.start(QStringLiteral("xclip"),
-                    {QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        owner.start(u"xclip"_s, {u"-selection"_s, u"clipboard"_s});
         owner.write("mine");
         owner.closeWriteChannel();
         QVERIFY(owner.waitForFinished());
 
-        QVERIFY(xkey(QStringLiteral("down"), {rightAlt}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
+        QVERIFY(xkey(u"down"_s, {rightAlt}));
+        QVERIFY(daemon.waitForMessage(u"Recording started"_s));
         QVERIFY(playIntoMicrophone(speech));
-        QVERIFY(xkey(QStringLiteral("up"), {rightAlt}));
-        QVERIFY(daemon.waitForMessage(
-            QStringLiteral("Recording stopped, file: /tmp/parlotta/recording.wav")));
+        QVERIFY(xkey(u"up"_s, {rightAlt}));
+        QVERIFY(daemon.waitForMessage(u"Recording stopped, file: /tmp/parlotta/recording.wav"_s));
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(panel.menu().find(QStringLiteral("Quit")));
+        QVERIFY(panel.menu().find(u"Quit"_s));
         qInfo("the tray menu read in %lld ms while the server works", clock.elapsed());
-        QVERIFY(xkey(QStringLiteral("tap"), {keyA}));
-        QTRY_COMPARE_WITH_TIMEOUT(countKeys(target, QStringLiteral("press"), qtA), 1, 1000);
+        QVERIFY(xkey(u"tap"_s, {keyA}));
+        QTRY_COMPARE_WITH_TIMEOUT(countKeys(target, u"press"_s, qtA), 1, 1000);
 
-        QVERIFY(xkey(QStringLiteral("down"), {rightAlt}));
-        QTRY_COMPARE(daemon.logMessages().count(QStringLiteral("Recording started")), 2);
+        QVERIFY(xkey(u"down"_s, {rightAlt}));
+        QTRY_COMPARE(daemon.logMessages().count(u"Recording started"_s), 2);
         QVERIFY(playIntoMicrophone(speech));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Pasted via XTest"), 10000));
-        QVERIFY(xkey(QStringLiteral("up"), {rightAlt}));
-        QTRY_COMPARE_WITH_TIMEOUT(daemon.logMessages().count(QStringLiteral("Clipboard restored")),
-                                  2, 10000);
-        QCOMPARE(target.text(), QStringLiteral("aFirst.Second."));
-        QVERIFY(daemon.logMessages().filter(QStringLiteral("cancelled")).isEmpty());
+        QVERIFY(daemon.waitForMessage(u"Pasted via XTest"_s, 10000));
+        QVERIFY(xkey(u"up"_s, {rightAlt}));
+        QTRY_COMPARE_WITH_TIMEOUT(daemon.logMessages().count(u"Clipboard restored"_s), 2, 10000);
+        QCOMPARE(target.text(), u"aFirst.Second."_s);
+        QVERIFY(daemon.logMessages().filter(u"cancelled"_s).isEmpty());
         // The second recording runs from its press until its release, past the first paste.
         const QList<FormPart> parts = formParts(slow.requests().value(1));
         QVERIFY(!parts.isEmpty());
         QVERIFY2(parts.first().body.size() > 4 * 32000, // 16 kHz, 16 bits, one channel
                  qPrintable(QString::number(parts.first().body.size())));
         QByteArray clip;
-        QVERIFY(readClipboard(QStringLiteral("UTF8_STRING"), &clip));
-        QCOMPARE(clip, QByteArray("mine"));
+        QVERIFY(readClipboard(u"UTF8_STRING"_s, &clip));
+        QCOMPARE(clip, "mine"_ba);
         // A modifier hotkey takes nothing from the window.
-        QVERIFY(countKeys(target, QStringLiteral("press"), qtAlt) >= 2);
-        QVERIFY(countKeys(target, QStringLiteral("release"), qtAlt) >= 2);
+        QVERIFY(countKeys(target, u"press"_s, qtAlt) >= 2);
+        QVERIFY(countKeys(target, u"release"_s, qtAlt) >= 2);
 
         // Right Alt with a letter is a shortcut of the window's: that recording is dropped.
-        QVERIFY(xkey(QStringLiteral("down"), {rightAlt}));
-        QTRY_COMPARE(daemon.logMessages().count(QStringLiteral("Recording started")), 3);
-        QVERIFY(xkey(QStringLiteral("tap"), {keyA}));
-        QVERIFY(daemon.waitForMessage(
-            QStringLiteral("Recording cancelled (hotkey used in a key combination)")));
-        QVERIFY(xkey(QStringLiteral("up"), {rightAlt}));
-        QTRY_COMPARE(countKeys(target, QStringLiteral("press"), qtA), 2);
+        QVERIFY(xkey(u"down"_s, {rightAlt}));
+        QTRY_COMPARE(daemon.logMessages().count(u"Recording started"_s), 3);
+        QVERIFY(xkey(u"tap"_s, {keyA}));
+        QVERIFY(daemon.waitForMessage(u"Recording cancelled (hotkey used in a key combination)"_s));
+        QVERIFY(xkey(u"up"_s, {rightAlt}));
+        QTRY_COMPARE(countKeys(target, u"press"_s, qtA), 2);
         QTest::qWait(500);
-        QCOMPARE(daemon.logMessages().filter(QStringLiteral("Whisper response")).size(), 2);
+        QCOMPARE(daemon.logMessages().filter(u"Whisper response"_s).size(), 2);
     }
 };
 

@@ -21,26 +21,16 @@ const QMap<QString, int> letterKeys = {{"b", 56}, {"f", 41}, {"l", 46},
 // keyboard (Alt+M), then the letter chooses, as keyboard users choose.
 bool chooseModel(const QString &letter)
 {
-    return xkey(QStringLiteral("down"), {leftAlt}) && xkey(QStringLiteral("tap"), {keyM}) &&
-           xkey(QStringLiteral("up"), {leftAlt}) &&
-           xkey(QStringLiteral("tap"), {letterKeys.value(letter)});
+    return xkey(u"down"_s, {leftAlt}) && xkey(u"tap"_s, {keyM}) && xkey(u"up"_s, {leftAlt}) &&
+           xkey(u"tap"_s, {letterKeys.value(letter)});
 }
 
 // Presses the "Download Failed" sheet's OK once it shows, and waits for it to go.
 bool dismissSheet()
 {
-    return waitUntil(
-               [] {
-                   return accessibleShowing(QStringLiteral("push button"), QStringLiteral("OK"));
-               },
-               5000) &&
-           accessibleAction(QStringLiteral("press"), QStringLiteral("push button"),
-                            QStringLiteral("OK")) &&
-           waitUntil(
-               [] {
-                   return !accessibleShowing(QStringLiteral("push button"), QStringLiteral("OK"));
-               },
-               5000);
+    return waitUntil([] { return accessibleShowing(u"push button"_s, u"OK"_s); }, 5000) &&
+           accessibleAction(u"press"_s, u"push button"_s, u"OK"_s) &&
+           waitUntil([] { return !accessibleShowing(u"push button"_s, u"OK"_s); }, 5000);
 }
 
 } // namespace
@@ -64,7 +54,7 @@ class TestModels : public QObject {
         if (how == "missing")
             return;
         const QString file = hubDir.path() + "/files/ggml-" + name + ".bin";
-        QFile::link(fixtureModel(QStringLiteral("hello")), file);
+        QFile::link(fixtureModel(u"hello"_s), file);
         if (!how.isEmpty()) {
             QFile options(file + ".how");
             QVERIFY(options.open(QIODevice::WriteOnly));
@@ -76,7 +66,7 @@ class TestModels : public QObject {
     void initTestCase()
     {
         QDir().mkpath(hubDir.path() + "/files");
-        QFile fixture(fixtureModel(QStringLiteral("hello")));
+        QFile fixture(fixtureModel(u"hello"_s));
         QVERIFY(fixture.open(QIODevice::ReadOnly));
         QCryptographicHash sha(QCryptographicHash::Sha256);
         sha.addData(&fixture);
@@ -108,7 +98,7 @@ class TestModels : public QObject {
 
     void cleanupTestCase()
     {
-        xkey(QStringLiteral("up"), {leftAlt, keyM});
+        xkey(u"up"_s, {leftAlt, keyM});
         hub.kill();
         hub.waitForFinished();
     }
@@ -119,29 +109,26 @@ class TestModels : public QObject {
     {
         PasteTarget target;
         DaemonProcess daemon;
-        daemon.setEnvironment(QStringLiteral("HF_ENDPOINT"), hubAddress);
-        daemon.setEnvironment(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"),
-                              QStringLiteral("1"));
+        daemon.setEnvironment(u"HF_ENDPOINT"_s, hubAddress);
+        daemon.setEnvironment(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
         daemon.leaveModelChooserOpen();
         QVERIFY(target.start());
         QVERIFY(daemon.start());
-        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(QStringLiteral("Settings")).isEmpty(), 10000);
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("combo box"), QStringLiteral("Choose a model…")));
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(u"Settings"_s).isEmpty(), 10000);
+        QTRY_VERIFY(accessibleShowing(u"combo box"_s, u"Choose a model…"_s));
         QTRY_VERIFY(accessibleShowing(
-            QStringLiteral("label"),
-            QStringLiteral("Choose a model to download. large-v3-turbo is a good start.")));
+            u"label"_s, u"Choose a model to download. large-v3-turbo is a good start."_s));
         const QString models = daemon.modelDir();
 
         // A turn of the wheel passing over the lists chooses nothing.
         for (const QString box : {"Model:", "Language:"}) {
-            QVERIFY(accessibleAction(QStringLiteral("point"), QStringLiteral("combo box"), box));
-            runTool(QStringLiteral("xdotool"), {"click", "--repeat", "3", "5"});
+            QVERIFY(accessibleAction(u"point"_s, u"combo box"_s, box));
+            runTool(u"xdotool"_s, {"click", "--repeat", "3", "5"});
         }
         QTest::qWait(500);
         QVERIFY(
             daemon.logMessages().filter(QRegularExpression("^(Downloading|Language)")).isEmpty());
-        QVERIFY(accessibleShowing(QStringLiteral("combo box"), QStringLiteral("Choose a model…")));
+        QVERIFY(accessibleShowing(u"combo box"_s, u"Choose a model…"_s));
 
         // A redirect to another protocol is not followed.
         QVERIFY(chooseModel("f"));
@@ -153,10 +140,9 @@ class TestModels : public QObject {
         // 404: logged, shown in a sheet on the window, no file.
         QVERIFY(chooseModel("b"));
         QVERIFY(daemon.waitForMessage(
-            QStringLiteral("ERROR: model download failed: The server responded with HTTP 404.")));
-        QTRY_VERIFY(accessibleShowing(QStringLiteral("label"),
-                                      QStringLiteral("The server responded with HTTP 404.")));
-        screenshot(QStringLiteral("root"), QStringLiteral("models-download-failed"));
+            u"ERROR: model download failed: The server responded with HTTP 404."_s));
+        QTRY_VERIFY(accessibleShowing(u"label"_s, u"The server responded with HTTP 404."_s));
+        screenshot(u"root"_s, u"models-download-failed"_s);
         QVERIFY(dismissSheet());
 
         // Cut short after the whole length was announced; then a wrong checksum.
@@ -180,29 +166,23 @@ class TestModels : public QObject {
 
         // Cancelled while the progress row shows: no file, no sheet.
         QVERIFY(chooseModel("s"));
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("progress bar"), QStringLiteral("Download progress")));
-        screenshot(windowNamed(QStringLiteral("Settings")), QStringLiteral("models-downloading"));
-        QVERIFY(accessibleAction(QStringLiteral("press"), QStringLiteral("push button"),
-                                 QStringLiteral("Cancel download")));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Download of model small cancelled")));
-        QTRY_VERIFY(!accessibleShowing(QStringLiteral("progress bar"),
-                                       QStringLiteral("Download progress")));
-        QVERIFY(!accessibleShowing(QStringLiteral("push button"), QStringLiteral("OK")));
+        QTRY_VERIFY(accessibleShowing(u"progress bar"_s, u"Download progress"_s));
+        screenshot(windowNamed(u"Settings"_s), u"models-downloading"_s);
+        QVERIFY(accessibleAction(u"press"_s, u"push button"_s, u"Cancel download"_s));
+        QVERIFY(daemon.waitForMessage(u"Download of model small cancelled"_s));
+        QTRY_VERIFY(!accessibleShowing(u"progress bar"_s, u"Download progress"_s));
+        QVERIFY(!accessibleShowing(u"push button"_s, u"OK"_s));
         QTRY_COMPARE(QDir(models).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
 
         // The real thing: downloaded, active, the server on it, a dictation.
         QVERIFY(chooseModel("t"));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Model tiny downloaded"), 30000));
+        QVERIFY(daemon.waitForMessage(u"Model tiny downloaded"_s, 30000));
         QVERIFY(waitForWhisperServer());
         QCOMPARE(QFile::symLinkTarget(models + "/current.bin"), models + "/ggml-tiny.bin");
-        QTRY_VERIFY(accessibleShowing(QStringLiteral("combo box"),
-                                      QStringLiteral("tiny  74 MB · downloaded")));
-        runTool(QStringLiteral("xdotool"),
-                {"search", "--name", "^Paste Target$", "windowactivate", "--sync"});
-        QVERIFY(daemon.dictate(makeSpeech(QStringLiteral("hello world")),
-                               QStringLiteral("Pasted via XTest")));
-        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        QTRY_VERIFY(accessibleShowing(u"combo box"_s, u"tiny  74 MB · downloaded"_s));
+        runTool(u"xdotool"_s, {"search", "--name", "^Paste Target$", "windowactivate", "--sync"});
+        QVERIFY(daemon.dictate(makeSpeech(u"hello world"_s), u"Pasted via XTest"_s));
+        QTRY_COMPARE(target.text(), u"Hello world."_s);
     }
 };
 

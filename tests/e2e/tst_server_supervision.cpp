@@ -12,8 +12,8 @@
 
 namespace {
 
-const QString serverPidFile = QStringLiteral("/tmp/parlotta/server-pid");
-const QRegularExpression startedLine(QStringLiteral("^whisper-server started \\(PID (\\d+)\\)$"));
+const QString serverPidFile = u"/tmp/parlotta/server-pid"_s;
+const QRegularExpression startedLine(u"^whisper-server started \\(PID (\\d+)\\)$"_s);
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -45,7 +45,7 @@ QStringList whisperServerArguments(const DaemonProcess &daemon)
 // A process's arguments after its program.
 QStringList arguments(qint64 pid)
 {
-    return QString::fromUtf8(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)))
+    return QString::fromUtf8(readFile(u"/proc/%1/cmdline"_s.arg(pid)))
         .split(QChar(0), Qt::SkipEmptyParts)
         .mid(1);
 }
@@ -53,7 +53,7 @@ QStringList arguments(qint64 pid)
 bool alive(qint64 pid)
 {
     return ::kill(pid_t(pid), 0) == 0 &&
-           !readFile(QStringLiteral("/proc/%1/stat").arg(pid)).contains(") Z "); // a zombie is gone
+           !readFile(u"/proc/%1/stat"_s.arg(pid)).contains(") Z "); // a zombie is gone
 }
 
 } // namespace
@@ -79,22 +79,20 @@ class TestServerSupervision : public QObject {
     {
         QFETCH(QString, setup);
         QFETCH(QString, line);
-        DaemonProcess daemon(setup == QLatin1String("missing") ? ServerKind::Missing
-                                                               : ServerKind::Real);
-        daemon.setEnvironment(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
-        if (setup != QLatin1String("none"))
-            daemon.installModel(QStringLiteral("hello"));
-        if (setup == QLatin1String("dangling"))
-            QVERIFY(QFile::remove(daemon.modelDir() + QStringLiteral("/ggml-hello.bin")));
+        DaemonProcess daemon(setup == u"missing"_s ? ServerKind::Missing : ServerKind::Real);
+        daemon.setEnvironment(u"PATH"_s, u"/usr/bin:/bin"_s);
+        if (setup != u"none"_s)
+            daemon.installModel(u"hello"_s);
+        if (setup == u"dangling"_s)
+            QVERIFY(QFile::remove(daemon.modelDir() + u"/ggml-hello.bin"_s));
         QVERIFY(daemon.start());
         const QStringList lines = daemon.logMessages();
         QVERIFY(lines.contains(line));
-        QVERIFY(lines.indexOf(line) <
-                lines.indexOf(QRegularExpression(QStringLiteral("^Daemon ready.*"))));
+        QVERIFY(lines.indexOf(line) < lines.indexOf(QRegularExpression(u"^Daemon ready.*"_s)));
         QVERIFY(startedPids(daemon).isEmpty());
         daemon.sendSignal(SIGHUP);
         QVERIFY(waitUntil([&] { return daemon.logMessages().count(line) == 2; }, 3000));
-        QVERIFY(!daemon.logMessages().contains(QStringLiteral("whisper-server stopped")));
+        QVERIFY(!daemon.logMessages().contains(u"whisper-server stopped"_s));
     }
 
     // The real server takes our exact command line; killed, it is started
@@ -102,7 +100,7 @@ class TestServerSupervision : public QObject {
     void serverStartedRestartedAndStopped()
     {
         DaemonProcess daemon;
-        daemon.installModel(QStringLiteral("hello"));
+        daemon.installModel(u"hello"_s);
         QVERIFY(daemon.start());
         QTRY_COMPARE(startedPids(daemon).size(), 1);
         QCOMPARE(readFile(serverPidFile), QByteArray::number(startedPids(daemon).first()));
@@ -115,8 +113,7 @@ class TestServerSupervision : public QObject {
             clock.start();
             ::kill(pid_t(pid), SIGKILL);
             QVERIFY(daemon.waitForMessage(
-                QStringLiteral("whisper-server exited unexpectedly (status 9), restarting in 3s"),
-                3000));
+                u"whisper-server exited unexpectedly (status 9), restarting in 3s"_s, 3000));
             QVERIFY(waitUntil([&] { return startedPids(daemon).size() == i + 1; }, 6000));
             QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
             QCOMPARE(readFile(serverPidFile), QByteArray::number(startedPids(daemon).last()));
@@ -159,13 +156,11 @@ class TestServerSupervision : public QObject {
         QFETCH(QString, model);
         QFETCH(int, status);
         DaemonProcess daemon(model.isEmpty() ? ServerKind::StandIn : ServerKind::Real);
-        daemon.setEnvironment(QStringLiteral("PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"),
-                              QStringLiteral("300"));
-        daemon.installModel(model.isEmpty() ? QStringLiteral("tiny") : model);
+        daemon.setEnvironment(u"PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"_s, u"300"_s);
+        daemon.installModel(model.isEmpty() ? u"tiny"_s : model);
         QVERIFY(daemon.start());
         const QString exited =
-            QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in %2s")
-                .arg(status);
+            u"whisper-server exited unexpectedly (status %1), restarting in %2s"_s.arg(status);
         QVERIFY(daemon.waitForMessage(exited.arg(3), 3000));
         QVERIFY(daemon.waitForMessage(exited.arg(6), 6000));
         QVERIFY(daemon.logMessages().contains(
@@ -185,21 +180,19 @@ class TestServerSupervision : public QObject {
     void brokenGpuFallsBackToTheCpu()
     {
         QTemporaryDir app; // the daemon with the server a release carries
-        QVERIFY(QDir().mkpath(app.filePath(QStringLiteral("bin"))));
-        QVERIFY(QFile::copy(QStringLiteral(PARLOTTA_BINARY),
-                            app.filePath(QStringLiteral("bin/parlotta"))));
-        QCOMPARE(QProcess::execute(
-                     QStringLiteral(BUILD_SCRIPT),
-                     {QStringLiteral("--portable"), QStringLiteral(WHISPER_CACHE), app.path()}),
+        QVERIFY(QDir().mkpath(app.filePath(u"bin"_s)));
+        QVERIFY(QFile::copy(QStringLiteral(PARLOTTA_BINARY), app.filePath(u"bin/parlotta"_s)));
+        QCOMPARE(QProcess::execute(QStringLiteral(BUILD_SCRIPT),
+                                   {u"--portable"_s, QStringLiteral(WHISPER_CACHE), app.path()}),
                  0);
         PasteTarget target;
         QVERIFY(target.start());
         DaemonProcess daemon;
-        daemon.setProgram(app.filePath(QStringLiteral("bin/parlotta")));
-        daemon.setEnvironment(QStringLiteral("VK_ICD_FILENAMES"),
-                              QStringLiteral("/usr/share/vulkan/icd.d/lvp_icd.x86_64.json"));
-        daemon.setEnvironment(QStringLiteral("GGML_VK_VISIBLE_DEVICES"), QStringLiteral("0"));
-        QFile layer(app.filePath(QStringLiteral("broken.json")));
+        daemon.setProgram(app.filePath(u"bin/parlotta"_s));
+        daemon.setEnvironment(u"VK_ICD_FILENAMES"_s,
+                              u"/usr/share/vulkan/icd.d/lvp_icd.x86_64.json"_s);
+        daemon.setEnvironment(u"GGML_VK_VISIBLE_DEVICES"_s, u"0"_s);
+        QFile layer(app.filePath(u"broken.json"_s));
         QVERIFY(layer.open(QIODevice::WriteOnly));
         layer.write(R"({"file_format_version": "1.1.2", "layer": {
             "name": "VK_LAYER_PARLOTTA_broken_driver", "type": "GLOBAL",
@@ -208,27 +201,25 @@ class TestServerSupervision : public QObject {
             "functions": {"vkGetInstanceProcAddr": "brokenGetInstanceProcAddr",
                           "vkGetDeviceProcAddr": "brokenGetDeviceProcAddr"}}})");
         layer.close();
-        daemon.setEnvironment(QStringLiteral("VK_LAYER_PATH"), app.path());
-        daemon.setEnvironment(QStringLiteral("VK_INSTANCE_LAYERS"),
-                              QStringLiteral("VK_LAYER_PARLOTTA_broken_driver"));
-        daemon.installModel(QStringLiteral("hello"));
+        daemon.setEnvironment(u"VK_LAYER_PATH"_s, app.path());
+        daemon.setEnvironment(u"VK_INSTANCE_LAYERS"_s, u"VK_LAYER_PARLOTTA_broken_driver"_s);
+        daemon.installModel(u"hello"_s);
         QVERIFY(daemon.start());
         QVERIFY(daemon.waitForMessage(
             QStringLiteral("whisper-server failed twice right after starting on the GPU; running "
                            "it on the CPU until the model changes or SIGHUP"),
             30000));
-        QCOMPARE(daemon.logMessages().filter(QStringLiteral("exited unexpectedly")).size(), 2);
+        QCOMPARE(daemon.logMessages().filter(u"exited unexpectedly"_s).size(), 2);
         QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 3; }, 6000));
         QCOMPARE(arguments(startedPids(daemon)[2]), whisperServerArguments(daemon)
-                                                        << QStringLiteral("--no-gpu"));
+                                                        << u"--no-gpu"_s);
         // It runs in its own folder, so ggml loads no libraries from the daemon's working
         // directory.
-        QCOMPARE(QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(startedPids(daemon)[2])),
-                 app.filePath(QStringLiteral("bin")));
+        QCOMPARE(QFile::symLinkTarget(u"/proc/%1/cwd"_s.arg(startedPids(daemon)[2])),
+                 app.filePath(u"bin"_s));
         QVERIFY(waitForWhisperServer(60000));
-        QVERIFY(daemon.dictate(makeSpeech(QStringLiteral("hello world")),
-                               QStringLiteral("Pasted via XTest")));
-        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        QVERIFY(daemon.dictate(makeSpeech(u"hello world"_s), u"Pasted via XTest"_s));
+        QTRY_COMPARE(target.text(), u"Hello world."_s);
         daemon.sendSignal(SIGHUP);
         QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 4; }, 6000));
         QCOMPARE(arguments(startedPids(daemon)[3]), whisperServerArguments(daemon));
@@ -241,54 +232,50 @@ class TestServerSupervision : public QObject {
         PasteTarget target;
         QVERIFY(target.start());
         DaemonProcess daemon;
-        daemon.installModel(QStringLiteral("morning"));
-        daemon.installModel(QStringLiteral("hello"));
+        daemon.installModel(u"morning"_s);
+        daemon.installModel(u"hello"_s);
         QVERIFY(daemon.start());
         QVERIFY(waitForWhisperServer());
-        const QString speech = makeSpeech(QStringLiteral("hello world"));
-        QVERIFY(daemon.dictate(speech, QStringLiteral("Pasted via XTest")));
-        QTRY_COMPARE(target.text(), QStringLiteral("Hello world."));
+        const QString speech = makeSpeech(u"hello world"_s);
+        QVERIFY(daemon.dictate(speech, u"Pasted via XTest"_s));
+        QTRY_COMPARE(target.text(), u"Hello world."_s);
 
-        daemon.selectModel(QStringLiteral("morning"));
+        daemon.selectModel(u"morning"_s);
         daemon.sendSignal(SIGHUP);
         QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 2; }, 6000));
         const QStringList lines = daemon.logMessages();
-        const qsizetype hup =
-            lines.indexOf(QStringLiteral("Received SIGHUP \u2192 reloading model"));
-        QCOMPARE(lines.value(hup + 1), QStringLiteral("whisper-server stopped"));
+        const qsizetype hup = lines.indexOf(u"Received SIGHUP \u2192 reloading model"_s);
+        QCOMPARE(lines.value(hup + 1), u"whisper-server stopped"_s);
         QVERIFY(startedLine.match(lines.value(hup + 2)).hasMatch());
         QVERIFY(!alive(startedPids(daemon)[0]));
         // A dictation while the new server loads its model: its text is pasted
         // once the server answers, or it fails with its line; never in silence.
-        QVERIFY(daemon.dictate(speech, QStringLiteral("Whisper response: ")));
+        QVERIFY(daemon.dictate(speech, u"Whisper response: "_s));
         const QStringList answered = daemon.logMessages();
-        QVERIFY2(
-            answered.contains(QStringLiteral("Whisper response: 'Good morning.'")) ||
-                !answered.filter(QRegularExpression(QStringLiteral("^Request error: "))).isEmpty(),
-            qPrintable(answered.join(u'\n')));
+        QVERIFY2(answered.contains(u"Whisper response: 'Good morning.'"_s) ||
+                     !answered.filter(QRegularExpression(u"^Request error: "_s)).isEmpty(),
+                 qPrintable(answered.join(u'\n')));
         QVERIFY(waitForWhisperServer());
-        QVERIFY(daemon.dictate(speech, QStringLiteral("Pasted via XTest")));
-        QTRY_VERIFY(target.text().startsWith(QLatin1String("Hello world.Good morning.")));
-        QVERIFY(daemon.logMessages().filter(QStringLiteral("exited unexpectedly")).isEmpty());
+        QVERIFY(daemon.dictate(speech, u"Pasted via XTest"_s));
+        QTRY_VERIFY(target.text().startsWith(u"Hello world.Good morning."_s));
+        QVERIFY(daemon.logMessages().filter(u"exited unexpectedly"_s).isEmpty());
     }
 
     void serverIgnoringTermIsKilledAfterFiveSeconds()
     {
         DaemonProcess daemon(ServerKind::StandIn);
-        daemon.setEnvironment(QStringLiteral("PARLOTTA_FAKE_SERVER_IGNORE_TERM"),
-                              QStringLiteral("1"));
-        daemon.installModel(QStringLiteral("tiny"));
+        daemon.setEnvironment(u"PARLOTTA_FAKE_SERVER_IGNORE_TERM"_s, u"1"_s);
+        daemon.installModel(u"tiny"_s);
         QVERIFY(daemon.start());
         QTRY_COMPARE(startedPids(daemon).size(), 1);
         // Its SIGTERM handling is in place once it listens, as with the real server.
-        QTRY_VERIFY(readFile(QStringLiteral("/tmp/parlotta/server.log")).contains("listening"));
+        QTRY_VERIFY(readFile(u"/tmp/parlotta/server.log"_s).contains("listening"));
         QElapsedTimer clock;
         clock.start();
         daemon.sendSignal(SIGHUP);
         QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 2; }, 10000));
         QVERIFY2(clock.elapsed() < 7000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(daemon.logMessages().contains(
-            QStringLiteral("whisper-server did not stop within 5 s, killed")));
+        QVERIFY(daemon.logMessages().contains(u"whisper-server did not stop within 5 s, killed"_s));
         QVERIFY(!alive(startedPids(daemon)[0]));
     }
 
@@ -306,31 +293,28 @@ class TestServerSupervision : public QObject {
         QFETCH(QString, occupant);
         QFETCH(bool, stopped);
         QProcess stale;
-        if (occupant == QLatin1String("server"))
+        if (occupant == u"server"_s)
             stale.start(QStringLiteral(WHISPER_SERVER),
-                        {QStringLiteral("--port"), QStringLiteral("8179"),
-                         QStringLiteral("--model"), fixtureModel(QStringLiteral("hello"))});
-        else if (occupant == QLatin1String("deaf")) {
+                        {u"--port"_s, u"8179"_s, u"--model"_s, fixtureModel(u"hello"_s)});
+        else if (occupant == u"deaf"_s) {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("PARLOTTA_FAKE_SERVER_IGNORE_TERM"), QStringLiteral("1"));
+            env.insert(u"PARLOTTA_FAKE_SERVER_IGNORE_TERM"_s, u"1"_s);
             stale.setProcessEnvironment(env);
-            stale.start(QStringLiteral(FAKE_WHISPER_SERVER),
-                        {QStringLiteral("--port"), QStringLiteral("8179")});
+            stale.start(QStringLiteral(FAKE_WHISPER_SERVER), {u"--port"_s, u"8179"_s});
         } else
-            stale.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+            stale.start(u"sleep"_s, {u"60"_s});
         QVERIFY(stale.waitForStarted());
         QTest::qWait(300); // its signal handling is in place
         const qint64 pid = stale.processId();
-        QDir().mkpath(QStringLiteral("/tmp/parlotta"));
+        QDir().mkpath(u"/tmp/parlotta"_s);
         writeFile(serverPidFile, QByteArray::number(pid));
 
         DaemonProcess daemon;
         QVERIFY(daemon.start());
-        const QString line = QStringLiteral("Stopped stale whisper-server (PID %1)").arg(pid);
+        const QString line = u"Stopped stale whisper-server (PID %1)"_s.arg(pid);
         // Watched on the event loop: one that ignores SIGTERM ends 5 s after the start.
         QCOMPARE(daemon.waitForMessage(line, stopped ? 8000 : 300), stopped);
-        QCOMPARE(daemon.logMessages().filter(QStringLiteral("Stopped stale")).size(),
-                 stopped ? 1 : 0);
+        QCOMPARE(daemon.logMessages().filter(u"Stopped stale"_s).size(), stopped ? 1 : 0);
         QVERIFY(!QFile::exists(serverPidFile));
         if (stopped) {
             QVERIFY(stale.state() == QProcess::NotRunning || stale.waitForFinished(1000));

@@ -13,17 +13,17 @@ constexpr int rightControl = 105, leftAlt = 64, escape = 9, keyA = 38, keyL = 46
 
 QStringList hotkeyLines(const DaemonProcess &daemon)
 {
-    return daemon.logMessages().filter(QRegularExpression(QStringLiteral("^Hotkey set to: ")));
+    return daemon.logMessages().filter(QRegularExpression(u"^Hotkey set to: "_s));
 }
 
 bool press(const QString &role, const QString &name)
 {
-    return accessibleAction(QStringLiteral("press"), role, name);
+    return accessibleAction(u"press"_s, role, name);
 }
 
 bool pressButton(const QString &name)
 {
-    return press(QStringLiteral("push button"), name);
+    return press(u"push button"_s, name);
 }
 
 } // namespace
@@ -34,7 +34,7 @@ class TestSettings : public QObject {
   private Q_SLOTS:
     void cleanup()
     {
-        xkey(QStringLiteral("up"), {rightControl, leftAlt, escape, keyA, keyL, down});
+        xkey(u"up"_s, {rightControl, leftAlt, escape, keyA, keyL, down});
     }
 
     // A user sets up Parlotta through the window: opened from the tray menu,
@@ -46,113 +46,95 @@ class TestSettings : public QObject {
         QVERIFY(panel.start());
         PasteTarget target;
         DaemonProcess daemon(ServerKind::StandIn);
-        daemon.installModel(QStringLiteral("hello"));
-        daemon.setEnvironment(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"),
-                              QStringLiteral("1"));
+        daemon.installModel(u"hello"_s);
+        daemon.setEnvironment(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
         QVERIFY(target.start());
         QVERIFY(daemon.start());
         QVERIFY(!panel.waitForItem().isEmpty());
-        const QString autostart =
-            daemon.configHome() + QStringLiteral("/autostart/parlotta.desktop");
+        const QString autostart = daemon.configHome() + u"/autostart/parlotta.desktop"_s;
         QTRY_VERIFY(QFile::exists(autostart));
 
-        QTRY_VERIFY(panel.menu().find(QStringLiteral("Settings…")));
-        QVERIFY(panel.click(panel.menu().find(QStringLiteral("Settings…"))->id));
-        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(QStringLiteral("Settings")).isEmpty(), 10000);
-        const QString window = windowNamed(QStringLiteral("Settings"));
-        QTRY_COMPARE(runTool(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}),
-                     window);
-        QTRY_VERIFY(accessibleShowing(QStringLiteral("push button"), QStringLiteral("Right Alt")));
+        QTRY_VERIFY(panel.menu().find(u"Settings…"_s));
+        QVERIFY(panel.click(panel.menu().find(u"Settings…"_s)->id));
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(u"Settings"_s).isEmpty(), 10000);
+        const QString window = windowNamed(u"Settings"_s);
+        QTRY_COMPARE(runTool(u"xdotool"_s, {u"getactivewindow"_s}), window);
+        QTRY_VERIFY(accessibleShowing(u"push button"_s, u"Right Alt"_s));
         const QString tree = accessibleTree();
         for (const QString &control :
-             {QStringLiteral("\tpush button\tClear hotkey\t"),
-              QStringLiteral("\tcombo box\tAuto\tLanguage:\t"),
-              QStringLiteral("\tcheck box\tShow language in menu bar\t\tchecked"),
-              QStringLiteral("\tcombo box\thello  0 MB · downloaded\tModel:\t"),
-              QStringLiteral("\tcheck box\tOpen at login\tStartup:\tchecked")})
-            QVERIFY2(tree.contains(control), qPrintable(control + QStringLiteral(" in\n") + tree));
-        QVERIFY(!accessibleShowing(QStringLiteral("push button"),
-                                   QStringLiteral("Grant Accessibility Access…")));
-        screenshot(window, QStringLiteral("settings-fresh-account"));
+             {u"\tpush button\tClear hotkey\t"_s, u"\tcombo box\tAuto\tLanguage:\t"_s,
+              u"\tcheck box\tShow language in menu bar\t\tchecked"_s,
+              u"\tcombo box\thello  0 MB · downloaded\tModel:\t"_s,
+              u"\tcheck box\tOpen at login\tStartup:\tchecked"_s})
+            QVERIFY2(tree.contains(control), qPrintable(control + u" in\n"_s + tree));
+        QVERIFY(!accessibleShowing(u"push button"_s, u"Grant Accessibility Access…"_s));
+        screenshot(window, u"settings-fresh-account"_s);
 
         // Right Control alone becomes the hotkey, and push-to-talk follows it.
-        QVERIFY(pressButton(QStringLiteral("Right Alt")));
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
-        QVERIFY(!accessibleShowing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
-        screenshot(window, QStringLiteral("settings-capturing"));
-        QVERIFY(xkey(QStringLiteral("tap"), {rightControl}));
-        QVERIFY(daemon.waitForMessage(
-            QStringLiteral("Hotkey set to: Right Control (code 62, modifiers 0)")));
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Right Control")));
-        QVERIFY(xkey(QStringLiteral("down"), {rightControl}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Recording started")));
-        QVERIFY(xkey(QStringLiteral("up"), {rightControl}));
-        QVERIFY(daemon.waitForMessage(
-            QStringLiteral("Recording stopped, file: /tmp/parlotta/recording.wav")));
+        QVERIFY(pressButton(u"Right Alt"_s));
+        QTRY_VERIFY(accessibleShowing(u"push button"_s, u"Press a key…"_s));
+        QVERIFY(!accessibleShowing(u"push button"_s, u"Clear hotkey"_s));
+        screenshot(window, u"settings-capturing"_s);
+        QVERIFY(xkey(u"tap"_s, {rightControl}));
+        QVERIFY(daemon.waitForMessage(u"Hotkey set to: Right Control (code 62, modifiers 0)"_s));
+        QTRY_VERIFY(accessibleShowing(u"push button"_s, u"Right Control"_s));
+        QVERIFY(xkey(u"down"_s, {rightControl}));
+        QVERIFY(daemon.waitForMessage(u"Recording started"_s));
+        QVERIFY(xkey(u"up"_s, {rightControl}));
+        QVERIFY(daemon.waitForMessage(u"Recording stopped, file: /tmp/parlotta/recording.wav"_s));
 
         // Escape alone cancels, and the focused window never sees it.
         const qsizetype set = hotkeyLines(daemon).size();
-        runTool(QStringLiteral("xdotool"),
-                {QStringLiteral("search"), QStringLiteral("--name"),
-                 QStringLiteral("^Paste Target$"), QStringLiteral("windowactivate"),
-                 QStringLiteral("--sync")});
-        QVERIFY(pressButton(QStringLiteral("Right Control")));
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
-        QVERIFY(xkey(QStringLiteral("tap"), {escape}));
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Right Control")));
+        runTool(u"xdotool"_s,
+                {u"search"_s, u"--name"_s, u"^Paste Target$"_s, u"windowactivate"_s, u"--sync"_s});
+        QVERIFY(pressButton(u"Right Control"_s));
+        QTRY_VERIFY(accessibleShowing(u"push button"_s, u"Press a key…"_s));
+        QVERIFY(xkey(u"tap"_s, {escape}));
+        QTRY_VERIFY(accessibleShowing(u"push button"_s, u"Right Control"_s));
         QCOMPARE(hotkeyLines(daemon).size(), set);
 
         // Closed during a capture: the next key is an ordinary key again.
-        QVERIFY(pressButton(QStringLiteral("Right Control")));
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Press a key…")));
-        QCOMPARE(QProcess::execute(QStringLiteral(XKEY), {QStringLiteral("close"), window}), 0);
-        QTRY_VERIFY(windowNamed(QStringLiteral("Settings")).isEmpty());
-        QVERIFY(xkey(QStringLiteral("tap"), {keyA}));
-        QTRY_VERIFY(target.keys().contains(QStringLiteral("press %1 0 0").arg(Qt::Key_A)));
+        QVERIFY(pressButton(u"Right Control"_s));
+        QTRY_VERIFY(accessibleShowing(u"push button"_s, u"Press a key…"_s));
+        QCOMPARE(QProcess::execute(QStringLiteral(XKEY), {u"close"_s, window}), 0);
+        QTRY_VERIFY(windowNamed(u"Settings"_s).isEmpty());
+        QVERIFY(xkey(u"tap"_s, {keyA}));
+        QTRY_VERIFY(target.keys().contains(u"press %1 0 0"_s.arg(Qt::Key_A)));
         QCOMPARE(hotkeyLines(daemon).size(), set);
-        QVERIFY(!target.keys().contains(QStringLiteral("press %1 0 0").arg(Qt::Key_Escape)));
+        QVERIFY(!target.keys().contains(u"press %1 0 0"_s.arg(Qt::Key_Escape)));
 
         // Reopened: Clear switches push-to-talk off.
-        QVERIFY(panel.click(panel.menu().find(QStringLiteral("Settings…"))->id));
-        QTRY_VERIFY(!windowNamed(QStringLiteral("Settings")).isEmpty());
-        QTRY_COMPARE(runTool(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}),
-                     windowNamed(QStringLiteral("Settings")));
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
-        QVERIFY(pressButton(QStringLiteral("Clear hotkey")));
-        QVERIFY(
-            daemon.waitForMessage(QStringLiteral("Hotkey set to: None (code -1, modifiers 0)")));
-        QTRY_VERIFY(
-            accessibleShowing(QStringLiteral("push button"), QStringLiteral("Record Hotkey")));
-        QVERIFY(!accessibleShowing(QStringLiteral("push button"), QStringLiteral("Clear hotkey")));
+        QVERIFY(panel.click(panel.menu().find(u"Settings…"_s)->id));
+        QTRY_VERIFY(!windowNamed(u"Settings"_s).isEmpty());
+        QTRY_COMPARE(runTool(u"xdotool"_s, {u"getactivewindow"_s}), windowNamed(u"Settings"_s));
+        QTRY_VERIFY(accessibleShowing(u"push button"_s, u"Clear hotkey"_s));
+        QVERIFY(pressButton(u"Clear hotkey"_s));
+        QVERIFY(daemon.waitForMessage(u"Hotkey set to: None (code -1, modifiers 0)"_s));
+        QTRY_VERIFY(accessibleShowing(u"push button"_s, u"Record Hotkey"_s));
+        QVERIFY(!accessibleShowing(u"push button"_s, u"Clear hotkey"_s));
 
         // The language by keyboard (Alt+L, then Down); the tray menu follows.
-        QVERIFY(xkey(QStringLiteral("down"), {leftAlt}));
-        QVERIFY(xkey(QStringLiteral("tap"), {keyL}));
-        QVERIFY(xkey(QStringLiteral("up"), {leftAlt}));
-        QVERIFY(xkey(QStringLiteral("tap"), {down}));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Language set to: en")));
-        QTRY_COMPARE(panel.menu().childLabels().value(0), QStringLiteral("Language: English"));
+        QVERIFY(xkey(u"down"_s, {leftAlt}));
+        QVERIFY(xkey(u"tap"_s, {keyL}));
+        QVERIFY(xkey(u"up"_s, {leftAlt}));
+        QVERIFY(xkey(u"tap"_s, {down}));
+        QVERIFY(daemon.waitForMessage(u"Language set to: en"_s));
+        QTRY_COMPARE(panel.menu().childLabels().value(0), u"Language: English"_s);
 
         // Open at login, off and on again.
-        QVERIFY(press(QStringLiteral("check box"), QStringLiteral("Open at login")));
+        QVERIFY(press(u"check box"_s, u"Open at login"_s));
         QTRY_VERIFY(!QFile::exists(autostart));
-        QVERIFY(press(QStringLiteral("check box"), QStringLiteral("Open at login")));
+        QVERIFY(press(u"check box"_s, u"Open at login"_s));
         QTRY_VERIFY(QFile::exists(autostart));
 
         // Another program holds the keyboard: no capture, said in the log.
         QProcess grabber;
-        grabber.start(QStringLiteral(XKEY), {QStringLiteral("grabkeyboard")});
+        grabber.start(QStringLiteral(XKEY), {u"grabkeyboard"_s});
         QVERIFY(grabber.waitForReadyRead(5000));
-        QVERIFY(pressButton(QStringLiteral("Record Hotkey")));
+        QVERIFY(pressButton(u"Record Hotkey"_s));
         QVERIFY(daemon.waitForMessage(QStringLiteral(
             "ERROR: could not record a hotkey: another program holds the keyboard")));
-        QVERIFY(accessibleShowing(QStringLiteral("push button"), QStringLiteral("Record Hotkey")));
+        QVERIFY(accessibleShowing(u"push button"_s, u"Record Hotkey"_s));
         grabber.kill();
         grabber.waitForFinished();
     }

@@ -13,14 +13,10 @@
 namespace {
 
 const QStringList languageMenu = {
-    QStringLiteral("Auto"),       QStringLiteral("---"),      QStringLiteral("English"),
-    QStringLiteral("Nederlands"), QStringLiteral("Deutsch"),  QStringLiteral("Français"),
-    QStringLiteral("Español"),    QStringLiteral("Italiano"), QStringLiteral("Português"),
-    QStringLiteral("日本語"),     QStringLiteral("中文"),     QStringLiteral("한국어"),
-    QStringLiteral("Русский"),    QStringLiteral("Polski"),   QStringLiteral("Svenska"),
-    QStringLiteral("Dansk"),      QStringLiteral("Norsk"),    QStringLiteral("Suomi"),
-    QStringLiteral("Türkçe"),     QStringLiteral("العربية"),  QStringLiteral("हिन्दी"),
-    QStringLiteral("Українська")};
+    u"Auto"_s,    u"---"_s,      u"English"_s,   u"Nederlands"_s, u"Deutsch"_s, u"Français"_s,
+    u"Español"_s, u"Italiano"_s, u"Português"_s, u"日本語"_s,     u"中文"_s,    u"한국어"_s,
+    u"Русский"_s, u"Polski"_s,   u"Svenska"_s,   u"Dansk"_s,      u"Norsk"_s,   u"Suomi"_s,
+    u"Türkçe"_s,  u"العربية"_s,  u"हिन्दी"_s,     u"Українська"_s};
 
 QStringList checkedItems(const MenuNode &menu)
 {
@@ -41,7 +37,7 @@ class TestTray : public QObject {
 
     QStringList openedPages() const
     {
-        return QString::fromUtf8(readFile(browser.path() + QStringLiteral("/opened")))
+        return QString::fromUtf8(readFile(browser.path() + u"/opened"_s))
             .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
@@ -49,18 +45,17 @@ class TestTray : public QObject {
     // settings window), the test browser, and its widgets on the accessibility bus.
     void prepare(DaemonProcess &daemon, const QByteArray &preferences = {})
     {
-        daemon.installModel(QStringLiteral("hello"));
+        daemon.installModel(u"hello"_s);
         daemon.writePreferences("[General]\n" + preferences);
-        daemon.setEnvironment(QStringLiteral("PATH"),
+        daemon.setEnvironment(u"PATH"_s,
                               browser.path() + QLatin1Char(':') + qEnvironmentVariable("PATH"));
-        daemon.setEnvironment(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"),
-                              QStringLiteral("1"));
+        daemon.setEnvironment(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
     }
 
   private Q_SLOTS:
     void initTestCase()
     {
-        QFile open(browser.path() + QStringLiteral("/xdg-open"));
+        QFile open(browser.path() + u"/xdg-open"_s);
         QVERIFY(open.open(QIODevice::WriteOnly));
         open.write("#!/bin/sh\necho \"$1\" >>\"$(dirname \"$0\")/opened\"\n");
         open.close();
@@ -80,56 +75,52 @@ class TestTray : public QObject {
         QVERIFY(daemon.start());
         QVERIFY(waitForWhisperServer());
         QVERIFY(!panel.waitForItem().isEmpty());
-        QTRY_VERIFY(panel.menu().find(QStringLiteral("Deutsch")));
+        QTRY_VERIFY(panel.menu().find(u"Deutsch"_s));
         const MenuNode fresh = panel.menu();
         QCOMPARE(fresh.childLabels(),
                  (QStringList{"Language: Auto", "---", "Settings…", "---", "About Parlotta",
                               "Check for Updates…", "Quit"}));
         QCOMPARE(fresh.children[0].childLabels(), languageMenu);
-        QCOMPARE(checkedItems(fresh), QStringList{QStringLiteral("Auto")});
+        QCOMPARE(checkedItems(fresh), QStringList{u"Auto"_s});
         for (const MenuNode &item : fresh.children)
             QVERIFY2(item.isEnabled(), qPrintable(item.label()));
-        QCOMPARE(fresh.find(QStringLiteral("Settings…"))->shortcut(), QStringLiteral("Control+,"));
-        QCOMPARE(fresh.find(QStringLiteral("Quit"))->shortcut(), QStringLiteral("Control+Q"));
-        QCOMPARE(panel.toolTip(), QStringLiteral("Parlotta · auto"));
+        QCOMPARE(fresh.find(u"Settings…"_s)->shortcut(), u"Control+,"_s);
+        QCOMPARE(fresh.find(u"Quit"_s)->shortcut(), u"Control+Q"_s);
+        QCOMPARE(panel.toolTip(), u"Parlotta · auto"_s);
         QVERIFY(panel.icon().width() >= 22);
-        QVERIFY(daemon.logMessages().filter(QStringLiteral("tray")).isEmpty());
-        const int oldDeutsch = panel.menu().find(QStringLiteral("Deutsch"))->id;
+        QVERIFY(daemon.logMessages().filter(u"tray"_s).isEmpty());
+        const int oldDeutsch = panel.menu().find(u"Deutsch"_s)->id;
         const QImage autoIcon = panel.icon();
 
         QVERIFY(panel.click(oldDeutsch));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Language set to: de")));
+        QVERIFY(daemon.waitForMessage(u"Language set to: de"_s));
         QVERIFY(readFile(daemon.preferencesPath()).contains("language=de"));
-        QTRY_COMPARE(panel.toolTip(), QStringLiteral("Parlotta · de"));
+        QTRY_COMPARE(panel.toolTip(), u"Parlotta · de"_s);
         QVERIFY(panel.icon() != autoIcon);
         const MenuNode menu = panel.menu();
-        QCOMPARE(menu.childLabels().value(0), QStringLiteral("Language: Deutsch"));
-        QCOMPARE(checkedItems(menu), QStringList{QStringLiteral("Deutsch")});
+        QCOMPARE(menu.childLabels().value(0), u"Language: Deutsch"_s);
+        QCOMPARE(checkedItems(menu), QStringList{u"Deutsch"_s});
 
         const qsizetype lines = daemon.logMessages().size();
         QVERIFY(panel.click(oldDeutsch));
         QTest::qWait(300);
         QCOMPARE(daemon.logMessages().size(), lines);
 
-        QVERIFY(panel.click(menu.find(QStringLiteral("About Parlotta"))->id));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            accessibleTree().contains(QStringLiteral("\tdialog\tAbout Parlotta")), 10000);
+        QVERIFY(panel.click(menu.find(u"About Parlotta"_s)->id));
+        QTRY_VERIFY_WITH_TIMEOUT(accessibleTree().contains(u"\tdialog\tAbout Parlotta"_s), 10000);
         const QString tree = accessibleTree();
         for (const QString &shown :
-             {QStringLiteral("\tlabel\tParlotta"), QStringLiteral("\tlabel\tVersion dev"),
-              QStringLiteral("\tlabel\tMade by"),
-              QStringLiteral("\tpush button\t") + parlotta::makerName,
-              QStringLiteral("\tpush button\tDocumentation & Setup Guide")})
-            QVERIFY2(tree.contains(shown), qPrintable(shown + QStringLiteral(" in\n") + tree));
-        screenshot(windowNamed(QStringLiteral("About Parlotta")), QStringLiteral("about"));
-        QVERIFY(accessibleAction(QStringLiteral("press"), QStringLiteral("push button"),
-                                 QStringLiteral("Documentation & Setup Guide")));
-        QVERIFY(accessibleAction(QStringLiteral("press"), QStringLiteral("push button"),
-                                 parlotta::makerName));
+             {u"\tlabel\tParlotta"_s, u"\tlabel\tVersion dev"_s, u"\tlabel\tMade by"_s,
+              u"\tpush button\t"_s + parlotta::makerName,
+              u"\tpush button\tDocumentation & Setup Guide"_s})
+            QVERIFY2(tree.contains(shown), qPrintable(shown + u" in\n"_s + tree));
+        screenshot(windowNamed(u"About Parlotta"_s), u"about"_s);
+        QVERIFY(accessibleAction(u"press"_s, u"push button"_s, u"Documentation & Setup Guide"_s));
+        QVERIFY(accessibleAction(u"press"_s, u"push button"_s, parlotta::makerName));
         QTRY_COMPARE(openedPages(), (QStringList{parlotta::siteURL, parlotta::makerURL}));
 
-        const qint64 server = readFile(QStringLiteral("/tmp/parlotta/server-pid")).toLongLong();
-        QVERIFY(panel.click(panel.menu().find(QStringLiteral("Quit"))->id));
+        const qint64 server = readFile(u"/tmp/parlotta/server-pid"_s).toLongLong();
+        QVERIFY(panel.click(panel.menu().find(u"Quit"_s)->id));
         QVERIFY(daemon.waitForExit());
         QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
         QCOMPARE(daemon.exitCode(), 0);
@@ -149,35 +140,27 @@ class TestTray : public QObject {
         QTRY_COMPARE(visibleWindows(daemon.pid()).size(), 1);
         const QString icon = visibleWindows(daemon.pid()).constFirst();
         const QString geometry =
-            runTool(QStringLiteral("xdotool"),
-                    {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), icon});
+            runTool(u"xdotool"_s, {u"getwindowgeometry"_s, u"--shell"_s, icon});
         const auto value = [&](const QString &key) {
-            return QRegularExpression(key + QStringLiteral("=(\\d+)"))
-                .match(geometry)
-                .captured(1)
-                .toInt();
+            return QRegularExpression(key + u"=(\\d+)"_s).match(geometry).captured(1).toInt();
         };
-        QVERIFY2(value(QStringLiteral("WIDTH")) >= 16 && value(QStringLiteral("HEIGHT")) >= 16,
-                 qPrintable(geometry));
-        screenshot(QStringLiteral("root"), QStringLiteral("xembed-tray-icon"));
-        QCOMPARE(
-            QProcess::execute(
-                QStringLiteral("xdotool"),
-                {QStringLiteral("mousemove"),
-                 QString::number(value(QStringLiteral("X")) + value(QStringLiteral("WIDTH")) / 2),
-                 QString::number(value(QStringLiteral("Y")) + value(QStringLiteral("HEIGHT")) / 2),
-                 QStringLiteral("click"), QStringLiteral("3")}),
-            0);
+        QVERIFY2(value(u"WIDTH"_s) >= 16 && value(u"HEIGHT"_s) >= 16, qPrintable(geometry));
+        screenshot(u"root"_s, u"xembed-tray-icon"_s);
+        QCOMPARE(QProcess::execute(
+                     u"xdotool"_s,
+                     {u"mousemove"_s, QString::number(value(u"X"_s) + value(u"WIDTH"_s) / 2),
+                      QString::number(value(u"Y"_s) + value(u"HEIGHT"_s) / 2), u"click"_s, u"3"_s}),
+                 0);
         QTRY_COMPARE(visibleWindows(daemon.pid()).size(), 2);
         QTest::qWait(200); // drawn
-        screenshot(QStringLiteral("root"), QStringLiteral("xembed-tray-menu"));
+        screenshot(u"root"_s, u"xembed-tray-menu"_s);
 
         // Up from the top wraps to the last entry, Quit.
-        QVERIFY(xkey(QStringLiteral("tap"), {111}));
-        QVERIFY(xkey(QStringLiteral("tap"), {36}));
+        QVERIFY(xkey(u"tap"_s, {111}));
+        QVERIFY(xkey(u"tap"_s, {36}));
         QVERIFY(daemon.waitForExit());
         QCOMPARE(daemon.exitCode(), 0);
-        QVERIFY(daemon.logMessages().contains(QStringLiteral("Quit from menu")));
+        QVERIFY(daemon.logMessages().contains(u"Quit from menu"_s));
     }
 };
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-const QString offer = QStringLiteral("A new version of Parlotta is available!");
+const QString offer = u"A new version of Parlotta is available!"_s;
 
 bool run(const QString &program, const QStringList &arguments,
          const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
@@ -48,9 +48,8 @@ QStringList snapshot(const QString &dir)
 
 bool press(const QString &button)
 {
-    return waitUntil([&] { return accessibleShowing(QStringLiteral("push button"), button); },
-                     15000) &&
-           accessibleAction(QStringLiteral("press"), QStringLiteral("push button"), button);
+    return waitUntil([&] { return accessibleShowing(u"push button"_s, button); }, 15000) &&
+           accessibleAction(u"press"_s, u"push button"_s, button);
 }
 
 } // namespace
@@ -64,18 +63,16 @@ class TestUpdate : public QObject {
 
     QString releases() const
     {
-        return scratch.filePath(QStringLiteral("site/releases"));
+        return scratch.filePath(u"site/releases"_s);
     }
 
     // The 1.0 release unpacked where a user would keep it, run with a model.
     void install(QTemporaryDir &apps, DaemonProcess &daemon)
     {
-        QVERIFY(
-            run(QStringLiteral(RELEASE_ARCHIVE), {QStringLiteral("unpack"), oldZip, apps.path()}));
-        daemon.setProgram(apps.filePath(QStringLiteral("Parlotta.app/bin/parlotta")));
-        daemon.installModel(QStringLiteral("hello"));
-        daemon.setEnvironment(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"),
-                              QStringLiteral("1"));
+        QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE), {u"unpack"_s, oldZip, apps.path()}));
+        daemon.setProgram(apps.filePath(u"Parlotta.app/bin/parlotta"_s));
+        daemon.installModel(u"hello"_s);
+        daemon.setEnvironment(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
     }
 
   private Q_SLOTS:
@@ -83,20 +80,16 @@ class TestUpdate : public QObject {
     {
         QVERIFY2(QFile::exists(QStringLiteral(RELEASES_BUILD "/bin/parlotta")),
                  "build the releases-test preset first (tests/run.sh does)");
-        const QString key = scratch.filePath(QStringLiteral("release.pem"));
-        QVERIFY(run(QStringLiteral("openssl"),
-                    {QStringLiteral("genpkey"), QStringLiteral("-algorithm"),
-                     QStringLiteral("ed25519"), QStringLiteral("-out"), key}));
+        const QString key = scratch.filePath(u"release.pem"_s);
+        QVERIFY(run(u"openssl"_s, {u"genpkey"_s, u"-algorithm"_s, u"ed25519"_s, u"-out"_s, key}));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PARLOTTA_BUILD_DIR"), QStringLiteral(RELEASES_BUILD));
-        QVERIFY(run(QStringLiteral(MAKE_RELEASE),
-                    {QStringLiteral("1.0"), key, scratch.filePath(QStringLiteral("old"))}, env));
-        QVERIFY(run(QStringLiteral(MAKE_RELEASE), {QStringLiteral("2.0"), key, releases()}, env));
-        oldZip = scratch.filePath(QStringLiteral("old/Parlotta.zip"));
-        site.start(QStringLiteral("python3"),
-                   {QStringLiteral("-m"), QStringLiteral("http.server"), QStringLiteral("8190"),
-                    QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
-                    QStringLiteral("--directory"), scratch.filePath(QStringLiteral("site"))});
+        env.insert(u"PARLOTTA_BUILD_DIR"_s, QStringLiteral(RELEASES_BUILD));
+        QVERIFY(
+            run(QStringLiteral(MAKE_RELEASE), {u"1.0"_s, key, scratch.filePath(u"old"_s)}, env));
+        QVERIFY(run(QStringLiteral(MAKE_RELEASE), {u"2.0"_s, key, releases()}, env));
+        oldZip = scratch.filePath(u"old/Parlotta.zip"_s);
+        site.start(u"python3"_s, {u"-m"_s, u"http.server"_s, u"8190"_s, u"--bind"_s, u"127.0.0.1"_s,
+                                  u"--directory"_s, scratch.filePath(u"site"_s)});
         QVERIFY(site.waitForStarted());
     }
 
@@ -115,48 +108,46 @@ class TestUpdate : public QObject {
         QTemporaryDir apps, temporary;
         DaemonProcess daemon;
         install(apps, daemon);
-        daemon.setEnvironment(QStringLiteral("TMPDIR"), temporary.path());
+        daemon.setEnvironment(u"TMPDIR"_s, temporary.path());
         // What a daemon killed during an update or a model download left behind.
-        QVERIFY(QDir(apps.path()).mkpath(QStringLiteral(".parlotta-update-Ab12Cd/Parlotta.app")));
-        const QString partial =
-            daemon.modelDir() + QStringLiteral("/ggml-base.bin.download-x1Y2z3");
+        QVERIFY(QDir(apps.path()).mkpath(u".parlotta-update-Ab12Cd/Parlotta.app"_s));
+        const QString partial = daemon.modelDir() + u"/ggml-base.bin.download-x1Y2z3"_s;
         QVERIFY(QFile(partial).open(QIODevice::WriteOnly));
         QVERIFY(daemon.start());
         QVERIFY(!QFile::exists(partial));
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Update check: local=1.0 remote=2.0"), 10000));
+        QVERIFY(daemon.waitForMessage(u"Update check: local=1.0 remote=2.0"_s, 10000));
         QVERIFY(waitUntil([] { return accessibleTree().contains(offer); }, 10000));
         QVERIFY(accessibleTree().contains(
             QStringLiteral("Version 2.0 is now available \u2014 you have 1.0. Would you like to "
                            "install it now?")));
-        screenshot(QStringLiteral("root"), QStringLiteral("update-offer"));
-        QVERIFY(press(QStringLiteral("Remind Me Later")));
+        screenshot(u"root"_s, u"update-offer"_s);
+        QVERIFY(press(u"Remind Me Later"_s));
         QVERIFY(readFile(daemon.preferencesPath()).contains("update-dismissed=2.0"));
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
 
         // Started again: the same version is not offered again, but the menu has it.
         QVERIFY(daemon.start());
-        QVERIFY(daemon.waitForMessage(QStringLiteral("Update check: local=1.0 remote=2.0"), 10000));
+        QVERIFY(daemon.waitForMessage(u"Update check: local=1.0 remote=2.0"_s, 10000));
         QVERIFY(!panel.waitForItem().isEmpty());
-        QTRY_VERIFY(panel.menu().find(QStringLiteral("Update Available (v2.0)\u2026")));
+        QTRY_VERIFY(panel.menu().find(u"Update Available (v2.0)\u2026"_s));
         QTest::qWait(500);
         QVERIFY(!accessibleTree().contains(offer));
-        QVERIFY(
-            panel.click(panel.menu().find(QStringLiteral("Update Available (v2.0)\u2026"))->id));
-        QVERIFY(press(QStringLiteral("Install Update")));
+        QVERIFY(panel.click(panel.menu().find(u"Update Available (v2.0)\u2026"_s)->id));
+        QVERIFY(press(u"Install Update"_s));
         QVERIFY(daemon.waitForExit(30000));
         QCOMPARE(daemon.exitCode(), 0);
         const QStringList lines = daemon.logMessages();
-        QVERIFY2(lines.contains(QStringLiteral("Downloading update...")) &&
-                     lines.contains(QStringLiteral("Update installed, relaunching")) &&
-                     lines.last() == QStringLiteral("Daemon shutting down"),
+        QVERIFY2(lines.contains(u"Downloading update..."_s) &&
+                     lines.contains(u"Update installed, relaunching"_s) &&
+                     lines.last() == u"Daemon shutting down"_s,
                  qPrintable(lines.join(u'\n')));
 
         // The new copy, in the same place, with its own server.
         qint64 newPid = 0;
         QVERIFY(waitUntil(
             [&] {
-                newPid = readFile(QStringLiteral("/tmp/parlotta/helper-pid")).toLongLong();
+                newPid = readFile(u"/tmp/parlotta/helper-pid"_s).toLongLong();
                 return newPid > 0 && newPid != daemon.pid();
             },
             15000));
@@ -164,20 +155,19 @@ class TestUpdate : public QObject {
             ::kill(pid_t(newPid), SIGTERM);
             waitUntil([&] { return ::kill(pid_t(newPid), 0) != 0; }, 10000);
         });
-        QCOMPARE(readFile(QStringLiteral("/proc/%1/cmdline").arg(newPid)).split('\0').value(0),
-                 QFile::encodeName(apps.filePath(QStringLiteral("Parlotta.app/bin/parlotta"))));
+        QCOMPARE(readFile(u"/proc/%1/cmdline"_s.arg(newPid)).split('\0').value(0),
+                 QFile::encodeName(apps.filePath(u"Parlotta.app/bin/parlotta"_s)));
         QVERIFY(waitForWhisperServer());
         QVERIFY(waitUntil(
             [] { return DaemonProcess::logBytes().contains("Update check: local=2.0 remote=2.0"); },
             10000));
-        QTRY_VERIFY_WITH_TIMEOUT(panel.menu().find(QStringLiteral("About Parlotta")), 10000);
-        QVERIFY(panel.click(panel.menu().find(QStringLiteral("About Parlotta"))->id));
-        QVERIFY(waitUntil(
-            [] { return accessibleTree().contains(QStringLiteral("\tlabel\tVersion 2.0")); },
-            10000));
+        QTRY_VERIFY_WITH_TIMEOUT(panel.menu().find(u"About Parlotta"_s), 10000);
+        QVERIFY(panel.click(panel.menu().find(u"About Parlotta"_s)->id));
+        QVERIFY(
+            waitUntil([] { return accessibleTree().contains(u"\tlabel\tVersion 2.0"_s); }, 10000));
         QCOMPARE(
             QDir(apps.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-            QStringList{QStringLiteral("Parlotta.app")});
+            QStringList{u"Parlotta.app"_s});
         QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList());
     }
@@ -186,23 +176,22 @@ class TestUpdate : public QObject {
     // the log says why nothing came in its place.
     void relaunchThatCannotStartIsLogged()
     {
-        const QString archive = releases() + QStringLiteral("/Parlotta.zip");
-        QVERIFY(QFile::rename(archive, archive + QStringLiteral(".away")));
+        const QString archive = releases() + u"/Parlotta.zip"_s;
+        QVERIFY(QFile::rename(archive, archive + u".away"_s));
         const auto restore = qScopeGuard([&] {
             QFile::remove(archive);
-            QFile::rename(archive + QStringLiteral(".away"), archive);
+            QFile::rename(archive + u".away"_s, archive);
         });
-        QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE),
-                    {QStringLiteral("make"), QStringLiteral("unrunnable"),
-                     archive + QStringLiteral(".away"), archive,
-                     scratch.filePath(QStringLiteral("release.pem"))}));
+        QVERIFY(
+            run(QStringLiteral(RELEASE_ARCHIVE), {u"make"_s, u"unrunnable"_s, archive + u".away"_s,
+                                                  archive, scratch.filePath(u"release.pem"_s)}));
         QTemporaryDir apps;
         DaemonProcess daemon;
         install(apps, daemon);
         QVERIFY(daemon.start());
-        QVERIFY(press(QStringLiteral("Install Update")));
+        QVERIFY(press(u"Install Update"_s));
         QVERIFY(daemon.waitForExit(30000));
-        const QString program = apps.filePath(QStringLiteral("Parlotta.app/bin/parlotta"));
+        const QString program = apps.filePath(u"Parlotta.app/bin/parlotta"_s);
         QVERIFY2(waitUntil(
                      [&] {
                          return DaemonProcess::logBytes().contains(
@@ -243,13 +232,13 @@ class TestUpdate : public QObject {
         install(apps, daemon);
         QVERIFY(daemon.start());
         QVERIFY(waitUntil([] { return accessibleTree().contains(offer); }, 10000));
-        const QString archive = releases() + QStringLiteral("/Parlotta.zip");
+        const QString archive = releases() + u"/Parlotta.zip"_s;
         const auto restore = qScopeGuard([&] {
-            if (QFile::exists(archive + QStringLiteral(".away"))) {
+            if (QFile::exists(archive + u".away"_s)) {
                 QFile::remove(archive);
-                QFile::rename(archive + QStringLiteral(".away"), archive);
+                QFile::rename(archive + u".away"_s, archive);
             }
-            if (kind == QLatin1String("gone") && site.state() == QProcess::NotRunning) {
+            if (kind == u"gone"_s && site.state() == QProcess::NotRunning) {
                 site.start();
                 site.waitForStarted();
             }
@@ -257,15 +246,15 @@ class TestUpdate : public QObject {
             QFile::setPermissions(apps.path(),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         });
-        if (kind == QLatin1String("404"))
-            QVERIFY(QFile::rename(archive, archive + QStringLiteral(".away")));
-        if (kind == QLatin1String("gone")) {
+        if (kind == u"404"_s)
+            QVERIFY(QFile::rename(archive, archive + u".away"_s));
+        if (kind == u"gone"_s) {
             site.kill();
             site.waitForFinished();
         }
-        if (kind == QLatin1String("unsigned"))
-            QVERIFY(QFile::remove(apps.filePath(QStringLiteral("Parlotta.app/manifest.sig"))));
-        if (kind == QLatin1String("read-only")) {
+        if (kind == u"unsigned"_s)
+            QVERIFY(QFile::remove(apps.filePath(u"Parlotta.app/manifest.sig"_s)));
+        if (kind == u"read-only"_s) {
             // Root writes anywhere, but not into a read-only mount.
             if (::geteuid() == 0)
                 QVERIFY2(::mount(QFile::encodeName(apps.path()).constData(),
@@ -278,11 +267,10 @@ class TestUpdate : public QObject {
                 QVERIFY(QFile::setPermissions(apps.path(), QFile::ReadOwner | QFile::ExeOwner));
         }
         const QStringList before = snapshot(apps.path());
-        QVERIFY(press(QStringLiteral("Install Update")));
-        const bool downloaded = title == QLatin1String("Update Failed");
+        QVERIFY(press(u"Install Update"_s));
+        const bool downloaded = title == u"Update Failed"_s;
         const QString siteSentence =
-            downloaded ? QStringLiteral("  You can also download the latest version from https://")
-                       : QString();
+            downloaded ? u"  You can also download the latest version from https://"_s : QString();
         QVERIFY2(waitUntil(
                      [&] {
                          const QString tree = accessibleTree();
@@ -291,14 +279,13 @@ class TestUpdate : public QObject {
                      },
                      15000),
                  qPrintable(accessibleTree()));
-        screenshot(QStringLiteral("root"), QStringLiteral("update-refused-") + kind);
-        QVERIFY(press(QStringLiteral("OK")));
+        screenshot(u"root"_s, u"update-refused-"_s + kind);
+        QVERIFY(press(u"OK"_s));
         QCOMPARE(snapshot(apps.path()), before);
         QVERIFY(daemon.isRunning());
-        QCOMPARE(daemon.logMessages().contains(QStringLiteral("Downloading update...")),
-                 downloaded);
+        QCOMPARE(daemon.logMessages().contains(u"Downloading update..."_s), downloaded);
         if (downloaded)
-            QVERIFY(daemon.logMessages().filter(QStringLiteral("Update failed: ")).size() == 1);
+            QVERIFY(daemon.logMessages().filter(u"Update failed: "_s).size() == 1);
     }
 };
 

@@ -18,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const bool configured = [] {
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         fake::reset(); // the layout questions of the default hotkey
-        return QDir().mkpath(config.path() + QStringLiteral("/parlotta"));
+        return QDir().mkpath(config.path() + u"/parlotta"_s);
     }();
     (void)configured;
     {
         QFile file(preferencesFilePath());
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             std::abort();
-        file.write(QByteArray("[General]\n") +
+        file.write("[General]\n"_ba +
                    QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     }
     const std::int64_t code = selectedHotkey();

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace Qt::StringLiterals;
+
 using namespace parlotta;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -32,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (hallucination && !(level < hallucinationLevel))
         std::abort();
     const QString normal = normaliseForHallucinationTest(transcript);
-    if (normal.contains(QStringLiteral("  ")) || normaliseForHallucinationTest(normal) != normal)
+    if (normal.contains(u"  "_s) || normaliseForHallucinationTest(normal) != normal)
         std::abort();
     return 0;
 }

@@ -39,7 +39,7 @@ bool waitForWhisperServer(int timeoutMs)
     return waitUntil(
         [] {
             QTcpSocket probe;
-            probe.connectToHost(QStringLiteral("127.0.0.1"), 8178);
+            probe.connectToHost(u"127.0.0.1"_s, 8178);
             if (!probe.waitForConnected(200))
                 return false;
             probe.write("GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
@@ -54,28 +54,27 @@ bool waitForWhisperServer(int timeoutMs)
 DaemonProcess::DaemonProcess(ServerKind server)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
-    env.insert(QStringLiteral("PARLOTTA_FAKE_SERVER_DIR"), serverDir());
+    env.insert(u"HOME"_s, home());
+    env.insert(u"XDG_CONFIG_HOME"_s, configHome());
+    env.insert(u"PARLOTTA_FAKE_SERVER_DIR"_s, serverDir());
     // Tests never reach the real model hub: nothing listens on port 9.
-    env.insert(QStringLiteral("HF_ENDPOINT"), QStringLiteral("http://127.0.0.1:9"));
+    env.insert(u"HF_ENDPOINT"_s, u"http://127.0.0.1:9"_s);
     process.setProcessEnvironment(env);
     process.setProgram(QStringLiteral(PARLOTTA_BINARY));
     if (server != ServerKind::Real) {
-        const QString bin = appDir.path() + QStringLiteral("/bin");
+        const QString bin = appDir.path() + u"/bin"_s;
         QDir().mkpath(bin);
-        QFile::copy(QStringLiteral(PARLOTTA_BINARY), bin + QStringLiteral("/parlotta"));
+        QFile::copy(QStringLiteral(PARLOTTA_BINARY), bin + u"/parlotta"_s);
         if (server == ServerKind::StandIn)
-            QFile::copy(QStringLiteral(FAKE_WHISPER_SERVER),
-                        bin + QStringLiteral("/whisper-server"));
-        process.setProgram(bin + QStringLiteral("/parlotta"));
+            QFile::copy(QStringLiteral(FAKE_WHISPER_SERVER), bin + u"/whisper-server"_s);
+        process.setProgram(bin + u"/parlotta"_s);
     }
 }
 
 void DaemonProcess::installModel(const QString &name) const
 {
     QDir().mkpath(modelDir());
-    const QString path = modelDir() + QStringLiteral("/ggml-%1.bin").arg(name);
+    const QString path = modelDir() + u"/ggml-%1.bin"_s.arg(name);
     QFile::remove(path);
     if (QFile::exists(fixtureModel(name))) {
         QFile::link(fixtureModel(name), path);
@@ -89,11 +88,11 @@ void DaemonProcess::installModel(const QString &name) const
 
 void DaemonProcess::selectModel(const QString &name) const
 {
-    const QString temporary = modelDir() + QStringLiteral("/current.bin.test");
+    const QString temporary = modelDir() + u"/current.bin.test"_s;
     QFile::remove(temporary);
-    QFile::link(modelDir() + QStringLiteral("/ggml-%1.bin").arg(name), temporary);
+    QFile::link(modelDir() + u"/ggml-%1.bin"_s.arg(name), temporary);
     std::rename(QFile::encodeName(temporary).constData(),
-                QFile::encodeName(modelDir() + QStringLiteral("/current.bin")).constData());
+                QFile::encodeName(modelDir() + u"/current.bin"_s).constData());
 }
 
 DaemonProcess::~DaemonProcess()
@@ -103,10 +102,10 @@ DaemonProcess::~DaemonProcess()
     // A daemon killed outright leaves its children behind; a test must not
     // leave a server holding the port for the next one.
     QList<pid_t> children;
-    const QStringList tasks = QDir(QStringLiteral("/proc/%1/task").arg(pid()))
-                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList tasks =
+        QDir(u"/proc/%1/task"_s.arg(pid())).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &task : tasks) {
-        QFile file(QStringLiteral("/proc/%1/task/%2/children").arg(pid()).arg(task));
+        QFile file(u"/proc/%1/task/%2/children"_s.arg(pid()).arg(task));
         if (file.open(QIODevice::ReadOnly))
             for (const QByteArray &child : file.readAll().split(' '))
                 if (child.trimmed().toInt() > 0)
@@ -120,7 +119,7 @@ DaemonProcess::~DaemonProcess()
     waitUntil(
         [&] {
             return std::all_of(children.cbegin(), children.cend(), [](pid_t child) {
-                QFile stat(QStringLiteral("/proc/%1/stat").arg(child));
+                QFile stat(u"/proc/%1/stat"_s.arg(child));
                 return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
             });
         },
@@ -136,12 +135,12 @@ void DaemonProcess::setEnvironment(const QString &name, const QString &value)
 
 QString DaemonProcess::preferencesPath() const
 {
-    return configHome() + QStringLiteral("/parlotta/parlotta.ini");
+    return configHome() + u"/parlotta/parlotta.ini"_s;
 }
 
 void DaemonProcess::writePreferences(const QByteArray &ini) const
 {
-    QDir().mkpath(configHome() + QStringLiteral("/parlotta"));
+    QDir().mkpath(configHome() + u"/parlotta"_s);
     QFile file(preferencesPath());
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(ini);
@@ -165,9 +164,8 @@ bool DaemonProcess::start()
                            return line.startsWith(prefix);
                        });
                    };
-                   return has(QStringLiteral("Daemon ready")) &&
-                          has(QStringLiteral("Microphone access ")) &&
-                          has(QStringLiteral("Event tap "));
+                   return has(u"Daemon ready"_s) && has(u"Microphone access "_s) &&
+                          has(u"Event tap "_s);
                },
                10000) &&
            isRunning() && closeModelChooser();
@@ -178,24 +176,23 @@ bool DaemonProcess::closeModelChooser() const
     // Without a model the daemon opens its settings window to choose one; a
     // test that steers the daemon otherwise closes it, as a user would, so
     // that the window it types into keeps the focus.
-    const QFileInfo model(modelDir() + QStringLiteral("/current.bin"));
+    const QFileInfo model(modelDir() + u"/current.bin"_s);
     const QProcessEnvironment env = process.processEnvironment();
-    const bool onOurDesktop =
-        !qEnvironmentVariableIsEmpty("DISPLAY") &&
-        env.value(QStringLiteral("DISPLAY")) == qEnvironmentVariable("DISPLAY") &&
-        env.value(QStringLiteral("QT_QPA_PLATFORM")) != QLatin1String("offscreen");
+    const bool onOurDesktop = !qEnvironmentVariableIsEmpty("DISPLAY") &&
+                              env.value(u"DISPLAY"_s) == qEnvironmentVariable("DISPLAY") &&
+                              env.value(u"QT_QPA_PLATFORM"_s) != u"offscreen"_s;
     if (keepModelChooser || model.isSymLink() || model.exists() || !onOurDesktop)
         return true;
     QString window;
     if (!waitUntil(
             [&] {
-                window = windowNamed(QStringLiteral("Settings"));
+                window = windowNamed(u"Settings"_s);
                 return !window.isEmpty();
             },
             5000))
         return false;
-    QProcess::execute(QStringLiteral(XKEY), {QStringLiteral("close"), window});
-    return waitUntil([] { return windowNamed(QStringLiteral("Settings")).isEmpty(); }, 5000);
+    QProcess::execute(QStringLiteral(XKEY), {u"close"_s, window});
+    return waitUntil([] { return windowNamed(u"Settings"_s).isEmpty(); }, 5000);
 }
 
 bool DaemonProcess::runToExit(int timeoutMs)
@@ -219,16 +216,16 @@ bool DaemonProcess::waitForExit(int timeoutMs)
 
 QByteArray DaemonProcess::logBytes()
 {
-    QFile file(QStringLiteral("/tmp/parlotta/helper.log"));
+    QFile file(u"/tmp/parlotta/helper.log"_s);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList DaemonProcess::logMessages() const
 {
-    const QStringList messages = logMessagesIn(QStringLiteral("/tmp/parlotta/helper.log"));
+    const QStringList messages = logMessagesIn(u"/tmp/parlotta/helper.log"_s);
     // Only this run's lines: an earlier run's log may still be there until the
     // daemon replaces it.
-    const QString banner = QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(pid());
+    const QString banner = u"=== Parlotta daemon starting (PID:%1) ==="_s.arg(pid());
     return messages.value(0) == banner ? messages : QStringList();
 }
 
@@ -246,7 +243,7 @@ bool DaemonProcess::dictate(const QString &audio, const QString &lastLine, int t
                            [&](const QString &line) { return line.startsWith(prefix); });
     };
     sendSignal(SIGUSR1);
-    if (!waitUntil([&] { return logged(QStringLiteral("Recording started")); }, 5000))
+    if (!waitUntil([&] { return logged(u"Recording started"_s); }, 5000))
         return false;
     if (!audio.isEmpty() && !playIntoMicrophone(audio))
         return false;

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <functional>
 
+using namespace Qt::StringLiterals;
+
 // Which whisper-server the daemon finds next to itself.
 enum class ServerKind {
     Real,    // the real one, built from whisper.cpp: the daemon runs from the build tree
@@ -35,16 +37,16 @@ class DaemonProcess {
     }
     QString configHome() const
     {
-        return homeDir.path() + QStringLiteral("/.config");
+        return homeDir.path() + u"/.config"_s;
     }
     QString preferencesPath() const;
     QString modelDir() const
     {
-        return home() + QStringLiteral("/.config/parlotta/models");
+        return home() + u"/.config/parlotta/models"_s;
     }
     QString serverDir() const
     {
-        return appDir.path() + QStringLiteral("/server-state");
+        return appDir.path() + u"/server-state"_s;
     }
     QString binaryPath() const
     {

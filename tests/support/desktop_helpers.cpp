@@ -23,9 +23,9 @@ QByteArray readFile(const QString &path)
 int zombieChildren(qint64 parent)
 {
     int zombies = 0;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    for (const QString &entry : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
         const QList<QByteArray> fields =
-            readFile(QStringLiteral("/proc/%1/stat").arg(entry)).split(')').value(1).split(' ');
+            readFile(u"/proc/%1/stat"_s.arg(entry)).split(')').value(1).split(' ');
         if (fields.value(1) == "Z" && fields.value(2).toLongLong() == parent)
             ++zombies;
     }
@@ -34,9 +34,8 @@ int zombieChildren(qint64 parent)
 
 int openFiles(qint64 pid)
 {
-    return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid))
-                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
-                   .size());
+    return int(
+        QDir(u"/proc/%1/fd"_s.arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
 }
 
 namespace {
@@ -67,7 +66,7 @@ QString scratch()
 FakeServer::FakeServer()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PARLOTTA_FAKE_SERVER_DIR"), state.path());
+    env.insert(u"PARLOTTA_FAKE_SERVER_DIR"_s, state.path());
     process.setProcessEnvironment(env);
     process.setProgram(QStringLiteral(FAKE_WHISPER_SERVER));
 }
@@ -86,7 +85,7 @@ bool FakeServer::start(const QStringList &args)
     return waitUntil(
         [] {
             QTcpSocket probe;
-            probe.connectToHost(QStringLiteral("127.0.0.1"), 8178);
+            probe.connectToHost(u"127.0.0.1"_s, 8178);
             return probe.waitForConnected(100);
         },
         5000);
@@ -102,9 +101,8 @@ void FakeServer::stop()
 
 void FakeServer::addAnswer(int status, const QByteArray &body, int delayMs, bool closeMidway)
 {
-    QDir().mkpath(state.path() + QStringLiteral("/answers"));
-    QFile file(state.path() +
-               QStringLiteral("/answers/%1").arg(++answers, 4, 10, QLatin1Char('0')));
+    QDir().mkpath(state.path() + u"/answers"_s);
+    QFile file(state.path() + u"/answers/%1"_s.arg(++answers, 4, 10, QLatin1Char('0')));
     if (file.open(QIODevice::WriteOnly))
         file.write(QByteArray::number(status) + ' ' + QByteArray::number(delayMs) +
                    (closeMidway ? " close" : "") + '\n' + body);
@@ -113,7 +111,7 @@ void FakeServer::addAnswer(int status, const QByteArray &body, int delayMs, bool
 QList<QByteArray> FakeServer::requests() const
 {
     QList<QByteArray> all;
-    QDir dir(state.path() + QStringLiteral("/requests"));
+    QDir dir(state.path() + u"/requests"_s);
     for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
         all << readFile(dir.filePath(name));
     return all;
@@ -134,42 +132,37 @@ PasteTarget::~PasteTarget()
 
 bool PasteTarget::start(const QStringList &options)
 {
-    process.setArguments(QStringList{QStringLiteral("--dir"), state.path()} + options);
+    process.setArguments(QStringList{u"--dir"_s, state.path()} + options);
     process.start();
     return process.waitForStarted(5000) &&
-           waitUntil([this] { return QFile::exists(state.path() + QStringLiteral("/focused")); },
-                     10000);
+           waitUntil([this] { return QFile::exists(state.path() + u"/focused"_s); }, 10000);
 }
 
 QString PasteTarget::text() const
 {
-    return QString::fromUtf8(readFile(state.path() + QStringLiteral("/text")));
+    return QString::fromUtf8(readFile(state.path() + u"/text"_s));
 }
 
 QStringList PasteTarget::keys() const
 {
-    return QString::fromUtf8(readFile(state.path() + QStringLiteral("/keys")))
-        .split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(state.path() + u"/keys"_s)).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QString makeSpeech(const QString &words)
 {
     static int counter = 0;
-    const QString raw = scratch() + QStringLiteral("/raw%1.wav").arg(++counter);
-    const QString out = scratch() + QStringLiteral("/speech%1.wav").arg(counter);
-    return run(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, words}) &&
-                   run(QStringLiteral("sox"),
-                       {QStringLiteral("-D"), raw, QStringLiteral("-r"), QStringLiteral("16000"),
-                        QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
-                        QStringLiteral("16"), QStringLiteral("-e"),
-                        QStringLiteral("signed-integer"), out})
+    const QString raw = scratch() + u"/raw%1.wav"_s.arg(++counter);
+    const QString out = scratch() + u"/speech%1.wav"_s.arg(counter);
+    return run(u"espeak-ng"_s, {u"-w"_s, raw, words}) &&
+                   run(u"sox"_s, {u"-D"_s, raw, u"-r"_s, u"16000"_s, u"-c"_s, u"1"_s, u"-b"_s,
+                                  u"16"_s, u"-e"_s, u"signed-integer"_s, out})
                ? out
                : QString();
 }
 
 bool playIntoMicrophone(const QString &wav)
 {
-    return run(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("feed"), wav});
+    return run(u"paplay"_s, {u"-d"_s, u"feed"_s, wav});
 }
 
 float loudestWindowDb(const QString &wav)
@@ -202,10 +195,7 @@ bool xkey(const QString &action, const QList<int> &keycodes)
 
 bool readClipboard(const QString &target, QByteArray *data)
 {
-    return run(QStringLiteral("xclip"),
-               {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                QStringLiteral("-t"), target},
-               data, 5000);
+    return run(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, target}, data, 5000);
 }
 
 // Every format the clipboard's owner offers, but the meta ones.
@@ -213,7 +203,7 @@ QMap<QString, QByteArray> clipboardContents()
 {
     QMap<QString, QByteArray> contents;
     QByteArray targets;
-    if (!readClipboard(QStringLiteral("TARGETS"), &targets))
+    if (!readClipboard(u"TARGETS"_s, &targets))
         return contents;
     for (const QByteArray &target : targets.split('\n')) {
         if (target.isEmpty() || target == "TARGETS" || target == "MULTIPLE" ||
@@ -284,7 +274,7 @@ CueWatcher::~CueWatcher()
 
 void CueWatcher::watch()
 {
-    static const QRegularExpression name(QStringLiteral("media.name = \"(tink|pop|basso)\""));
+    static const QRegularExpression name(u"media.name = \"(tink|pop|basso)\""_s);
     FILE *events = ::fdopen(::dup(output), "r");
     char line[512];
     while (events && std::fgets(line, sizeof line, events)) {
@@ -292,8 +282,7 @@ void CueWatcher::watch()
             continue;
         // The cue is still sounding: its stream is listed for a tenth of a second or more.
         QByteArray listing;
-        run(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")},
-            &listing, 5000);
+        run(u"pactl"_s, {u"list"_s, u"sink-inputs"_s}, &listing, 5000);
         std::lock_guard lock(mutex);
         auto it = name.globalMatch(QString::fromUtf8(listing));
         while (it.hasNext())
@@ -321,8 +310,7 @@ QString runTool(const QString &program, const QStringList &args)
 
 QString accessibleTree()
 {
-    return runTool(QStringLiteral(ATSPI_TOOL),
-                   {QStringLiteral("tree"), QStringLiteral("Parlotta")});
+    return runTool(QStringLiteral(ATSPI_TOOL), {u"tree"_s, u"Parlotta"_s});
 }
 
 bool accessibleShowing(const QString &role, const QString &name)
@@ -331,13 +319,13 @@ bool accessibleShowing(const QString &role, const QString &name)
     return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) {
         const QStringList f = line.split(QLatin1Char('\t'));
         return f.value(1) == role && (f.value(2) == name || f.value(3) == name) &&
-               !f.value(4).contains(QLatin1String("hidden"));
+               !f.value(4).contains(u"hidden"_s);
     });
 }
 
 double residentMb(qint64 pid)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    QFile status(u"/proc/%1/status"_s.arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray &line : status.readAll().split('\n'))
@@ -348,30 +336,26 @@ double residentMb(qint64 pid)
 
 bool accessibleAction(const QString &verb, const QString &role, const QString &name)
 {
-    return QProcess::execute(QStringLiteral(ATSPI_TOOL),
-                             {verb, QStringLiteral("Parlotta"), role, name}) == 0;
+    return QProcess::execute(QStringLiteral(ATSPI_TOOL), {verb, u"Parlotta"_s, role, name}) == 0;
 }
 
 QStringList visibleWindows(qint64 pid)
 {
-    return runTool(QStringLiteral("xdotool"),
-                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                    QStringLiteral("--pid"), QString::number(pid)})
+    return runTool(u"xdotool"_s,
+                   {u"search"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(pid)})
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QString windowNamed(const QString &title)
 {
-    return runTool(QStringLiteral("xdotool"),
-                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                    QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')})
+    return runTool(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s,
+                                  QLatin1Char('^') + title + QLatin1Char('$')})
         .section(QLatin1Char('\n'), 0, 0);
 }
 
 void screenshot(const QString &window, const QString &name)
 {
     QDir().mkpath(QStringLiteral(SCREENSHOT_DIR));
-    QProcess::execute(
-        QStringLiteral("import"),
-        {QStringLiteral("-window"), window, QStringLiteral(SCREENSHOT_DIR "/%1.png").arg(name)});
+    QProcess::execute(u"import"_s,
+                      {u"-window"_s, window, QStringLiteral(SCREENSHOT_DIR "/%1.png").arg(name)});
 }

@@ -12,6 +12,8 @@
 #include <sys/types.h>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 // The test whisper-server on 127.0.0.1:8178, with scripted answers.
 class FakeServer {
   public:

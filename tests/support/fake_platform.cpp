@@ -24,7 +24,7 @@ class FakeRecorder final : public AudioRecorder {
     {
         file = fd;
         if (!fake::platform().recorder.prepares) {
-            *error = QStringLiteral("no sound server");
+            *error = u"no sound server"_s;
             return false;
         }
         return true;
@@ -32,7 +32,7 @@ class FakeRecorder final : public AudioRecorder {
     bool record(QString *error) override
     {
         if (!fake::platform().recorder.records)
-            *error = QStringLiteral("not ready");
+            *error = u"not ready"_s;
         return fake::platform().recorder.records;
     }
     double currentTime() const override
@@ -82,29 +82,29 @@ class FakeClipboard final : public Clipboard {
     }
     bool save(QList<ClipboardFormat> *formats, QString *) override
     {
-        selection().calls << QStringLiteral("save");
+        selection().calls << u"save"_s;
         *formats = selection().content;
         return true;
     }
     void setText(const QString &text) override
     {
-        selection().calls << QStringLiteral("setText");
+        selection().calls << u"setText"_s;
         selection().content = {{"UTF8_STRING", text.toUtf8()}};
     }
     bool pasteRead() override
     {
-        if (selection().calls.value(selection().calls.size() - 1) != QStringLiteral("wait"))
-            selection().calls << QStringLiteral("wait");
+        if (selection().calls.value(selection().calls.size() - 1) != u"wait"_s)
+            selection().calls << u"wait"_s;
         return true;
     }
     void clear() override
     {
-        selection().calls << QStringLiteral("clear");
+        selection().calls << u"clear"_s;
         selection().content.clear();
     }
     void restore(const QList<ClipboardFormat> &formats) override
     {
-        selection().calls << QStringLiteral("restore");
+        selection().calls << u"restore"_s;
         selection().content = formats;
     }
 
@@ -120,7 +120,7 @@ class FakeInjector final : public KeyInjector {
   public:
     QString mechanism() const override
     {
-        return QStringLiteral("fake");
+        return u"fake"_s;
     }
     Keystroke pasteKeystroke() override
     {
@@ -162,7 +162,7 @@ class FakeShortcuts final : public ShortcutSource {
   public:
     bool bind(int evdev, std::uint64_t modifiers, QString *) override
     {
-        fake::platform().bound = QStringLiteral("%1,%2").arg(evdev).arg(modifiers);
+        fake::platform().bound = u"%1,%2"_s.arg(evdev).arg(modifiers);
         return true;
     }
     void start(const std::function<void(bool)> &onChange) override
@@ -175,15 +175,15 @@ class FakeServices final : public PlatformServices {
   public:
     QString keyListenerName() const override
     {
-        return QStringLiteral("fake");
+        return u"fake"_s;
     }
     QString pasteName() const override
     {
-        return QStringLiteral("fake");
+        return u"fake"_s;
     }
     QString clipboardName() const override
     {
-        return QStringLiteral("fake");
+        return u"fake"_s;
     }
     KeyboardHook *keyboardHook() override
     {

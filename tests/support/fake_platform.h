@@ -13,6 +13,8 @@
 #include <QStringList>
 #include <functional>
 
+using namespace Qt::StringLiterals;
+
 namespace fake {
 
 struct Recorder {

@@ -26,6 +26,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Empty when the test gave no state directory.
@@ -33,8 +35,8 @@ QString stateDir()
 {
     const QString dir = qEnvironmentVariable("PARLOTTA_FAKE_SERVER_DIR");
     if (!dir.isEmpty()) {
-        QDir().mkpath(dir + QStringLiteral("/requests"));
-        QDir().mkpath(dir + QStringLiteral("/answers"));
+        QDir().mkpath(dir + u"/requests"_s);
+        QDir().mkpath(dir + u"/answers"_s);
     }
     return dir;
 }
@@ -60,17 +62,17 @@ Answer nextAnswer()
     Answer answer;
     if (stateDir().isEmpty())
         return answer;
-    QDir answers(stateDir() + QStringLiteral("/answers"));
+    QDir answers(stateDir() + u"/answers"_s);
     const QStringList names = answers.entryList(QDir::Files, QDir::Name);
     for (const QString &name : names) {
-        if (name.endsWith(QLatin1String(".used")))
+        if (name.endsWith(u".used"_s))
             continue;
         QFile file(answers.filePath(name));
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QByteArray content = file.readAll();
         file.close();
-        answers.rename(name, name + QStringLiteral(".used"));
+        answers.rename(name, name + u".used"_s);
         const qsizetype newline = content.indexOf('\n');
         const QList<QByteArray> head = content.left(newline).split(' ');
         answer.status = head.value(0).toInt();
@@ -131,8 +133,7 @@ class Connection : public QObject {
     void respond(const QByteArray &request)
     {
         static int counter = 0;
-        writeState(QStringLiteral("requests/%1.http").arg(++counter, 4, 10, QLatin1Char('0')),
-                   request);
+        writeState(u"requests/%1.http"_s.arg(++counter, 4, 10, QLatin1Char('0')), request);
 
         Answer answer;
         if (!request.startsWith("POST /inference ")) {
@@ -193,14 +194,14 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
 
-    QString host = QStringLiteral("127.0.0.1");
+    QString host = u"127.0.0.1"_s;
     quint16 port = 8178;
     for (qsizetype i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--host"))
+        if (args[i] == u"--host"_s)
             host = args[i + 1];
-        else if (args[i] == QLatin1String("--port"))
+        else if (args[i] == u"--port"_s)
             port = quint16(args[i + 1].toUInt());
-        else if (args[i] == QLatin1String("--model")) {
+        else if (args[i] == u"--model"_s) {
             // Like the real server: the model is opened before the port is bound.
             QFile model(args[i + 1]);
             if (!model.open(QIODevice::ReadOnly)) {

@@ -15,6 +15,8 @@
 #include <QWidget>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString dir;
@@ -31,7 +33,7 @@ class Target : public QWidget {
   public:
     Target()
     {
-        setWindowTitle(QStringLiteral("Paste Target"));
+        setWindowTitle(u"Paste Target"_s);
         setFocusPolicy(Qt::StrongFocus);
         resize(400, 200);
     }
@@ -39,7 +41,7 @@ class Target : public QWidget {
   protected:
     void focusInEvent(QFocusEvent *) override
     {
-        writeFile(QStringLiteral("focused"), "1");
+        writeFile(u"focused"_s, "1");
     }
 
     void keyPressEvent(QKeyEvent *event) override
@@ -61,7 +63,7 @@ class Target : public QWidget {
   private:
     void record(const char *what, QKeyEvent *event)
     {
-        writeFile(QStringLiteral("keys"),
+        writeFile(u"keys"_s,
                   QByteArray(what) + ' ' + QByteArray::number(event->key()) + ' ' +
                       QByteArray::number(int(event->modifiers())) + ' ' +
                       QByteArray::number(event->isAutoRepeat()) + '\n',
@@ -76,7 +78,7 @@ class Target : public QWidget {
     void append(const QString &more)
     {
         text += more;
-        writeFile(QStringLiteral("text"), text.toUtf8());
+        writeFile(u"text"_s, text.toUtf8());
     }
 
     QString text;
@@ -88,29 +90,28 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    dir = args.value(args.indexOf(QStringLiteral("--dir")) + 1);
-    writeFile(QStringLiteral("text"), "");
-    if (args.contains(QStringLiteral("--own-clipboard"))) {
+    dir = args.value(args.indexOf(u"--dir"_s) + 1);
+    writeFile(u"text"_s, "");
+    if (args.contains(u"--own-clipboard"_s)) {
         auto *mime = new QMimeData;
-        mime->setText(QStringLiteral("clip text \u00e9"));
-        mime->setHtml(QStringLiteral("<b>clip</b>"));
+        mime->setText(u"clip text \u00e9"_s);
+        mime->setHtml(u"<b>clip</b>"_s);
         QByteArray binary;
         for (int i = 0; i < 256; ++i)
             binary.append(char(i));
-        mime->setData(QStringLiteral("application/x-parlotta-test"), binary);
+        mime->setData(u"application/x-parlotta-test"_s, binary);
         QGuiApplication::clipboard()->setMimeData(mime);
     }
     std::unique_ptr<QWidget> window;
-    if (args.contains(QStringLiteral("--field"))) {
+    if (args.contains(u"--field"_s)) {
         auto *field = new QLineEdit;
-        QObject::connect(field, &QLineEdit::textChanged, [](const QString &now) {
-            writeFile(QStringLiteral("text"), now.toUtf8());
-        });
+        QObject::connect(field, &QLineEdit::textChanged,
+                         [](const QString &now) { writeFile(u"text"_s, now.toUtf8()); });
         QObject::connect(&app, &QApplication::focusChanged, [field](QWidget *, QWidget *now) {
             if (now == field)
-                writeFile(QStringLiteral("focused"), "1");
+                writeFile(u"focused"_s, "1");
         });
-        field->setWindowTitle(QStringLiteral("Paste Target"));
+        field->setWindowTitle(u"Paste Target"_s);
         field->resize(400, 40);
         window.reset(field);
     } else {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <sys/socket.h>
 
+using namespace Qt::StringLiterals;
+
 // The messages of a log written by core/log, without their timestamps.
 inline QStringList logMessagesIn(const QString &path)
 {
@@ -59,7 +61,7 @@ class HttpStub : public QTcpServer {
     }
     QString address() const
     {
-        return QStringLiteral("http://127.0.0.1:%1").arg(serverPort());
+        return u"http://127.0.0.1:%1"_s.arg(serverPort());
     }
     static QByteArray ok(const QByteArray &body, const QByteArray &status = "200 OK")
     {

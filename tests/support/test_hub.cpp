@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString dir;
@@ -35,7 +37,7 @@ void serveFile(QTcpSocket *socket, const QString &path)
     auto file = std::make_shared<QFile>(path);
     if (!file->open(QIODevice::ReadOnly))
         return answer(socket, 404, "Not Found", "Entry not found");
-    QFile how(path + QStringLiteral(".how"));
+    QFile how(path + u".how"_s);
     const QByteArray options = how.open(QIODevice::ReadOnly) ? how.readAll() : QByteArray();
     const bool slow = options.contains("slow"), cut = options.contains("cut"),
                noLength = options.contains("nolength");
@@ -70,7 +72,7 @@ void handle(QTcpSocket *socket)
         const QByteArray target = request->split(' ').value(1);
         request->clear();
         if (target.startsWith("/api/models/") && target.endsWith("/whisper.cpp/tree/main")) {
-            QFile listing(dir + QStringLiteral("/listing.json"));
+            QFile listing(dir + u"/listing.json"_s);
             if (!listing.open(QIODevice::ReadOnly))
                 return answer(socket, 404, "Not Found", "{\"error\":\"not found\"}");
             return answer(socket, 200, "OK", listing.readAll(),
@@ -79,16 +81,13 @@ void handle(QTcpSocket *socket)
         const int resolve = target.indexOf("/whisper.cpp/resolve/main/");
         if (resolve > 0) {
             const QByteArray name = target.mid(resolve + 26);
-            QFile how(dir + QStringLiteral("/files/") + QString::fromUtf8(name) +
-                      QStringLiteral(".how"));
+            QFile how(dir + u"/files/"_s + QString::fromUtf8(name) + u".how"_s);
             const bool ftp = how.open(QIODevice::ReadOnly) && how.readAll().contains("ftp");
             return answer(socket, 302, "Found", {},
-                          QByteArray("Location: ") + (ftp ? "ftp://127.0.0.1/" : "/files/") + name +
-                              "\r\n");
+                          "Location: "_ba + (ftp ? "ftp://127.0.0.1/" : "/files/") + name + "\r\n");
         }
         if (target.startsWith("/files/"))
-            return serveFile(socket,
-                             dir + QStringLiteral("/files/") + QString::fromUtf8(target.mid(7)));
+            return serveFile(socket, dir + u"/files/"_s + QString::fromUtf8(target.mid(7)));
         answer(socket, 404, "Not Found", "Entry not found");
     });
     QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -11,9 +11,9 @@
 
 namespace {
 
-const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString itemInterface = QStringLiteral("org.kde.StatusNotifierItem");
-const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
+const QString watcherService = u"org.kde.StatusNotifierWatcher"_s;
+const QString itemInterface = u"org.kde.StatusNotifierItem"_s;
+const QString menuInterface = u"com.canonical.dbusmenu"_s;
 
 MenuNode readNode(const QDBusArgument &arg)
 {
@@ -43,33 +43,32 @@ QDBusMessage callMenu(const QString &service, const QString &path, const QString
 
 QString MenuNode::label() const
 {
-    return properties.value(QStringLiteral("label")).toString();
+    return properties.value(u"label"_s).toString();
 }
 
 bool MenuNode::isSeparator() const
 {
-    return properties.value(QStringLiteral("type")).toString() == QLatin1String("separator");
+    return properties.value(u"type"_s).toString() == u"separator"_s;
 }
 
 bool MenuNode::isEnabled() const
 {
-    return properties.value(QStringLiteral("enabled"), true).toBool();
+    return properties.value(u"enabled"_s, true).toBool();
 }
 
 bool MenuNode::isChecked() const
 {
-    return properties.value(QStringLiteral("toggle-state")).toInt() == 1;
+    return properties.value(u"toggle-state"_s).toInt() == 1;
 }
 
 bool MenuNode::hasIcon() const
 {
-    return properties.contains(QStringLiteral("icon-data")) ||
-           properties.contains(QStringLiteral("icon-name"));
+    return properties.contains(u"icon-data"_s) || properties.contains(u"icon-name"_s);
 }
 
 QString MenuNode::shortcut() const
 {
-    const QVariant value = properties.value(QStringLiteral("shortcut"));
+    const QVariant value = properties.value(u"shortcut"_s);
     if (!value.isValid())
         return {};
     // aas: one key sequence, each a list of key names ("Control", "Q").
@@ -100,7 +99,7 @@ QStringList MenuNode::childLabels() const
 {
     QStringList labels;
     for (const MenuNode &child : children)
-        labels << (child.isSeparator() ? QStringLiteral("---") : child.label());
+        labels << (child.isSeparator() ? u"---"_s : child.label());
     return labels;
 }
 
@@ -112,14 +111,14 @@ TestPanel::TestPanel(QObject *owner)
 TestPanel::~TestPanel()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+    bus.unregisterObject(u"/StatusNotifierWatcher"_s);
     bus.unregisterService(watcherService);
 }
 
 bool TestPanel::start()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), parent()) &&
+    return bus.registerObject(u"/StatusNotifierWatcher"_s, parent()) &&
            bus.registerService(watcherService);
 }
 
@@ -139,9 +138,9 @@ QString TestPanel::waitForItem(int timeoutMs)
 
 QVariant TestPanel::itemProperty(const QString &name) const
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        items.value(items.size() - 1), QStringLiteral("/StatusNotifierItem"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(items.value(items.size() - 1), u"/StatusNotifierItem"_s,
+                                       u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
     get.setArguments({itemInterface, name});
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 5000);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -152,7 +151,7 @@ QVariant TestPanel::itemProperty(const QString &name) const
 QString TestPanel::toolTip() const
 {
     // (icon name, icon pixmaps, title, description)
-    const QDBusArgument arg = qvariant_cast<QDBusArgument>(itemProperty(QStringLiteral("ToolTip")));
+    const QDBusArgument arg = qvariant_cast<QDBusArgument>(itemProperty(u"ToolTip"_s));
     QString iconName, title, description;
     arg.beginStructure();
     arg >> iconName;
@@ -173,8 +172,7 @@ QString TestPanel::toolTip() const
 QImage TestPanel::icon() const
 {
     // a(iiay): width, height, ARGB32 in network byte order.
-    const QDBusArgument arg =
-        qvariant_cast<QDBusArgument>(itemProperty(QStringLiteral("IconPixmap")));
+    const QDBusArgument arg = qvariant_cast<QDBusArgument>(itemProperty(u"IconPixmap"_s));
     QImage largest;
     arg.beginArray();
     while (!arg.atEnd()) {
@@ -199,29 +197,26 @@ QImage TestPanel::icon() const
 MenuNode TestPanel::menu() const
 {
     const QString service = items.value(items.size() - 1);
-    const QString path =
-        qvariant_cast<QDBusObjectPath>(itemProperty(QStringLiteral("Menu"))).path();
+    const QString path = qvariant_cast<QDBusObjectPath>(itemProperty(u"Menu"_s)).path();
     const auto layout = [&] {
-        const QDBusMessage reply =
-            callMenu(service, path, QStringLiteral("GetLayout"), {0, -1, QStringList()});
+        const QDBusMessage reply = callMenu(service, path, u"GetLayout"_s, {0, -1, QStringList()});
         if (reply.arguments().size() < 2)
             return MenuNode{};
         return readNode(qvariant_cast<QDBusArgument>(reply.arguments().at(1)));
     };
     MenuNode root = layout();
     for (const MenuNode &child : root.children)
-        if (child.properties.value(QStringLiteral("children-display")) == QStringLiteral("submenu"))
-            callMenu(service, path, QStringLiteral("AboutToShow"), {child.id});
+        if (child.properties.value(u"children-display"_s) == u"submenu"_s)
+            callMenu(service, path, u"AboutToShow"_s, {child.id});
     return layout();
 }
 
 bool TestPanel::click(int id) const
 {
     const QString service = items.value(items.size() - 1);
-    const QString path =
-        qvariant_cast<QDBusObjectPath>(itemProperty(QStringLiteral("Menu"))).path();
+    const QString path = qvariant_cast<QDBusObjectPath>(itemProperty(u"Menu"_s)).path();
     const QDBusMessage reply =
-        callMenu(service, path, QStringLiteral("Event"),
-                 {id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(QString())), 0u});
+        callMenu(service, path, u"Event"_s,
+                 {id, u"clicked"_s, QVariant::fromValue(QDBusVariant(QString())), 0u});
     return reply.type() == QDBusMessage::ReplyMessage;
 }

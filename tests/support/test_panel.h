@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+using namespace Qt::StringLiterals;
+
 // One entry of a tray menu as a panel reads it over com.canonical.dbusmenu.
 struct MenuNode {
     int id = 0;

@@ -59,14 +59,14 @@ class TestCatalogue : public QObject {
         QTest::newRow("checksum not hex")
             << QByteArray(q("[{'path':'ggml-a.bin','size':1,'lfs':{'oid':'zz'}}]")) << true
             << QStringList{"a 1"} << QStringList();
-        QTest::newRow("not JSON") << QByteArray("<html>502</html>") << false << QStringList()
+        QTest::newRow("not JSON") << "<html>502</html>"_ba << false << QStringList()
                                   << QStringList();
         QTest::newRow("an object") << QByteArray(q("{'error':'Repository not found'}")) << false
                                    << QStringList() << QStringList();
         QTest::newRow("one element not an object")
             << QByteArray(q("[{'path':'ggml-a.bin','size':1},3]")) << false << QStringList()
             << QStringList();
-        QTest::newRow("empty array") << QByteArray("[]") << true << QStringList() << QStringList();
+        QTest::newRow("empty array") << "[]"_ba << true << QStringList() << QStringList();
     }
     void listing()
     {
@@ -76,7 +76,7 @@ class TestCatalogue : public QObject {
         QStringList models;
         if (listing)
             for (const ModelEntry &m : listing->models)
-                models << QStringLiteral("%1 %2").arg(m.name).arg(m.size);
+                models << u"%1 %2"_s.arg(m.name).arg(m.size);
         QTEST(models, "models");
         QTEST(listing ? QStringList(listing->sha256.keys()) : QStringList(), "checksums");
     }
@@ -85,14 +85,13 @@ class TestCatalogue : public QObject {
     void mergeAndOrder()
     {
         QDir().mkpath(modelDir());
-        QFile custom(modelDir() + QStringLiteral("/ggml-custom.bin"));
+        QFile custom(modelDir() + u"/ggml-custom.bin"_s);
         QVERIFY(custom.open(QIODevice::WriteOnly));
         custom.write("0123456789");
         custom.close();
-        QFile::link(QStringLiteral("/nowhere"), modelDir() + QStringLiteral("/ggml-dangling.bin"));
-        QFile::link(modelDir() + QStringLiteral("/ggml-custom.bin"),
-                    modelDir() + QStringLiteral("/current.bin"));
-        QFile(modelDir() + QStringLiteral("/ggml-tiny.bin")).open(QIODevice::WriteOnly);
+        QFile::link(u"/nowhere"_s, modelDir() + u"/ggml-dangling.bin"_s);
+        QFile::link(modelDir() + u"/ggml-custom.bin"_s, modelDir() + u"/current.bin"_s);
+        QFile(modelDir() + u"/ggml-tiny.bin"_s).open(QIODevice::WriteOnly);
 
         const QList<ModelEntry> merged = mergedWithInstalledModels(
             {{"base.en", 142 * MB}, {"tiny", 75 * MB}, {"base", 142 * MB}});
@@ -138,9 +137,9 @@ class TestCatalogue : public QObject {
         qputenv("HF_ENDPOINT", hub.address().toUtf8());
         QDir().mkpath(modelDir());
         for (const char *name : {"tiny", "custom"})
-            QFile(modelDir() + QStringLiteral("/ggml-%1.bin").arg(name)).open(QIODevice::WriteOnly);
-        QVERIFY(activateModel(QStringLiteral("tiny")));
-        const QString log = home.filePath(QStringLiteral("catalogue.log"));
+            QFile(modelDir() + u"/ggml-%1.bin"_s.arg(name)).open(QIODevice::WriteOnly);
+        QVERIFY(activateModel(u"tiny"_s));
+        const QString log = home.filePath(u"catalogue.log"_s);
         QVERIFY(openLog(log, nullptr)); // afresh
         ModelCatalogue catalogue;
         if (!downloading.isEmpty())
@@ -149,7 +148,7 @@ class TestCatalogue : public QObject {
         catalogue.chooseModel(chosen);
         QTRY_VERIFY(!catalogue.downloadingModel);
         QCOMPARE(logMessagesIn(log), lines);
-        QCOMPARE(failed.size(), lines.filter(QStringLiteral("ERROR")).size());
+        QCOMPARE(failed.size(), lines.filter(u"ERROR"_s).size());
         QTEST(activeModel().value_or(QString()), "active");
     }
 

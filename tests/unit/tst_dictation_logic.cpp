@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 using namespace parlotta;
 
 namespace {
@@ -50,7 +52,7 @@ class TestDictationLogic : public QObject {
         QTest::addColumn<QString>("transcript");
         QTest::addColumn<float>("level");
         QTest::addColumn<QString>("line");
-        const QString blank = QStringLiteral("Blank audio, skipping paste");
+        const QString blank = u"Blank audio, skipping paste"_s;
         const QString hallucination = QStringLiteral(
             "Likely hallucination on quiet audio (best avg -30.0 dB), skipping paste");
         QTest::newRow("empty") << QString() << -30.0f << blank;
@@ -95,7 +97,7 @@ class TestDictationLogic : public QObject {
         QTest::newRow("auto: two parts") << "auto" << QByteArray();
         QTest::newRow("nl: three parts")
             << "nl"
-            << QByteArray("--B\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nnl\r\n");
+            << "--B\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nnl\r\n"_ba;
         QTest::newRow("unknown code sent as stored")
             << "x\u00ff"
             << QByteArray(
@@ -113,18 +115,20 @@ class TestDictationLogic : public QObject {
             wav +
             "\r\n--B\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\ntext\r\n" +
             tail + "--B--\r\n";
-        QCOMPARE(inferenceBody(QStringLiteral("B"), wav, language), expected);
+        QCOMPARE(inferenceBody(u"B"_s, wav, language), expected);
     }
 
     void transcriptFromAnswer_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("transcript");
-        QTest::newRow("leading space, trailing line feed")
-            << QByteArray(" Hello world.\n") << "Hello world.";
-        QTest::newRow("two segments") << QByteArray(" Hello.\n World.\n") << "Hello.\n World.";
-        QTest::newRow("not UTF-8") << QByteArray("abc \xff def") << QString();
-        QTest::newRow("UTF-8") << QByteArray(" caf\xc3\xa9 \xe2\x86\x92\r\n") << "caf\u00e9 \u2192";
+        QTest::newRow("leading space, trailing line feed") << " Hello world.\n"_ba
+                                                           << "Hello world.";
+        QTest::newRow("two segments") << " Hello.\n World.\n"_ba
+                                      << "Hello.\n World.";
+        QTest::newRow("not UTF-8") << "abc \xff def"_ba << QString();
+        QTest::newRow("UTF-8") << " caf\xc3\xa9 \xe2\x86\x92\r\n"_ba
+                               << "caf\u00e9 \u2192";
     }
 
     void transcriptFromAnswer()
@@ -165,13 +169,16 @@ class TestDictationLogic : public QObject {
         QTest::addColumn<QByteArray>("instance");
         QTest::addColumn<QByteArray>("className");
         QTest::addColumn<K>("keystroke");
-        QTest::newRow("xterm") << QByteArray("xterm") << QByteArray("XTerm") << K::ShiftInsert;
-        QTest::newRow("Eterm by class") << QByteArray("x") << QByteArray("Eterm") << K::ShiftInsert;
-        QTest::newRow("gnome") << QByteArray("gnome-terminal-server")
-                               << QByteArray("Gnome-terminal") << K::ControlShiftV;
-        QTest::newRow("konsole by class")
-            << QByteArray("x") << QByteArray("konsole") << K::ControlShiftV;
-        QTest::newRow("editor") << QByteArray("gedit") << QByteArray("Gedit") << K::ControlV;
+        QTest::newRow("xterm") << "xterm"_ba
+                               << "XTerm"_ba << K::ShiftInsert;
+        QTest::newRow("Eterm by class") << "x"_ba
+                                        << "Eterm"_ba << K::ShiftInsert;
+        QTest::newRow("gnome") << "gnome-terminal-server"_ba
+                               << "Gnome-terminal"_ba << K::ControlShiftV;
+        QTest::newRow("konsole by class") << "x"_ba
+                                          << "konsole"_ba << K::ControlShiftV;
+        QTest::newRow("editor") << "gedit"_ba
+                                << "Gedit"_ba << K::ControlV;
         QTest::newRow("nothing") << QByteArray() << QByteArray() << K::ControlV;
     }
 

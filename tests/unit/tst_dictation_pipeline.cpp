@@ -39,12 +39,12 @@ class TestDictationPipeline : public QObject {
   private Q_SLOTS:
     void initTestCase()
     {
-        moveRuntimeFilesForTests(runtime.filePath(QStringLiteral("parlotta")));
+        moveRuntimeFilesForTests(runtime.filePath(u"parlotta"_s));
         QString error;
         QVERIFY2(prepareRuntimeDir(commandDir, &error) && openLog(logPath, &error) &&
                      loadSounds(&error),
                  qPrintable(error));
-        inferenceUrl = server.address() + QStringLiteral("/inference");
+        inferenceUrl = server.address() + u"/inference"_s;
     }
 
     void init()
@@ -89,13 +89,13 @@ class TestDictationPipeline : public QObject {
         QTEST(logMessagesIn(logPath), "lines");
         QTEST(isRecording(), "open");
         // Tink sounds before the recorder exists, and only for a begin that was not refused.
-        QCOMPARE(fake::platform().cues.count(QStringLiteral("tink")), prepares ? 1 : 2);
+        QCOMPARE(fake::platform().cues.count(u"tink"_s), prepares ? 1 : 2);
         cancelRecording();
         QVERIFY(!isRecording());
         // A start that failed left the last recording alone; one that stood replaced it.
         QVERIFY(last.open(QIODevice::ReadOnly));
         QCOMPARE(last.readAll() == "the last recording", !prepares);
-        QVERIFY(!QFile::exists(outputPath + QStringLiteral(".partial")));
+        QVERIFY(!QFile::exists(outputPath + u".partial"_s));
     }
 
     // Where the desktop binds the shortcut itself, its press and release are
@@ -104,7 +104,7 @@ class TestDictationPipeline : public QObject {
     {
         fake::platform().shortcutsOnly = true;
         setActiveHotkey(96, flagControl); // Ctrl+F5
-        QCOMPARE(fake::platform().bound, QStringLiteral("63,%1").arg(flagControl));
+        QCOMPARE(fake::platform().bound, u"63,%1"_s.arg(flagControl));
         startEventTapThread();
         QVERIFY(eventTapActive);
         fake::platform().shortcut(true);
@@ -114,7 +114,7 @@ class TestDictationPipeline : public QObject {
         QTRY_COMPARE(fake::platform().cues.size(), 2);
         QString error;
         QVERIFY(!beginHotkeyCapture([](std::optional<ActiveHotkey>) {}, &error));
-        QVERIFY2(error.contains(QLatin1String("the desktop's own settings")), qPrintable(error));
+        QVERIFY2(error.contains(u"the desktop's own settings"_s), qPrintable(error));
         QVERIFY(!captureHandlerSnapshot());
     }
 
@@ -131,33 +131,32 @@ class TestDictationPipeline : public QObject {
 
         const int v = int(Keystroke::ControlV);
         QTest::newRow("too short")
-            << 0.3 << -20.f << 4000 << QByteArray(" Hi.\n") << true << v
+            << 0.3 << -20.f << 4000 << " Hi.\n"_ba << true << v
             << QStringList{"Recording too short (0.30s), skipping"} << "basso";
         QTest::newRow("file of 1000 bytes")
-            << 2.0 << -20.f << 1000 << QByteArray(" Hi.\n") << true << v
+            << 2.0 << -20.f << 1000 << " Hi.\n"_ba << true << v
             << QStringList{"Audio file too small or missing"} << "basso";
         QTest::newRow("blank answer")
-            << 2.0 << -20.f << 1001 << QByteArray("\n") << true << v
+            << 2.0 << -20.f << 1001 << "\n"_ba << true << v
             << QStringList{"Whisper response: ''", "Blank audio, skipping paste"} << "basso";
         QTest::newRow("pasted, clipboard given back")
-            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true << v
+            << 2.0 << -20.f << 4000 << " Hello world.\n"_ba << true << v
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
                            "Pasted via fake", "Clipboard restored"}
             << "pop";
         QTest::newRow("pasted, empty clipboard left empty")
-            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << false << v
+            << 2.0 << -20.f << 4000 << " Hello world.\n"_ba << false << v
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
                            "Pasted via fake"}
             << "pop";
         QTest::newRow("xterm family: PRIMARY offered and given back too")
-            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true
-            << int(Keystroke::ShiftInsert)
+            << 2.0 << -20.f << 4000 << " Hello world.\n"_ba << true << int(Keystroke::ShiftInsert)
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
                            "Pasted via fake (Shift+Insert)", "Clipboard restored"}
             << "pop";
         // Reported, and otherwise the paste's usual lines and cue.
         QTest::newRow("keystroke not posted")
-            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true << -1
+            << 2.0 << -20.f << 4000 << " Hello world.\n"_ba << true << -1
             << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
                            "ERROR: could not post the paste keystroke: no X display with XTest",
                            "Pasted via fake", "Clipboard restored"}
@@ -180,7 +179,7 @@ class TestDictationPipeline : public QObject {
         QFETCH(QString, cue);
         fake::platform().recorder = {true, true, seconds, power, QByteArray(wavBytes, 'w'), {}};
         if (keystroke < 0)
-            fake::platform().keystrokeError = QStringLiteral("no X display with XTest");
+            fake::platform().keystrokeError = u"no X display with XTest"_s;
         else
             fake::platform().keystroke = Keystroke(keystroke);
         if (userHadClipboard)
@@ -189,7 +188,7 @@ class TestDictationPipeline : public QObject {
         server.respond = [answer](const QByteArray &) { return HttpStub::ok(answer); };
         const QString url = inferenceUrl;
         if (answer.isEmpty())
-            inferenceUrl = QStringLiteral("http://127.0.0.1:1/inference");
+            inferenceUrl = u"http://127.0.0.1:1/inference"_s;
 
         beginRecording();
         stopRecordingAndTranscribe();
@@ -197,8 +196,7 @@ class TestDictationPipeline : public QObject {
         QTRY_COMPARE(fake::platform().cues.size(), 2); // the answer and the paste come later
 
         QStringList logged = logMessagesIn(logPath);
-        const qsizetype stopped =
-            logged.indexOf(QStringLiteral("Recording stopped, file: ") + outputPath);
+        const qsizetype stopped = logged.indexOf(u"Recording stopped, file: "_s + outputPath);
         QVERIFY(stopped > 0);
         logged = logged.mid(stopped + 1);
         QCOMPARE(logged.size(), lines.size());
@@ -209,10 +207,10 @@ class TestDictationPipeline : public QObject {
                 QCOMPARE(logged[i], lines[i]);
         }
         QVERIFY(!isRecording());
-        QCOMPARE(fake::platform().cues, (QStringList{QStringLiteral("tink"), cue}));
-        const bool sent = lines.first().startsWith(QLatin1String("Whisper"));
+        QCOMPARE(fake::platform().cues, (QStringList{u"tink"_s, cue}));
+        const bool sent = lines.first().startsWith(u"Whisper"_s);
         QCOMPARE(server.requests, sent ? 1 : 0);
-        const bool pasted = cue == QLatin1String("pop");
+        const bool pasted = cue == u"pop"_s;
         QCOMPARE(fake::platform().pastes, pasted && keystroke >= 0 ? 1 : 0);
         if (!pasted)
             return;

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 using namespace parlotta;
 
 namespace {
@@ -14,11 +16,11 @@ namespace {
 QTemporaryDir runtime;
 QString testDir()
 {
-    return runtime.filePath(QStringLiteral("parlotta"));
+    return runtime.filePath(u"parlotta"_s);
 }
 QString testLog()
 {
-    return testDir() + QStringLiteral("/helper.log");
+    return testDir() + u"/helper.log"_s;
 }
 } // namespace
 
@@ -32,12 +34,12 @@ class TestLog : public QObject {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("line");
 
-        QTest::newRow("epoch") << qint64(0) << QStringLiteral("plain")
-                               << QByteArray("1970-01-01 00:00:00 +0000: plain\n");
-        QTest::newRow("leap day, last second") << qint64(951868799) << QStringLiteral("x")
-                                               << QByteArray("2000-02-29 23:59:59 +0000: x\n");
+        QTest::newRow("epoch") << qint64(0) << u"plain"_s
+                               << "1970-01-01 00:00:00 +0000: plain\n"_ba;
+        QTest::newRow("leap day, last second")
+            << qint64(951868799) << u"x"_s << "2000-02-29 23:59:59 +0000: x\n"_ba;
         QTest::newRow("arrow as UTF-8")
-            << qint64(0) << QStringLiteral("Received SIGHUP \u2192 reloading model")
+            << qint64(0) << u"Received SIGHUP \u2192 reloading model"_s
             << QByteArray(
                    "1970-01-01 00:00:00 +0000: Received SIGHUP \xe2\x86\x92 reloading model\n");
     }
@@ -88,7 +90,7 @@ class TestLog : public QObject {
     {
         QString error;
         QVERIFY2(prepareRuntimeDir(testDir(), &error), qPrintable(error));
-        QFile victim(testDir() + QStringLiteral("/victim.txt"));
+        QFile victim(testDir() + u"/victim.txt"_s);
         QVERIFY(victim.open(QIODevice::WriteOnly));
         victim.write("keep me");
         victim.close();
@@ -96,12 +98,12 @@ class TestLog : public QObject {
         QVERIFY(QFile::link(victim.fileName(), testLog()));
 
         QVERIFY2(openLog(testLog(), &error), qPrintable(error));
-        log(QStringLiteral("hello"));
+        log(u"hello"_s);
         closeLog();
 
         QVERIFY(!QFileInfo(testLog()).isSymLink());
         QVERIFY(victim.open(QIODevice::ReadOnly));
-        QCOMPARE(victim.readAll(), QByteArray("keep me"));
+        QCOMPARE(victim.readAll(), "keep me"_ba);
         victim.remove();
     }
 };

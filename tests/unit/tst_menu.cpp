@@ -28,17 +28,16 @@ QStringList describe(const QMenu *menu)
     QStringList lines;
     for (const QAction *action : menu->actions()) {
         if (action->isSeparator()) {
-            lines << QStringLiteral("---");
+            lines << u"---"_s;
             continue;
         }
-        QString line =
-            (action->icon().isNull() ? QString() : QStringLiteral("[!] ")) + action->text();
+        QString line = (action->icon().isNull() ? QString() : u"[!] "_s) + action->text();
         if (action->menu())
-            line += QStringLiteral(" >");
+            line += u" >"_s;
         if (!action->shortcut().isEmpty())
-            line += QStringLiteral(" [%1]").arg(action->shortcut().toString());
+            line += u" [%1]"_s.arg(action->shortcut().toString());
         if (!action->isEnabled())
-            line += QStringLiteral(" (disabled)");
+            line += u" (disabled)"_s;
         lines << line;
     }
     return lines;
@@ -128,11 +127,11 @@ class TestMenu : public QObject {
             QWidget *box = QApplication::activeModalWidget();
             QVERIFY(box);
             for (const QLabel *label : box->findChildren<QLabel *>())
-                if (label->text().contains(QStringLiteral("3.0<b>")))
+                if (label->text().contains(u"3.0<b>"_s))
                     formats << QString::number(label->textFormat());
             box->close();
         });
-        menuHandler->showUpdateAlert(QStringLiteral("3.0<b>!</b>"), QStringLiteral("1.0"));
+        menuHandler->showUpdateAlert(u"3.0<b>!</b>"_s, u"1.0"_s);
         QCOMPARE(formats, QStringList{QString::number(Qt::PlainText)});
     }
 

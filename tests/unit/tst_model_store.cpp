@@ -21,7 +21,7 @@ namespace {
 QTemporaryDir runtime;
 QString testLog()
 {
-    return runtime.filePath(QStringLiteral("parlotta/helper.log"));
+    return runtime.filePath(u"parlotta/helper.log"_s);
 }
 } // namespace
 
@@ -44,7 +44,7 @@ class TestModelStore : public QObject {
     void initTestCase()
     {
         QString error;
-        QVERIFY2(prepareRuntimeDir(runtime.filePath(QStringLiteral("parlotta")), &error) &&
+        QVERIFY2(prepareRuntimeDir(runtime.filePath(u"parlotta"_s), &error) &&
                      openLog(testLog(), &error),
                  qPrintable(error));
     }
@@ -81,7 +81,7 @@ class TestModelStore : public QObject {
         QFETCH(QString, name);
         QDir().mkpath(modelDir());
         QVERIFY(QFile::link(target, currentModelLink()));
-        QCOMPARE(activeModel().value_or(QStringLiteral("(none)")), name);
+        QCOMPARE(activeModel().value_or(u"(none)"_s), name);
     }
 
     void activationIsAtomicAndAbsolute()
@@ -89,7 +89,7 @@ class TestModelStore : public QObject {
         QDir().mkpath(modelDir());
         std::atomic<bool> stop{false};
         std::atomic<int> missing{0};
-        QVERIFY(activateModel(QStringLiteral("tiny")));
+        QVERIFY(activateModel(u"tiny"_s));
         std::thread reader([&] {
             while (!stop)
                 if (linkTarget(currentModelLink()).isEmpty())
@@ -97,36 +97,33 @@ class TestModelStore : public QObject {
         });
         QSignalSpy activations(&daemonEvents(), &DaemonEvents::modelActivated);
         for (int i = 0; i < 100; ++i)
-            QVERIFY(activateModel(i % 2 ? QStringLiteral("base") : QStringLiteral("small")));
+            QVERIFY(activateModel(i % 2 ? u"base"_s : u"small"_s));
         stop = true;
         reader.join();
         QCOMPARE(missing.load(), 0);
         QCOMPARE(activations.count(), 100);
-        QCOMPARE(linkTarget(currentModelLink()),
-                 QFile::encodeName(modelPath(QStringLiteral("base"))));
+        QCOMPARE(linkTarget(currentModelLink()), QFile::encodeName(modelPath(u"base"_s)));
         QVERIFY(linkTarget(currentModelLink()).startsWith('/'));
-        QCOMPARE(activeModel(), QStringLiteral("base"));
-        QVERIFY(logMessages().contains(QStringLiteral("Model switched to base")));
+        QCOMPARE(activeModel(), u"base"_s);
+        QVERIFY(logMessages().contains(u"Model switched to base"_s));
     }
 
     void staleTemporaryLinkDoesNotBlock()
     {
         QDir().mkpath(modelDir());
-        QVERIFY(QFile::link(QStringLiteral("/nowhere"),
-                            modelDir() + QStringLiteral("/.current.bin.tmp")));
-        QVERIFY(activateModel(QStringLiteral("base")));
-        QCOMPARE(activeModel(), QStringLiteral("base"));
+        QVERIFY(QFile::link(u"/nowhere"_s, modelDir() + u"/.current.bin.tmp"_s));
+        QVERIFY(activateModel(u"base"_s));
+        QCOMPARE(activeModel(), u"base"_s);
     }
 
     void failedRenameLeavesThingsAsTheyWere()
     {
-        QDir().mkpath(modelDir() + QStringLiteral("/current.bin/occupied"));
+        QDir().mkpath(modelDir() + u"/current.bin/occupied"_s);
         QSignalSpy activations(&daemonEvents(), &DaemonEvents::modelActivated);
-        QVERIFY(!activateModel(QStringLiteral("base")));
+        QVERIFY(!activateModel(u"base"_s));
         QCOMPARE(activations.count(), 0);
         QVERIFY(QFileInfo(currentModelLink()).isDir());
-        QCOMPARE(logMessages().last(),
-                 QStringLiteral("ERROR: could not activate model base: Is a directory"));
+        QCOMPARE(logMessages().last(), u"ERROR: could not activate model base: Is a directory"_s);
     }
 };
 

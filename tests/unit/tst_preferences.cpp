@@ -48,26 +48,26 @@ class TestPreferences : public QObject {
         QTest::addColumn<bool>("altGr"); // right Alt is AltGr in the layout
 
         QTest::newRow("key 0 is a real key")
-            << QByteArray("hotkey=0\n") << qint64(0) << quint64(0) << "auto" << true << false;
-        QTest::newRow("no hotkey") << QByteArray("hotkey=-1\nhotkey-modifiers=1048576\n")
-                                   << qint64(-1) << quint64(0x100000) << "auto" << true << false;
-        QTest::newRow("combo") << QByteArray("hotkey=122\nhotkey-modifiers=1310720\n")
-                               << qint64(122) << quint64(0x140000) << "auto" << true << false;
+            << "hotkey=0\n"_ba << qint64(0) << quint64(0) << "auto" << true << false;
+        QTest::newRow("no hotkey") << "hotkey=-1\nhotkey-modifiers=1048576\n"_ba << qint64(-1)
+                                   << quint64(0x100000) << "auto" << true << false;
+        QTest::newRow("combo") << "hotkey=122\nhotkey-modifiers=1310720\n"_ba << qint64(122)
+                               << quint64(0x140000) << "auto" << true << false;
         QTest::newRow("code past the model")
-            << QByteArray("hotkey=65536\n") << qint64(-1) << quint64(0) << "auto" << true << false;
+            << "hotkey=65536\n"_ba << qint64(-1) << quint64(0) << "auto" << true << false;
         QTest::newRow("hand-edited garbage")
             << QByteArray("hotkey=abc\nhotkey-modifiers=@Variant(\\0\\0)\nlanguage=de,fr\n"
                           "show-language=maybe\n")
             << qint64(-1) << quint64(0) << "de,fr" << true << false;
-        QTest::newRow("negative modifiers") << QByteArray("hotkey=96\nhotkey-modifiers=-5\n")
-                                            << qint64(96) << quint64(0) << "auto" << true << false;
+        QTest::newRow("negative modifiers") << "hotkey=96\nhotkey-modifiers=-5\n"_ba << qint64(96)
+                                            << quint64(0) << "auto" << true << false;
         QTest::newRow("language and hidden code")
-            << QByteArray("language=xx\nshow-language=false\n") << qint64(61) << quint64(0) << "xx"
-            << false << false;
+            << "language=xx\nshow-language=false\n"_ba << qint64(61) << quint64(0) << "xx" << false
+            << false;
         QTest::newRow("nothing stored, right Alt is AltGr")
             << QByteArray() << qint64(62) << quint64(0) << "auto" << true << true;
         QTest::newRow("right Alt chosen where it is AltGr")
-            << QByteArray("hotkey=61\n") << qint64(61) << quint64(0) << "auto" << true << true;
+            << "hotkey=61\n"_ba << qint64(61) << quint64(0) << "auto" << true << true;
     }
 
     void storedValues()

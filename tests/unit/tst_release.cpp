@@ -14,13 +14,15 @@
 #include <QTest>
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace parlotta;
 
 namespace {
 
 const QString notSigned = QStringLiteral(
     "The downloaded update isn't signed by the developer of Parlotta, so it wasn't installed.");
-const QString damaged = QStringLiteral("The downloaded update is damaged.");
+const QString damaged = u"The downloaded update is damaged."_s;
 
 // Runs a program to its end; its output, or none when it failed.
 std::optional<QByteArray>
@@ -58,8 +60,7 @@ QStringList snapshot(const QString &dir)
         QCryptographicHash hash(QCryptographicHash::Sha256);
         if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
             hash.addData(&file);
-        entries << QStringLiteral("%1 %2 %3")
-                       .arg(path.mid(dir.size()))
+        entries << u"%1 %2 %3"_s.arg(path.mid(dir.size()))
                        .arg(st.st_mode, 0, 8)
                        .arg(QString::fromLatin1(hash.result().toHex()));
     }
@@ -120,30 +121,26 @@ class TestRelease : public QObject {
 
     void initTestCase()
     {
-        key = path(QStringLiteral("release.pem"));
-        QVERIFY(run(QStringLiteral("openssl"),
-                    {QStringLiteral("genpkey"), QStringLiteral("-algorithm"),
-                     QStringLiteral("ed25519"), QStringLiteral("-out"), key}));
+        key = path(u"release.pem"_s);
+        QVERIFY(run(u"openssl"_s, {u"genpkey"_s, u"-algorithm"_s, u"ed25519"_s, u"-out"_s, key}));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PARLOTTA_BUILD_DIR"), QStringLiteral(BUILD_DIR));
-        for (const QString &version : {QStringLiteral("1.0"), QStringLiteral("1.1")})
+        env.insert(u"PARLOTTA_BUILD_DIR"_s, QStringLiteral(BUILD_DIR));
+        for (const QString &version : {u"1.0"_s, u"1.1"_s})
             QVERIFY(run(QStringLiteral(MAKE_RELEASE), {version, key, path(version)}, env));
-        oldZip = path(QStringLiteral("1.0/Parlotta.zip"));
-        newZip = path(QStringLiteral("1.1/Parlotta.zip"));
-        QCOMPARE(QFile(path(QStringLiteral("1.1/version.txt"))).size(), 4);
+        oldZip = path(u"1.0/Parlotta.zip"_s);
+        newZip = path(u"1.1/Parlotta.zip"_s);
+        QCOMPARE(QFile(path(u"1.1/version.txt"_s)).size(), 4);
         // The release's folder: the loader's names as plain files, signed, and listed by the
         // package; the CPU variants and the GPU backend beside the server.
-        QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE),
-                    {QStringLiteral("unpack"), newZip, path(QStringLiteral("unpacked"))}));
-        app = path(QStringLiteral("unpacked/Parlotta.app"));
+        QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE), {u"unpack"_s, newZip, path(u"unpacked"_s)}));
+        app = path(u"unpacked/Parlotta.app"_s);
         const auto manifest = readSignedManifest(app);
         QVERIFY(manifest && treeMatchesManifest(app, *manifest));
         QStringList signedFiles;
         for (const ManifestFile &file : manifest->files)
             signedFiles << file.path;
         const QByteArray package =
-            output(QStringLiteral("dpkg"),
-                   {QStringLiteral("-c"), path(QStringLiteral("1.1/parlotta_1.1_amd64.deb"))})
+            output(u"dpkg"_s, {u"-c"_s, path(u"1.1/parlotta_1.1_amd64.deb"_s)})
                 .value_or(QByteArray());
         for (const QString file :
              {"lib/libwhisper.so.1", "lib/libggml.so.0", "lib/libggml-base.so.0",
@@ -155,15 +152,11 @@ class TestRelease : public QObject {
         }
         // A model smaller than any real one: the same code runs, and emulation stays within
         // minutes.
-        model = path(QStringLiteral("micro.bin"));
-        speech = path(QStringLiteral("speech.wav"));
-        QVERIFY(
-            run(QStringLiteral("python3"), {QStringLiteral(FIXTURE_TOOL), QStringLiteral("--shape"),
-                                            QStringLiteral("micro"), model}));
-        QVERIFY(run(QStringLiteral("sox"),
-                    {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("16000"),
-                     QStringLiteral("-b"), QStringLiteral("16"), speech, QStringLiteral("synth"),
-                     QStringLiteral("1"), QStringLiteral("pinknoise")}));
+        model = path(u"micro.bin"_s);
+        speech = path(u"speech.wav"_s);
+        QVERIFY(run(u"python3"_s, {QStringLiteral(FIXTURE_TOOL), u"--shape"_s, u"micro"_s, model}));
+        QVERIFY(run(u"sox"_s, {u"-n"_s, u"-r"_s, u"16000"_s, u"-b"_s, u"16"_s, speech, u"synth"_s,
+                               u"1"_s, u"pinknoise"_s}));
     }
 
     // Each archive but the good one leaves the installed copy as it was, byte
@@ -193,22 +186,20 @@ class TestRelease : public QObject {
         QFETCH(QString, kind);
         QFETCH(QString, failure);
         QTemporaryDir apps;
-        const QString app = apps.filePath(QStringLiteral("Parlotta.app"));
-        QVERIFY(
-            run(QStringLiteral(RELEASE_ARCHIVE), {QStringLiteral("unpack"), oldZip, apps.path()}));
+        const QString app = apps.filePath(u"Parlotta.app"_s);
+        QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE), {u"unpack"_s, oldZip, apps.path()}));
         const auto installed = readSignedManifest(app);
         QVERIFY(installed && treeMatchesManifest(app, *installed));
         QCOMPARE(signingTeam(app), keyFingerprint(installed->publicKey));
         const QStringList before = snapshot(apps.path());
 
-        const QString archive = apps.filePath(QStringLiteral("download.zip"));
-        if (kind == QLatin1String("html")) {
+        const QString archive = apps.filePath(u"download.zip"_s);
+        if (kind == u"html"_s) {
             QFile page(archive);
             QVERIFY(page.open(QIODevice::WriteOnly));
             page.write("<!DOCTYPE html><title>Not Found</title>");
         } else {
-            QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE),
-                        {QStringLiteral("make"), kind, newZip, archive, key}));
+            QVERIFY(run(QStringLiteral(RELEASE_ARCHIVE), {u"make"_s, kind, newZip, archive, key}));
         }
         QString error;
         QCOMPARE(installUpdate(archive, app, installed->publicKey, installed->identifier, &error),
@@ -216,7 +207,7 @@ class TestRelease : public QObject {
         QFile::remove(archive);
         QCOMPARE(error, failure);
         if (failure.isEmpty()) {
-            QCOMPARE(readSignedManifest(app)->version, QStringLiteral("1.1"));
+            QCOMPARE(readSignedManifest(app)->version, u"1.1"_s);
             // Folder modes are not signed: whatever the archive says, only we may write.
             QDirIterator folders(app, QDir::Dirs | QDir::NoDotAndDotDot,
                                  QDirIterator::Subdirectories);
@@ -228,7 +219,7 @@ class TestRelease : public QObject {
             }
             QCOMPARE(
                 QDir(apps.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                QStringList{QStringLiteral("Parlotta.app")});
+                QStringList{u"Parlotta.app"_s});
         } else {
             QCOMPARE(snapshot(apps.path()), before);
         }
@@ -240,12 +231,11 @@ class TestRelease : public QObject {
         QTest::addColumn<QString>("cpu"); // emulated by qemu-user; empty: this machine's
         QTest::addColumn<bool>("vulkan");
         QTest::addColumn<QByteArray>("chose");
-        QTest::newRow("this CPU") << QString() << false << QByteArray("loaded CPU backend from");
+        QTest::newRow("this CPU") << QString() << false << "loaded CPU backend from"_ba;
         QTest::newRow("Nehalem, x86-64-v2 from 2008")
-            << "Nehalem" << false << QByteArray("libggml-cpu-sse42.so");
-        QTest::newRow("AMD Zen 2") << "EPYC-Rome" << false << QByteArray("libggml-cpu-haswell.so");
-        QTest::newRow("Vulkan device")
-            << QString() << true << QByteArray("ggml_vulkan: 0 = llvmpipe");
+            << "Nehalem" << false << "libggml-cpu-sse42.so"_ba;
+        QTest::newRow("AMD Zen 2") << "EPYC-Rome" << false << "libggml-cpu-haswell.so"_ba;
+        QTest::newRow("Vulkan device") << QString() << true << "ggml_vulkan: 0 = llvmpipe"_ba;
     }
 
     void serves()
@@ -259,16 +249,15 @@ class TestRelease : public QObject {
         QProcess server;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (vulkan) {
-            env.insert(QStringLiteral("VK_ICD_FILENAMES"),
-                       QStringLiteral("/usr/share/vulkan/icd.d/lvp_icd.x86_64.json"));
-            env.insert(QStringLiteral("GGML_VK_VISIBLE_DEVICES"),
-                       QStringLiteral("0")); // a CPU-type device
+            env.insert(u"VK_ICD_FILENAMES"_s, u"/usr/share/vulkan/icd.d/lvp_icd.x86_64.json"_s);
+            env.insert(u"GGML_VK_VISIBLE_DEVICES"_s,
+                       u"0"_s); // a CPU-type device
         }
         server.setProcessEnvironment(env);
         server.setProcessChannelMode(QProcess::MergedChannels);
         server.setWorkingDirectory(
             QDir::tempPath()); // ggml finds its libraries by the executable's path
-        QStringList command = {app + QStringLiteral("/bin/whisper-server"),
+        QStringList command = {app + u"/bin/whisper-server"_s,
                                "--host",
                                "127.0.0.1",
                                "--port",
@@ -281,24 +270,22 @@ class TestRelease : public QObject {
                                "--language",
                                "auto"};
         if (!cpu.isEmpty())
-            command = QStringList{QStringLiteral("-cpu"), cpu} + command;
-        server.start(cpu.isEmpty() ? command.takeFirst() : QStringLiteral("qemu-x86_64"), command);
+            command = QStringList{u"-cpu"_s, cpu} + command;
+        server.start(cpu.isEmpty() ? command.takeFirst() : u"qemu-x86_64"_s, command);
         QVERIFY(server.waitForStarted());
-        const QString url = QStringLiteral("http://127.0.0.1:8181/");
-        QTRY_VERIFY_WITH_TIMEOUT(
-            output(QStringLiteral("curl"), {QStringLiteral("-s"), url + "health"}, env, true)
-                .value_or(QByteArray())
-                .contains("ok"),
-            300000);
+        const QString url = u"http://127.0.0.1:8181/"_s;
+        QTRY_VERIFY_WITH_TIMEOUT(output(u"curl"_s, {u"-s"_s, url + "health"}, env, true)
+                                     .value_or(QByteArray())
+                                     .contains("ok"),
+                                 300000);
         // Slow under emulation and on a software GPU: up to a few minutes.
-        const auto text =
-            output(QStringLiteral("curl"), {"-sS", "--max-time", "900", "-F", "file=@" + speech,
-                                            "-F", "response_format=text", url + "inference"});
+        const auto text = output(u"curl"_s, {"-sS", "--max-time", "900", "-F", "file=@" + speech,
+                                             "-F", "response_format=text", url + "inference"});
         server.terminate();
         QVERIFY(server.waitForFinished(30000));
         const QByteArray log = server.readAll();
         QVERIFY2(log.contains(chose), log.constData());
-        QCOMPARE(text.value_or(QByteArray()), QByteArray(" Hello world.\n"));
+        QCOMPARE(text.value_or(QByteArray()), " Hello world.\n"_ba);
     }
 };
 

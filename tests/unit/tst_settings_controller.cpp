@@ -29,7 +29,7 @@ QTemporaryDir home;
 
 QString logText()
 {
-    return logMessagesIn(home.path() + QStringLiteral("/helper.log")).join(u'\n');
+    return logMessagesIn(home.path() + u"/helper.log"_s).join(u'\n');
 }
 
 SettingsController &c()
@@ -45,9 +45,9 @@ class TestSettingsController : public QObject {
   private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(openLog(home.path() + QStringLiteral("/helper.log"), nullptr));
+        QVERIFY(openLog(home.path() + u"/helper.log"_s, nullptr));
         fake::reset();
-        fake::platform().layout.insert(2, QStringLiteral("&"));
+        fake::platform().layout.insert(2, u"&"_s);
         menuHandler = new MenuHandler;
         settingsController = new SettingsController;
         settingsController->show();
@@ -58,8 +58,8 @@ class TestSettingsController : public QObject {
     {
         for (const QString &key : {prefHotkey, prefHotkeyModifiers, prefLanguage, prefShowLanguage})
             removePreference(key);
-        QDir(home.path() + QStringLiteral("/.config/autostart")).removeRecursively();
-        QFile::remove(home.path() + QStringLiteral("/.config/autostart"));
+        QDir(home.path() + u"/.config/autostart"_s).removeRecursively();
+        QFile::remove(home.path() + u"/.config/autostart"_s);
         eventTapActive = true;
         c().catalogue.downloadingModel.reset();
     }
@@ -79,18 +79,17 @@ class TestSettingsController : public QObject {
 
         QTest::newRow("fresh account") << QByteArray() << false << true << QString() << false
                                        << false << "Right Alt" << true << 0;
-        QTest::newRow("no hotkey") << QByteArray("-1,0") << false << true << "de" << true << false
-                                   << "Record Hotkey" << false << 3;
-        QTest::newRow("capturing") << QByteArray("122,1310720") << true << true << "EN" << false
-                                   << true << "Press a key…" << false << 0;
-        QTest::newRow("combo, no key listener")
-            << QByteArray("122,1310720") << false << false << "uk" << false << false
-            << "Ctrl+Super+F1" << true << 20;
+        QTest::newRow("no hotkey")
+            << "-1,0"_ba << false << true << "de" << true << false << "Record Hotkey" << false << 3;
+        QTest::newRow("capturing") << "122,1310720"_ba << true << true << "EN" << false << true
+                                   << "Press a key…" << false << 0;
+        QTest::newRow("combo, no key listener") << "122,1310720"_ba << false << false << "uk"
+                                                << false << false << "Ctrl+Super+F1" << true << 20;
         QTest::newRow("a key named &, the 1 key on AZERTY")
-            << QByteArray("18,262144") << false << true << QString() << false << false << "Ctrl+&"
-            << true << 0;
+            << "18,262144"_ba << false << true << QString() << false << false << "Ctrl+&" << true
+            << 0;
         QTest::newRow("unknown modifier bits")
-            << QByteArray("96,4294967295") << false << true << QString() << false << false
+            << "96,4294967295"_ba << false << true << QString() << false << false
             << "Ctrl+Alt+Shift+Super+F5" << true << 0;
     }
     void refresh()
@@ -111,7 +110,7 @@ class TestSettingsController : public QObject {
         eventTapActive = listening;
         c().isRecordingHotkey = capturing;
         if (downloading)
-            c().catalogue.downloadingModel = QStringLiteral("tiny");
+            c().catalogue.downloadingModel = u"tiny"_s;
         c().refresh();
         c().isRecordingHotkey = false;
 
@@ -151,7 +150,7 @@ class TestSettingsController : public QObject {
         QTest::qWait(0);
         QVERIFY(!c().isRecordingHotkey);
         QCOMPARE(selectedHotkey(), 96);
-        QCOMPARE(c().hotkeyButton->text(), QStringLiteral("Ctrl+F5"));
+        QCOMPARE(c().hotkeyButton->text(), u"Ctrl+F5"_s);
     }
 
     // A wrong owner gets an error status with a JSON object: no listing, in
@@ -176,7 +175,7 @@ class TestSettingsController : public QObject {
         QVERIFY(logText().contains("Show language code disabled"));
 
         // Autostart refused (its folder is a file): the box springs back, the log says why.
-        QFile blocker(home.path() + QStringLiteral("/.config/autostart"));
+        QFile blocker(home.path() + u"/.config/autostart"_s);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         c().loginCheckbox->click();
@@ -185,10 +184,10 @@ class TestSettingsController : public QObject {
 
         // A model directory that cannot be written fails the download with the
         // system's reason, before anything is fetched.
-        QFile models(home.path() + QStringLiteral("/.config/parlotta/models"));
+        QFile models(home.path() + u"/.config/parlotta/models"_s);
         QVERIFY(models.open(QIODevice::WriteOnly));
         models.close();
-        c().catalogue.startDownload(QStringLiteral("tiny"));
+        c().catalogue.startDownload(u"tiny"_s);
         QTRY_VERIFY(!c().catalogue.downloadingModel && !c().catalogue.downloadTask);
         QVERIFY(logText().contains("Downloading model tiny"));
         QVERIFY(logText().contains("ERROR: model download failed: "));
@@ -198,7 +197,7 @@ class TestSettingsController : public QObject {
 
 int main(int argc, char *argv[])
 {
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + u"/.config"_s).toLocal8Bit());
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("HF_ENDPOINT", "http://127.0.0.1:9"); // no model hub: nothing listens there

@@ -18,7 +18,7 @@ QTemporaryDir home;
 
 QString logText()
 {
-    return logMessagesIn(home.filePath(QStringLiteral("helper.log"))).join(u'\n');
+    return logMessagesIn(home.filePath(u"helper.log"_s)).join(u'\n');
 }
 
 } // namespace
@@ -29,7 +29,7 @@ class TestUpdateChecker : public QObject {
   private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(openLog(home.filePath(QStringLiteral("helper.log")), nullptr));
+        QVERIFY(openLog(home.filePath(u"helper.log"_s), nullptr));
     }
 
     void check_data()
@@ -41,15 +41,18 @@ class TestUpdateChecker : public QObject {
         QTest::addColumn<QString>("offered"); // the version offered; empty: none
         QTest::addColumn<QString>("logged");  // the check's last log line
 
-        const QString cant = QStringLiteral("Can't Check for Updates: ");
+        const QString cant = u"Can't Check for Updates: "_s;
         QTest::newRow("same version")
-            << QByteArray("1.0\n") << "1.0" << true
+            << "1.0\n"_ba
+            << "1.0" << true
             << "You're up to date!: Parlotta 1.0 is currently the newest version available."
             << QString() << "Update check: local=1.0 remote=1.0";
-        QTest::newRow("newer, asked") << QByteArray("2.0\n") << "1.0" << true << QString() << "2.0"
+        QTest::newRow("newer, asked") << "2.0\n"_ba
+                                      << "1.0" << true << QString() << "2.0"
                                       << "Update check: local=1.0 remote=2.0";
         QTest::newRow("markup is a version like any other")
-            << QByteArray("3.0<img src=x>") << "1.0" << false << QString() << "3.0<img src=x>"
+            << "3.0<img src=x>"_ba
+            << "1.0" << false << QString() << "3.0<img src=x>"
             << "Update check: local=1.0 remote=3.0<img src=x>";
         QTest::newRow("over 64 KiB, newer if read whole")
             << QByteArray(70000, '9') << "1.0" << true << QString() << QString()
@@ -63,10 +66,11 @@ class TestUpdateChecker : public QObject {
             << "Update check failed: Connection refused "
                "(QNetworkReply::NetworkError 1)";
         QTest::newRow("cut short after the headers")
-            << QByteArray("cut") << "1.0" << true << cant + "Connection closed" << QString()
+            << "cut"_ba
+            << "1.0" << true << cant + "Connection closed" << QString()
             << "Update check failed: Connection closed (QNetworkReply::NetworkError 2)";
         QTest::newRow("development build")
-            << QByteArray("2.0\n") << QString() << true
+            << "2.0\n"_ba << QString() << true
             << cant + "No installed version found. This is probably a development build."
             << QString() << "Update check: no installed version";
     }
@@ -79,11 +83,11 @@ class TestUpdateChecker : public QObject {
         QFETCH(QString, offered);
         QFETCH(QString, logged);
         removePreference(prefUpdateDismissed);
-        QFile(home.filePath(QStringLiteral("helper.log"))).resize(0); // this row's lines only
+        QFile(home.filePath(u"helper.log"_s)).resize(0); // this row's lines only
         HttpStub site;
         site.reset = body == "cut";
         site.respond = [body](const QByteArray &) {
-            return body == "cut" ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n1.")
+            return body == "cut" ? "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n1."_ba
                                  : HttpStub::ok(body);
         };
         UpdateChecker checker;
@@ -98,7 +102,7 @@ class TestUpdateChecker : public QObject {
         QTest::qWait(50);
         QCOMPARE(messages.isEmpty()
                      ? QString()
-                     : messages[0][0].toString() + QStringLiteral(": ") + messages[0][1].toString(),
+                     : messages[0][0].toString() + u": "_s + messages[0][1].toString(),
                  told);
         QCOMPARE(offers.isEmpty() ? QString() : offers[0][0].toString(), offered);
         QCOMPARE(checker.updateAvailable.value_or(QString()), offered);
@@ -113,17 +117,17 @@ class TestUpdateChecker : public QObject {
         site.respond = [](const QByteArray &) { return HttpStub::ok("2.0\n"); };
         UpdateChecker checker;
         checker.releaseSite = site.address();
-        checker.localVersion = QStringLiteral("1.0");
+        checker.localVersion = u"1.0"_s;
         QSignalSpy offers(&checker, &UpdateChecker::offerUpdate);
         for (const bool asked : {false, false, true}) {
             const qsizetype lines = logText().count(u'\n');
             checker.checkForUpdate(asked);
             QTRY_VERIFY(logText().count(u'\n') > lines);
             QTest::qWait(50);
-            QCOMPARE(checker.updateAvailable, QStringLiteral("2.0"));
+            QCOMPARE(checker.updateAvailable, u"2.0"_s);
         }
         QCOMPARE(offers.size(), 2);
-        QCOMPARE(preferenceValue(prefUpdateDismissed).toString(), QStringLiteral("2.0"));
+        QCOMPARE(preferenceValue(prefUpdateDismissed).toString(), u"2.0"_s);
     }
 
     // This test program is a development build: nothing is downloaded.
@@ -133,7 +137,7 @@ class TestUpdateChecker : public QObject {
         QSignalSpy messages(&checker, &UpdateChecker::message);
         checker.performUpdate();
         QCOMPARE(messages.size(), 1);
-        QCOMPARE(messages[0][0].toString(), QStringLiteral("Can't Install Updates"));
+        QCOMPARE(messages[0][0].toString(), u"Can't Install Updates"_s);
         QCOMPARE(messages[0][1].toString(),
                  QStringLiteral("This copy of Parlotta isn't a signed release. It's probably a "
                                 "development build."));
