@@ -121,12 +121,9 @@ class TestDaemonLifecycle : public QObject {
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("says");
-        QTest::newRow("log cannot be written") << "log"
-                                               << "helper.log";
-        QTest::newRow("runtime folder a symlink elsewhere") << "symlink"
-                                                            << "/tmp/parlotta";
-        QTest::newRow("another user's runtime folder") << "owner"
-                                                       << "/tmp/parlotta";
+        QTest::newRow("log cannot be written") << u"log"_s << u"helper.log"_s;
+        QTest::newRow("runtime folder a symlink elsewhere") << u"symlink"_s << u"/tmp/parlotta"_s;
+        QTest::newRow("another user's runtime folder") << u"owner"_s << u"/tmp/parlotta"_s;
     }
 
     // Each ends the start with a reason, and writes nothing where it should not.

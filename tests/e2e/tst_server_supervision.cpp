@@ -66,13 +66,12 @@ class TestServerSupervision : public QObject {
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("line");
-        QTest::newRow("no model") << "none"
-                                  << "No model selected yet, whisper-server not started";
+        QTest::newRow("no model") << u"none"_s
+                                  << u"No model selected yet, whisper-server not started"_s;
         QTest::newRow("dangling current.bin")
-            << "dangling"
-            << "No model selected yet, whisper-server not started";
-        QTest::newRow("no executable") << "missing"
-                                       << "ERROR: whisper-server is missing from the app bundle";
+            << u"dangling"_s << u"No model selected yet, whisper-server not started"_s;
+        QTest::newRow("no executable")
+            << u"missing"_s << u"ERROR: whisper-server is missing from the app bundle"_s;
     }
 
     void noServerStarted()
@@ -147,8 +146,8 @@ class TestServerSupervision : public QObject {
         QTest::addColumn<QString>("model");
         QTest::addColumn<int>("status");
         // The real server refuses a file that is no model, before it listens.
-        QTest::newRow("refuses its model") << "broken" << 3;
-        QTest::newRow("exits right after starting") << "" << 1;
+        QTest::newRow("refuses its model") << u"broken"_s << 3;
+        QTest::newRow("exits right after starting") << u""_s << 1;
     }
 
     void serverThatFailsAtOnceWaitsLongerEachTime()
@@ -283,9 +282,9 @@ class TestServerSupervision : public QObject {
     {
         QTest::addColumn<QString>("occupant");
         QTest::addColumn<bool>("stopped");
-        QTest::newRow("live server") << "server" << true;
-        QTest::newRow("server ignoring SIGTERM") << "deaf" << true;
-        QTest::newRow("another program") << "other" << false;
+        QTest::newRow("live server") << u"server"_s << true;
+        QTest::newRow("server ignoring SIGTERM") << u"deaf"_s << true;
+        QTest::newRow("another program") << u"other"_s << false;
     }
 
     void staleServerAtStartup()

@@ -208,19 +208,16 @@ class TestUpdate : public QObject {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text"); // the start of it
-        QTest::newRow("archive not found") << "404"
-                                           << "Update Failed"
-                                           << "The download failed (HTTP 404).";
-        QTest::newRow("release site gone") << "gone"
-                                           << "Update Failed"
-                                           << "Connection refused";
-        QTest::newRow("read-only install") << "read-only"
-                                           << "Can't Update This Copy"
-                                           << "Parlotta is installed in a folder you can't change";
+        QTest::newRow("archive not found")
+            << u"404"_s << u"Update Failed"_s << u"The download failed (HTTP 404)."_s;
+        QTest::newRow("release site gone")
+            << u"gone"_s << u"Update Failed"_s << u"Connection refused"_s;
+        QTest::newRow("read-only install")
+            << u"read-only"_s << u"Can't Update This Copy"_s
+            << u"Parlotta is installed in a folder you can't change"_s;
         QTest::newRow("signature gone since start-up")
-            << "unsigned"
-            << "Can't Install Updates"
-            << "This copy of Parlotta isn't a signed release. It's probably a development build.";
+            << u"unsigned"_s << u"Can't Install Updates"_s
+            << u"This copy of Parlotta isn't a signed release. It's probably a development build."_s;
     }
     void refused()
     {

@@ -55,18 +55,18 @@ class TestCatalogue : public QObject {
             << true << QStringList() << QStringList();
         QTest::newRow("size beyond 64 bits")
             << q("[{'path':'ggml-a.bin','size':1e23},{'path':'ggml-b.bin','size':-1}]") << true
-            << QStringList{"b -1"} << QStringList();
+            << QStringList{u"b -1"_s} << QStringList();
         QTest::newRow("checksum not hex")
             << QByteArray(q("[{'path':'ggml-a.bin','size':1,'lfs':{'oid':'zz'}}]")) << true
-            << QStringList{"a 1"} << QStringList();
-        QTest::newRow("not JSON") << "<html>502</html>"_ba << false << QStringList()
+            << QStringList{u"a 1"_s} << QStringList();
+        QTest::newRow("not JSON") << QByteArray("<html>502</html>") << false << QStringList()
                                   << QStringList();
         QTest::newRow("an object") << QByteArray(q("{'error':'Repository not found'}")) << false
                                    << QStringList() << QStringList();
         QTest::newRow("one element not an object")
             << QByteArray(q("[{'path':'ggml-a.bin','size':1},3]")) << false << QStringList()
             << QStringList();
-        QTest::newRow("empty array") << "[]"_ba << true << QStringList() << QStringList();
+        QTest::newRow("empty array") << QByteArray("[]") << true << QStringList() << QStringList();
     }
     void listing()
     {
@@ -112,20 +112,20 @@ class TestCatalogue : public QObject {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("active");
-        QTest::newRow("installed")
-            << QString() << "custom" << QStringList{"Model switched to custom"} << "custom";
-        QTest::newRow("the current one: nothing") << QString() << "tiny" << QStringList() << "tiny";
+        QTest::newRow("installed") << QString() << u"custom"_s
+                                   << QStringList{u"Model switched to custom"_s} << u"custom"_s;
+        QTest::newRow("the current one: nothing")
+            << QString() << u"tiny"_s << QStringList() << u"tiny"_s;
         QTest::newRow("not installed: downloaded, and a 404 fails it")
-            << QString() << "base"
-            << QStringList{"Downloading model base",
-                           "ERROR: model download failed: The server responded with HTTP 404."}
-            << "tiny";
+            << QString() << u"base"_s
+            << QStringList{u"Downloading model base"_s,
+                           u"ERROR: model download failed: The server responded with HTTP 404."_s}
+            << u"tiny"_s;
         QTest::newRow("during a download: cancelled, then switched")
-            << "base"
-            << "custom"
-            << QStringList{"Downloading model base", "Download of model base cancelled",
-                           "Model switched to custom"}
-            << "custom";
+            << u"base"_s << u"custom"_s
+            << QStringList{u"Downloading model base"_s, u"Download of model base cancelled"_s,
+                           u"Model switched to custom"_s}
+            << u"custom"_s;
     }
     void choose()
     {
@@ -156,10 +156,10 @@ class TestCatalogue : public QObject {
     {
         QTest::addColumn<qint64>("bytes");
         QTest::addColumn<QString>("text");
-        QTest::newRow("tiny") << qint64(78643200) << "75 MB";
-        QTest::newRow("just under 1 GB") << qint64(1073741823) << "1023 MB";
-        QTest::newRow("1 GB") << qint64(1073741824) << "1.0 GB";
-        QTest::newRow("turbo") << qint64(1624244224) << "1.5 GB";
+        QTest::newRow("tiny") << qint64(78643200) << u"75 MB"_s;
+        QTest::newRow("just under 1 GB") << qint64(1073741823) << u"1023 MB"_s;
+        QTest::newRow("1 GB") << qint64(1073741824) << u"1.0 GB"_s;
+        QTest::newRow("turbo") << qint64(1624244224) << u"1.5 GB"_s;
     }
     void formatBytes()
     {
@@ -172,14 +172,12 @@ class TestCatalogue : public QObject {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("text");
         QTest::newRow("recommended")
-            << "large-v3-turbo"
-            << "Near large-v3 accuracy, much faster · All languages · recommended";
-        QTest::newRow("english") << "tiny.en"
-                                 << "Fastest, least accurate · English only";
-        QTest::newRow("q5 english") << "medium.en-q5_0"
-                                    << "Slower, high accuracy · compressed (q5) · English only";
-        QTest::newRow("unknown") << "small.en-tdrz"
-                                 << "All languages";
+            << u"large-v3-turbo"_s
+            << u"Near large-v3 accuracy, much faster · All languages · recommended"_s;
+        QTest::newRow("english") << u"tiny.en"_s << u"Fastest, least accurate · English only"_s;
+        QTest::newRow("q5 english")
+            << u"medium.en-q5_0"_s << u"Slower, high accuracy · compressed (q5) · English only"_s;
+        QTest::newRow("unknown") << u"small.en-tdrz"_s << u"All languages"_s;
     }
     void description()
     {

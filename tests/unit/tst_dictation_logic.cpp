@@ -26,12 +26,13 @@ class TestDictationLogic : public QObject {
         QTest::addColumn<double>("duration");
         QTest::addColumn<float>("level");
         QTest::addColumn<QString>("line");
-        QTest::newRow("0.49 s, loud") << 0.49 << -10.0f << "Recording too short (0.49s), skipping";
+        QTest::newRow("0.49 s, loud")
+            << 0.49 << -10.0f << u"Recording too short (0.49s), skipping"_s;
         QTest::newRow("0.50 s goes on") << 0.5 << -10.0f << QString();
         QTest::newRow("silence") << 2.0 << -160.0f
-                                 << "Audio too quiet (best avg -160.0 dB), skipping";
+                                 << u"Audio too quiet (best avg -160.0 dB), skipping"_s;
         QTest::newRow("-52.34 dB rounds")
-            << 2.0 << -52.34f << "Audio too quiet (best avg -52.3 dB), skipping";
+            << 2.0 << -52.34f << u"Audio too quiet (best avg -52.3 dB), skipping"_s;
         QTest::newRow("-50.0 dB passes") << 2.0 << -50.0f << QString();
         QTest::newRow("NaN duration passes") << double(notANumber) << -10.0f << QString();
         QTest::newRow("NaN level passes") << 2.0 << notANumber << QString();
@@ -56,27 +57,27 @@ class TestDictationLogic : public QObject {
         const QString hallucination = QStringLiteral(
             "Likely hallucination on quiet audio (best avg -30.0 dB), skipping paste");
         QTest::newRow("empty") << QString() << -30.0f << blank;
-        QTest::newRow("marker") << "[BLANK_AUDIO]" << -30.0f << blank;
-        QTest::newRow("lower-case marker is text") << "[blank_audio]" << -30.0f << QString();
-        QTest::newRow("thank you, quiet") << "Thank you." << -30.0f << hallucination;
-        QTest::newRow("thank you at -16.0") << "Thank you." << -16.0f << QString();
-        QTest::newRow("shouted with spaces") << "THANK   YOU!" << -30.0f << hallucination;
-        QTest::newRow("hyphen joins") << "Thank-you" << -30.0f << QString();
-        QTest::newRow("you") << "you" << -30.0f << hallucination;
-        QTest::newRow("you know") << "You know" << -30.0f << QString();
-        QTest::newRow("line break is no separator") << "thank\nyou" << -30.0f << QString();
+        QTest::newRow("marker") << u"[BLANK_AUDIO]"_s << -30.0f << blank;
+        QTest::newRow("lower-case marker is text") << u"[blank_audio]"_s << -30.0f << QString();
+        QTest::newRow("thank you, quiet") << u"Thank you."_s << -30.0f << hallucination;
+        QTest::newRow("thank you at -16.0") << u"Thank you."_s << -16.0f << QString();
+        QTest::newRow("shouted with spaces") << u"THANK   YOU!"_s << -30.0f << hallucination;
+        QTest::newRow("hyphen joins") << u"Thank-you"_s << -30.0f << QString();
+        QTest::newRow("you") << u"you"_s << -30.0f << hallucination;
+        QTest::newRow("you know") << u"You know"_s << -30.0f << QString();
+        QTest::newRow("line break is no separator") << u"thank\nyou"_s << -30.0f << QString();
         QTest::newRow("Dutch credit")
-            << "Ondertiteling door de Amara.org gemeenschap" << -30.0f << hallucination;
+            << u"Ondertiteling door de Amara.org gemeenschap"_s << -30.0f << hallucination;
         QTest::newRow("Dutch credit, other verb")
-            << "Ondertiteld door de Amara.org gemeenschap" << -30.0f << hallucination;
+            << u"Ondertiteld door de Amara.org gemeenschap"_s << -30.0f << hallucination;
         QTest::newRow("German credit")
-            << "Untertitel der Amara.org-Community" << -30.0f << hallucination;
-        QTest::newRow("Dutch thanks") << "Bedankt voor het kijken!" << -30.0f << hallucination;
+            << u"Untertitel der Amara.org-Community"_s << -30.0f << hallucination;
+        QTest::newRow("Dutch thanks") << u"Bedankt voor het kijken!"_s << -30.0f << hallucination;
         QTest::newRow("Unicode quotes and dashes")
-            << "\u201cThank you\u2014\u201d \u00bfyou?" << -30.0f << QString();
+            << u"\u201cThank you\u2014\u201d \u00bfyou?"_s << -30.0f << QString();
         QTest::newRow("Unicode punctuation around")
-            << "\u00a1\u201cThanks for watching\u2026\u201d" << -30.0f << hallucination;
-        QTest::newRow("NaN level") << "Thank you." << notANumber << QString();
+            << u"\u00a1\u201cThanks for watching\u2026\u201d"_s << -30.0f << hallucination;
+        QTest::newRow("NaN level") << u"Thank you."_s << notANumber << QString();
     }
 
     void answerGates()
@@ -94,12 +95,12 @@ class TestDictationLogic : public QObject {
     {
         QTest::addColumn<QString>("language");
         QTest::addColumn<QByteArray>("tail");
-        QTest::newRow("auto: two parts") << "auto" << QByteArray();
+        QTest::newRow("auto: two parts") << u"auto"_s << QByteArray();
         QTest::newRow("nl: three parts")
-            << "nl"
+            << u"nl"_s
             << "--B\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nnl\r\n"_ba;
         QTest::newRow("unknown code sent as stored")
-            << "x\u00ff"
+            << u"x\u00ff"_s
             << QByteArray(
                    "--B\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nx\xc3\xbf\r\n");
     }
@@ -122,13 +123,12 @@ class TestDictationLogic : public QObject {
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("transcript");
-        QTest::newRow("leading space, trailing line feed") << " Hello world.\n"_ba
-                                                           << "Hello world.";
-        QTest::newRow("two segments") << " Hello.\n World.\n"_ba
-                                      << "Hello.\n World.";
-        QTest::newRow("not UTF-8") << "abc \xff def"_ba << QString();
-        QTest::newRow("UTF-8") << " caf\xc3\xa9 \xe2\x86\x92\r\n"_ba
-                               << "caf\u00e9 \u2192";
+        QTest::newRow("leading space, trailing line feed")
+            << QByteArray(" Hello world.\n") << u"Hello world."_s;
+        QTest::newRow("two segments") << QByteArray(" Hello.\n World.\n") << u"Hello.\n World."_s;
+        QTest::newRow("not UTF-8") << QByteArray("abc \xff def") << QString();
+        QTest::newRow("UTF-8") << QByteArray(" caf\xc3\xa9 \xe2\x86\x92\r\n")
+                               << u"caf\u00e9 \u2192"_s;
     }
 
     void transcriptFromAnswer()
@@ -169,16 +169,13 @@ class TestDictationLogic : public QObject {
         QTest::addColumn<QByteArray>("instance");
         QTest::addColumn<QByteArray>("className");
         QTest::addColumn<K>("keystroke");
-        QTest::newRow("xterm") << "xterm"_ba
-                               << "XTerm"_ba << K::ShiftInsert;
-        QTest::newRow("Eterm by class") << "x"_ba
-                                        << "Eterm"_ba << K::ShiftInsert;
-        QTest::newRow("gnome") << "gnome-terminal-server"_ba
-                               << "Gnome-terminal"_ba << K::ControlShiftV;
-        QTest::newRow("konsole by class") << "x"_ba
-                                          << "konsole"_ba << K::ControlShiftV;
-        QTest::newRow("editor") << "gedit"_ba
-                                << "Gedit"_ba << K::ControlV;
+        QTest::newRow("xterm") << QByteArray("xterm") << QByteArray("XTerm") << K::ShiftInsert;
+        QTest::newRow("Eterm by class") << QByteArray("x") << QByteArray("Eterm") << K::ShiftInsert;
+        QTest::newRow("gnome") << QByteArray("gnome-terminal-server")
+                               << QByteArray("Gnome-terminal") << K::ControlShiftV;
+        QTest::newRow("konsole by class")
+            << QByteArray("x") << QByteArray("konsole") << K::ControlShiftV;
+        QTest::newRow("editor") << QByteArray("gedit") << QByteArray("Gedit") << K::ControlV;
         QTest::newRow("nothing") << QByteArray() << QByteArray() << K::ControlV;
     }
 

@@ -62,15 +62,15 @@ class TestDictationPipeline : public QObject {
         QTest::addColumn<bool>("open");
 
         QTest::newRow("second begin while recording")
-            << true << true << QStringList{"Recording started", "Already recording, ignoring start"}
-            << true;
+            << true << true
+            << QStringList{u"Recording started"_s, u"Already recording, ignoring start"_s} << true;
         QTest::newRow("no sound server: nothing left open")
-            << false << true << QStringList{"ERROR: no sound server", "ERROR: no sound server"}
-            << false;
+            << false << true
+            << QStringList{u"ERROR: no sound server"_s, u"ERROR: no sound server"_s} << false;
         QTest::newRow("record() false: open but not recording")
             << true << false
-            << QStringList{"ERROR: record() returned false (not ready)",
-                           "Already recording, ignoring start"}
+            << QStringList{u"ERROR: record() returned false (not ready)"_s,
+                           u"Already recording, ignoring start"_s}
             << true;
     }
 
@@ -131,40 +131,43 @@ class TestDictationPipeline : public QObject {
 
         const int v = int(Keystroke::ControlV);
         QTest::newRow("too short")
-            << 0.3 << -20.f << 4000 << " Hi.\n"_ba << true << v
-            << QStringList{"Recording too short (0.30s), skipping"} << "basso";
+            << 0.3 << -20.f << 4000 << QByteArray(" Hi.\n") << true << v
+            << QStringList{u"Recording too short (0.30s), skipping"_s} << u"basso"_s;
         QTest::newRow("file of 1000 bytes")
-            << 2.0 << -20.f << 1000 << " Hi.\n"_ba << true << v
-            << QStringList{"Audio file too small or missing"} << "basso";
+            << 2.0 << -20.f << 1000 << QByteArray(" Hi.\n") << true << v
+            << QStringList{u"Audio file too small or missing"_s} << u"basso"_s;
         QTest::newRow("blank answer")
-            << 2.0 << -20.f << 1001 << "\n"_ba << true << v
-            << QStringList{"Whisper response: ''", "Blank audio, skipping paste"} << "basso";
+            << 2.0 << -20.f << 1001 << QByteArray("\n") << true << v
+            << QStringList{u"Whisper response: ''"_s, u"Blank audio, skipping paste"_s}
+            << u"basso"_s;
         QTest::newRow("pasted, clipboard given back")
-            << 2.0 << -20.f << 4000 << " Hello world.\n"_ba << true << v
-            << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
-                           "Pasted via fake", "Clipboard restored"}
-            << "pop";
+            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true << v
+            << QStringList{u"Whisper response: 'Hello world.'"_s, u"Copied to clipboard"_s,
+                           u"Pasted via fake"_s, u"Clipboard restored"_s}
+            << u"pop"_s;
         QTest::newRow("pasted, empty clipboard left empty")
-            << 2.0 << -20.f << 4000 << " Hello world.\n"_ba << false << v
-            << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
-                           "Pasted via fake"}
-            << "pop";
+            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << false << v
+            << QStringList{u"Whisper response: 'Hello world.'"_s, u"Copied to clipboard"_s,
+                           u"Pasted via fake"_s}
+            << u"pop"_s;
         QTest::newRow("xterm family: PRIMARY offered and given back too")
-            << 2.0 << -20.f << 4000 << " Hello world.\n"_ba << true << int(Keystroke::ShiftInsert)
-            << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
-                           "Pasted via fake (Shift+Insert)", "Clipboard restored"}
-            << "pop";
+            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true
+            << int(Keystroke::ShiftInsert)
+            << QStringList{u"Whisper response: 'Hello world.'"_s, u"Copied to clipboard"_s,
+                           u"Pasted via fake (Shift+Insert)"_s, u"Clipboard restored"_s}
+            << u"pop"_s;
         // Reported, and otherwise the paste's usual lines and cue.
         QTest::newRow("keystroke not posted")
-            << 2.0 << -20.f << 4000 << " Hello world.\n"_ba << true << -1
-            << QStringList{"Whisper response: 'Hello world.'", "Copied to clipboard",
-                           "ERROR: could not post the paste keystroke: no X display with XTest",
-                           "Pasted via fake", "Clipboard restored"}
-            << "pop";
-        QTest::newRow("server down") << 2.0 << -20.f << 4000 << QByteArray() << true << v
-                                     << QStringList{"Request error: *", "Whisper response: ''",
-                                                    "Blank audio, skipping paste"}
-                                     << "basso";
+            << 2.0 << -20.f << 4000 << QByteArray(" Hello world.\n") << true << -1
+            << QStringList{u"Whisper response: 'Hello world.'"_s, u"Copied to clipboard"_s,
+                           u"ERROR: could not post the paste keystroke: no X display with XTest"_s,
+                           u"Pasted via fake"_s, u"Clipboard restored"_s}
+            << u"pop"_s;
+        QTest::newRow("server down")
+            << 2.0 << -20.f << 4000 << QByteArray() << true << v
+            << QStringList{u"Request error: *"_s, u"Whisper response: ''"_s,
+                           u"Blank audio, skipping paste"_s}
+            << u"basso"_s;
     }
 
     void stopPath()

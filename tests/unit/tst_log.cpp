@@ -35,9 +35,9 @@ class TestLog : public QObject {
         QTest::addColumn<QByteArray>("line");
 
         QTest::newRow("epoch") << qint64(0) << u"plain"_s
-                               << "1970-01-01 00:00:00 +0000: plain\n"_ba;
+                               << QByteArray("1970-01-01 00:00:00 +0000: plain\n");
         QTest::newRow("leap day, last second")
-            << qint64(951868799) << u"x"_s << "2000-02-29 23:59:59 +0000: x\n"_ba;
+            << qint64(951868799) << u"x"_s << QByteArray("2000-02-29 23:59:59 +0000: x\n");
         QTest::newRow("arrow as UTF-8")
             << qint64(0) << u"Received SIGHUP \u2192 reloading model"_s
             << QByteArray(

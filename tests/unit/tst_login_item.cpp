@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace parlotta;
 
 class TestLoginItem : public QObject {
@@ -16,12 +17,11 @@ class TestLoginItem : public QObject {
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << "/opt/Parlotta.app/bin/parlotta"
-                               << "/opt/Parlotta.app/bin/parlotta";
-        QTest::newRow("space") << "/home/a b/parlotta"
-                               << "\"/home/a b/parlotta\"";
-        QTest::newRow("quote dollar backslash") << "/home/x\"$y\\z/parlotta"
-                                                << "\"/home/x\\\\\"\\\\$y\\\\\\\\z/parlotta\"";
+        QTest::newRow("plain") << u"/opt/Parlotta.app/bin/parlotta"_s
+                               << u"/opt/Parlotta.app/bin/parlotta"_s;
+        QTest::newRow("space") << u"/home/a b/parlotta"_s << u"\"/home/a b/parlotta\""_s;
+        QTest::newRow("quote dollar backslash")
+            << u"/home/x\"$y\\z/parlotta"_s << u"\"/home/x\\\\\"\\\\$y\\\\\\\\z/parlotta\""_s;
     }
 
     void execRoundTrip()
@@ -37,13 +37,14 @@ class TestLoginItem : public QObject {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<bool>("enabled");
         const QString self = QCoreApplication::applicationFilePath();
-        QTest::newRow("ours") << "[Desktop Entry]\nExec=" + self + "\n" << true;
-        QTest::newRow("hidden") << "[Desktop Entry]\nExec=" + self + "\nHidden=true\n" << false;
+        QTest::newRow("ours") << u"[Desktop Entry]\nExec="_s + self + u"\n"_s << true;
+        QTest::newRow("hidden") << u"[Desktop Entry]\nExec="_s + self + u"\nHidden=true\n"_s
+                                << false;
         QTest::newRow("gnome off")
-            << "[Desktop Entry]\nExec=" + self + "\nX-GNOME-Autostart-enabled=false\n"
+            << u"[Desktop Entry]\nExec="_s + self + u"\nX-GNOME-Autostart-enabled=false\n"_s
             << false;
-        QTest::newRow("another program") << "[Desktop Entry]\nExec=/usr/bin/true\n" << false;
-        QTest::newRow("other group only") << "[Other]\nExec=" + self + "\n" << false;
+        QTest::newRow("another program") << u"[Desktop Entry]\nExec=/usr/bin/true\n"_s << false;
+        QTest::newRow("other group only") << u"[Other]\nExec="_s + self + u"\n"_s << false;
     }
 
     void enabledFollowsTheEntry()

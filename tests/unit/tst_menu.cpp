@@ -85,24 +85,24 @@ class TestMenu : public QObject {
         const QStringList tail = {"---", "Settings… [Ctrl+,]", "---", "About Parlotta"};
         QTest::newRow("fresh account, no key listener yet")
             << qint64(61) << false << QString() << false
-            << QStringList{"Language: Auto >", "[!] Grant Accessibility Access…"} + tail +
-                   QStringList{"Check for Updates…", "Quit [Ctrl+Q]"};
+            << QStringList{u"Language: Auto >"_s, u"[!] Grant Accessibility Access…"_s} + tail +
+                   QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("key listener running")
             << qint64(61) << true << QString() << false
-            << QStringList{"Language: Auto >"} + tail +
-                   QStringList{"Check for Updates…", "Quit [Ctrl+Q]"};
+            << QStringList{u"Language: Auto >"_s} + tail +
+                   QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("no hotkey, no key listener")
             << qint64(-1) << false << QString() << false
-            << QStringList{"Language: Auto >"} + tail +
-                   QStringList{"Check for Updates…", "Quit [Ctrl+Q]"};
+            << QStringList{u"Language: Auto >"_s} + tail +
+                   QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("update available")
-            << qint64(61) << true << "1.4.0" << false
-            << QStringList{"Language: Auto >"} + tail +
-                   QStringList{"Update Available (v1.4.0)…", "Quit [Ctrl+Q]"};
+            << qint64(61) << true << u"1.4.0"_s << false
+            << QStringList{u"Language: Auto >"_s} + tail +
+                   QStringList{u"Update Available (v1.4.0)…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("installing wins over available")
-            << qint64(61) << true << "2.0" << true
-            << QStringList{"Language: Auto >"} + tail +
-                   QStringList{"Installing Update… (disabled)", "Quit [Ctrl+Q]"};
+            << qint64(61) << true << u"2.0"_s << true
+            << QStringList{u"Language: Auto >"_s} + tail +
+                   QStringList{u"Installing Update… (disabled)"_s, u"Quit [Ctrl+Q]"_s};
     }
     void entries()
     {
@@ -145,29 +145,25 @@ class TestMenu : public QObject {
         QTest::addColumn<QString>("toolTip");
         QTest::addColumn<QString>("drawn");
 
-        QTest::newRow("none") << QVariant() << "Language: Auto" << QStringList{"Auto"}
-                              << "Parlotta · auto"
-                              << "auto";
-        QTest::newRow("de") << QVariant("de") << "Language: Deutsch" << QStringList{"Deutsch"}
-                            << "Parlotta · de"
-                            << "de";
-        QTest::newRow("a code in no row")
-            << QVariant("EN") << "Language: Auto" << QStringList() << "Parlotta · EN"
-            << "EN";
-        QTest::newRow("empty") << QVariant("") << "Language: Auto" << QStringList() << "Parlotta"
-                               << "";
-        QTest::newRow("10 kB") << QVariant(QString(10240, QLatin1Char('x'))) << "Language: Auto"
-                               << QStringList() << "Parlotta · xxxxxxxxxxxxxxxx…"
-                               << "xxxx";
-        QTest::newRow("control characters") << QVariant("d\u0001e\n") << "Language: Auto"
-                                            << QStringList() << "Parlotta · d\u0001e\n"
-                                            << "de";
+        QTest::newRow("none") << QVariant() << u"Language: Auto"_s << QStringList{u"Auto"_s}
+                              << u"Parlotta · auto"_s << u"auto"_s;
+        QTest::newRow("de") << QVariant(u"de"_s) << u"Language: Deutsch"_s
+                            << QStringList{u"Deutsch"_s} << u"Parlotta · de"_s << u"de"_s;
+        QTest::newRow("a code in no row") << QVariant(u"EN"_s) << u"Language: Auto"_s
+                                          << QStringList() << u"Parlotta · EN"_s << u"EN"_s;
+        QTest::newRow("empty") << QVariant(u""_s) << u"Language: Auto"_s << QStringList()
+                               << u"Parlotta"_s << u""_s;
+        QTest::newRow("10 kB") << QVariant(QString(10240, QLatin1Char('x'))) << u"Language: Auto"_s
+                               << QStringList() << u"Parlotta · xxxxxxxxxxxxxxxx…"_s << u"xxxx"_s;
+        QTest::newRow("control characters")
+            << QVariant(u"d\u0001e\n"_s) << u"Language: Auto"_s << QStringList()
+            << u"Parlotta · d\u0001e\n"_s << u"de"_s;
         QTest::newRow("shown off: the tooltip says nothing of it")
-            << QVariant("ja") << "Language: 日本語" << QStringList{"日本語"} << "Parlotta"
-            << "ja";
+            << QVariant(u"ja"_s) << u"Language: 日本語"_s << QStringList{u"日本語"_s}
+            << u"Parlotta"_s << u"ja"_s;
         QTest::newRow("wrong type: a rectangle")
-            << QVariant(QRect(1, 2, 3, 4)) << "Language: Auto" << QStringList() << "Parlotta"
-            << "";
+            << QVariant(QRect(1, 2, 3, 4)) << u"Language: Auto"_s << QStringList() << u"Parlotta"_s
+            << u""_s;
     }
     void storedLanguage()
     {

@@ -63,16 +63,11 @@ class TestModelStore : public QObject {
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("name");
-        QTest::newRow("model file") << "/x/ggml-large-v3-turbo.bin"
-                                    << "large-v3-turbo";
-        QTest::newRow("deleted model file still names it") << "/gone/ggml-base.bin"
-                                                           << "base";
-        QTest::newRow("empty name") << "/x/ggml-.bin"
-                                    << "";
-        QTest::newRow("no prefix") << "/x/model.bin"
-                                   << "(none)";
-        QTest::newRow("no suffix") << "/x/ggml-base.gguf"
-                                   << "(none)";
+        QTest::newRow("model file") << u"/x/ggml-large-v3-turbo.bin"_s << u"large-v3-turbo"_s;
+        QTest::newRow("deleted model file still names it") << u"/gone/ggml-base.bin"_s << u"base"_s;
+        QTest::newRow("empty name") << u"/x/ggml-.bin"_s << u""_s;
+        QTest::newRow("no prefix") << u"/x/model.bin"_s << u"(none)"_s;
+        QTest::newRow("no suffix") << u"/x/ggml-base.gguf"_s << u"(none)"_s;
     }
 
     void activeModelReadsTheLink()

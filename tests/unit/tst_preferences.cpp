@@ -48,26 +48,27 @@ class TestPreferences : public QObject {
         QTest::addColumn<bool>("altGr"); // right Alt is AltGr in the layout
 
         QTest::newRow("key 0 is a real key")
-            << "hotkey=0\n"_ba << qint64(0) << quint64(0) << "auto" << true << false;
-        QTest::newRow("no hotkey") << "hotkey=-1\nhotkey-modifiers=1048576\n"_ba << qint64(-1)
-                                   << quint64(0x100000) << "auto" << true << false;
-        QTest::newRow("combo") << "hotkey=122\nhotkey-modifiers=1310720\n"_ba << qint64(122)
-                               << quint64(0x140000) << "auto" << true << false;
-        QTest::newRow("code past the model")
-            << "hotkey=65536\n"_ba << qint64(-1) << quint64(0) << "auto" << true << false;
+            << QByteArray("hotkey=0\n") << qint64(0) << quint64(0) << u"auto"_s << true << false;
+        QTest::newRow("no hotkey") << QByteArray("hotkey=-1\nhotkey-modifiers=1048576\n")
+                                   << qint64(-1) << quint64(0x100000) << u"auto"_s << true << false;
+        QTest::newRow("combo") << QByteArray("hotkey=122\nhotkey-modifiers=1310720\n")
+                               << qint64(122) << quint64(0x140000) << u"auto"_s << true << false;
+        QTest::newRow("code past the model") << QByteArray("hotkey=65536\n") << qint64(-1)
+                                             << quint64(0) << u"auto"_s << true << false;
         QTest::newRow("hand-edited garbage")
             << QByteArray("hotkey=abc\nhotkey-modifiers=@Variant(\\0\\0)\nlanguage=de,fr\n"
                           "show-language=maybe\n")
-            << qint64(-1) << quint64(0) << "de,fr" << true << false;
-        QTest::newRow("negative modifiers") << "hotkey=96\nhotkey-modifiers=-5\n"_ba << qint64(96)
-                                            << quint64(0) << "auto" << true << false;
+            << qint64(-1) << quint64(0) << u"de,fr"_s << true << false;
+        QTest::newRow("negative modifiers")
+            << QByteArray("hotkey=96\nhotkey-modifiers=-5\n") << qint64(96) << quint64(0)
+            << u"auto"_s << true << false;
         QTest::newRow("language and hidden code")
-            << "language=xx\nshow-language=false\n"_ba << qint64(61) << quint64(0) << "xx" << false
-            << false;
+            << QByteArray("language=xx\nshow-language=false\n") << qint64(61) << quint64(0)
+            << u"xx"_s << false << false;
         QTest::newRow("nothing stored, right Alt is AltGr")
-            << QByteArray() << qint64(62) << quint64(0) << "auto" << true << true;
+            << QByteArray() << qint64(62) << quint64(0) << u"auto"_s << true << true;
         QTest::newRow("right Alt chosen where it is AltGr")
-            << "hotkey=61\n"_ba << qint64(61) << quint64(0) << "auto" << true << true;
+            << QByteArray("hotkey=61\n") << qint64(61) << quint64(0) << u"auto"_s << true << true;
     }
 
     void storedValues()
@@ -108,16 +109,16 @@ class TestPreferences : public QObject {
         QTest::addColumn<quint64>("modifiers");
         QTest::addColumn<QString>("name");
 
-        QTest::newRow("default") << qint64(61) << quint64(0) << "Right Alt";
-        QTest::newRow("none hides modifiers") << qint64(-1) << quint64(0x100000) << "None";
-        QTest::newRow("ctrl super F1") << qint64(122) << quint64(0x140000) << "Ctrl+Super+F1";
-        QTest::newRow("shift space") << qint64(49) << quint64(0x20000) << "Shift+Space";
+        QTest::newRow("default") << qint64(61) << quint64(0) << u"Right Alt"_s;
+        QTest::newRow("none hides modifiers") << qint64(-1) << quint64(0x100000) << u"None"_s;
+        QTest::newRow("ctrl super F1") << qint64(122) << quint64(0x140000) << u"Ctrl+Super+F1"_s;
+        QTest::newRow("shift space") << qint64(49) << quint64(0x20000) << u"Shift+Space"_s;
         QTest::newRow("all four, fixed order")
-            << qint64(49) << quint64(0x1E0000) << "Ctrl+Alt+Shift+Super+Space";
+            << qint64(49) << quint64(0x1E0000) << u"Ctrl+Alt+Shift+Super+Space"_s;
         QTest::newRow("modifier key with modifiers")
-            << qint64(58) << quint64(0x20000) << "Shift+Left Alt";
-        QTest::newRow("other bits ignored") << qint64(96) << quint64(0x10040) << "F5";
-        QTest::newRow("unknown key without a layout") << qint64(300) << quint64(0) << "Key 300";
+            << qint64(58) << quint64(0x20000) << u"Shift+Left Alt"_s;
+        QTest::newRow("other bits ignored") << qint64(96) << quint64(0x10040) << u"F5"_s;
+        QTest::newRow("unknown key without a layout") << qint64(300) << quint64(0) << u"Key 300"_s;
     }
 
     void hotkeyNames()

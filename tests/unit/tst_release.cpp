@@ -89,28 +89,18 @@ class TestRelease : public QObject {
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("newer");
-        QTest::newRow("1.10 > 1.9") << "1.10"
-                                    << "1.9" << true;
-        QTest::newRow("1.9 < 1.10") << "1.9"
-                                    << "1.10" << false;
-        QTest::newRow("2.0 > 1.12") << "2.0"
-                                    << "1.12" << true;
-        QTest::newRow("1.2.1 > 1.2") << "1.2.1"
-                                     << "1.2" << true;
-        QTest::newRow("1.2.0 > 1.2: the longer text") << "1.2.0"
-                                                      << "1.2" << true;
-        QTest::newRow("equal") << "1.3"
-                               << "1.3" << false;
-        QTest::newRow("an HTML page beats any version") << "<!DOCTYPE html>"
-                                                        << "9.9" << true;
-        QTest::newRow("numbers past 64 bits") << "1.100000000000000000000"
-                                              << "1.99999999999999999999" << true;
-        QTest::newRow("leading zeros count for nothing") << "1.01"
-                                                         << "1.1" << false;
-        QTest::newRow("by code point, not UTF-16") << "1.\U0001F600"
-                                                   << "1.\uFFFD" << true;
-        QTest::newRow("empty is older") << ""
-                                        << "0" << false;
+        QTest::newRow("1.10 > 1.9") << u"1.10"_s << u"1.9"_s << true;
+        QTest::newRow("1.9 < 1.10") << u"1.9"_s << u"1.10"_s << false;
+        QTest::newRow("2.0 > 1.12") << u"2.0"_s << u"1.12"_s << true;
+        QTest::newRow("1.2.1 > 1.2") << u"1.2.1"_s << u"1.2"_s << true;
+        QTest::newRow("1.2.0 > 1.2: the longer text") << u"1.2.0"_s << u"1.2"_s << true;
+        QTest::newRow("equal") << u"1.3"_s << u"1.3"_s << false;
+        QTest::newRow("an HTML page beats any version") << u"<!DOCTYPE html>"_s << u"9.9"_s << true;
+        QTest::newRow("numbers past 64 bits")
+            << u"1.100000000000000000000"_s << u"1.99999999999999999999"_s << true;
+        QTest::newRow("leading zeros count for nothing") << u"1.01"_s << u"1.1"_s << false;
+        QTest::newRow("by code point, not UTF-16") << u"1.\U0001F600"_s << u"1.\uFFFD"_s << true;
+        QTest::newRow("empty is older") << u""_s << u"0"_s << false;
     }
     void newer()
     {
@@ -165,21 +155,21 @@ class TestRelease : public QObject {
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("failure"); // empty: installed
-        QTest::newRow("the release as made") << "as-is" << QString();
-        QTest::newRow("no Parlotta.app") << "no-app" << damaged;
-        QTest::newRow("truncated zip") << "truncated" << damaged;
-        QTest::newRow("not a zip") << "html" << damaged;
-        QTest::newRow("file changed after signing") << "changed" << notSigned;
-        QTest::newRow("extra file") << "extra" << notSigned;
-        QTest::newRow("missing file") << "missing" << notSigned;
-        QTest::newRow("mode changed") << "mode" << notSigned;
-        QTest::newRow("signed by another key") << "other-key" << notSigned;
-        QTest::newRow("another identifier") << "other-id" << notSigned;
-        QTest::newRow("an entry with ../") << "dotdot" << damaged;
-        QTest::newRow("link pointing outside") << "link-out" << damaged;
-        QTest::newRow("folders anyone may write: installed 0755") << "open-folders" << QString();
-        QTest::newRow("an extra empty folder") << "empty-folder" << notSigned;
-        QTest::newRow("a folder nobody may write, refused") << "locked-folder" << notSigned;
+        QTest::newRow("the release as made") << u"as-is"_s << QString();
+        QTest::newRow("no Parlotta.app") << u"no-app"_s << damaged;
+        QTest::newRow("truncated zip") << u"truncated"_s << damaged;
+        QTest::newRow("not a zip") << u"html"_s << damaged;
+        QTest::newRow("file changed after signing") << u"changed"_s << notSigned;
+        QTest::newRow("extra file") << u"extra"_s << notSigned;
+        QTest::newRow("missing file") << u"missing"_s << notSigned;
+        QTest::newRow("mode changed") << u"mode"_s << notSigned;
+        QTest::newRow("signed by another key") << u"other-key"_s << notSigned;
+        QTest::newRow("another identifier") << u"other-id"_s << notSigned;
+        QTest::newRow("an entry with ../") << u"dotdot"_s << damaged;
+        QTest::newRow("link pointing outside") << u"link-out"_s << damaged;
+        QTest::newRow("folders anyone may write: installed 0755") << u"open-folders"_s << QString();
+        QTest::newRow("an extra empty folder") << u"empty-folder"_s << notSigned;
+        QTest::newRow("a folder nobody may write, refused") << u"locked-folder"_s << notSigned;
     }
     void install()
     {
@@ -231,11 +221,13 @@ class TestRelease : public QObject {
         QTest::addColumn<QString>("cpu"); // emulated by qemu-user; empty: this machine's
         QTest::addColumn<bool>("vulkan");
         QTest::addColumn<QByteArray>("chose");
-        QTest::newRow("this CPU") << QString() << false << "loaded CPU backend from"_ba;
+        QTest::newRow("this CPU") << QString() << false << QByteArray("loaded CPU backend from");
         QTest::newRow("Nehalem, x86-64-v2 from 2008")
-            << "Nehalem" << false << "libggml-cpu-sse42.so"_ba;
-        QTest::newRow("AMD Zen 2") << "EPYC-Rome" << false << "libggml-cpu-haswell.so"_ba;
-        QTest::newRow("Vulkan device") << QString() << true << "ggml_vulkan: 0 = llvmpipe"_ba;
+            << u"Nehalem"_s << false << QByteArray("libggml-cpu-sse42.so");
+        QTest::newRow("AMD Zen 2")
+            << u"EPYC-Rome"_s << false << QByteArray("libggml-cpu-haswell.so");
+        QTest::newRow("Vulkan device")
+            << QString() << true << QByteArray("ggml_vulkan: 0 = llvmpipe");
     }
 
     void serves()

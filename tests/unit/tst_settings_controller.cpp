@@ -78,19 +78,20 @@ class TestSettingsController : public QObject {
         QTest::addColumn<int>("languageRow");
 
         QTest::newRow("fresh account") << QByteArray() << false << true << QString() << false
-                                       << false << "Right Alt" << true << 0;
-        QTest::newRow("no hotkey")
-            << "-1,0"_ba << false << true << "de" << true << false << "Record Hotkey" << false << 3;
-        QTest::newRow("capturing") << "122,1310720"_ba << true << true << "EN" << false << true
-                                   << "Press a key…" << false << 0;
-        QTest::newRow("combo, no key listener") << "122,1310720"_ba << false << false << "uk"
-                                                << false << false << "Ctrl+Super+F1" << true << 20;
+                                       << false << u"Right Alt"_s << true << 0;
+        QTest::newRow("no hotkey") << QByteArray("-1,0") << false << true << u"de"_s << true
+                                   << false << u"Record Hotkey"_s << false << 3;
+        QTest::newRow("capturing") << QByteArray("122,1310720") << true << true << u"EN"_s << false
+                                   << true << u"Press a key…"_s << false << 0;
+        QTest::newRow("combo, no key listener")
+            << QByteArray("122,1310720") << false << false << u"uk"_s << false << false
+            << u"Ctrl+Super+F1"_s << true << 20;
         QTest::newRow("a key named &, the 1 key on AZERTY")
-            << "18,262144"_ba << false << true << QString() << false << false << "Ctrl+&" << true
-            << 0;
+            << QByteArray("18,262144") << false << true << QString() << false << false
+            << u"Ctrl+&"_s << true << 0;
         QTest::newRow("unknown modifier bits")
-            << "96,4294967295"_ba << false << true << QString() << false << false
-            << "Ctrl+Alt+Shift+Super+F5" << true << 0;
+            << QByteArray("96,4294967295") << false << true << QString() << false << false
+            << u"Ctrl+Alt+Shift+Super+F5"_s << true << 0;
     }
     void refresh()
     {

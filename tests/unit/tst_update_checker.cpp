@@ -43,36 +43,32 @@ class TestUpdateChecker : public QObject {
 
         const QString cant = u"Can't Check for Updates: "_s;
         QTest::newRow("same version")
-            << "1.0\n"_ba
-            << "1.0" << true
-            << "You're up to date!: Parlotta 1.0 is currently the newest version available."
-            << QString() << "Update check: local=1.0 remote=1.0";
-        QTest::newRow("newer, asked") << "2.0\n"_ba
-                                      << "1.0" << true << QString() << "2.0"
-                                      << "Update check: local=1.0 remote=2.0";
+            << QByteArray("1.0\n") << u"1.0"_s << true
+            << u"You're up to date!: Parlotta 1.0 is currently the newest version available."_s
+            << QString() << u"Update check: local=1.0 remote=1.0"_s;
+        QTest::newRow("newer, asked") << QByteArray("2.0\n") << u"1.0"_s << true << QString()
+                                      << u"2.0"_s << u"Update check: local=1.0 remote=2.0"_s;
         QTest::newRow("markup is a version like any other")
-            << "3.0<img src=x>"_ba
-            << "1.0" << false << QString() << "3.0<img src=x>"
-            << "Update check: local=1.0 remote=3.0<img src=x>";
+            << QByteArray("3.0<img src=x>") << u"1.0"_s << false << QString() << u"3.0<img src=x>"_s
+            << u"Update check: local=1.0 remote=3.0<img src=x>"_s;
         QTest::newRow("over 64 KiB, newer if read whole")
-            << QByteArray(70000, '9') << "1.0" << true << QString() << QString()
-            << "Update check: invalid remote response";
-        QTest::newRow("not UTF-8")
-            << QByteArray("\xff\xfe"
-                          "3.0")
-            << "1.0" << true << QString() << QString() << "Update check: invalid remote response";
+            << QByteArray(70000, '9') << u"1.0"_s << true << QString() << QString()
+            << u"Update check: invalid remote response"_s;
+        QTest::newRow("not UTF-8") << QByteArray("\xff\xfe"
+                                                 "3.0")
+                                   << u"1.0"_s << true << QString() << QString()
+                                   << u"Update check: invalid remote response"_s;
         QTest::newRow("site gone")
-            << QByteArray() << "1.0" << true << cant + "Connection refused" << QString()
-            << "Update check failed: Connection refused "
-               "(QNetworkReply::NetworkError 1)";
+            << QByteArray() << u"1.0"_s << true << cant + u"Connection refused"_s << QString()
+            << u"Update check failed: Connection refused "_s
+               u"(QNetworkReply::NetworkError 1)"_s;
         QTest::newRow("cut short after the headers")
-            << "cut"_ba
-            << "1.0" << true << cant + "Connection closed" << QString()
-            << "Update check failed: Connection closed (QNetworkReply::NetworkError 2)";
+            << QByteArray("cut") << u"1.0"_s << true << cant + u"Connection closed"_s << QString()
+            << u"Update check failed: Connection closed (QNetworkReply::NetworkError 2)"_s;
         QTest::newRow("development build")
-            << "2.0\n"_ba << QString() << true
-            << cant + "No installed version found. This is probably a development build."
-            << QString() << "Update check: no installed version";
+            << QByteArray("2.0\n") << QString() << true
+            << cant + u"No installed version found. This is probably a development build."_s
+            << QString() << u"Update check: no installed version"_s;
     }
     void check()
     {
