@@ -15,7 +15,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config clang-format qt6-base-dev qt6-svg-d
 command -v npm >/dev/null || build_pkgs+=(npm)
 test_pkgs=(xvfb xauth x11-utils openbox trayer xdotool xclip xsel imagemagick dbus-daemon zenity
   pulseaudio pulseaudio-utils sox espeak-ng procps curl python3 xterm clang libclang-rt-14-dev
-  at-spi2-core python3-pyatspi fonts-dejavu-core mesa-vulkan-drivers qemu-user)
+  at-spi2-core python3-pyatspi fonts-dejavu-core mesa-vulkan-drivers qemu-user xfce4-settings)
 
 pkgs=("${build_pkgs[@]}")
 [[ "${1:-}" == "--test" ]] && pkgs+=("${test_pkgs[@]}")

@@ -6,6 +6,7 @@
 // made by tools/make-release from the tree built for this site.
 #include "daemon_process.h"
 #include "desktop_helpers.h"
+#include "test_helpers.h"
 #include "test_panel.h"
 
 #include <QDirIterator>
@@ -18,33 +19,6 @@
 namespace {
 
 const QString offer = u"A new version of Parlotta is available!"_s;
-
-bool run(const QString &program, const QStringList &arguments,
-         const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(120000) && process.exitCode() == 0;
-    if (!ok)
-        qWarning("%s: %s", qPrintable(program), process.readAllStandardError().constData());
-    return ok;
-}
-
-// Every file under dir with its mode and content.
-QStringList snapshot(const QString &dir)
-{
-    QStringList entries;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        entries << path + QString::number(QFileInfo(path).permissions()) +
-                       QString::fromLatin1(readFile(path).toBase64().right(64));
-    }
-    entries.sort();
-    return entries;
-}
 
 bool press(const QString &button)
 {

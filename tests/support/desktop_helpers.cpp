@@ -216,31 +216,6 @@ QMap<QString, QByteArray> clipboardContents()
     return contents;
 }
 
-QList<FormPart> formParts(const QByteArray &request, QByteArray *boundaryOut)
-{
-    const qsizetype headerEnd = request.indexOf("\r\n\r\n");
-    const QByteArray head = request.left(headerEnd);
-    const QByteArray body = request.mid(headerEnd + 4);
-    const qsizetype at = head.indexOf("boundary=");
-    const QByteArray boundary = head.mid(at + 9, head.indexOf("\r\n", at) - at - 9);
-    if (boundaryOut)
-        *boundaryOut = boundary;
-    QList<FormPart> parts;
-    const QByteArray delimiter = "--" + boundary;
-    qsizetype pos = body.indexOf(delimiter);
-    while (pos >= 0 && body.mid(pos + delimiter.size(), 2) == "\r\n") {
-        const qsizetype start = pos + delimiter.size() + 2;
-        const qsizetype next = body.indexOf("\r\n" + delimiter, start);
-        if (next < 0)
-            break;
-        const QByteArray part = body.mid(start, next - start);
-        const qsizetype split = part.indexOf("\r\n\r\n");
-        parts.append({part.left(split), part.mid(split + 4)});
-        pos = next + 2;
-    }
-    return parts;
-}
-
 CueWatcher::CueWatcher()
 {
     int fds[2];

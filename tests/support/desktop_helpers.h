@@ -91,13 +91,6 @@ bool readClipboard(const QString &target, QByteArray *data);
 // Every format the clipboard's owner offers, but the meta ones, by name.
 QMap<QString, QByteArray> clipboardContents();
 
-struct FormPart {
-    QByteArray headers;
-    QByteArray body;
-};
-// Splits a raw HTTP request into its multipart parts; the boundary comes from its header.
-QList<FormPart> formParts(const QByteArray &request, QByteArray *boundary = nullptr);
-
 // Names of the cues played while it watched (the sound server's stream names).
 // It watches on a thread of its own, so a test that blocks meanwhile misses none.
 class CueWatcher {

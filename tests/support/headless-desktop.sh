@@ -57,7 +57,7 @@ trayer --edge top --align right --widthtype request --height 32 --SetDockType tr
 pids+=($!)
 # The tray owns its selection once it docks icons; a daemon started before
 # that would find no tray.
-wait_for 10 "${XKEY:-$(dirname "$0")/../../build/tests/support/xkey}" tray
+wait_for 10 "${XKEY:-$(dirname "$0")/../../build/tests/support/xkey}" owner _NET_SYSTEM_TRAY_S0
 
 # The accessibility bus, through which tests read and press windows' widgets
 # as assistive technology does.

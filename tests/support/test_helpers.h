@@ -1,12 +1,17 @@
 #pragma once
 
-// What tests share: the messages of a log file, and (for unit tests) a web
-// server on loopback that answers as the test says.
+// What tests share: the messages of a log file, a program's run, a folder's snapshot,
+// and (for unit tests) a web server on loopback that answers as the test says.
+#include <QCryptographicHash>
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <functional>
+#include <optional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -20,6 +25,50 @@ inline QStringList logMessagesIn(const QString &path)
             if (!line.isEmpty())
                 messages << QString::fromUtf8(line.mid(27));
     return messages;
+}
+
+// Runs a program to its end; its output, or none when it failed (said unless quiet).
+inline std::optional<QByteArray>
+output(const QString &program, const QStringList &arguments,
+       const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+       bool quiet = false)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(900000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!ok && !quiet)
+        qWarning("%s: %s", qPrintable(program), process.readAllStandardError().constData());
+    return ok ? std::optional(process.readAllStandardOutput()) : std::nullopt;
+}
+
+inline bool run(const QString &program, const QStringList &arguments,
+                const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    return output(program, arguments, env).has_value();
+}
+
+// Every entry under dir with its type, permission bits and content digest.
+inline QStringList snapshot(const QString &dir)
+{
+    QStringList entries;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st {};
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        QFile file(path);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
+            hash.addData(&file);
+        entries << u"%1 %2 %3"_s.arg(path.mid(dir.size()))
+                       .arg(st.st_mode, 0, 8)
+                       .arg(QString::fromLatin1(hash.result().toHex()));
+    }
+    entries.sort();
+    return entries;
 }
 
 // Answers each whole request with respond(request), on the thread that made it.

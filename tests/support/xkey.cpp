@@ -3,8 +3,8 @@
 // or holds a passive grab of one key, as another program's shortcut would,
 // until it is killed:
 //   xkey grab KEYCODE
-// or tells whether a system tray (XEmbed) is docking icons on screen 0:
-//   xkey tray
+// or tells whether a selection has an owner ("_NET_SYSTEM_TRAY_S0": an XEmbed tray):
+//   xkey owner SELECTION
 // or asks a window to close, as its close button in the title bar does:
 //   xkey close WINDOW
 // or holds the whole keyboard, as a program with a menu open does, until killed:
@@ -17,19 +17,15 @@
 
 int main(int argc, char *argv[])
 {
-    if (argc < 2 || (argc < 3 && std::strcmp(argv[1], "tray") != 0 &&
-                     std::strcmp(argv[1], "grabkeyboard") != 0))
+    if (argc < 2 || (argc < 3 && std::strcmp(argv[1], "grabkeyboard") != 0))
         return 2;
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
         std::fprintf(stderr, "xkey: no display\n");
         return 1;
     }
-    if (std::strcmp(argv[1], "tray") == 0)
-        return XGetSelectionOwner(display, XInternAtom(display, "_NET_SYSTEM_TRAY_S0", False)) ==
-                       None
-                   ? 1
-                   : 0;
+    if (std::strcmp(argv[1], "owner") == 0)
+        return XGetSelectionOwner(display, XInternAtom(display, argv[2], False)) == None ? 1 : 0;
     if (std::strcmp(argv[1], "close") == 0) {
         XEvent event{};
         event.xclient.type = ClientMessage;

@@ -3,6 +3,7 @@
 // carries on CPUs older and other than this one (qemu-user) and on a Vulkan
 // device (Mesa's software one), with releases made by tools/make-release from
 // this build tree.
+#include "test_helpers.h"
 #include "update/installer.h"
 #include "update/release.h"
 
@@ -23,50 +24,6 @@ namespace {
 const QString notSigned = QStringLiteral(
     "The downloaded update isn't signed by the developer of Parlotta, so it wasn't installed.");
 const QString damaged = u"The downloaded update is damaged."_s;
-
-// Runs a program to its end; its output, or none when it failed.
-std::optional<QByteArray>
-output(const QString &program, const QStringList &arguments,
-       const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-       bool quiet = false)
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(900000) &&
-                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!ok && !quiet)
-        qWarning("%s: %s", qPrintable(program), process.readAllStandardError().constData());
-    return ok ? std::optional(process.readAllStandardOutput()) : std::nullopt;
-}
-
-bool run(const QString &program, const QStringList &arguments,
-         const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-{
-    return output(program, arguments, env).has_value();
-}
-
-// Every entry under dir with its type, permission bits and content digest.
-QStringList snapshot(const QString &dir)
-{
-    QStringList entries;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        struct stat st {};
-        ::lstat(QFile::encodeName(path).constData(), &st);
-        QFile file(path);
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
-            hash.addData(&file);
-        entries << u"%1 %2 %3"_s.arg(path.mid(dir.size()))
-                       .arg(st.st_mode, 0, 8)
-                       .arg(QString::fromLatin1(hash.result().toHex()));
-    }
-    entries.sort();
-    return entries;
-}
 
 } // namespace
 
