@@ -15,13 +15,6 @@ namespace {
 const QString serverPidFile = u"/tmp/parlotta/server-pid"_s;
 const QRegularExpression startedLine(u"^whisper-server started \\(PID (\\d+)\\)$"_s);
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
-
 // PIDs of the servers started so far, in order.
 QList<qint64> startedPids(const DaemonProcess &daemon)
 {
@@ -36,10 +29,9 @@ QList<qint64> startedPids(const DaemonProcess &daemon)
 
 QStringList whisperServerArguments(const DaemonProcess &daemon)
 {
-    return {"--host",     "127.0.0.1", "--port",
-            "8178",       "--model",   daemon.modelDir() + "/current.bin",
-            "--threads",  "8",         "--no-timestamps",
-            "--language", "auto"};
+    return u"--host 127.0.0.1 --port 8178 --model %1/current.bin --threads 8 --no-timestamps "
+           u"--language auto"_s.arg(daemon.modelDir())
+               .split(u' ');
 }
 
 // A process's arguments after its program.
@@ -306,7 +298,9 @@ class TestServerSupervision : public QObject {
         QTest::qWait(300); // its signal handling is in place
         const qint64 pid = stale.processId();
         QDir().mkpath(u"/tmp/parlotta"_s);
-        writeFile(serverPidFile, QByteArray::number(pid));
+        QFile pidFile(serverPidFile);
+        QVERIFY(pidFile.open(QIODevice::WriteOnly) && pidFile.write(QByteArray::number(pid)) > 0);
+        pidFile.close();
 
         DaemonProcess daemon;
         QVERIFY(daemon.start());

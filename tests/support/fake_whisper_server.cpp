@@ -84,20 +84,6 @@ Answer nextAnswer()
     return answer;
 }
 
-QByteArray reason(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
 class Connection : public QObject {
   public:
     explicit Connection(QTcpSocket *s)
@@ -143,10 +129,11 @@ class Connection : public QObject {
         } else {
             answer = nextAnswer();
         }
-        const QByteArray head =
-            "HTTP/1.1 " + QByteArray::number(answer.status) + " " + reason(answer.status) +
-            "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-            QByteArray::number(answer.body.size()) + "\r\nKeep-Alive: timeout=5, max=100\r\n\r\n";
+        const QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) +
+                                (answer.status == 200 ? " OK" : " Error") +
+                                "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                                QByteArray::number(answer.body.size()) +
+                                "\r\nKeep-Alive: timeout=5, max=100\r\n\r\n";
         QTimer::singleShot(answer.delayMs, socket, [socket = socket, head, answer] {
             if (answer.closeMidway) {
                 socket->write(head + answer.body.left(answer.body.size() / 2));

@@ -61,11 +61,6 @@ bool MenuNode::isChecked() const
     return properties.value(u"toggle-state"_s).toInt() == 1;
 }
 
-bool MenuNode::hasIcon() const
-{
-    return properties.contains(u"icon-data"_s) || properties.contains(u"icon-name"_s);
-}
-
 QString MenuNode::shortcut() const
 {
     const QVariant value = properties.value(u"shortcut"_s);

@@ -18,7 +18,6 @@ struct MenuNode {
     bool isSeparator() const;
     bool isEnabled() const;
     bool isChecked() const;
-    bool hasIcon() const;
     // "Ctrl+Q" style, empty for none.
     QString shortcut() const;
     // The first entry with that label, depth first; nullptr when none.
