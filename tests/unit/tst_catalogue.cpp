@@ -1,3 +1,4 @@
+#include "core/events.h"
 #include "core/log.h"
 #include "models/catalogue.h"
 #include "models/model_catalogue.h"
@@ -9,6 +10,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <thread>
+#include <unistd.h>
 
 using namespace parlotta;
 
@@ -25,7 +29,91 @@ QTemporaryDir home;
 class TestCatalogue : public QObject {
     Q_OBJECT
 
+    static QByteArray linkTarget(const QString &path)
+    {
+        char target[4096];
+        const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+        return n > 0 ? QByteArray(target, n) : QByteArray();
+    }
+
+    static QStringList logMessages()
+    {
+        return logMessagesIn(home.filePath(u"helper.log"_s));
+    }
+
   private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(openLog(home.filePath(u"helper.log"_s), nullptr));
+    }
+
+    void init()
+    {
+        QDir(modelDir()).removeRecursively();
+    }
+
+    // The active model is where current.bin points; switching it is one rename.
+    void activeModelReadsTheLink_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("model file") << u"/x/ggml-large-v3-turbo.bin"_s << u"large-v3-turbo"_s;
+        QTest::newRow("deleted model file still names it") << u"/gone/ggml-base.bin"_s << u"base"_s;
+        QTest::newRow("empty name") << u"/x/ggml-.bin"_s << u""_s;
+        QTest::newRow("no prefix") << u"/x/model.bin"_s << u"(none)"_s;
+        QTest::newRow("no suffix") << u"/x/ggml-base.gguf"_s << u"(none)"_s;
+    }
+
+    void activeModelReadsTheLink()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, name);
+        QDir().mkpath(modelDir());
+        QVERIFY(QFile::link(target, currentModelLink()));
+        QCOMPARE(activeModel().value_or(u"(none)"_s), name);
+    }
+
+    void activationIsAtomicAndAbsolute()
+    {
+        QDir().mkpath(modelDir());
+        std::atomic<bool> stop{false};
+        std::atomic<int> missing{0};
+        QVERIFY(activateModel(u"tiny"_s));
+        std::thread reader([&] {
+            while (!stop)
+                if (linkTarget(currentModelLink()).isEmpty())
+                    ++missing;
+        });
+        QSignalSpy activations(&daemonEvents(), &DaemonEvents::modelActivated);
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(activateModel(i % 2 ? u"base"_s : u"small"_s));
+        stop = true;
+        reader.join();
+        QCOMPARE(missing.load(), 0);
+        QCOMPARE(activations.count(), 100);
+        QCOMPARE(linkTarget(currentModelLink()), QFile::encodeName(modelPath(u"base"_s)));
+        QVERIFY(linkTarget(currentModelLink()).startsWith('/'));
+        QCOMPARE(activeModel(), u"base"_s);
+        QVERIFY(logMessages().contains(u"Model switched to base"_s));
+    }
+
+    void staleTemporaryLinkDoesNotBlock()
+    {
+        QDir().mkpath(modelDir());
+        QVERIFY(QFile::link(u"/nowhere"_s, modelDir() + u"/.current.bin.tmp"_s));
+        QVERIFY(activateModel(u"base"_s));
+        QCOMPARE(activeModel(), u"base"_s);
+    }
+
+    void failedRenameLeavesThingsAsTheyWere()
+    {
+        QDir().mkpath(modelDir() + u"/current.bin/occupied"_s);
+        QSignalSpy activations(&daemonEvents(), &DaemonEvents::modelActivated);
+        QVERIFY(!activateModel(u"base"_s));
+        QCOMPARE(activations.count(), 0);
+        QVERIFY(QFileInfo(currentModelLink()).isDir());
+        QCOMPARE(logMessages().last(), u"ERROR: could not activate model base: Is a directory"_s);
+    }
     // The hub's listing as it comes, and as it must not break us.
     void listing_data()
     {
@@ -139,7 +227,7 @@ class TestCatalogue : public QObject {
         for (const char *name : {"tiny", "custom"})
             QFile(modelDir() + u"/ggml-%1.bin"_s.arg(name)).open(QIODevice::WriteOnly);
         QVERIFY(activateModel(u"tiny"_s));
-        const QString log = home.filePath(u"catalogue.log"_s);
+        const QString log = home.filePath(u"helper.log"_s);
         QVERIFY(openLog(log, nullptr)); // afresh
         ModelCatalogue catalogue;
         if (!downloading.isEmpty())

@@ -1,3 +1,4 @@
+#include "core/login_item.h"
 #include "core/preferences.h"
 #include "fake_platform.h"
 #include "hotkey/hotkey_model.h"
@@ -126,6 +127,52 @@ class TestPreferences : public QObject {
         QFETCH(qint64, code);
         QFETCH(quint64, modifiers);
         QTEST(hotkeyName(code, modifiers), "name");
+    }
+
+    // Open at login: the autostart entry, written and read back.
+    void execRoundTrip_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << u"/opt/Parlotta.app/bin/parlotta"_s
+                               << u"/opt/Parlotta.app/bin/parlotta"_s;
+        QTest::newRow("space") << u"/home/a b/parlotta"_s << u"\"/home/a b/parlotta\""_s;
+        QTest::newRow("quote dollar backslash")
+            << u"/home/x\"$y\\z/parlotta"_s << u"\"/home/x\\\\\"\\\\$y\\\\\\\\z/parlotta\""_s;
+    }
+
+    void execRoundTrip()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QCOMPARE(desktopExecValue(program), exec);
+        QCOMPARE(desktopExecProgram(exec), program);
+    }
+
+    void enabledFollowsTheEntry_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<bool>("enabled");
+        const QString self = QCoreApplication::applicationFilePath();
+        QTest::newRow("ours") << u"[Desktop Entry]\nExec="_s + self + u"\n"_s << true;
+        QTest::newRow("hidden") << u"[Desktop Entry]\nExec="_s + self + u"\nHidden=true\n"_s
+                                << false;
+        QTest::newRow("gnome off")
+            << u"[Desktop Entry]\nExec="_s + self + u"\nX-GNOME-Autostart-enabled=false\n"_s
+            << false;
+        QTest::newRow("another program") << u"[Desktop Entry]\nExec=/usr/bin/true\n"_s << false;
+        QTest::newRow("other group only") << u"[Other]\nExec="_s + self + u"\n"_s << false;
+    }
+
+    void enabledFollowsTheEntry()
+    {
+        QFETCH(QString, entry);
+        QDir().mkpath(QFileInfo(autostartFilePath()).path());
+        QFile file(autostartFilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(entry.toUtf8());
+        file.close();
+        QTEST(openAtLoginEnabled(), "enabled");
     }
 };
 
