@@ -125,21 +125,6 @@ class TestUpdateChecker : public QObject {
         QCOMPARE(offers.size(), 2);
         QCOMPARE(preferenceValue(prefUpdateDismissed).toString(), u"2.0"_s);
     }
-
-    // This test program is a development build: nothing is downloaded.
-    void developmentBuildInstallsNothing()
-    {
-        UpdateChecker checker;
-        QSignalSpy messages(&checker, &UpdateChecker::message);
-        checker.performUpdate();
-        QCOMPARE(messages.size(), 1);
-        QCOMPARE(messages[0][0].toString(), u"Can't Install Updates"_s);
-        QCOMPARE(messages[0][1].toString(),
-                 QStringLiteral("This copy of Parlotta isn't a signed release. It's probably a "
-                                "development build."));
-        QVERIFY(!checker.isInstallingUpdate);
-        QVERIFY(!logText().contains("Downloading update..."));
-    }
 };
 
 int main(int argc, char *argv[])
