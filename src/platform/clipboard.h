@@ -6,6 +6,11 @@
 
 namespace parlotta {
 
+// How long save() may take in all, and how long after a paste target's last
+// read pasteRead() waits for a second format.
+inline constexpr int saveBudgetMs = 1000;
+inline constexpr int graceAfterReadMs = 40;
+
 // One format of the clipboard's content, as its owner served it.
 struct ClipboardFormat {
     QByteArray mimeType; // e.g. "text/html", or the platform's own name ("UTF8_STRING")

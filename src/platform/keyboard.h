@@ -56,6 +56,19 @@ class ShortcutSource {
     virtual bool bind(int evdev, std::uint64_t modifiers, QString *error) = 0;
     // Delivers each press and release of the bound shortcut on the main thread.
     virtual void start(const std::function<void(bool pressed)> &onChange) = 0;
+    // Whether a modifier key alone (right Alt) can be the shortcut here.
+    virtual bool bindsModifierAlone() const
+    {
+        return true;
+    }
+    // What the user does once so that the combination reaches us, or why it
+    // cannot; empty when bind() does it all.
+    virtual QString setupInstructions(int evdev, std::uint64_t modifiers) const
+    {
+        (void)evdev;
+        (void)modifiers;
+        return {};
+    }
 };
 
 // The session's raw key source; null where the desktop shows no key events.

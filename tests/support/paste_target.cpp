@@ -39,11 +39,6 @@ class Target : public QWidget {
     }
 
   protected:
-    void focusInEvent(QFocusEvent *) override
-    {
-        writeFile(u"focused"_s, "1");
-    }
-
     void keyPressEvent(QKeyEvent *event) override
     {
         record("press", event);
@@ -84,6 +79,34 @@ class Target : public QWidget {
     QString text;
 };
 
+void ownClipboard()
+{
+    auto *mime = new QMimeData;
+    mime->setText(u"clip text \u00e9"_s);
+    mime->setHtml(u"<b>clip</b>"_s);
+    QByteArray binary;
+    for (int i = 0; i < 256; ++i)
+        binary.append(char(i));
+    mime->setData(u"application/x-parlotta-test"_s, binary);
+    QGuiApplication::clipboard()->setMimeData(mime);
+}
+
+struct FirstKey : QObject {
+    explicit FirstKey(bool own)
+        : pending(own)
+    {
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (pending && event->type() == QEvent::KeyPress) {
+            pending = false;
+            ownClipboard();
+        }
+        return false;
+    }
+    bool pending;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -92,31 +115,29 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     dir = args.value(args.indexOf(u"--dir"_s) + 1);
     writeFile(u"text"_s, "");
-    if (args.contains(u"--own-clipboard"_s)) {
-        auto *mime = new QMimeData;
-        mime->setText(u"clip text \u00e9"_s);
-        mime->setHtml(u"<b>clip</b>"_s);
-        QByteArray binary;
-        for (int i = 0; i < 256; ++i)
-            binary.append(char(i));
-        mime->setData(u"application/x-parlotta-test"_s, binary);
-        QGuiApplication::clipboard()->setMimeData(mime);
-    }
     std::unique_ptr<QWidget> window;
     if (args.contains(u"--field"_s)) {
         auto *field = new QLineEdit;
         QObject::connect(field, &QLineEdit::textChanged,
                          [](const QString &now) { writeFile(u"text"_s, now.toUtf8()); });
-        QObject::connect(&app, &QApplication::focusChanged, [field](QWidget *, QWidget *now) {
-            if (now == field)
-                writeFile(u"focused"_s, "1");
-        });
         field->setWindowTitle(u"Paste Target"_s);
         field->resize(400, 40);
         window.reset(field);
     } else {
         window = std::make_unique<Target>();
     }
+    // On focus, and again on the first key: a Wayland compositor takes the
+    // clipboard only with the serial of an input event (a key, not the focus).
+    const bool own = args.contains(u"--own-clipboard"_s);
+    QObject::connect(&app, &QApplication::focusChanged, [&](QWidget *, QWidget *now) {
+        if (!now || QFile::exists(dir + u"/focused"_s))
+            return;
+        if (own)
+            ownClipboard();
+        writeFile(u"focused"_s, "1");
+    });
+    FirstKey firstKey(own);
+    app.installEventFilter(&firstKey);
     window->show();
     window->activateWindow();
     window->raise();

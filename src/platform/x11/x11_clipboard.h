@@ -17,9 +17,6 @@
 
 namespace parlotta {
 
-inline constexpr int saveBudgetMs = 1000;
-inline constexpr int graceAfterReadMs = 40;
-
 // One format as X serves it: the target, the type the owner labelled the
 // data with, and the element size (8, 16 or 32 bits; 32-bit elements held as longs, as Xlib does).
 struct X11Format {

@@ -1,0 +1,168 @@
+#pragma once
+
+// Parlotta's own connection to the Wayland compositor, private to this folder.
+// It never depends on Qt's platform plugin: Qt may run on wayland or on xcb,
+// and the clipboard must be served whatever the main thread does, so the
+// connection has a thread of its own that reads and answers every event.
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <xkbcommon/xkbcommon.h>
+
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct wl_keyboard;
+struct zwlr_data_control_manager_v1;
+struct zwlr_data_control_device_v1;
+struct zwp_virtual_keyboard_manager_v1;
+struct org_kde_kwin_fake_input;
+struct zwlr_foreign_toplevel_manager_v1;
+struct org_kde_plasma_window_management;
+
+namespace parlotta {
+
+class DataControl;
+
+// A window of another client, as the compositor describes it.
+struct Toplevel {
+    QByteArray appId;
+    bool active = false;
+};
+
+class WaylandConnection {
+  public:
+    // Connects to the session's compositor and reads what it offers; null
+    // when there is no compositor to talk to.
+    static std::unique_ptr<WaylandConnection> connect();
+    ~WaylandConnection();
+
+    // What the compositor offers this client.
+    bool hasDataControl() const
+    {
+        return dataControlManager != nullptr;
+    }
+    bool hasVirtualKeyboard() const
+    {
+        return virtualKeyboardManager != nullptr;
+    }
+    bool hasFakeInput() const
+    {
+        return fakeInput != nullptr;
+    }
+
+    // Starts the thread that answers the compositor; before it, nothing is served.
+    void start();
+
+    // Runs work on the connection's thread and waits for its result.
+    template <typename T> T call(std::function<T()> work)
+    {
+        std::packaged_task<T()> task(std::move(work));
+        std::future<T> result = task.get_future();
+        post([&task] { task(); });
+        return result.get();
+    }
+
+    // Connection thread only, from here on.
+
+    // Serves events until done() holds or timeoutMs has passed; with readFd,
+    // also returns as soon as that descriptor has data or has closed. False on
+    // timeout or a broken connection.
+    bool pump(int timeoutMs, const std::function<bool()> &done, int readFd = -1);
+    // Writes bytes to a paste target's descriptor in the background and closes
+    // it; onWritten hears when the last byte went out.
+    void writeInBackground(int fd, const QByteArray &bytes, std::function<void()> onWritten);
+    void flush();
+
+    wl_display *display() const
+    {
+        return wlDisplay;
+    }
+    wl_seat *seat() const
+    {
+        return wlSeat;
+    }
+    zwlr_data_control_device_v1 *dataDevice();
+    zwlr_data_control_manager_v1 *dataControl() const
+    {
+        return dataControlManager;
+    }
+    DataControl *selections() const
+    {
+        return dataControlState.get();
+    }
+    zwp_virtual_keyboard_manager_v1 *virtualKeyboards() const
+    {
+        return virtualKeyboardManager;
+    }
+    org_kde_kwin_fake_input *fakeInputDevice() const
+    {
+        return fakeInput;
+    }
+    // The seat's keyboard layout as the compositor sends it to clients, or
+    // the environment's default one where the seat has no keyboard (yet).
+    const QByteArray &keymapText() const
+    {
+        return seatKeymap;
+    }
+    xkb_keymap *keymap();
+    // The application id of the window that has the focus; empty when unknown.
+    QByteArray activeAppId() const;
+
+  private:
+    WaylandConnection() = default;
+    void post(std::function<void()> work);
+    void run();
+    void runQueued();
+    void serveWrites(short revents, int fd);
+    void adoptKeymap(const char *text);
+
+    static void global(void *data, wl_registry *registry, uint32_t name, const char *interface,
+                       uint32_t version);
+    static void globalRemove(void *, wl_registry *, uint32_t) {}
+    static void seatCapabilities(void *data, wl_seat *seat, uint32_t capabilities);
+    static void seatName(void *, wl_seat *, const char *) {}
+    static void keymapEvent(void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size);
+
+    wl_display *wlDisplay = nullptr;
+    wl_registry *registry = nullptr;
+    wl_seat *wlSeat = nullptr;
+    wl_keyboard *keyboard = nullptr;
+    zwlr_data_control_manager_v1 *dataControlManager = nullptr;
+    bool dataControlIsExt = false;
+    zwlr_data_control_device_v1 *device = nullptr;
+    std::unique_ptr<DataControl> dataControlState;
+    zwp_virtual_keyboard_manager_v1 *virtualKeyboardManager = nullptr;
+    org_kde_kwin_fake_input *fakeInput = nullptr;
+    zwlr_foreign_toplevel_manager_v1 *toplevelManager = nullptr;
+    org_kde_plasma_window_management *plasmaWindows = nullptr;
+
+    QByteArray seatKeymap;
+    xkb_context *xkbContext = nullptr;
+    xkb_keymap *xkbKeymap = nullptr;
+
+    // Windows by their protocol object; read from other threads.
+    mutable std::mutex windowsMutex;
+    QHash<void *, Toplevel> windows;
+
+    struct PendingWrite {
+        int fd;
+        QByteArray bytes;
+        qsizetype offset;
+        std::function<void()> onWritten;
+    };
+    std::deque<PendingWrite> writes;
+
+    int wake[2] = {-1, -1};
+    std::mutex queueMutex;
+    std::deque<std::function<void()>> queue;
+
+    friend struct ToplevelListeners;
+};
+
+} // namespace parlotta

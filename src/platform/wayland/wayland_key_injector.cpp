@@ -1,0 +1,226 @@
+#include "platform/terminal_classes.h"
+#include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wayland_services.h"
+
+#include "fake-input-client-protocol.h"
+#include "virtual-keyboard-client-protocol.h"
+
+#include <QElapsedTimer>
+#include <linux/input-event-codes.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+namespace parlotta {
+
+namespace {
+
+// Where a keysym sits in a layout: the key (evdev code) and the layout's index.
+struct KeyPosition {
+    int evdev = -1;
+    xkb_layout_index_t layout = 0;
+};
+
+// The key that types sym unshifted, in the first layout that has one: on
+// Dvorak the ANSI V key types another letter.
+KeyPosition findKey(xkb_keymap *keymap, xkb_keysym_t sym)
+{
+    if (!keymap)
+        return {};
+    const xkb_keycode_t first = xkb_keymap_min_keycode(keymap);
+    const xkb_keycode_t last = xkb_keymap_max_keycode(keymap);
+    for (xkb_layout_index_t layout = 0; layout < xkb_keymap_num_layouts(keymap); ++layout)
+        for (xkb_keycode_t code = first; code <= last; ++code) {
+            const xkb_keysym_t *syms = nullptr;
+            const int count = xkb_keymap_key_get_syms_by_level(keymap, code, layout, 0, &syms);
+            for (int i = 0; i < count; ++i)
+                if (syms[i] == sym)
+                    return {int(code) - 8, layout};
+        }
+    return {};
+}
+
+// What both Wayland injectors share: the keystroke for the focused window,
+// from its application id and the seat's layout.
+class WaylandKeyInjector : public KeyInjector {
+  public:
+    explicit WaylandKeyInjector(WaylandConnection &connection)
+        : connection(connection)
+    {
+    }
+
+    Keystroke pasteKeystroke() override
+    {
+        // With no key that types "v" (a Cyrillic, Greek, Hebrew or Arabic
+        // layout alone), toolkits match no paste shortcut to Control and the
+        // key at V; Shift+Insert pastes in them whatever the layout.
+        const bool hasV = connection.call<bool>(
+            [&] { return findKey(connection.keymap(), XKB_KEY_v).evdev >= 0; });
+        if (!hasV)
+            return Keystroke::ShiftInsert;
+        const QByteArray appId = connection.activeAppId();
+        return pasteKeystrokeForWindowClass(appId, appId);
+    }
+
+    bool send(Keystroke keystroke, QString *error) override
+    {
+        return connection.call<bool>([&] {
+            const bool shiftInsert = keystroke == Keystroke::ShiftInsert;
+            const KeyPosition key =
+                shiftInsert ? KeyPosition{KEY_INSERT, 0} : findKey(connection.keymap(), XKB_KEY_v);
+            if (key.evdev < 0) {
+                *error = QStringLiteral("the keyboard map has no key for v");
+                return false;
+            }
+            const bool control = !shiftInsert;
+            const bool shift = keystroke != Keystroke::ControlV;
+            if (!post(key, control, shift, error))
+                return false;
+            // A protocol error shows on the next round trip, not on the request.
+            if (wl_display_roundtrip(connection.display()) < 0) {
+                *error = QStringLiteral("the compositor refused the keystroke (error %1)")
+                             .arg(wl_display_get_error(connection.display()));
+                return false;
+            }
+            return true;
+        });
+    }
+
+  protected:
+    // Connection thread: posts the key with the modifiers held around it.
+    virtual bool post(KeyPosition key, bool control, bool shift, QString *error) = 0;
+    WaylandConnection &connection;
+};
+
+// wlroots compositors and Hyprland: a keyboard of our own on the seat, with
+// the seat's own layout, so the target reads our keys as the user's.
+class VirtualKeyboardInjector final : public WaylandKeyInjector {
+  public:
+    // The keyboard joins the seat at once: a window learns of a new keyboard
+    // a round trip later, and keys typed before that would be lost.
+    explicit VirtualKeyboardInjector(WaylandConnection &connection)
+        : WaylandKeyInjector(connection)
+    {
+        connection.call<bool>([&] {
+            QString error;
+            return prepare(&error);
+        });
+    }
+    QString mechanism() const override
+    {
+        return QStringLiteral("virtual keyboard");
+    }
+
+  private:
+    bool prepare(QString *error)
+    {
+        if (!connection.keymap()) {
+            *error = QStringLiteral("no keyboard layout to type with");
+            return false;
+        }
+        if (!keyboard)
+            keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
+                connection.virtualKeyboards(), connection.seat());
+        return uploaded == connection.keymapText() || upload(connection.keymapText(), error);
+    }
+
+    bool post(KeyPosition key, bool control, bool shift, QString *error) override
+    {
+        if (!prepare(error))
+            return false;
+        xkb_keymap *keymap = connection.keymap();
+        auto mask = [&](const char *name) {
+            const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap, name);
+            return index == XKB_MOD_INVALID ? 0u : 1u << index;
+        };
+        const uint32_t held =
+            (control ? mask(XKB_MOD_NAME_CTRL) : 0) | (shift ? mask(XKB_MOD_NAME_SHIFT) : 0);
+        zwp_virtual_keyboard_v1_modifiers(keyboard, held, 0, 0, key.layout);
+        zwp_virtual_keyboard_v1_key(keyboard, now(), uint32_t(key.evdev),
+                                    WL_KEYBOARD_KEY_STATE_PRESSED);
+        zwp_virtual_keyboard_v1_key(keyboard, now(), uint32_t(key.evdev),
+                                    WL_KEYBOARD_KEY_STATE_RELEASED);
+        zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
+        return true;
+    }
+
+    bool upload(const QByteArray &text, QString *error)
+    {
+        const int fd = memfd_create("parlotta-keymap", MFD_CLOEXEC);
+        const QByteArray withEnd = text + '\0';
+        if (fd < 0 || ::write(fd, withEnd.constData(), size_t(withEnd.size())) != withEnd.size()) {
+            *error =
+                QStringLiteral("could not hand the layout over: %1").arg(qt_error_string(errno));
+            if (fd >= 0)
+                ::close(fd);
+            return false;
+        }
+        zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                       uint32_t(withEnd.size()));
+        ::close(fd);
+        uploaded = text;
+        return true;
+    }
+
+    uint32_t now()
+    {
+        if (!clock.isValid())
+            clock.start();
+        return uint32_t(clock.elapsed());
+    }
+
+    zwp_virtual_keyboard_v1 *keyboard = nullptr;
+    QByteArray uploaded;
+    QElapsedTimer clock;
+};
+
+// KWin: its fake input, which types through the seat's keyboard and layout.
+class FakeInputInjector final : public WaylandKeyInjector {
+  public:
+    using WaylandKeyInjector::WaylandKeyInjector;
+    QString mechanism() const override
+    {
+        return QStringLiteral("KWin fake input");
+    }
+
+  private:
+    bool post(KeyPosition key, bool control, bool shift, QString *) override
+    {
+        org_kde_kwin_fake_input *input = connection.fakeInputDevice();
+        if (!authenticated) {
+            org_kde_kwin_fake_input_authenticate(input, "Parlotta", "paste dictated text");
+            authenticated = true;
+        }
+        QList<int> modifiers;
+        if (control)
+            modifiers << KEY_LEFTCTRL;
+        if (shift)
+            modifiers << KEY_LEFTSHIFT;
+        for (int modifier : modifiers)
+            org_kde_kwin_fake_input_keyboard_key(input, uint32_t(modifier),
+                                                 WL_KEYBOARD_KEY_STATE_PRESSED);
+        org_kde_kwin_fake_input_keyboard_key(input, uint32_t(key.evdev),
+                                             WL_KEYBOARD_KEY_STATE_PRESSED);
+        org_kde_kwin_fake_input_keyboard_key(input, uint32_t(key.evdev),
+                                             WL_KEYBOARD_KEY_STATE_RELEASED);
+        for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it)
+            org_kde_kwin_fake_input_keyboard_key(input, uint32_t(*it),
+                                                 WL_KEYBOARD_KEY_STATE_RELEASED);
+        return true;
+    }
+
+    bool authenticated = false;
+};
+
+} // namespace
+
+std::unique_ptr<KeyInjector> createWaylandKeyInjector(WaylandConnection &connection)
+{
+    if (connection.hasFakeInput())
+        return std::make_unique<FakeInputInjector>(connection);
+    if (connection.hasVirtualKeyboard())
+        return std::make_unique<VirtualKeyboardInjector>(connection);
+    return nullptr;
+}
+
+} // namespace parlotta

@@ -1,0 +1,227 @@
+#include "core/runtime_files.h"
+#include "platform/linux/pulse_audio.h"
+#include "platform/platform.h"
+#include "platform/wayland/data_control.h"
+#include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wayland_services.h"
+#include "platform/x11/x11_services.h"
+
+#include <QWindow>
+
+namespace parlotta {
+
+namespace {
+
+// Where no program may type into the desktop's windows.
+class NoKeyInjector final : public KeyInjector {
+  public:
+    QString mechanism() const override
+    {
+        return QStringLiteral("nothing");
+    }
+    Keystroke pasteKeystroke() override
+    {
+        return Keystroke::ControlV;
+    }
+    bool send(Keystroke, QString *error) override
+    {
+        *error = QStringLiteral("this desktop lets no program type into its windows");
+        return false;
+    }
+};
+
+// sway and Hyprland bind keys in their own configuration: lines there send
+// us the signals that start and stop a dictation.
+class CompositorBindings final : public ShortcutSource {
+  public:
+    CompositorBindings(bool hyprland, WaylandConnection &connection)
+        : hyprland(hyprland)
+        , connection(connection)
+    {
+    }
+    bool bind(int, std::uint64_t, QString *) override
+    {
+        return true; // the user's configuration holds the binding
+    }
+    void start(const std::function<void(bool)> &) override {}
+    QString setupInstructions(int evdev, std::uint64_t modifiers) const override
+    {
+        if (evdev < 0)
+            return {};
+        char name[64] = "";
+        xkb_keysym_get_name(keysymOf(connection, evdev), name, sizeof name);
+        const QString signal = QStringLiteral("kill -%1 $(cat ") + pidPath + u')';
+        QStringList mods;
+        const std::pair<std::uint64_t, const char *> names[] = {
+            {flagSuper, hyprland ? "SUPER" : "Mod4"},
+            {flagControl, hyprland ? "CTRL" : "Ctrl"},
+            {flagAlt, hyprland ? "ALT" : "Mod1"},
+            {flagShift, hyprland ? "SHIFT" : "Shift"}};
+        for (const auto &[flag, text] : names)
+            if (modifiers & flag)
+                mods << QString::fromLatin1(text);
+        const QString key = QString::fromLatin1(name);
+        if (hyprland) {
+            const QString head =
+                mods.join(u' ') + QStringLiteral(", ") + key + QStringLiteral(", exec, ");
+            return QStringLiteral("Add to your Hyprland configuration:\nbind = %1%2\nbindr = %1%3")
+                .arg(head, signal.arg(QStringLiteral("USR1")), signal.arg(QStringLiteral("USR2")));
+        }
+        const QString combination = (mods << key).join(u'+');
+        return QStringLiteral("Add to your sway configuration:\n"
+                              "bindsym --no-repeat %1 exec %2\nbindsym --release %1 exec %3")
+            .arg(combination, signal.arg(QStringLiteral("USR1")),
+                 signal.arg(QStringLiteral("USR2")));
+    }
+
+  private:
+    const bool hyprland;
+    WaylandConnection &connection;
+};
+
+// A Wayland desktop whose compositor offers a client the clipboard, the
+// keyboard or both; what it lacks falls back to XWayland where that runs.
+class WaylandServices final : public PlatformServices {
+  public:
+    WaylandServices(const Session &session, std::unique_ptr<WaylandConnection> opened)
+        : connection(std::move(opened))
+        , hasX11(!qEnvironmentVariableIsEmpty("DISPLAY"))
+    {
+        connection->start();
+        if (connection->hasDataControl()) {
+            clipboardSelection = std::make_unique<DataControlClipboard>(*connection, false);
+            primary = std::make_unique<DataControlClipboard>(*connection, true);
+        }
+        injector = createWaylandKeyInjector(*connection);
+        shortcuts = createKdeShortcuts(session.desktop, *connection);
+        if (shortcuts) {
+            listenerName = QStringLiteral("KDE global shortcuts");
+        } else if ((shortcuts = createCompositorBindings(session.desktop, *connection))) {
+            listenerName = session.desktop + QStringLiteral(" key bindings (SIGUSR1/SIGUSR2)");
+        } else if (hasX11) {
+            listenerName = QStringLiteral("X11 (XInput2), X11 windows only");
+        } else {
+            listenerName = QStringLiteral("none");
+        }
+    }
+
+    QString keyListenerName() const override
+    {
+        return listenerName;
+    }
+    QString pasteName() const override
+    {
+        if (injector)
+            return injector->mechanism();
+        return hasX11 ? QStringLiteral("XTest, X11 windows only") : QStringLiteral("none");
+    }
+    QString clipboardName() const override
+    {
+        if (clipboardSelection)
+            return QStringLiteral("Wayland data control");
+        return hasX11 ? QStringLiteral("X11 selections, X11 windows only") : QStringLiteral("none");
+    }
+    KeyboardHook *keyboardHook() override
+    {
+        return !shortcuts && hasX11 ? &x11KeyboardHook() : nullptr;
+    }
+    ShortcutSource *shortcutSource() override
+    {
+        return shortcuts.get();
+    }
+    Clipboard &clipboard() override
+    {
+        return clipboardSelection ? *clipboardSelection : x11Clipboard();
+    }
+    Clipboard &primarySelection() override
+    {
+        return primary ? *primary : x11PrimarySelection();
+    }
+    void handOverClipboardToManager() override
+    {
+        // Data control has no hand-over: what we own ends with us, and a
+        // clipboard manager that follows the clipboard (Klipper, cliphist)
+        // already holds a copy. X11 selections are handed over as on X11.
+        if (!clipboardSelection)
+            x11HandOverClipboard();
+    }
+    KeyInjector &keyInjector() override
+    {
+        if (injector)
+            return *injector;
+        static NoKeyInjector none;
+        return hasX11 ? x11KeyInjector() : static_cast<KeyInjector &>(none);
+    }
+    void activateWindowForUser(QWindow *window) override
+    {
+        if (!window)
+            return;
+        window->raise();
+        window->requestActivate();
+    }
+    QString keyCharacter(int evdev) override
+    {
+        const uint32_t c = xkb_keysym_to_utf32(keysymOf(*connection, evdev));
+        return c >= 0x20 && c != 0x7f ? QString::fromUcs4(reinterpret_cast<const char32_t *>(&c), 1)
+                                      : QString();
+    }
+    bool isLevel3Shift(int evdev) override
+    {
+        return keysymOf(*connection, evdev) == XKB_KEY_ISO_Level3_Shift;
+    }
+    std::unique_ptr<AudioRecorder> createAudioRecorder() override
+    {
+        return createPulseRecorder();
+    }
+    CuePlayer &cuePlayer() override
+    {
+        return pulseCuePlayer();
+    }
+    void queryMicrophone(std::function<void(bool available)> answer) override
+    {
+        queryPulseMicrophone(std::move(answer));
+    }
+
+  private:
+    std::unique_ptr<WaylandConnection> connection;
+    const bool hasX11;
+    std::unique_ptr<Clipboard> clipboardSelection, primary;
+    std::unique_ptr<KeyInjector> injector;
+    std::unique_ptr<ShortcutSource> shortcuts;
+    QString listenerName;
+};
+
+// The connection the check opened, kept for the services it admitted.
+std::unique_ptr<WaylandConnection> probed;
+
+} // namespace
+
+std::unique_ptr<ShortcutSource> createCompositorBindings(const QString &desktop,
+                                                         WaylandConnection &connection)
+{
+    const bool sway = desktop.contains(QStringLiteral("sway"), Qt::CaseInsensitive) ||
+                      !qEnvironmentVariableIsEmpty("SWAYSOCK");
+    const bool hyprland = desktop.contains(QStringLiteral("Hyprland"), Qt::CaseInsensitive) ||
+                          !qEnvironmentVariableIsEmpty("HYPRLAND_INSTANCE_SIGNATURE");
+    if (!sway && !hyprland)
+        return nullptr;
+    return std::make_unique<CompositorBindings>(hyprland, connection);
+}
+
+bool waylandServes(const Session &session)
+{
+    if (session.kind != Session::Kind::Wayland)
+        return false;
+    if (!probed)
+        probed = WaylandConnection::connect();
+    // A compositor that offers neither (GNOME) is served through XWayland.
+    return probed &&
+           (probed->hasDataControl() || probed->hasVirtualKeyboard() || probed->hasFakeInput());
+}
+
+std::unique_ptr<PlatformServices> createWaylandServices(const Session &session)
+{
+    return std::make_unique<WaylandServices>(session, std::move(probed));
+}
+
+} // namespace parlotta

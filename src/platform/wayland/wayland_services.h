@@ -1,0 +1,33 @@
+#pragma once
+
+// The Wayland implementations of the platform services, private to platform_linux.
+#include "platform/key_injector.h"
+#include "platform/keyboard.h"
+#include "platform/platform.h"
+
+#include <memory>
+#include <xkbcommon/xkbcommon.h>
+
+namespace parlotta {
+
+class WaylandConnection;
+
+// Whether the session's compositor offers what the Wayland services need
+// (data control, a virtual keyboard or KWin's fake input); the services then
+// use the connection this opened.
+bool waylandServes(const Session &session);
+std::unique_ptr<PlatformServices> createWaylandServices(const Session &session);
+
+// KWin's fake input where granted, else a virtual keyboard; null with neither.
+std::unique_ptr<KeyInjector> createWaylandKeyInjector(WaylandConnection &connection);
+// KDE's global shortcut service, when it runs on the session bus.
+std::unique_ptr<ShortcutSource> createKdeShortcuts(const QString &desktop,
+                                                   WaylandConnection &connection);
+// Key bindings of the compositor's own configuration that send us signals
+// (sway, Hyprland); null on other desktops.
+std::unique_ptr<ShortcutSource> createCompositorBindings(const QString &desktop,
+                                                         WaylandConnection &connection);
+// The keysym a key (evdev code) types unshifted in the seat's layout.
+xkb_keysym_t keysymOf(WaylandConnection &connection, int evdev);
+
+} // namespace parlotta
