@@ -5,7 +5,7 @@
 //   DIR/text      everything pasted so far (with --field: the field's text)
 //   DIR/keys      one line per key event: "press|release KEY MODIFIERS"
 // --field         the window is a plain Qt text field, with Qt's own key bindings
-// --own-clipboard puts text, HTML and a binary format on the clipboard
+// --own-clipboard puts text, HTML and a binary format on the clipboard (again on F12)
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
@@ -91,20 +91,19 @@ void ownClipboard()
     QGuiApplication::clipboard()->setMimeData(mime);
 }
 
-struct FirstKey : QObject {
-    explicit FirstKey(bool own)
-        : pending(own)
+struct OwnOnF12 : QObject {
+    explicit OwnOnF12(bool own)
+        : own(own)
     {
     }
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (pending && event->type() == QEvent::KeyPress) {
-            pending = false;
+        if (own && event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent *>(event)->key() == Qt::Key_F12)
             ownClipboard();
-        }
         return false;
     }
-    bool pending;
+    bool own;
 };
 
 } // namespace
@@ -126,8 +125,8 @@ int main(int argc, char *argv[])
     } else {
         window = std::make_unique<Target>();
     }
-    // On focus, and again on the first key: a Wayland compositor takes the
-    // clipboard only with the serial of an input event (a key, not the focus).
+    // On focus, and again on F12: a Wayland compositor may take the clipboard
+    // only with the serial of an input event (sway: a key, not the focus).
     const bool own = args.contains(u"--own-clipboard"_s);
     QObject::connect(&app, &QApplication::focusChanged, [&](QWidget *, QWidget *now) {
         if (!now || QFile::exists(dir + u"/focused"_s))
@@ -136,8 +135,8 @@ int main(int argc, char *argv[])
             ownClipboard();
         writeFile(u"focused"_s, "1");
     });
-    FirstKey firstKey(own);
-    app.installEventFilter(&firstKey);
+    OwnOnF12 ownOnF12(own);
+    app.installEventFilter(&ownOnF12);
     window->show();
     window->activateWindow();
     window->raise();
