@@ -2,6 +2,7 @@
 #include "app/wiring.h"
 
 #include "core/daemon.h"
+#include "core/events.h"
 #include "core/log.h"
 #include "core/login_item.h"
 #include "core/preferences.h"
@@ -19,6 +20,9 @@
 #include "update/installer.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
@@ -39,7 +43,7 @@ int cannotStart(const QString &why)
 // One daemon per user: a lock on a file in the runtime directory, held for the
 // life of the process. The kernel drops it when the holder ends, however it
 // ends, so a crashed daemon never blocks the next start.
-bool holdDaemonLock(QString *error)
+bool holdDaemonLock(QString *error, bool *heldByAnother)
 {
     const QString path = commandDir + QStringLiteral("/daemon.lock");
     const int fd = openRuntimeFile(path, O_RDWR | O_CREAT, 0600);
@@ -55,6 +59,7 @@ bool holdDaemonLock(QString *error)
         *error = QStringLiteral("cannot lock %1: %2").arg(path, systemErrorText(err));
         return false;
     }
+    *heldByAnother = true;
     QFile pidFile(pidPath);
     const auto pid =
         pidFile.open(QIODevice::ReadOnly) ? parsePidFile(pidFile.read(64)) : std::nullopt;
@@ -62,6 +67,40 @@ bool holdDaemonLock(QString *error)
                             "one")
                  .arg(pid ? QStringLiteral(" (PID %1)").arg(*pid) : QString());
     return false;
+}
+
+// The running daemon's door on the session bus: starting Parlotta again
+// (from the applications menu, with no tray to click) shows its settings.
+class DaemonBusObject final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.parlotta.Daemon")
+  public Q_SLOTS:
+    Q_SCRIPTABLE void ShowSettings()
+    {
+        Q_EMIT daemonEvents().settingsRequested();
+    }
+};
+
+const QString busName = QStringLiteral(PARLOTTA_BUNDLE_ID);
+
+void offerBusObject()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.registerObject(QStringLiteral("/"), new DaemonBusObject,
+                            QDBusConnection::ExportScriptableSlots) ||
+        !bus.registerService(busName))
+        log(QStringLiteral("ERROR: could not offer %1 on the session bus: %2")
+                .arg(busName, bus.lastError().message()));
+}
+
+// Asks the running daemon to show its settings window; false when it cannot be reached.
+bool showRunningDaemonSettings()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(busName, QStringLiteral("/"),
+                                                       QStringLiteral("org.parlotta.Daemon"),
+                                                       QStringLiteral("ShowSettings"));
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000).type() ==
+           QDBusMessage::ReplyMessage;
 }
 
 } // namespace
@@ -73,8 +112,14 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
         return cannotStart(error);
     // Before anything is written: a second daemon would take over the first
     // one's files and server, and both would paste every transcript.
-    if (!holdDaemonLock(&error))
+    bool heldByAnother = false;
+    if (!holdDaemonLock(&error, &heldByAnother)) {
+        if (heldByAnother && showRunningDaemonSettings()) {
+            std::printf("Parlotta is already running; showing its settings window\n");
+            return 0;
+        }
         return cannotStart(error);
+    }
     if (!openLog(logPath, &error) || !loadSounds(&error))
         return cannotStart(error);
 
@@ -117,6 +162,7 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
     // X11 asks no permission for key events, so there is nothing to prompt for.
 
     startEventTapThread();
+    offerBusObject();
 
     if (!preferenceBool(prefLoginItemConfigured, false)) {
         setOpenAtLogin(true);
@@ -138,3 +184,5 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
 }
 
 } // namespace parlotta
+
+#include "startup.moc"

@@ -96,6 +96,10 @@ class DaemonProcess {
     {
         return process.exitCode();
     }
+    QByteArray standardOutput()
+    {
+        return process.readAllStandardOutput();
+    }
     QByteArray standardError()
     {
         return stderrText += process.readAllStandardError();
