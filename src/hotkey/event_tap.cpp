@@ -107,6 +107,9 @@ void followShortcut(ShortcutSource &source)
     log(QStringLiteral("Event tap active, push-to-talk key code: %1")
             .arg(activeHotkeySnapshot().code));
     source.start([](bool pressed) {
+        // Capture takes every key; push-to-talk rests meanwhile.
+        if (captureHandlerSnapshot())
+            return;
         if (pressed)
             beginRecording();
         else
@@ -115,6 +118,21 @@ void followShortcut(ShortcutSource &source)
 }
 
 } // namespace
+
+void captureKeyFromWindow(int evdev, bool pressed)
+{
+    // Main thread only; a capture starts with a reset.
+    static KeyTracker tracker;
+    static TapState state;
+    static std::optional<std::int64_t> pendingModifier;
+    if (evdev < 0) {
+        tracker = {};
+        state = {};
+        pendingModifier.reset();
+        return;
+    }
+    processKey(tracker, state, pendingModifier, evdev, pressed);
+}
 
 void startEventTapThread()
 {

@@ -16,4 +16,9 @@ extern std::atomic<bool> eventTapActive;
 // every 2 s until it can) and then follows the push-to-talk key for good.
 void startEventTapThread();
 
+// Where the desktop binds the shortcut itself and shows us no other keys,
+// capture by example reads the keys our own focused window receives: each
+// physical key event (evdev code) goes here; evdev -1 starts a capture afresh.
+void captureKeyFromWindow(int evdev, bool pressed);
+
 } // namespace parlotta

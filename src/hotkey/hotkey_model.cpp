@@ -102,11 +102,13 @@ bool beginHotkeyCapture(CaptureHandler handler, QString *error)
     KeyboardHook *hook = keyboardHook();
     if (hook && hook->grabKeyboard(true))
         return true;
+    // Where the desktop binds the shortcut itself, the settings window's own
+    // keys are captured (captureKeyFromWindow).
+    if (!hook && shortcutSource())
+        return true;
     setCaptureHandler({});
-    // Where the desktop binds the shortcut itself, no other key reaches us.
     *error = hook ? QStringLiteral("another program holds the keyboard")
-                  : QStringLiteral("this desktop shows no keys to Parlotta; set the shortcut "
-                                   "in the desktop's own settings");
+                  : QStringLiteral("this desktop shows no keys to Parlotta");
     return false;
 }
 
@@ -144,6 +146,11 @@ std::int64_t selectedHotkey()
     const StoredInteger stored = preferenceInteger(prefHotkey);
     // Where right Alt is AltGr, it types "@", "€" or "[" all day: each would
     // open the microphone, so the default there is right Control.
+    // KDE binds a modifier alone only as both sides, and takes it from every
+    // application: F9 there, a key it reports pressed and released.
+    const ShortcutSource *source = shortcutSource();
+    if (!stored.present && source && !source->bindsModifierAlone())
+        return defaultHotkeyForShortcuts;
     if (!stored.present)
         return isLevel3Shift(evdevFromVirtualKey(defaultHotkey)) ? defaultHotkeyBesideAltGr
                                                                  : defaultHotkey;

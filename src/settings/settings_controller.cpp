@@ -5,13 +5,17 @@
 #include "core/login_item.h"
 #include "core/preferences.h"
 #include "hotkey/event_tap.h"
+#include "hotkey/key_codes.h"
 #include "menubar/menu_handler.h"
+#include "platform/keyboard.h"
 #include "platform/windowing.h"
 #include "settings/settings_window.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -69,6 +73,14 @@ void SettingsController::refresh()
             hotkeyName(hotkey, selectedHotkeyModifiers()).replace(u'&', QStringLiteral("&&")));
     clearHotkeyButton->setVisible(hotkey != hotkeyNone && !isRecordingHotkey);
     accessibilityRow->setVisible(!eventTapActive);
+    const ShortcutSource *source = shortcutSource();
+    const QString setup =
+        source && hotkey != hotkeyNone
+            ? source->setupInstructions(evdevFromVirtualKey(hotkey),
+                                        selectedHotkeyModifiers() & comboModifiers)
+            : QString();
+    desktopHint->setText(setup);
+    desktopHint->setVisible(!setup.isEmpty());
     languagePopup->setCurrentIndex(languageRow(selectedLanguageCode()));
     {
         // Showing a state is not choosing it.
@@ -149,7 +161,22 @@ void SettingsController::hotkeyButtonClicked()
         return;
     }
     isRecordingHotkey = true;
+    if (!keyboardHook()) {
+        captureKeyFromWindow(-1, false);
+        qApp->installEventFilter(this);
+    }
     refresh();
+}
+
+bool SettingsController::eventFilter(QObject *, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return false;
+    const auto *key = static_cast<const QKeyEvent *>(event);
+    // Qt sees a key once per window it passes through; the repeats add nothing.
+    if (!key->isAutoRepeat() && key->spontaneous() && key->nativeScanCode() > 8)
+        captureKeyFromWindow(int(key->nativeScanCode()) - 8, event->type() == QEvent::KeyPress);
+    return true;
 }
 
 void SettingsController::captured(quint64 capture, std::optional<ActiveHotkey> result)
@@ -169,6 +196,7 @@ void SettingsController::stopRecordingHotkey()
     if (isRecordingHotkey)
         endHotkeyCapture();
     isRecordingHotkey = false;
+    qApp->removeEventFilter(this);
 }
 
 void SettingsController::clearHotkey()

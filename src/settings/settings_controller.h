@@ -45,6 +45,8 @@ class SettingsController : public QObject {
     QCheckBox *showLanguageCheckbox = nullptr;
     QCheckBox *loginCheckbox = nullptr;
     QWidget *accessibilityRow = nullptr;
+    // What the desktop wants done once for the hotkey to reach us, or why it cannot take it.
+    QLabel *desktopHint = nullptr;
 
     // Builds the window if need be, refreshes it and brings it to the front.
     void show();
@@ -66,6 +68,10 @@ class SettingsController : public QObject {
     void showLanguageChanged();
     void loginChanged();
     void modelChanged();
+
+  protected:
+    // While capturing where the desktop binds the shortcut: the window's keys.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
     void buildWindow();

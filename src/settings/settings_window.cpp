@@ -110,6 +110,11 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
     c.hotkeyButton = new QPushButton;
     c.hotkeyButton->setMinimumWidth(160);
     connect(c.hotkeyButton, &QPushButton::clicked, &c, &SettingsController::hotkeyButtonClicked);
+    c.desktopHint = new QLabel;
+    c.desktopHint->setWordWrap(true);
+    c.desktopHint->setTextFormat(Qt::PlainText);
+    c.desktopHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    c.desktopHint->setAccessibleName(QStringLiteral("Desktop shortcut"));
     c.clearHotkeyButton = new QToolButton;
     c.clearHotkeyButton->setIcon(iconFromSvg(QStringLiteral(":/parlotta/icons/clear.svg")));
     c.clearHotkeyButton->setAutoRaise(true);
@@ -181,6 +186,7 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
     grid->addWidget(stack({c.hotkeyButton, c.clearHotkeyButton}, 6), row++, 1);
     grid->addWidget(hint(QStringLiteral("Hold to record, release to transcribe and paste.")), row++,
                     1, left);
+    grid->addWidget(c.desktopHint, row++, 1);
     grid->addWidget(c.accessibilityRow, row++, 1);
     section(QStringLiteral("Language:"), c.languagePopup);
     grid->addWidget(c.showLanguageCheckbox, row++, 1, left);
