@@ -14,13 +14,6 @@ namespace {
 
 const QString recordingPath = u"/tmp/parlotta/recording.wav"_s;
 
-QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix)
-{
-    const QStringList lines =
-        daemon.logMessages().filter(QRegularExpression(u'^' + QRegularExpression::escape(prefix)));
-    return lines.isEmpty() ? QString() : lines.last();
-}
-
 } // namespace
 
 class TestDictation : public QObject {

@@ -250,3 +250,12 @@ bool DaemonProcess::dictate(const QString &audio, const QString &lastLine, int t
     sendSignal(SIGUSR2);
     return waitUntil([&] { return logged(lastLine); }, timeoutMs);
 }
+
+QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix)
+{
+    const QStringList lines = daemon.logMessages();
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        if (line->startsWith(prefix))
+            return *line;
+    return {};
+}

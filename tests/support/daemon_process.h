@@ -126,3 +126,5 @@ class DaemonProcess {
 
 // Milliseconds-resolution wait that keeps no event loop of its own busy.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
+// The daemon's last log message that starts with prefix; empty when none.
+QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix);

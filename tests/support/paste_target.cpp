@@ -1,6 +1,6 @@
 // A window that takes the keyboard focus and records what reaches it: each
 // key event, and the text that a paste delivers.
-//   paste_target --dir DIR [--field] [--own-clipboard]
+//   paste_target --dir DIR [--field] [--own-clipboard] [--app-id ID]
 //   DIR/focused   appears once the window has the focus
 //   DIR/text      everything pasted so far (with --field: the field's text)
 //   DIR/keys      one line per key event: "press|release KEY MODIFIERS"
@@ -113,6 +113,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     dir = args.value(args.indexOf(u"--dir"_s) + 1);
+    if (args.contains(u"--app-id"_s)) // a Wayland window's application id
+        QGuiApplication::setDesktopFileName(args.value(args.indexOf(u"--app-id"_s) + 1));
     writeFile(u"text"_s, "");
     std::unique_ptr<QWidget> window;
     if (args.contains(u"--field"_s)) {
