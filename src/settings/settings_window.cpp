@@ -114,7 +114,6 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
     c.desktopHint->setWordWrap(true);
     c.desktopHint->setTextFormat(Qt::PlainText);
     c.desktopHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    c.desktopHint->setAccessibleName(QStringLiteral("Desktop shortcut"));
     c.clearHotkeyButton = new QToolButton;
     c.clearHotkeyButton->setIcon(iconFromSvg(QStringLiteral(":/parlotta/icons/clear.svg")));
     c.clearHotkeyButton->setAutoRaise(true);
