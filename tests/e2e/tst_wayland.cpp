@@ -235,7 +235,8 @@ class TestWayland : public QObject {
             DaemonProcess again;
             QVERIFY(again.runToExit());
             QCOMPARE(again.exitCode(), 0);
-            QTRY_VERIFY_WITH_TIMEOUT(accessibleTree().contains(pidLines.section(u'\n', 0, 0)), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(accessibleTree().contains(pidLines.section(u'\n', 0, 0)),
+                                     10000);
         }
         if (!text.isEmpty())
             QTRY_COMPARE(window.text(), text);
@@ -286,6 +287,12 @@ class TestWayland : public QObject {
         QVERIFY(daemon.logMessages().contains(u"Pasted via KWin fake input"_s));
         QTRY_COMPARE(window.text(), u"Hello world."_s);
         QCOMPARE(waylandClipboard(), before);
+
+        // A terminal, known by the application id KWin reports for the focused window.
+        PasteTarget terminal;
+        QVERIFY(terminal.start({u"--app-id"_s, u"org.kde.konsole"_s}));
+        QVERIFY(daemon.dictate(hello, u"Pasted via KWin fake input (Ctrl+Shift+V)"_s));
+        QTRY_VERIFY(terminal.keys().contains(u"press 86 100663296 0"_s));
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
     }

@@ -5,6 +5,7 @@
 #include "data-control-client-protocol.h"
 #include "fake-input-client-protocol.h"
 #include "foreign-toplevel-client-protocol.h"
+#include "plasma-window-management-client-protocol.h"
 #include "virtual-keyboard-client-protocol.h"
 
 #include <QElapsedTimer>
@@ -75,6 +76,84 @@ struct ToplevelListeners {
     static constexpr zwlr_foreign_toplevel_manager_v1_listener manager = {toplevel, finished};
 };
 
+// A listener slot for an event we do not follow.
+template <typename F> struct Ignore;
+template <typename... A> struct Ignore<void (*)(A...)> {
+    static void event(A...) {}
+};
+#define IGNORED(listener, slot) &Ignore<decltype(listener::slot)>::event
+
+// KWin's windows (plasma window management), for the terminal keystroke.
+struct PlasmaWindowListeners {
+    using WindowListener = org_kde_plasma_window_listener;
+    static void appId(void *data, org_kde_plasma_window *window, const char *id)
+    {
+        auto *self = static_cast<WaylandConnection *>(data);
+        std::lock_guard lock(self->windowsMutex);
+        self->windows[window].appId = id;
+    }
+    static void state(void *data, org_kde_plasma_window *window, uint32_t flags)
+    {
+        auto *self = static_cast<WaylandConnection *>(data);
+        std::lock_guard lock(self->windowsMutex);
+        self->windows[window].active = flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE;
+    }
+    static void unmapped(void *data, org_kde_plasma_window *window)
+    {
+        auto *self = static_cast<WaylandConnection *>(data);
+        {
+            std::lock_guard lock(self->windowsMutex);
+            self->windows.remove(window);
+        }
+        if (wl_proxy_get_version(reinterpret_cast<wl_proxy *>(window)) >= 4)
+            org_kde_plasma_window_destroy(window);
+        else
+            wl_proxy_destroy(reinterpret_cast<wl_proxy *>(window));
+    }
+    static constexpr WindowListener window = {
+        IGNORED(WindowListener, title_changed),
+        appId,
+        state,
+        IGNORED(WindowListener, virtual_desktop_changed),
+        IGNORED(WindowListener, themed_icon_name_changed),
+        unmapped,
+        IGNORED(WindowListener, initial_state),
+        IGNORED(WindowListener, parent_window),
+        IGNORED(WindowListener, geometry),
+        IGNORED(WindowListener, icon_changed),
+        IGNORED(WindowListener, pid_changed),
+        IGNORED(WindowListener, virtual_desktop_entered),
+        IGNORED(WindowListener, virtual_desktop_left),
+        IGNORED(WindowListener, application_menu),
+        IGNORED(WindowListener, activity_entered),
+        IGNORED(WindowListener, activity_left),
+        IGNORED(WindowListener, resource_name_changed),
+    };
+
+    using ManagerListener = org_kde_plasma_window_management_listener;
+    // Before version 13 windows come by number, since then by UUID (and by
+    // number too, which is then ignored).
+    static void byNumber(void *data, org_kde_plasma_window_management *manager, uint32_t id)
+    {
+        if (wl_proxy_get_version(reinterpret_cast<wl_proxy *>(manager)) < 13)
+            org_kde_plasma_window_add_listener(
+                org_kde_plasma_window_management_get_window(manager, id), &window, data);
+    }
+    static void byUuid(void *data, org_kde_plasma_window_management *manager, uint32_t,
+                       const char *uuid)
+    {
+        org_kde_plasma_window_add_listener(
+            org_kde_plasma_window_management_get_window_by_uuid(manager, uuid), &window, data);
+    }
+    static constexpr ManagerListener manager = {
+        IGNORED(ManagerListener, show_desktop_changed),
+        byNumber,
+        IGNORED(ManagerListener, stacking_order_changed),
+        IGNORED(ManagerListener, stacking_order_uuid_changed),
+        byUuid,
+    };
+};
+
 std::unique_ptr<WaylandConnection> WaylandConnection::connect()
 {
     wl_display *display = wl_display_connect(nullptr);
@@ -96,6 +175,9 @@ std::unique_ptr<WaylandConnection> WaylandConnection::connect()
     if (self->toplevelManager)
         zwlr_foreign_toplevel_manager_v1_add_listener(self->toplevelManager,
                                                       &ToplevelListeners::manager, self.get());
+    if (self->plasmaWindows)
+        org_kde_plasma_window_management_add_listener(self->plasmaWindows,
+                                                      &PlasmaWindowListeners::manager, self.get());
     wl_display_roundtrip(display);
     return self;
 }
@@ -134,6 +216,9 @@ void WaylandConnection::global(void *data, wl_registry *registry, uint32_t name,
     } else if (!std::strcmp(interface, org_kde_kwin_fake_input_interface.name) && version >= 4) {
         self->fakeInput =
             static_cast<org_kde_kwin_fake_input *>(bind(&org_kde_kwin_fake_input_interface, 4));
+    } else if (!std::strcmp(interface, org_kde_plasma_window_management_interface.name)) {
+        self->plasmaWindows = static_cast<org_kde_plasma_window_management *>(
+            bind(&org_kde_plasma_window_management_interface, 16));
     } else if (!std::strcmp(interface, zwlr_foreign_toplevel_manager_v1_interface.name)) {
         self->toplevelManager = static_cast<zwlr_foreign_toplevel_manager_v1 *>(
             bind(&zwlr_foreign_toplevel_manager_v1_interface, 3));

@@ -163,6 +163,7 @@ class WaylandConnection {
     std::deque<std::function<void()>> queue;
 
     friend struct ToplevelListeners;
+    friend struct PlasmaWindowListeners;
 };
 
 } // namespace parlotta
