@@ -12,6 +12,19 @@ namespace parlotta {
 
 namespace {
 
+// The compositor whose own key bindings deliver the hotkey: "sway",
+// "Hyprland", or empty for others.
+QString bindingCompositor(const QString &desktop)
+{
+    if (desktop.contains(QStringLiteral("Hyprland"), Qt::CaseInsensitive) ||
+        !qEnvironmentVariableIsEmpty("HYPRLAND_INSTANCE_SIGNATURE"))
+        return QStringLiteral("Hyprland");
+    if (desktop.contains(QStringLiteral("sway"), Qt::CaseInsensitive) ||
+        !qEnvironmentVariableIsEmpty("SWAYSOCK"))
+        return QStringLiteral("sway");
+    return {};
+}
+
 // Where no program may type into the desktop's windows.
 class NoKeyInjector final : public KeyInjector {
   public:
@@ -97,7 +110,8 @@ class WaylandServices final : public PlatformServices {
         if (shortcuts) {
             listenerName = QStringLiteral("KDE global shortcuts");
         } else if ((shortcuts = createCompositorBindings(session.desktop, *connection))) {
-            listenerName = session.desktop + QStringLiteral(" key bindings (SIGUSR1/SIGUSR2)");
+            listenerName = bindingCompositor(session.desktop) +
+                           QStringLiteral(" key bindings (SIGUSR1/SIGUSR2)");
         } else if (hasX11) {
             listenerName = QStringLiteral("X11 (XInput2), X11 windows only");
         } else {
@@ -199,13 +213,10 @@ std::unique_ptr<WaylandConnection> probed;
 std::unique_ptr<ShortcutSource> createCompositorBindings(const QString &desktop,
                                                          WaylandConnection &connection)
 {
-    const bool sway = desktop.contains(QStringLiteral("sway"), Qt::CaseInsensitive) ||
-                      !qEnvironmentVariableIsEmpty("SWAYSOCK");
-    const bool hyprland = desktop.contains(QStringLiteral("Hyprland"), Qt::CaseInsensitive) ||
-                          !qEnvironmentVariableIsEmpty("HYPRLAND_INSTANCE_SIGNATURE");
-    if (!sway && !hyprland)
+    const QString name = bindingCompositor(desktop);
+    if (name.isEmpty())
         return nullptr;
-    return std::make_unique<CompositorBindings>(hyprland, connection);
+    return std::make_unique<CompositorBindings>(name == QStringLiteral("Hyprland"), connection);
 }
 
 bool waylandServes(const Session &session)
