@@ -27,6 +27,8 @@ class Compositor {
         process.waitForFinished();
     }
 
+    // kind: sway, kwin, or kwin-unlisted (no desktop entry of ours: KWin grants
+    // the daemon nothing), or weston.
     bool start(const QString &kind, const QString &swayConfig = {})
     {
         const QString runtime = dir.filePath(u"run"_s);
@@ -45,7 +47,7 @@ class Compositor {
             process.setProgram(u"sway"_s);
             process.setArguments({u"-c"_s, dir.filePath(u"config"_s)});
             socket = u"wayland-1"_s;
-        } else if (kind == u"kwin"_s) {
+        } else if (kind.startsWith(u"kwin"_s)) {
             // The copy drops the file capability that a container refuses;
             // KWin finds its plugins only under its own name.
             QDir().mkpath(dir.filePath(u"bin"_s));
@@ -57,7 +59,8 @@ class Compositor {
             QByteArray entry =
                 readFile(QStringLiteral(PARLOTTA_SOURCE_DIR) + u"/packaging/parlotta.desktop"_s);
             entry.replace("Exec=parlotta", "Exec=" PARLOTTA_BINARY);
-            writeFile(apps + u"/parlotta.desktop"_s, entry);
+            if (kind == u"kwin"_s)
+                writeFile(apps + u"/parlotta.desktop"_s, entry);
             writeFile(apps + u"/wlkey.desktop"_s,
                       "[Desktop Entry]\nType=Application\nName=wlkey\nExec=" WLKEY
                       "\nNoDisplay=true\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n");
@@ -87,14 +90,15 @@ class Compositor {
             return false;
         // Everything started from here on is a client of this session.
         qputenv("WAYLAND_DISPLAY", path.toUtf8());
-        qputenv("XDG_CURRENT_DESKTOP", kind == u"kwin"_s ? "KDE" : kind.toUtf8());
+        qputenv("XDG_CURRENT_DESKTOP", kind.startsWith(u"kwin"_s) ? "KDE" : kind.toUtf8());
         qputenv("QT_QPA_PLATFORM", "wayland");
         // Qt on Wayland joins the accessibility bus when a screen reader is on.
         qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
         for (const char *name : {"XDG_DATA_HOME", "XDG_CACHE_HOME"})
             qputenv(name, env.value(QString::fromLatin1(name)).toUtf8());
         qunsetenv("DISPLAY");
-        QTest::qWait(kind == u"kwin"_s ? 3000 : 500); // KWin loads its plugins after the socket
+        QTest::qWait(kind.startsWith(u"kwin"_s) ? 3000
+                                                : 500); // KWin loads its plugins after the socket
         return process.state() == QProcess::Running;
     }
 
@@ -256,19 +260,41 @@ class TestWayland : public QObject {
         QVERIFY(daemon.waitForExit());
     }
 
+    void kwin_data()
+    {
+        QTest::addColumn<QString>("compositor");
+        QTest::addColumn<QString>("paste");
+        QTest::addRow("fake input, granted by our desktop entry")
+            << u"kwin"_s << u"KWin fake input"_s;
+        QTest::addRow("no desktop entry: remote desktop portal")
+            << u"kwin-unlisted"_s << u"remote desktop portal"_s;
+    }
+
     // KDE binds the hotkey (F9 by default there) and reports its press and
-    // release; KWin's fake input pastes, granted by the installed desktop entry.
+    // release; KWin's fake input pastes where our installed desktop entry
+    // grants it, else the desktop portal's remote desktop session.
     void kwin()
     {
+        QFETCH(QString, compositor);
+        QFETCH(QString, paste);
         Compositor kwin;
-        QVERIFY(kwin.start(u"kwin"_s));
+        QVERIFY(kwin.start(compositor));
+        if (compositor == u"kwin-unlisted"_s) {
+            // The portal, started afresh for this session, with KDE's backend.
+            QProcess::execute(u"pkill"_s, {u"-x"_s, u"xdg-desktop-portal"_s});
+            QCOMPARE(
+                QProcess::execute(u"dbus-update-activation-environment"_s,
+                                  {u"WAYLAND_DISPLAY"_s, u"XDG_CURRENT_DESKTOP"_s,
+                                   u"QT_QPA_PLATFORM"_s, u"XDG_DATA_HOME"_s, u"XDG_CACHE_HOME"_s}),
+                0);
+        }
         DaemonProcess daemon;
         daemon.installModel(u"hello"_s);
         QVERIFY(daemon.start());
         QVERIFY(waitForWhisperServer());
         const QStringList lines = daemon.logMessages();
         QVERIFY(lines.contains(u"Key listener: KDE global shortcuts"_s));
-        QVERIFY(lines.contains(u"Paste: KWin fake input"_s));
+        QVERIFY(lines.contains(u"Paste: "_s + paste));
         QVERIFY(lines.contains(u"Clipboard: Wayland data control"_s));
         QVERIFY(lastLineStartingWith(daemon, u"Daemon ready"_s).contains(u"hotkey: F9,"_s));
 
@@ -284,15 +310,17 @@ class TestWayland : public QObject {
         QVERIFY(hold.waitForFinished());
         QCOMPARE(hold.exitCode(), 0);
         QVERIFY(daemon.waitForMessage(u"Clipboard restored"_s, 30000));
-        QVERIFY(daemon.logMessages().contains(u"Pasted via KWin fake input"_s));
+        QVERIFY(daemon.logMessages().contains(u"Pasted via "_s + paste));
         QTRY_COMPARE(window.text(), u"Hello world."_s);
         QCOMPARE(waylandClipboard(), before);
 
-        // A terminal, known by the application id KWin reports for the focused window.
-        PasteTarget terminal;
-        QVERIFY(terminal.start({u"--app-id"_s, u"org.kde.konsole"_s}));
-        QVERIFY(daemon.dictate(hello, u"Pasted via KWin fake input (Ctrl+Shift+V)"_s));
-        QTRY_VERIFY(terminal.keys().contains(u"press 86 100663296 0"_s));
+        if (compositor == u"kwin"_s) {
+            // A terminal, known by the application id KWin reports for the focused window.
+            PasteTarget terminal;
+            QVERIFY(terminal.start({u"--app-id"_s, u"org.kde.konsole"_s}));
+            QVERIFY(daemon.dictate(hello, u"Pasted via KWin fake input (Ctrl+Shift+V)"_s));
+            QTRY_VERIFY(terminal.keys().contains(u"press 86 100663296 0"_s));
+        }
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
     }

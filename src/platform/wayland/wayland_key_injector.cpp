@@ -1,4 +1,5 @@
 #include "platform/terminal_classes.h"
+#include "platform/wayland/portal_session.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_services.h"
 
@@ -212,6 +213,41 @@ class FakeInputInjector final : public WaylandKeyInjector {
     bool authenticated = false;
 };
 
+// The desktop portal's remote desktop session: KDE when KWin grants us no
+// fake input (no installed desktop entry names this program).
+class PortalInjector final : public WaylandKeyInjector {
+  public:
+    explicit PortalInjector(WaylandConnection &connection)
+        : WaylandKeyInjector(connection)
+        , session(std::make_unique<PortalSession>())
+    {
+    }
+    QString mechanism() const override
+    {
+        return QStringLiteral("remote desktop portal");
+    }
+
+  private:
+    bool post(KeyPosition key, bool control, bool shift, QString *error) override
+    {
+        QList<int> keys;
+        if (control)
+            keys << KEY_LEFTCTRL;
+        if (shift)
+            keys << KEY_LEFTSHIFT;
+        keys << key.evdev;
+        for (int k : std::as_const(keys))
+            if (!session->key(k, true, error))
+                return false;
+        for (auto k = keys.crbegin(); k != keys.crend(); ++k)
+            if (!session->key(*k, false, error))
+                return false;
+        return true;
+    }
+
+    std::unique_ptr<PortalSession> session;
+};
+
 } // namespace
 
 std::unique_ptr<KeyInjector> createWaylandKeyInjector(WaylandConnection &connection)
@@ -220,6 +256,8 @@ std::unique_ptr<KeyInjector> createWaylandKeyInjector(WaylandConnection &connect
         return std::make_unique<FakeInputInjector>(connection);
     if (connection.hasVirtualKeyboard())
         return std::make_unique<VirtualKeyboardInjector>(connection);
+    if (PortalSession::available())
+        return std::make_unique<PortalInjector>(connection);
     return nullptr;
 }
 

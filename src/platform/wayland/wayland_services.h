@@ -18,7 +18,8 @@ class WaylandConnection;
 bool waylandServes(const Session &session);
 std::unique_ptr<PlatformServices> createWaylandServices(const Session &session);
 
-// KWin's fake input where granted, else a virtual keyboard; null with neither.
+// KWin's fake input where granted, else a virtual keyboard, else the remote
+// desktop portal; null with none.
 std::unique_ptr<KeyInjector> createWaylandKeyInjector(WaylandConnection &connection);
 // KDE's global shortcut service, when it runs on the session bus.
 std::unique_ptr<ShortcutSource> createKdeShortcuts(const QString &desktop,
