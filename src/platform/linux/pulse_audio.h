@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio.h"
+#include "platform/platform.h"
 
 namespace parlotta {
 
@@ -9,5 +10,23 @@ namespace parlotta {
 std::unique_ptr<AudioRecorder> createPulseRecorder();
 CuePlayer &pulseCuePlayer();
 void queryPulseMicrophone(std::function<void(bool available)> answer);
+
+// The audio services every Linux session shares; the desktop's own services
+// derive from it.
+class PulseAudioServices : public PlatformServices {
+  public:
+    std::unique_ptr<AudioRecorder> createAudioRecorder() override
+    {
+        return createPulseRecorder();
+    }
+    CuePlayer &cuePlayer() override
+    {
+        return pulseCuePlayer();
+    }
+    void queryMicrophone(std::function<void(bool available)> answer) override
+    {
+        queryPulseMicrophone(std::move(answer));
+    }
+};
 
 } // namespace parlotta

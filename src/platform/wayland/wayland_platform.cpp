@@ -94,7 +94,7 @@ class CompositorBindings final : public ShortcutSource {
 
 // A Wayland desktop whose compositor offers a client the clipboard, the
 // keyboard or both; what it lacks falls back to XWayland where that runs.
-class WaylandServices final : public PlatformServices {
+class WaylandServices final : public PulseAudioServices {
   public:
     WaylandServices(const Session &session, std::unique_ptr<WaylandConnection> opened)
         : connection(std::move(opened))
@@ -182,18 +182,6 @@ class WaylandServices final : public PlatformServices {
     bool isLevel3Shift(int evdev) override
     {
         return keysymOf(*connection, evdev) == XKB_KEY_ISO_Level3_Shift;
-    }
-    std::unique_ptr<AudioRecorder> createAudioRecorder() override
-    {
-        return createPulseRecorder();
-    }
-    CuePlayer &cuePlayer() override
-    {
-        return pulseCuePlayer();
-    }
-    void queryMicrophone(std::function<void(bool available)> answer) override
-    {
-        queryPulseMicrophone(std::move(answer));
     }
 
   private:

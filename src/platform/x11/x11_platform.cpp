@@ -18,7 +18,7 @@ int ignoreXError(Display *, XErrorEvent *)
 }
 
 // X11, or XWayland on a Wayland desktop: XInput2 raw keys, XTest, the X selections.
-class X11Services final : public PlatformServices {
+class X11Services final : public PulseAudioServices {
   public:
     QString keyListenerName() const override
     {
@@ -67,18 +67,6 @@ class X11Services final : public PlatformServices {
     bool isLevel3Shift(int evdev) override
     {
         return x11IsLevel3Shift(evdev);
-    }
-    std::unique_ptr<AudioRecorder> createAudioRecorder() override
-    {
-        return createPulseRecorder();
-    }
-    CuePlayer &cuePlayer() override
-    {
-        return pulseCuePlayer();
-    }
-    void queryMicrophone(std::function<void(bool available)> answer) override
-    {
-        queryPulseMicrophone(std::move(answer));
     }
 };
 
