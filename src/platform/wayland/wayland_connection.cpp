@@ -161,8 +161,6 @@ std::unique_ptr<WaylandConnection> WaylandConnection::connect()
         return nullptr;
     std::unique_ptr<WaylandConnection> self(new WaylandConnection);
     self->wlDisplay = display;
-    if (pipe2(self->wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        return nullptr;
     static const wl_registry_listener registryListener = {global, globalRemove};
     self->registry = wl_display_get_registry(display);
     wl_registry_add_listener(self->registry, &registryListener, self.get());
@@ -328,15 +326,6 @@ void WaylandConnection::start()
     startThread(QStringLiteral("Wayland"), [this] { run(); });
 }
 
-void WaylandConnection::post(std::function<void()> work)
-{
-    {
-        std::lock_guard lock(queueMutex);
-        queue.emplace_back(std::move(work));
-    }
-    [[maybe_unused]] const ssize_t n = ::write(wake[1], "x", 1);
-}
-
 void WaylandConnection::run()
 {
     // A paste target that closes its end early must not end the process:
@@ -349,24 +338,10 @@ void WaylandConnection::run()
     }
     // The compositor went away: answer every caller, serving nothing.
     while (true) {
-        pollfd fd{wake[0], POLLIN, 0};
+        pollfd fd{queue.fd(), POLLIN, 0};
         poll(&fd, 1, -1);
-        char drain[64];
-        while (::read(wake[0], drain, sizeof drain) > 0) {
-        }
-        runQueued();
+        queue.run();
     }
-}
-
-void WaylandConnection::runQueued()
-{
-    std::deque<std::function<void()>> work;
-    {
-        std::lock_guard lock(queueMutex);
-        work.swap(queue);
-    }
-    for (auto &job : work)
-        job();
 }
 
 void WaylandConnection::flush()
@@ -387,8 +362,9 @@ bool WaylandConnection::pump(int timeoutMs, const std::function<bool()> &done, i
             wl_display_cancel_read(wlDisplay);
             return true;
         }
-        std::vector<pollfd> fds = {
-            {wl_display_get_fd(wlDisplay), POLLIN, 0}, {wake[0], POLLIN, 0}, {readFd, POLLIN, 0}};
+        std::vector<pollfd> fds = {{wl_display_get_fd(wlDisplay), POLLIN, 0},
+                                   {queue.fd(), POLLIN, 0},
+                                   {readFd, POLLIN, 0}};
         for (const PendingWrite &write : writes)
             fds.push_back({write.fd, POLLOUT, 0});
         int wait = -1;
@@ -407,12 +383,8 @@ bool WaylandConnection::pump(int timeoutMs, const std::function<bool()> &done, i
             return false;
         for (size_t i = 3; i < fds.size(); ++i)
             serveWrites(fds[i].revents, fds[i].fd);
-        if (fds[1].revents & POLLIN) {
-            char drain[64];
-            while (::read(wake[0], drain, sizeof drain) > 0) {
-            }
-            runQueued();
-        }
+        if (fds[1].revents & POLLIN)
+            queue.run();
         if (readFd >= 0 && fds[2].revents)
             return true;
         if (ready == 0 && timeoutMs >= 0 && clock.elapsed() >= timeoutMs)

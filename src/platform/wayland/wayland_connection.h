@@ -4,12 +4,13 @@
 // It never depends on Qt's platform plugin: Qt may run on wayland or on xcb,
 // and the clipboard must be served whatever the main thread does, so the
 // connection has a thread of its own that reads and answers every event.
+#include "platform/thread_queue.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <xkbcommon/xkbcommon.h>
@@ -62,10 +63,7 @@ class WaylandConnection {
     // Runs work on the connection's thread and waits for its result.
     template <typename T> T call(std::function<T()> work)
     {
-        std::packaged_task<T()> task(std::move(work));
-        std::future<T> result = task.get_future();
-        post([&task] { task(); });
-        return result.get();
+        return queue.call<T>(std::move(work));
     }
 
     // Connection thread only, from here on.
@@ -116,9 +114,7 @@ class WaylandConnection {
 
   private:
     WaylandConnection() = default;
-    void post(std::function<void()> work);
     void run();
-    void runQueued();
     void serveWrites(short revents, int fd);
     void adoptKeymap(const char *text);
 
@@ -158,9 +154,7 @@ class WaylandConnection {
     };
     std::deque<PendingWrite> writes;
 
-    int wake[2] = {-1, -1};
-    std::mutex queueMutex;
-    std::deque<std::function<void()>> queue;
+    ThreadQueue queue;
 
     friend struct ToplevelListeners;
     friend struct PlasmaWindowListeners;

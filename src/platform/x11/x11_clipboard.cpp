@@ -10,8 +10,6 @@ namespace parlotta {
 X11Clipboard::X11Clipboard(const char *selection)
     : selectionName(selection)
 {
-    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        wake[0] = wake[1] = -1;
     // Serves the selection for the life of the process.
     startThread(QString::fromLatin1(selection), [this] { run(); });
 }
@@ -104,25 +102,12 @@ void X11Clipboard::run()
                 XNextEvent(display, &event);
                 handle(event);
             }
-        pollfd fds[2] = {{wake[0], POLLIN, 0},
+        pollfd fds[2] = {{queue.fd(), POLLIN, 0},
                          {display ? ConnectionNumber(display) : -1, POLLIN, 0}};
         poll(fds, 2, -1);
-        char drain[64];
-        while (::read(wake[0], drain, sizeof drain) > 0) {
-        }
-        runQueued();
+        if (fds[0].revents & POLLIN)
+            queue.run();
     }
-}
-
-void X11Clipboard::runQueued()
-{
-    std::deque<std::function<void()>> work;
-    {
-        std::lock_guard lock(queueMutex);
-        work.swap(queue);
-    }
-    for (auto &job : work)
-        job();
 }
 
 bool X11Clipboard::waitFor(XEvent &out, int timeoutMs,

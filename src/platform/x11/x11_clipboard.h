@@ -5,15 +5,13 @@
 // (x11_clipboard.cpp), reading another owner's content (x11_clipboard_save.cpp)
 // and owning and serving ours (x11_clipboard_serve.cpp).
 #include "platform/clipboard.h"
+#include "platform/thread_queue.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <X11/Xlib.h>
-#include <deque>
 #include <functional>
-#include <future>
 #include <mutex>
-#include <unistd.h>
 
 namespace parlotta {
 
@@ -52,18 +50,10 @@ class X11Clipboard final : public Clipboard {
     // Runs work on the clipboard thread and waits for its result.
     template <typename T> T call(std::function<T()> work)
     {
-        std::packaged_task<T()> task(std::move(work));
-        std::future<T> result = task.get_future();
-        {
-            std::lock_guard lock(queueMutex);
-            queue.emplace_back([&task] { task(); });
-        }
-        [[maybe_unused]] const ssize_t n = ::write(wake[1], "x", 1);
-        return result.get();
+        return queue.call<T>(std::move(work));
     }
 
     void run();
-    void runQueued();
 
     // A timestamp from the server, as ownership changes should carry.
     Time serverTime();
@@ -86,9 +76,7 @@ class X11Clipboard final : public Clipboard {
     void noteRead();
     bool handOver(int timeoutMs);
     const char *selectionName;
-    int wake[2] = {-1, -1};
-    std::mutex queueMutex;
-    std::deque<std::function<void()>> queue;
+    ThreadQueue queue;
 
     // Clipboard thread only.
     Display *display = nullptr;
