@@ -34,18 +34,9 @@ struct SelectionSlot {
 class DataControl {
   public:
     explicit DataControl(WaylandConnection &connection);
-    zwlr_data_control_device_v1 *device() const
-    {
-        return dataDevice;
-    }
     SelectionSlot &slot(bool primary)
     {
         return primary ? primarySlot : clipboardSlot;
-    }
-    // The MIME types an offer announced.
-    QList<QByteArray> offeredTypes(zwlr_data_control_offer_v1 *offer) const
-    {
-        return offers.value(offer);
     }
 
     bool read(bool primary, QList<ClipboardFormat> *formats, QString *error);

@@ -180,11 +180,6 @@ std::unique_ptr<WaylandConnection> WaylandConnection::connect()
     return self;
 }
 
-WaylandConnection::~WaylandConnection()
-{
-    // Lives as long as the process: the thread serving it never ends.
-}
-
 void WaylandConnection::global(void *data, wl_registry *registry, uint32_t name,
                                const char *interface, uint32_t version)
 {
@@ -314,11 +309,6 @@ QByteArray WaylandConnection::activeAppId() const
         if (window.active)
             return window.appId;
     return {};
-}
-
-zwlr_data_control_device_v1 *WaylandConnection::dataDevice()
-{
-    return dataControlState ? dataControlState->device() : nullptr;
 }
 
 void WaylandConnection::start()

@@ -20,7 +20,6 @@ struct wl_registry;
 struct wl_seat;
 struct wl_keyboard;
 struct zwlr_data_control_manager_v1;
-struct zwlr_data_control_device_v1;
 struct zwp_virtual_keyboard_manager_v1;
 struct org_kde_kwin_fake_input;
 struct zwlr_foreign_toplevel_manager_v1;
@@ -39,9 +38,9 @@ struct Toplevel {
 class WaylandConnection {
   public:
     // Connects to the session's compositor and reads what it offers; null
-    // when there is no compositor to talk to.
+    // when there is no compositor to talk to. Kept for the process's life:
+    // the thread serving it never ends.
     static std::unique_ptr<WaylandConnection> connect();
-    ~WaylandConnection();
 
     // What the compositor offers this client.
     bool hasDataControl() const
@@ -85,7 +84,6 @@ class WaylandConnection {
     {
         return wlSeat;
     }
-    zwlr_data_control_device_v1 *dataDevice();
     zwlr_data_control_manager_v1 *dataControl() const
     {
         return dataControlManager;
@@ -131,7 +129,6 @@ class WaylandConnection {
     wl_keyboard *keyboard = nullptr;
     zwlr_data_control_manager_v1 *dataControlManager = nullptr;
     bool dataControlIsExt = false;
-    zwlr_data_control_device_v1 *device = nullptr;
     std::unique_ptr<DataControl> dataControlState;
     zwp_virtual_keyboard_manager_v1 *virtualKeyboardManager = nullptr;
     org_kde_kwin_fake_input *fakeInput = nullptr;
