@@ -284,8 +284,10 @@ class TestWayland : public QObject {
         Compositor kwin;
         QVERIFY(kwin.start(compositor));
         if (compositor == u"kwin-unlisted"_s) {
-            // The portal, started afresh for this session, with KDE's backend.
-            QProcess::execute(u"pkill"_s, {u"-x"_s, u"xdg-desktop-portal"_s});
+            // The portal and its back ends, started afresh for this session (an
+            // earlier one may serve another display); -f because a process
+            // name is cut to 15 characters.
+            QProcess::execute(u"pkill"_s, {u"-f"_s, u"libexec/xdg-desktop-portal"_s});
             QCOMPARE(
                 QProcess::execute(u"dbus-update-activation-environment"_s,
                                   {u"WAYLAND_DISPLAY"_s, u"XDG_CURRENT_DESKTOP"_s,

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QRandomGenerator>
 
 namespace parlotta {
@@ -104,7 +105,21 @@ void PortalSession::call(const QString &method, QVariantList arguments,
     QDBusMessage message =
         QDBusMessage::createMethodCall(portal, portalPath, remoteDesktop, method);
     message.setArguments(arguments);
-    QDBusConnection::sessionBus().asyncCall(message);
+    // A portal whose desktop back end cannot do this answers with an error
+    // instead of a Response: say so, or the paste would fail without a word.
+    auto *watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, request](QDBusPendingCallWatcher *answer) {
+                answer->deleteLater();
+                if (!answer->isError())
+                    return;
+                pending.remove(request);
+                log(QStringLiteral("ERROR: the desktop portal could not start the remote desktop "
+                                   "session for the paste keystroke (%1): the transcript will "
+                                   "stay on the clipboard, press Ctrl+V to paste it")
+                        .arg(answer->error().message()));
+            });
 }
 
 void PortalSession::answered(uint response, const QVariantMap &results, const QDBusMessage &message)
