@@ -23,18 +23,25 @@ constexpr int pasteCheckMs = 5;
 
 using Keystroke = KeyInjector::Keystroke;
 
-QString pastedLine(const KeyInjector &injector, Keystroke keystroke)
+QString keystrokeName(Keystroke keystroke)
 {
-    const QString line = QStringLiteral("Pasted via ") + injector.mechanism();
     switch (keystroke) {
     case Keystroke::ControlShiftV:
-        return line + QStringLiteral(" (Ctrl+Shift+V)");
+        return QStringLiteral("Ctrl+Shift+V");
     case Keystroke::ShiftInsert:
-        return line + QStringLiteral(" (Shift+Insert)");
+        return QStringLiteral("Shift+Insert");
     case Keystroke::ControlV:
         break;
     }
-    return line;
+    return QStringLiteral("Ctrl+V");
+}
+
+QString pastedLine(const KeyInjector &injector, Keystroke keystroke)
+{
+    const QString line = QStringLiteral("Pasted via ") + injector.mechanism();
+    return keystroke == Keystroke::ControlV
+               ? line
+               : line + QStringLiteral(" (%1)").arg(keystrokeName(keystroke));
 }
 
 // One selection's earlier content, taken and given back around the paste.
@@ -96,10 +103,18 @@ class Paster {
             selections << saveAndReplace(primarySelection(), text);
         log(QStringLiteral("Copied to clipboard"));
         QString error;
-        // A keystroke that cannot be posted is reported, and the paste otherwise
-        // ends as usual: the text stays offered for the wait, then all is given back.
-        if (!keyInjector().send(keystroke, &error))
-            log(QStringLiteral("ERROR: could not post the paste keystroke: ") + error);
+        if (!keyInjector().send(keystroke, &error)) {
+            // Giving the old content back now would lose the transcript: it
+            // stays on the clipboard for the user to paste.
+            log(QStringLiteral("ERROR: could not post the paste keystroke: %1; the transcript "
+                               "stays on the clipboard, press %2 to paste it")
+                    .arg(error, keystrokeName(keystroke)));
+            selections.clear();
+            playSound(soundPop);
+            if (!pending.isEmpty())
+                startNext();
+            return;
+        }
         log(pastedLine(keyInjector(), keystroke));
         sincePosted.start();
         ticker.start(pasteCheckMs);

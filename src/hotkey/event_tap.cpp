@@ -11,11 +11,13 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 
 namespace parlotta {
 
 std::atomic<bool> eventTapActive{false};
 std::function<void(std::chrono::nanoseconds)> tapEventTimed;
+std::chrono::milliseconds heldShortcutLimit = std::chrono::minutes(5);
 
 namespace {
 
@@ -100,8 +102,18 @@ void eventTapLoop(KeyboardHook &hook)
 }
 
 // Where the desktop binds the shortcut, its press and release are the hotkey's.
+// A desktop can lose the release (portals do when a modifier changes first):
+// a hold longer than the limit ends as a release would, so that a lost release
+// never leaves the microphone open.
 void followShortcut(ShortcutSource &source)
 {
+    static QTimer *holdLimit = new QTimer; // main thread, for the life of the process
+    holdLimit->setSingleShot(true);
+    QObject::connect(holdLimit, &QTimer::timeout, [] {
+        log(QStringLiteral("No release of the hotkey seen for %1 s, stopping as if released")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(heldShortcutLimit).count()));
+        stopRecordingAndTranscribe();
+    });
     eventTapActive = true;
     Q_EMIT daemonEvents().keyListenerActive();
     log(QStringLiteral("Event tap active, push-to-talk key code: %1")
@@ -110,10 +122,13 @@ void followShortcut(ShortcutSource &source)
         // Capture takes every key; push-to-talk rests meanwhile.
         if (captureHandlerSnapshot())
             return;
-        if (pressed)
+        if (pressed) {
             beginRecording();
-        else
+            holdLimit->start(heldShortcutLimit);
+        } else {
+            holdLimit->stop();
             stopRecordingAndTranscribe();
+        }
     });
 }
 

@@ -9,6 +9,10 @@ namespace parlotta {
 // When set (by a benchmark), told how long each key event took on the listener thread.
 extern std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 
+// The longest hold of a shortcut the desktop binds: past it the hold ends as
+// a release would (lowered by tests).
+extern std::chrono::milliseconds heldShortcutLimit;
+
 // Whether the key listener is running (false while it waits for the desktop).
 extern std::atomic<bool> eventTapActive;
 
