@@ -3,8 +3,19 @@
 #include "hotkey/key_codes.h"
 #include "hotkey/key_tracker.h"
 #include "hotkey/tap_rules.h"
+#include "platform/linux/evdev_keyboard.h"
 
+#include <QDir>
+#include <QMap>
+#include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <linux/input.h>
+#include <mutex>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace parlotta;
 
@@ -225,6 +236,99 @@ class TestTapRules : public QObject {
         QFETCH(qint64, code);
         QCOMPARE(virtualKeyFromEvdev(evdev), code);
         QCOMPARE(evdevFromVirtualKey(code), evdev);
+    }
+
+    // The direct keyboard listener fed recorded kernel event streams through
+    // FIFOs that appear in a watched folder as keyboards do. A step: "A@"
+    // plugs keyboard A in, "A+100" / "A=100" / "A-100" press, repeat, release
+    // key 100 (right Alt) on it, "A!" unplugs it, "L1" / "L0" lock and unlock
+    // the session; after each, everything the listener has reported so far.
+    void evdevStreams_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("reported");
+        QTest::newRow("press, repeats, release: every edge, right Alt exactly")
+            << QStringList{u"A@"_s, u"A+100"_s, u"A=100"_s, u"A=100"_s, u"A-100"_s, u"A+56"_s}
+            << QStringList{u""_s,
+                           u"+100"_s,
+                           u"+100 +100"_s,
+                           u"+100 +100 +100"_s,
+                           u"+100 +100 +100 -100"_s,
+                           u"+100 +100 +100 -100 +56"_s};
+        QTest::newRow("a second keyboard: the key is up when both let go")
+            << QStringList{u"A@"_s, u"B@"_s, u"A+100"_s, u"B+100"_s, u"A-100"_s, u"B-100"_s}
+            << QStringList{u""_s,          u""_s,          u"+100"_s,
+                           u"+100 +100"_s, u"+100 +100"_s, u"+100 +100 -100"_s};
+        QTest::newRow("unplugged during a hold: released; the other keyboard goes on")
+            << QStringList{u"A@"_s, u"B@"_s, u"A+100"_s, u"A!"_s, u"B+30"_s}
+            << QStringList{u""_s, u""_s, u"+100"_s, u"+100 -100"_s, u"+100 -100 +30"_s};
+        QTest::newRow("locked session: the hold ends, no key counts until unlocked")
+            << QStringList{u"A@"_s, u"A+100"_s, u"L1"_s, u"A-100"_s, u"A+30"_s, u"L0"_s, u"A+100"_s}
+            << QStringList{u""_s,          u"+100"_s,      u"+100 -100"_s,     u"+100 -100"_s,
+                           u"+100 -100"_s, u"+100 -100"_s, u"+100 -100 +100"_s};
+    }
+
+    void evdevStreams()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, reported);
+        QTemporaryDir dir, staging;
+        EvdevKeyboardHook hook(dir.path(), [](int) { return true; });
+        QMap<QChar, int> writers;
+        std::mutex guard;
+        QStringList seen;
+        const auto report = [&] {
+            std::lock_guard lock(guard);
+            return seen.join(u' ');
+        };
+        const auto settle = [&](const QString &expected) {
+            for (int i = 0; i < 500 && report() != expected; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return report();
+        };
+        const auto plug = [&](QChar name) {
+            // Opened for writing before it appears, so that it never looks unplugged.
+            const QString fifo = staging.filePath(u"event"_s + name);
+            mkfifo(QFile::encodeName(fifo).constData(), 0600);
+            writers[name] = ::open(QFile::encodeName(fifo).constData(), O_RDWR);
+            QDir().rename(fifo, dir.filePath(u"event"_s + name));
+        };
+        plug(u'0'); // a keyboard present at start
+        QVERIFY(hook.open());
+        std::thread reader([&] {
+            hook.run(
+                [&](int code, bool pressed) {
+                    std::lock_guard lock(guard);
+                    seen << (pressed ? u"+"_s : u"-"_s) + QString::number(code);
+                },
+                {});
+        });
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            const QString step = steps[i];
+            if (step == u"L1"_s || step == u"L0"_s) {
+                hook.setLocked(step == u"L1"_s);
+            } else if (step.endsWith(u'@')) {
+                plug(step[0]);
+            } else if (step.endsWith(u'!')) {
+                ::close(writers.take(step[0]));
+            } else {
+                const int fd = writers.value(step[0]);
+                const int value = step[1] == u'+' ? 1 : step[1] == u'=' ? 2 : 0;
+                const input_event events[] = {{{}, EV_KEY, ushort(step.mid(2).toInt()), value},
+                                              {{}, EV_SYN, SYN_REPORT, 0}};
+                QCOMPARE(::write(fd, events, sizeof events), ssize_t(sizeof events));
+                int unread = 1;
+                for (int tries = 0; tries < 500 && unread; ++tries) {
+                    ioctl(fd, FIONREAD, &unread);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+            }
+            QCOMPARE(settle(reported[i]), reported[i]);
+        }
+        hook.stop();
+        reader.join();
+        for (const int fd : std::as_const(writers))
+            ::close(fd);
     }
 };
 
