@@ -13,6 +13,7 @@ inline const QString prefLanguage = QStringLiteral("language");
 inline const QString prefShowLanguage = QStringLiteral("show-language");
 inline const QString prefLoginItemConfigured = QStringLiteral("login-item-configured");
 inline const QString prefUpdateDismissed = QStringLiteral("update-dismissed");
+inline const QString prefReadKeyboard = QStringLiteral("read-keyboard-directly");
 
 // A stored integer as read from the store: absent, or present with a value
 // that is empty when what is stored is not an integer (a hand-edited file).

@@ -8,6 +8,8 @@
 #include "hotkey/key_codes.h"
 #include "menubar/menu_handler.h"
 #include "platform/keyboard.h"
+#include "platform/linux/evdev_keyboard.h"
+#include "platform/platform.h"
 #include "platform/windowing.h"
 #include "settings/settings_window.h"
 
@@ -89,6 +91,24 @@ void SettingsController::refresh()
         showLanguageCheckbox->setChecked(showLanguageCodeEnabled());
         loginCheckbox->setChecked(openAtLoginEnabled());
     }
+    // X11 shows every key already; on Wayland this is the one way to see them all.
+    const bool wayland = Session::fromEnvironment().kind == Session::Kind::Wayland;
+    const bool direct = preferenceBool(prefReadKeyboard, false);
+    directKeyboardCheckbox->setVisible(wayland);
+    directKeyboardHint->setVisible(wayland);
+    {
+        const QSignalBlocker quiet(directKeyboardCheckbox);
+        directKeyboardCheckbox->setChecked(direct);
+    }
+    QString about = QStringLiteral(
+        "Sees every key in every window, right Alt alone and every release included, on any "
+        "desktop; but it cannot keep the hotkey from the focused window, and any program you "
+        "run can read what you type. Takes effect when Parlotta starts next.");
+    if (direct && !EvdevKeyboardHook::userMayRead())
+        about += QStringLiteral("\nYour account must be in the input group: run "
+                                "\u201csudo usermod -aG input $USER\u201d, then log out and in "
+                                "again.");
+    directKeyboardHint->setText(about);
     downloadRow->setVisible(catalogue.downloadingModel.has_value());
     window->adjustSize();
 }
@@ -119,6 +139,16 @@ void SettingsController::showLanguageChanged()
     log(QStringLiteral("Show language code ") +
         (on ? QStringLiteral("enabled") : QStringLiteral("disabled")));
     menuHandler->rebuildMenu();
+}
+
+void SettingsController::directKeyboardChanged()
+{
+    const bool on = directKeyboardCheckbox->isChecked();
+    setPreference(prefReadKeyboard, on);
+    log(QStringLiteral("Reading the keyboard directly ") +
+        (on ? QStringLiteral("enabled") : QStringLiteral("disabled")) +
+        QStringLiteral(" from the next start"));
+    refresh();
 }
 
 void SettingsController::loginChanged()

@@ -44,6 +44,9 @@ class SettingsController : public QObject {
     QComboBox *languagePopup = nullptr;
     QCheckBox *showLanguageCheckbox = nullptr;
     QCheckBox *loginCheckbox = nullptr;
+    // Wayland only: the direct keyboard listener, and what switching it on means.
+    QCheckBox *directKeyboardCheckbox = nullptr;
+    QLabel *directKeyboardHint = nullptr;
     QWidget *accessibilityRow = nullptr;
     // What the desktop wants done once for the hotkey to reach us, or why it cannot take it.
     QLabel *desktopHint = nullptr;
@@ -67,6 +70,7 @@ class SettingsController : public QObject {
     void languageChanged();
     void showLanguageChanged();
     void loginChanged();
+    void directKeyboardChanged();
     void modelChanged();
 
   protected:

@@ -156,6 +156,13 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
     c.downloadRow = stack({c.downloadProgress, c.downloadLabel, cancel}, 8);
     c.rebuildModelPopup();
 
+    c.directKeyboardCheckbox = new QCheckBox(QStringLiteral("Read the keyboard directly"));
+    connect(c.directKeyboardCheckbox, &QCheckBox::toggled, &c,
+            &SettingsController::directKeyboardChanged);
+    c.directKeyboardHint = hint(QString());
+    c.directKeyboardHint->setWordWrap(true);
+    c.directKeyboardHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
     c.loginCheckbox = new QCheckBox(QStringLiteral("Open at login"));
     connect(c.loginCheckbox, &QCheckBox::toggled, &c, &SettingsController::loginChanged);
 
@@ -187,6 +194,8 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
                     1, left);
     grid->addWidget(c.desktopHint, row++, 1);
     grid->addWidget(c.accessibilityRow, row++, 1);
+    grid->addWidget(c.directKeyboardCheckbox, row++, 1, left);
+    grid->addWidget(c.directKeyboardHint, row++, 1);
     section(QStringLiteral("Language:"), c.languagePopup);
     grid->addWidget(c.showLanguageCheckbox, row++, 1, left);
     section(QStringLiteral("Model:"), c.modelPopup);

@@ -14,8 +14,6 @@ namespace parlotta {
 
 namespace {
 
-const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString remoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 // The approval the desktop remembers, so that the user gives it once.
 const QString prefRestoreToken = QStringLiteral("remote-desktop-restore-token");
@@ -26,39 +24,56 @@ constexpr uint persistUntilRevoked = 2;
 
 PortalSession::PortalSession()
 {
-    const QString token = newToken();
-    call(QStringLiteral("CreateSession"),
-         {QVariantMap{{QStringLiteral("session_handle_token"), token}}},
-         [this](const QVariantMap &results) {
+    const QString what = QStringLiteral("the remote desktop session for the paste keystroke");
+    const auto refused = [](uint response) {
+        log(QStringLiteral("ERROR: the desktop refused the remote desktop session for the paste "
+                           "keystroke (answer %1): the transcript stays on the clipboard, press "
+                           "Ctrl+V to paste it")
+                .arg(response));
+    };
+    call(remoteDesktop, QStringLiteral("CreateSession"),
+         {QVariantMap{{QStringLiteral("session_handle_token"), newToken()}}}, what,
+         [=, this](uint response, const QVariantMap &results) {
+             if (response != 0)
+                 return refused(response);
              session = results.value(QStringLiteral("session_handle")).toString();
              QVariantMap options = {{QStringLiteral("types"), keyboardDevice},
                                     {QStringLiteral("persist_mode"), persistUntilRevoked}};
              const QString restore = preferenceString(prefRestoreToken, {});
              if (!restore.isEmpty())
                  options.insert(QStringLiteral("restore_token"), restore);
-             call(QStringLiteral("SelectDevices"),
-                  {QVariant::fromValue(QDBusObjectPath(session)), options},
-                  [this](const QVariantMap &) {
-                      call(
-                          QStringLiteral("Start"),
-                          {QVariant::fromValue(QDBusObjectPath(session)), QString(), QVariantMap()},
-                          [this](const QVariantMap &started) {
-                              const QString restore =
-                                  started.value(QStringLiteral("restore_token")).toString();
-                              if (!restore.isEmpty())
-                                  setPreference(prefRestoreToken, restore);
-                              ready = true;
-                          });
+             call(remoteDesktop, QStringLiteral("SelectDevices"),
+                  {QVariant::fromValue(QDBusObjectPath(session)), options}, what,
+                  [=, this](uint response, const QVariantMap &) {
+                      if (response != 0)
+                          return refused(response);
+                      call(remoteDesktop, QStringLiteral("Start"),
+                           {QVariant::fromValue(QDBusObjectPath(session)), QString(),
+                            QVariantMap()},
+                           what, [=, this](uint response, const QVariantMap &started) {
+                               if (response != 0)
+                                   return refused(response);
+                               const QString restore =
+                                   started.value(QStringLiteral("restore_token")).toString();
+                               if (!restore.isEmpty())
+                                   setPreference(prefRestoreToken, restore);
+                               ready = true;
+                           });
                   });
          });
 }
 
 bool PortalSession::available()
 {
+    return portalOffers(remoteDesktop);
+}
+
+bool portalOffers(const QString &interface)
+{
     QDBusMessage get = QDBusMessage::createMethodCall(
-        portal, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
-    get.setArguments({remoteDesktop, QStringLiteral("version")});
+    get.setArguments({interface, QStringLiteral("version")});
     return QDBusConnection::sessionBus().call(get, QDBus::Block, 5000).type() ==
            QDBusMessage::ReplyMessage;
 }
@@ -69,7 +84,7 @@ bool PortalSession::key(int evdev, bool pressed, QString *error)
         *error = QStringLiteral("the desktop has not allowed the remote desktop session (yet)");
         return false;
     }
-    QDBusMessage notify = QDBusMessage::createMethodCall(portal, portalPath, remoteDesktop,
+    QDBusMessage notify = QDBusMessage::createMethodCall(portalService, portalPath, remoteDesktop,
                                                          QStringLiteral("NotifyKeyboardKeycode"));
     notify.setArguments({QVariant::fromValue(QDBusObjectPath(session)), QVariantMap(), evdev,
                          uint(pressed ? 1 : 0)});
@@ -81,13 +96,13 @@ bool PortalSession::key(int evdev, bool pressed, QString *error)
     return true;
 }
 
-QString PortalSession::newToken()
+QString PortalRequests::newToken()
 {
     return QStringLiteral("parlotta%1").arg(QRandomGenerator::global()->generate());
 }
 
-void PortalSession::call(const QString &method, QVariantList arguments,
-                         std::function<void(const QVariantMap &)> then)
+void PortalRequests::call(const QString &interface, const QString &method, QVariantList arguments,
+                          const QString &what, std::function<void(uint, const QVariantMap &)> then)
 {
     // The answer comes as a signal on a request object whose path the handle
     // token fixes: listen there before asking.
@@ -100,40 +115,29 @@ void PortalSession::call(const QString &method, QVariantList arguments,
     arguments.append(options);
     pending.insert(request, std::move(then));
     QDBusConnection::sessionBus().connect(
-        portal, request, QStringLiteral("org.freedesktop.portal.Request"),
+        portalService, request, QStringLiteral("org.freedesktop.portal.Request"),
         QStringLiteral("Response"), this, SLOT(answered(uint, QVariantMap, QDBusMessage)));
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(portal, portalPath, remoteDesktop, method);
+    QDBusMessage message = QDBusMessage::createMethodCall(portalService, portalPath, interface, method);
     message.setArguments(arguments);
     // A portal whose desktop back end cannot do this answers with an error
-    // instead of a Response: say so, or the paste would fail without a word.
+    // instead of a Response: say so, or it would fail without a word.
     auto *watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, request](QDBusPendingCallWatcher *answer) {
+            [this, request, what](QDBusPendingCallWatcher *answer) {
                 answer->deleteLater();
                 if (!answer->isError())
                     return;
                 pending.remove(request);
-                log(QStringLiteral("ERROR: the desktop portal could not start the remote desktop "
-                                   "session for the paste keystroke (%1): the transcript will "
-                                   "stay on the clipboard, press Ctrl+V to paste it")
-                        .arg(answer->error().message()));
+                log(QStringLiteral("ERROR: the desktop portal could not start %1 (%2)")
+                        .arg(what, answer->error().message()));
             });
 }
 
-void PortalSession::answered(uint response, const QVariantMap &results, const QDBusMessage &message)
+void PortalRequests::answered(uint response, const QVariantMap &results, const QDBusMessage &message)
 {
-    const auto then = pending.take(message.path());
-    if (response != 0) {
-        log(QStringLiteral("ERROR: the desktop refused the remote desktop session for the paste "
-                           "keystroke (answer %1): the transcript stays on the clipboard, press "
-                           "Ctrl+V to paste it")
-                .arg(response));
-        return;
-    }
-    if (then)
-        then(results);
+    if (const auto then = pending.take(message.path()))
+        then(response, results);
 }
 
 } // namespace parlotta

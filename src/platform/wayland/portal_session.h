@@ -13,7 +13,25 @@ class QDBusMessage;
 
 namespace parlotta {
 
-class PortalSession final : public QObject {
+// Calls to the desktop portal whose answer comes as a Response signal.
+class PortalRequests : public QObject {
+    Q_OBJECT
+  public:
+    static QString newToken();
+    // Calls a method of the portal's interface whose last argument is its
+    // options, and runs then with the answer's code and results. A call the
+    // portal refuses outright is logged with what, and then is not run.
+    void call(const QString &interface, const QString &method, QVariantList arguments,
+              const QString &what, std::function<void(uint, const QVariantMap &)> then);
+
+  private Q_SLOTS:
+    void answered(uint response, const QVariantMap &results, const QDBusMessage &message);
+
+  private:
+    QHash<QString, std::function<void(uint, const QVariantMap &)>> pending;
+};
+
+class PortalSession final : public PortalRequests {
     Q_OBJECT
   public:
     // Asks for the session at once (main thread), so that a desktop that asks
@@ -26,19 +44,15 @@ class PortalSession final : public QObject {
     // reason before the session is approved or when the portal refuses.
     bool key(int evdev, bool pressed, QString *error);
 
-  private Q_SLOTS:
-    void answered(uint response, const QVariantMap &results, const QDBusMessage &message);
-
   private:
-    static QString newToken();
-    // Calls a portal method whose last argument is its options and runs then
-    // with the results of its answer.
-    void call(const QString &method, QVariantList arguments,
-              std::function<void(const QVariantMap &)> then);
-
-    QHash<QString, std::function<void(const QVariantMap &)>> pending;
     QString session;
     std::atomic<bool> ready{false};
 };
+
+// The session bus's portal, and the interfaces of it we use.
+inline const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+inline const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+// Whether the portal offers the interface (with a back end that serves it).
+bool portalOffers(const QString &interface);
 
 } // namespace parlotta

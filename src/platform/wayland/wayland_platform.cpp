@@ -1,12 +1,19 @@
+#include "core/log.h"
+#include "core/preferences.h"
 #include "core/runtime_files.h"
+#include "platform/linux/evdev_keyboard.h"
 #include "platform/linux/pulse_audio.h"
+#include "platform/linux/session_lock.h"
 #include "platform/platform.h"
 #include "platform/wayland/data_control.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_services.h"
 #include "platform/x11/x11_services.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QWindow>
+#include <unistd.h>
 
 namespace parlotta {
 
@@ -24,6 +31,61 @@ QString bindingCompositor(const QString &desktop)
         return QStringLiteral("sway");
     return {};
 }
+
+bool isGnome(const QString &desktop)
+{
+    return desktop.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive);
+}
+
+// Mutter starts XWayland when a client first connects, on a display whose
+// socket it owns already; a daemon started outside the session's
+// environment finds it and its authority file itself.
+void findXWayland()
+{
+    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    const QDir sockets(QStringLiteral("/tmp/.X11-unix"));
+    const QFileInfoList entries =
+        sockets.entryInfoList({QStringLiteral("X*")}, QDir::System, QDir::Name);
+    for (const QFileInfo &socket : entries) {
+        if (socket.ownerId() != getuid())
+            continue;
+        qputenv("DISPLAY", u':' + socket.fileName().mid(1).toLatin1());
+        const QFileInfoList auth =
+            QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+                .entryInfoList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
+        if (!auth.isEmpty() && qEnvironmentVariableIsEmpty("XAUTHORITY"))
+            qputenv("XAUTHORITY", QFile::encodeName(auth.first().filePath()));
+        return;
+    }
+}
+
+// GNOME: the focused window is an XWayland one (XTest) or a Wayland one (the
+// remote desktop portal), decided at each paste.
+class XWaylandFirstInjector final : public KeyInjector {
+  public:
+    explicit XWaylandFirstInjector(std::unique_ptr<KeyInjector> wayland)
+        : wayland(std::move(wayland))
+    {
+    }
+    QString mechanism() const override
+    {
+        return x11 ? x11KeyInjector().mechanism() : wayland->mechanism();
+    }
+    Keystroke pasteKeystroke() override
+    {
+        x11 = x11WindowHasFocus();
+        return x11 ? x11KeyInjector().pasteKeystroke() : wayland->pasteKeystroke();
+    }
+    bool send(Keystroke keystroke, QString *error) override
+    {
+        return x11 ? x11KeyInjector().send(keystroke, error) : wayland->send(keystroke, error);
+    }
+
+  private:
+    std::unique_ptr<KeyInjector> wayland;
+    bool x11 = false;
+};
 
 // Where no program may type into the desktop's windows.
 class NoKeyInjector final : public KeyInjector {
@@ -101,17 +163,33 @@ class WaylandServices final : public PulseAudioServices {
         , hasX11(!qEnvironmentVariableIsEmpty("DISPLAY"))
     {
         connection->start();
+        registerWithPortal();
         if (connection->hasDataControl()) {
             clipboardSelection = std::make_unique<DataControlClipboard>(*connection, false);
             primary = std::make_unique<DataControlClipboard>(*connection, true);
         }
+        if (preferenceBool(prefReadKeyboard, false)) {
+            if (EvdevKeyboardHook::userMayRead()) {
+                evdev = std::make_unique<EvdevKeyboardHook>();
+                followSessionLock([hook = evdev.get()](bool locked) { hook->setLocked(locked); });
+            } else {
+                log(QStringLiteral("ERROR: cannot read the keyboard directly: this account is "
+                                   "not in the input group"));
+            }
+        }
         injector = createWaylandKeyInjector(*connection);
-        shortcuts = createKdeShortcuts(session.desktop, *connection);
-        if (shortcuts) {
+        if (injector && isGnome(session.desktop) && hasX11)
+            injector = std::make_unique<XWaylandFirstInjector>(std::move(injector));
+        if (evdev) {
+            listenerName = QStringLiteral("keyboard devices (evdev)");
+        } else if ((shortcuts = createKdeShortcuts(session.desktop, *connection))) {
             listenerName = QStringLiteral("KDE global shortcuts");
         } else if ((shortcuts = createCompositorBindings(session.desktop, *connection))) {
             listenerName = bindingCompositor(session.desktop) +
                            QStringLiteral(" key bindings (SIGUSR1/SIGUSR2)");
+        } else if (isGnome(session.desktop) &&
+                   (shortcuts = createPortalShortcuts(*connection))) {
+            listenerName = QStringLiteral("desktop portal global shortcuts");
         } else if (hasX11) {
             listenerName = QStringLiteral("X11 (XInput2), X11 windows only");
         } else {
@@ -125,6 +203,8 @@ class WaylandServices final : public PulseAudioServices {
     }
     QString pasteName() const override
     {
+        if (dynamic_cast<const XWaylandFirstInjector *>(injector.get()))
+            return injector->mechanism() + QStringLiteral("; XTest in X11 windows");
         if (injector)
             return injector->mechanism();
         return hasX11 ? QStringLiteral("XTest, X11 windows only") : QStringLiteral("none");
@@ -137,6 +217,8 @@ class WaylandServices final : public PulseAudioServices {
     }
     KeyboardHook *keyboardHook() override
     {
+        if (evdev)
+            return evdev.get();
         return !shortcuts && hasX11 ? &x11KeyboardHook() : nullptr;
     }
     ShortcutSource *shortcutSource() override
@@ -190,6 +272,7 @@ class WaylandServices final : public PulseAudioServices {
     std::unique_ptr<Clipboard> clipboardSelection, primary;
     std::unique_ptr<KeyInjector> injector;
     std::unique_ptr<ShortcutSource> shortcuts;
+    std::unique_ptr<EvdevKeyboardHook> evdev;
     QString listenerName;
 };
 
@@ -213,13 +296,16 @@ bool waylandServes(const Session &session)
         return false;
     if (!probed)
         probed = WaylandConnection::connect();
-    // A compositor that offers neither (GNOME) is served through XWayland.
-    return probed &&
-           (probed->hasDataControl() || probed->hasVirtualKeyboard() || probed->hasFakeInput());
+    // GNOME offers none of these protocols: its clipboard is served through
+    // XWayland, its keys through the desktop portal.
+    return probed && (probed->hasDataControl() || probed->hasVirtualKeyboard() ||
+                      probed->hasFakeInput() || isGnome(session.desktop));
 }
 
 std::unique_ptr<PlatformServices> createWaylandServices(const Session &session)
 {
+    if (isGnome(session.desktop))
+        findXWayland();
     return std::make_unique<WaylandServices>(session, std::move(probed));
 }
 

@@ -154,6 +154,28 @@ class X11KeyInjector final : public KeyInjector {
 
 } // namespace
 
+bool x11WindowHasFocus()
+{
+    Display *display = mainThreadDisplay();
+    if (!display)
+        return false;
+    // The window manager names the active window; Mutter names none while a
+    // Wayland window has the focus.
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char *data = nullptr;
+    const bool read =
+        XGetWindowProperty(display, DefaultRootWindow(display),
+                           XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
+                           XA_WINDOW, &type, &format, &count, &left, &data) == Success;
+    const bool focused = read && data && count == 1 && format == 32 &&
+                         *reinterpret_cast<const unsigned long *>(data) != None;
+    if (data)
+        XFree(data);
+    return focused;
+}
+
 KeyInjector &x11KeyInjector()
 {
     static X11KeyInjector *instance = new X11KeyInjector;

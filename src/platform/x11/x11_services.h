@@ -12,6 +12,8 @@ namespace parlotta {
 
 KeyboardHook &x11KeyboardHook();
 KeyInjector &x11KeyInjector();
+// Whether an X11 window has the focus (on a Wayland desktop, an XWayland one).
+bool x11WindowHasFocus();
 Clipboard &x11Clipboard();
 Clipboard &x11PrimarySelection();
 // Hands what we own of the clipboard to the clipboard manager (see Clipboard).

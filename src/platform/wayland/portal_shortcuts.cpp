@@ -1,0 +1,209 @@
+#include "core/log.h"
+#include "platform/wayland/portal_session.h"
+#include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wayland_services.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+
+namespace {
+
+// One shortcut as the portal takes it: its id and its properties.
+struct PortalShortcut {
+    QString id;
+    QVariantMap properties;
+};
+
+QDBusArgument &operator<<(QDBusArgument &argument, const PortalShortcut &shortcut)
+{
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, PortalShortcut &shortcut)
+{
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(PortalShortcut)
+
+namespace parlotta {
+
+namespace {
+
+const QString globalShortcuts = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString shortcutId = QStringLiteral("push-to-talk");
+
+// The GlobalShortcuts portal (GNOME 48 and later): the desktop binds the
+// shortcut, asking the user once, and reports its activation and deactivation.
+class PortalShortcuts final : public PortalRequests, public ShortcutSource {
+    Q_OBJECT
+  public:
+    explicit PortalShortcuts(WaylandConnection &connection)
+        : connection(connection)
+    {
+        qDBusRegisterMetaType<PortalShortcut>();
+        qDBusRegisterMetaType<QList<PortalShortcut>>();
+        QDBusConnection::sessionBus().connect(portalService, portalPath, globalShortcuts,
+                                              QStringLiteral("Activated"), this,
+                                              SLOT(activated(QDBusObjectPath, QString)));
+        QDBusConnection::sessionBus().connect(portalService, portalPath, globalShortcuts,
+                                              QStringLiteral("Deactivated"), this,
+                                              SLOT(deactivated(QDBusObjectPath, QString)));
+    }
+
+    bool bind(int evdev, std::uint64_t modifiers, QString *error) override
+    {
+        if (evdev >= 0 && modifiers == 0 && isModifier(evdev)) {
+            *error = QStringLiteral("GNOME reports no release of a modifier key alone");
+            return false;
+        }
+        // A session binds once: a new hotkey takes a new session.
+        closeSession();
+        if (evdev < 0)
+            return true;
+        QStringList trigger;
+        const std::pair<std::uint64_t, const char *> names[] = {
+            {flagControl, "CTRL"}, {flagAlt, "ALT"}, {flagShift, "SHIFT"}, {flagSuper, "LOGO"}};
+        for (const auto &[flag, name] : names)
+            if (modifiers & flag)
+                trigger << QString::fromLatin1(name);
+        char key[64] = "";
+        xkb_keysym_get_name(keysymOf(connection, evdev), key, sizeof key);
+        trigger << QString::fromLatin1(key);
+        const QString preferred = trigger.join(u'+');
+        const QString what = QStringLiteral("the push-to-talk shortcut");
+        call(globalShortcuts, QStringLiteral("CreateSession"),
+             {QVariantMap{{QStringLiteral("session_handle_token"), newToken()}}}, what,
+             [=, this](uint response, const QVariantMap &results) {
+                 if (response != 0)
+                     return refused(response);
+                 session = results.value(QStringLiteral("session_handle")).toString();
+                 const QVariantMap shortcut = {
+                     {QStringLiteral("description"), QStringLiteral("Push to talk")},
+                     {QStringLiteral("preferred_trigger"), preferred}};
+                 const QList<PortalShortcut> shortcuts = {{shortcutId, shortcut}};
+                 call(globalShortcuts, QStringLiteral("BindShortcuts"),
+                      {QVariant::fromValue(QDBusObjectPath(session)),
+                       QVariant::fromValue(shortcuts), QString(), QVariantMap()},
+                      what, [=, this](uint response, const QVariantMap &bound) {
+                          // GNOME 48.0 answers 2 even when it bound them.
+                          if (response != 0 && !bound.contains(QStringLiteral("shortcuts")))
+                              return refused(response);
+                          log(QStringLiteral("Push-to-talk shortcut bound by the desktop (%1)")
+                                  .arg(preferred));
+                      });
+             });
+        return true;
+    }
+
+    void start(const std::function<void(bool)> &onChange) override
+    {
+        changed = onChange;
+    }
+
+    bool bindsModifierAlone() const override
+    {
+        return false;
+    }
+
+    QString setupInstructions(int evdev, std::uint64_t) const override
+    {
+        if (evdev < 0)
+            return {};
+        return QStringLiteral(
+            "GNOME asks once to allow the shortcut; change it later in Settings \u2192 Keyboard "
+            "\u2192 Keyboard Shortcuts. A modifier key alone (right Alt) works only with "
+            "\u201cRead the keyboard directly\u201d.");
+    }
+
+  private Q_SLOTS:
+    void activated(const QDBusObjectPath &from, const QString &id)
+    {
+        // A held key repeats Activated: one press.
+        if (from.path() != session || id != shortcutId || held)
+            return;
+        held = true;
+        if (changed)
+            changed(true);
+    }
+    void deactivated(const QDBusObjectPath &from, const QString &id)
+    {
+        if (from.path() != session || id != shortcutId || !held)
+            return;
+        held = false;
+        if (changed)
+            changed(false);
+    }
+
+  private:
+    static bool isModifier(int evdev)
+    {
+        switch (evdev) {
+        case 29: case 97: case 42: case 54: case 56: case 100: case 125: case 126:
+            return true;
+        default:
+            return false;
+        }
+    }
+    static void refused(uint response)
+    {
+        log(QStringLiteral("ERROR: the desktop did not bind the push-to-talk shortcut (answer %1)")
+                .arg(response));
+    }
+    void closeSession()
+    {
+        if (session.isEmpty())
+            return;
+        QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(portalService, session,
+                                           QStringLiteral("org.freedesktop.portal.Session"),
+                                           QStringLiteral("Close")),
+            QDBus::Block, 2000);
+        session.clear();
+        if (held && changed) {
+            held = false;
+            changed(false);
+        }
+    }
+
+    WaylandConnection &connection;
+    std::function<void(bool)> changed;
+    QString session;
+    bool held = false;
+};
+
+} // namespace
+
+void registerWithPortal()
+{
+    // Portals of 1.19.3 and later learn a program's id from this, before any
+    // other call: GNOME binds no shortcut and remembers no approval without
+    // one. Older portals know no such call.
+    QDBusMessage registration = QDBusMessage::createMethodCall(
+        portalService, portalPath, QStringLiteral("org.freedesktop.host.portal.Registry"),
+        QStringLiteral("Register"));
+    registration.setArguments({QStringLiteral(PARLOTTA_BUNDLE_ID), QVariantMap()});
+    QDBusConnection::sessionBus().call(registration, QDBus::Block, 5000);
+}
+
+std::unique_ptr<ShortcutSource> createPortalShortcuts(WaylandConnection &connection)
+{
+    if (!portalOffers(globalShortcuts))
+        return nullptr;
+    return std::make_unique<PortalShortcuts>(connection);
+}
+
+} // namespace parlotta
+
+#include "portal_shortcuts.moc"
