@@ -245,6 +245,8 @@ class TestWayland : public QObject {
             QCOMPARE(again.exitCode(), 0);
             QTRY_VERIFY_WITH_TIMEOUT(accessibleTree().contains(pidLines.section(u'\n', 0, 0)),
                                      10000);
+            // On Wayland the window offers the direct keyboard listener.
+            QVERIFY(accessibleShowing(u"check box"_s, u"Read the keyboard directly"_s));
         }
         if (!text.isEmpty())
             QTRY_COMPARE(window.text(), text);

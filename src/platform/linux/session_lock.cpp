@@ -22,9 +22,9 @@ class SessionLock final : public QObject {
         : path(std::move(path))
         , onChange(std::move(onChange))
     {
-        QDBusConnection::systemBus().connect(
-            login, this->path, properties, QStringLiteral("PropertiesChanged"), this,
-            SLOT(changed(QString, QVariantMap, QStringList)));
+        QDBusConnection::systemBus().connect(login, this->path, properties,
+                                             QStringLiteral("PropertiesChanged"), this,
+                                             SLOT(changed(QString, QVariantMap, QStringList)));
         read();
     }
 
@@ -65,10 +65,11 @@ void followSessionLock(std::function<void(bool locked)> onChange)
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("GetSessionByPID"));
     find.setArguments({uint(getpid())});
     QDBusMessage reply = QDBusConnection::systemBus().call(find, QDBus::Block, 2000);
-    if (reply.type() != QDBusMessage::ReplyMessage && !qEnvironmentVariableIsEmpty("XDG_SESSION_ID")) {
-        find = QDBusMessage::createMethodCall(
-            login, QStringLiteral("/org/freedesktop/login1"),
-            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("GetSession"));
+    if (reply.type() != QDBusMessage::ReplyMessage &&
+        !qEnvironmentVariableIsEmpty("XDG_SESSION_ID")) {
+        find = QDBusMessage::createMethodCall(login, QStringLiteral("/org/freedesktop/login1"),
+                                              QStringLiteral("org.freedesktop.login1.Manager"),
+                                              QStringLiteral("GetSession"));
         find.setArguments({qEnvironmentVariable("XDG_SESSION_ID")});
         reply = QDBusConnection::systemBus().call(find, QDBus::Block, 2000);
     }

@@ -47,18 +47,18 @@ PortalSession::PortalSession()
                   [=, this](uint response, const QVariantMap &) {
                       if (response != 0)
                           return refused(response);
-                      call(remoteDesktop, QStringLiteral("Start"),
-                           {QVariant::fromValue(QDBusObjectPath(session)), QString(),
-                            QVariantMap()},
-                           what, [=, this](uint response, const QVariantMap &started) {
-                               if (response != 0)
-                                   return refused(response);
-                               const QString restore =
-                                   started.value(QStringLiteral("restore_token")).toString();
-                               if (!restore.isEmpty())
-                                   setPreference(prefRestoreToken, restore);
-                               ready = true;
-                           });
+                      call(
+                          remoteDesktop, QStringLiteral("Start"),
+                          {QVariant::fromValue(QDBusObjectPath(session)), QString(), QVariantMap()},
+                          what, [=, this](uint response, const QVariantMap &started) {
+                              if (response != 0)
+                                  return refused(response);
+                              const QString restore =
+                                  started.value(QStringLiteral("restore_token")).toString();
+                              if (!restore.isEmpty())
+                                  setPreference(prefRestoreToken, restore);
+                              ready = true;
+                          });
                   });
          });
 }
@@ -117,7 +117,8 @@ void PortalRequests::call(const QString &interface, const QString &method, QVari
     QDBusConnection::sessionBus().connect(
         portalService, request, QStringLiteral("org.freedesktop.portal.Request"),
         QStringLiteral("Response"), this, SLOT(answered(uint, QVariantMap, QDBusMessage)));
-    QDBusMessage message = QDBusMessage::createMethodCall(portalService, portalPath, interface, method);
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(portalService, portalPath, interface, method);
     message.setArguments(arguments);
     // A portal whose desktop back end cannot do this answers with an error
     // instead of a Response: say so, or it would fail without a word.
@@ -134,7 +135,8 @@ void PortalRequests::call(const QString &interface, const QString &method, QVari
             });
 }
 
-void PortalRequests::answered(uint response, const QVariantMap &results, const QDBusMessage &message)
+void PortalRequests::answered(uint response, const QVariantMap &results,
+                              const QDBusMessage &message)
 {
     if (const auto then = pending.take(message.path()))
         then(response, results);

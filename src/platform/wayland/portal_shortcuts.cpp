@@ -150,7 +150,14 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
     static bool isModifier(int evdev)
     {
         switch (evdev) {
-        case 29: case 97: case 42: case 54: case 56: case 100: case 125: case 126:
+        case 29:
+        case 97:
+        case 42:
+        case 54:
+        case 56:
+        case 100:
+        case 125:
+        case 126:
             return true;
         default:
             return false;

@@ -51,9 +51,9 @@ void findXWayland()
         if (socket.ownerId() != getuid())
             continue;
         qputenv("DISPLAY", u':' + socket.fileName().mid(1).toLatin1());
-        const QFileInfoList auth =
-            QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
-                .entryInfoList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
+        const QFileInfoList auth = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+                                       .entryInfoList({QStringLiteral(".mutter-Xwaylandauth.*")},
+                                                      QDir::Files | QDir::Hidden);
         if (!auth.isEmpty() && qEnvironmentVariableIsEmpty("XAUTHORITY"))
             qputenv("XAUTHORITY", QFile::encodeName(auth.first().filePath()));
         return;
@@ -187,8 +187,7 @@ class WaylandServices final : public PulseAudioServices {
         } else if ((shortcuts = createCompositorBindings(session.desktop, *connection))) {
             listenerName = bindingCompositor(session.desktop) +
                            QStringLiteral(" key bindings (SIGUSR1/SIGUSR2)");
-        } else if (isGnome(session.desktop) &&
-                   (shortcuts = createPortalShortcuts(*connection))) {
+        } else if (isGnome(session.desktop) && (shortcuts = createPortalShortcuts(*connection))) {
             listenerName = QStringLiteral("desktop portal global shortcuts");
         } else if (hasX11) {
             listenerName = QStringLiteral("X11 (XInput2), X11 windows only");
