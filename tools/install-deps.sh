@@ -3,6 +3,7 @@
 # find whisper-server's GPU backend). With --test, also what the headless test
 # desktop needs (X server, window manager, tray, sound server), the Wayland
 # compositors the Wayland tests start (sway, KWin, weston) and their tools,
+# debootstrap (for the GNOME tests' Debian 13 tree, which tests/run.sh builds),
 # Mesa's software Vulkan driver and qemu-user (the release's server on other CPUs).
 # Packages already present are skipped, so a second run costs about a second.
 set -euo pipefail
@@ -19,7 +20,7 @@ test_pkgs=(xvfb xauth x11-utils openbox trayer xdotool xclip xsel imagemagick db
   pulseaudio pulseaudio-utils sox espeak-ng procps curl python3 xterm clang libclang-rt-14-dev
   at-spi2-core python3-pyatspi fonts-dejavu-core mesa-vulkan-drivers qemu-user xfce4-settings
   sway kwin-wayland libkf5globalaccel-bin libkf5service-bin qtwayland5 weston wtype wl-clipboard
-  xdg-desktop-portal xdg-desktop-portal-kde)
+  xdg-desktop-portal xdg-desktop-portal-kde debootstrap)
 
 pkgs=("${build_pkgs[@]}")
 [[ "${1:-}" == "--test" ]] && pkgs+=("${test_pkgs[@]}")

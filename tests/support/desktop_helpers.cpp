@@ -134,8 +134,12 @@ bool PasteTarget::start(const QStringList &options)
 {
     process.setArguments(QStringList{u"--dir"_s, state.path()} + options);
     process.start();
-    return process.waitForStarted(5000) &&
-           waitUntil([this] { return QFile::exists(state.path() + u"/focused"_s); }, 10000);
+    return process.waitForStarted(5000) && waitUntil([this] { return focused(); }, 10000);
+}
+
+bool PasteTarget::focused() const
+{
+    return QFile::exists(state.path() + u"/focused"_s);
 }
 
 QString PasteTarget::text() const

@@ -43,6 +43,8 @@ class PasteTarget {
     ~PasteTarget();
     // options: paste_target's ("--field", "--own-clipboard").
     bool start(const QStringList &options = {});
+    // Whether it has had the keyboard focus.
+    bool focused() const;
     QString text() const;
     QStringList keys() const;
 

@@ -74,7 +74,7 @@ def make(kind, source, out, key):
     elif kind == "extra":
         entries.append(entry(APP + "bin/helper", b"#!/bin/sh\n", stat.S_IFREG | 0o755))
     elif kind == "missing":
-        del entries[names.index(APP + "share/applications/parlotta.desktop")]
+        del entries[names.index(APP + "share/applications/com.parlotta.app.desktop")]
     elif kind == "mode":
         info, data = entries[binary]
         info.external_attr = (stat.S_IFREG | 0o777) << 16

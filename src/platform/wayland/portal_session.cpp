@@ -68,14 +68,20 @@ bool PortalSession::available()
     return portalOffers(remoteDesktop);
 }
 
+QDBusConnection portalBus()
+{
+    static const QDBusConnection bus = QDBusConnection::connectToBus(
+        QDBusConnection::SessionBus, QStringLiteral("parlotta-portal"));
+    return bus;
+}
+
 bool portalOffers(const QString &interface)
 {
     QDBusMessage get = QDBusMessage::createMethodCall(
         portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
     get.setArguments({interface, QStringLiteral("version")});
-    return QDBusConnection::sessionBus().call(get, QDBus::Block, 5000).type() ==
-           QDBusMessage::ReplyMessage;
+    return portalBus().call(get, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
 bool PortalSession::key(int evdev, bool pressed, QString *error)
@@ -88,7 +94,7 @@ bool PortalSession::key(int evdev, bool pressed, QString *error)
                                                          QStringLiteral("NotifyKeyboardKeycode"));
     notify.setArguments({QVariant::fromValue(QDBusObjectPath(session)), QVariantMap(), evdev,
                          uint(pressed ? 1 : 0)});
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(notify, QDBus::Block, 5000);
+    const QDBusMessage reply = portalBus().call(notify, QDBus::Block, 5000);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         *error = reply.errorMessage();
         return false;
@@ -107,23 +113,22 @@ void PortalRequests::call(const QString &interface, const QString &method, QVari
     // The answer comes as a signal on a request object whose path the handle
     // token fixes: listen there before asking.
     const QString token = newToken();
-    QString sender = QDBusConnection::sessionBus().baseService().mid(1);
+    QString sender = portalBus().baseService().mid(1);
     sender.replace(u'.', u'_');
     const QString request = portalPath + QStringLiteral("/request/") + sender + u'/' + token;
     QVariantMap options = arguments.takeLast().toMap();
     options.insert(QStringLiteral("handle_token"), token);
     arguments.append(options);
     pending.insert(request, std::move(then));
-    QDBusConnection::sessionBus().connect(
-        portalService, request, QStringLiteral("org.freedesktop.portal.Request"),
-        QStringLiteral("Response"), this, SLOT(answered(uint, QVariantMap, QDBusMessage)));
+    portalBus().connect(portalService, request, QStringLiteral("org.freedesktop.portal.Request"),
+                        QStringLiteral("Response"), this,
+                        SLOT(answered(uint, QVariantMap, QDBusMessage)));
     QDBusMessage message =
         QDBusMessage::createMethodCall(portalService, portalPath, interface, method);
     message.setArguments(arguments);
     // A portal whose desktop back end cannot do this answers with an error
     // instead of a Response: say so, or it would fail without a word.
-    auto *watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
+    auto *watcher = new QDBusPendingCallWatcher(portalBus().asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, request, what](QDBusPendingCallWatcher *answer) {
                 answer->deleteLater();

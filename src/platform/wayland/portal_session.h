@@ -1,8 +1,8 @@
 #pragma once
 
-// The desktop portal's remote desktop session, private to this folder: one
+// The desktop portal, private to this folder. Its remote desktop session: one
 // for the daemon's life, keyboard only, for the paste keystroke where the
-// compositor grants no other way to type (KDE without our desktop entry).
+// compositor grants no other way to type (GNOME; KDE without our desktop entry).
 #include <QHash>
 #include <QObject>
 #include <QVariantMap>
@@ -10,6 +10,7 @@
 #include <functional>
 
 class QDBusMessage;
+class QDBusConnection;
 
 namespace parlotta {
 
@@ -52,6 +53,10 @@ class PortalSession final : public PortalRequests {
 // The session bus's portal, and the interfaces of it we use.
 inline const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 inline const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+// The connection every portal call of ours goes through, our own: the
+// portal fixes a connection's application id at its first call, and Qt's
+// platform theme asks the portal on the shared one before we can register.
+QDBusConnection portalBus();
 // Whether the portal offers the interface (with a back end that serves it).
 bool portalOffers(const QString &interface);
 

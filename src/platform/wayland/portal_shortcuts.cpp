@@ -54,12 +54,11 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
     {
         qDBusRegisterMetaType<PortalShortcut>();
         qDBusRegisterMetaType<QList<PortalShortcut>>();
-        QDBusConnection::sessionBus().connect(portalService, portalPath, globalShortcuts,
-                                              QStringLiteral("Activated"), this,
-                                              SLOT(activated(QDBusObjectPath, QString)));
-        QDBusConnection::sessionBus().connect(portalService, portalPath, globalShortcuts,
-                                              QStringLiteral("Deactivated"), this,
-                                              SLOT(deactivated(QDBusObjectPath, QString)));
+        portalBus().connect(portalService, portalPath, globalShortcuts, QStringLiteral("Activated"),
+                            this, SLOT(activated(QDBusObjectPath, QString)));
+        portalBus().connect(portalService, portalPath, globalShortcuts,
+                            QStringLiteral("Deactivated"), this,
+                            SLOT(deactivated(QDBusObjectPath, QString)));
     }
 
     bool bind(int evdev, std::uint64_t modifiers, QString *error) override
@@ -96,7 +95,7 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
                  call(globalShortcuts, QStringLiteral("BindShortcuts"),
                       {QVariant::fromValue(QDBusObjectPath(session)),
                        QVariant::fromValue(shortcuts), QString(), QVariantMap()},
-                      what, [=, this](uint response, const QVariantMap &bound) {
+                      what, [preferred](uint response, const QVariantMap &bound) {
                           // GNOME 48.0 answers 2 even when it bound them.
                           if (response != 0 && !bound.contains(QStringLiteral("shortcuts")))
                               return refused(response);
@@ -172,7 +171,7 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
     {
         if (session.isEmpty())
             return;
-        QDBusConnection::sessionBus().call(
+        portalBus().call(
             QDBusMessage::createMethodCall(portalService, session,
                                            QStringLiteral("org.freedesktop.portal.Session"),
                                            QStringLiteral("Close")),
@@ -196,12 +195,17 @@ void registerWithPortal()
 {
     // Portals of 1.19.3 and later learn a program's id from this, before any
     // other call: GNOME binds no shortcut and remembers no approval without
-    // one. Older portals know no such call.
+    // one. The id names our installed desktop entry, which the portal looks
+    // up. Older portals know no such call.
     QDBusMessage registration = QDBusMessage::createMethodCall(
         portalService, portalPath, QStringLiteral("org.freedesktop.host.portal.Registry"),
         QStringLiteral("Register"));
     registration.setArguments({QStringLiteral(PARLOTTA_BUNDLE_ID), QVariantMap()});
-    QDBusConnection::sessionBus().call(registration, QDBus::Block, 5000);
+    const QDBusMessage registered = portalBus().call(registration, QDBus::Block, 5000);
+    if (registered.errorName() == QStringLiteral("org.freedesktop.portal.Error.Failed"))
+        log(QStringLiteral("ERROR: the desktop portal does not know Parlotta (%1): install its "
+                           "desktop entry, com.parlotta.app.desktop, in an applications folder")
+                .arg(registered.errorMessage()));
 }
 
 std::unique_ptr<ShortcutSource> createPortalShortcuts(WaylandConnection &connection)

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QWindow>
-#include <unistd.h>
 
 namespace parlotta {
 
@@ -37,20 +36,30 @@ bool isGnome(const QString &desktop)
     return desktop.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive);
 }
 
-// Mutter starts XWayland when a client first connects, on a display whose
-// socket it owns already; a daemon started outside the session's
-// environment finds it and its authority file itself.
+// Mutter starts XWayland when a client first connects, on a display it has
+// reserved already (its lock file names gnome-shell, or XWayland once
+// started); a daemon started outside the session's environment finds that
+// display and its authority file itself.
 void findXWayland()
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
         return;
-    const QDir sockets(QStringLiteral("/tmp/.X11-unix"));
-    const QFileInfoList entries =
-        sockets.entryInfoList({QStringLiteral("X*")}, QDir::System, QDir::Name);
-    for (const QFileInfo &socket : entries) {
-        if (socket.ownerId() != getuid())
+    const QFileInfoList locks =
+        QDir(QStringLiteral("/tmp"))
+            .entryInfoList({QStringLiteral(".X*-lock")}, QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QFileInfo &lock : locks) {
+        QFile file(lock.filePath());
+        if (!file.open(QIODevice::ReadOnly))
             continue;
-        qputenv("DISPLAY", u':' + socket.fileName().mid(1).toLatin1());
+        const QByteArray pid = file.readAll().trimmed();
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid)));
+        if (pid.isEmpty() || !comm.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray name = comm.readAll().trimmed();
+        if (name != "gnome-shell" && name != "mutter" && name != "Xwayland")
+            continue;
+        const QString number = lock.fileName().mid(2).chopped(5); // ".X1-lock" → "1"
+        qputenv("DISPLAY", (u':' + number).toLatin1());
         const QFileInfoList auth = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
                                        .entryInfoList({QStringLiteral(".mutter-Xwaylandauth.*")},
                                                       QDir::Files | QDir::Hidden);
@@ -161,6 +170,7 @@ class WaylandServices final : public PulseAudioServices {
     WaylandServices(const Session &session, std::unique_ptr<WaylandConnection> opened)
         : connection(std::move(opened))
         , hasX11(!qEnvironmentVariableIsEmpty("DISPLAY"))
+        , gnome(isGnome(session.desktop))
     {
         connection->start();
         registerWithPortal();
@@ -212,6 +222,8 @@ class WaylandServices final : public PulseAudioServices {
     {
         if (clipboardSelection)
             return QStringLiteral("Wayland data control");
+        if (gnome && hasX11)
+            return QStringLiteral("X11 selections through XWayland");
         return hasX11 ? QStringLiteral("X11 selections, X11 windows only") : QStringLiteral("none");
     }
     KeyboardHook *keyboardHook() override
@@ -268,6 +280,7 @@ class WaylandServices final : public PulseAudioServices {
   private:
     std::unique_ptr<WaylandConnection> connection;
     const bool hasX11;
+    const bool gnome; // whose XWayland passes the clipboard to every window
     std::unique_ptr<Clipboard> clipboardSelection, primary;
     std::unique_ptr<KeyInjector> injector;
     std::unique_ptr<ShortcutSource> shortcuts;

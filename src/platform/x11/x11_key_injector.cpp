@@ -154,26 +154,42 @@ class X11KeyInjector final : public KeyInjector {
 
 } // namespace
 
+namespace {
+
+// A window list property of the root window (_NET_ACTIVE_WINDOW, _NET_CLIENT_LIST).
+QList<Window> rootWindows(Display *display, const char *name)
+{
+    QList<Window> windows;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, name, False),
+                           0, 4096, False, XA_WINDOW, &type, &format, &count, &left,
+                           &data) == Success &&
+        data && format == 32) {
+        const auto *ids = reinterpret_cast<const unsigned long *>(data);
+        for (unsigned long i = 0; i < count; ++i)
+            windows << Window(ids[i]);
+    }
+    if (data)
+        XFree(data);
+    return windows;
+}
+
+} // namespace
+
 bool x11WindowHasFocus()
 {
     Display *display = mainThreadDisplay();
     if (!display)
         return false;
-    // The window manager names the active window; Mutter names none while a
-    // Wayland window has the focus.
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, left = 0;
-    unsigned char *data = nullptr;
-    const bool read =
-        XGetWindowProperty(display, DefaultRootWindow(display),
-                           XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
-                           XA_WINDOW, &type, &format, &count, &left, &data) == Success;
-    const bool focused = read && data && count == 1 && format == 32 &&
-                         *reinterpret_cast<const unsigned long *>(data) != None;
-    if (data)
-        XFree(data);
-    return focused;
+    // The window manager names the active window, one of the windows it
+    // manages; while a Wayland window has the focus Mutter names one of its
+    // own instead.
+    const QList<Window> active = rootWindows(display, "_NET_ACTIVE_WINDOW");
+    return !active.isEmpty() && active.first() != None &&
+           rootWindows(display, "_NET_CLIENT_LIST").contains(active.first());
 }
 
 KeyInjector &x11KeyInjector()
