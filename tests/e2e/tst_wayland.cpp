@@ -1,5 +1,6 @@
-// The daemon in Wayland sessions: sway (wlroots) and KWin started headless by
-// the test, weston for a compositor that offers none of what the daemon needs.
+// The daemon in Wayland sessions: sway (wlroots), KWin and GNOME Shell started
+// headless by the test, weston for a compositor that offers none of what the
+// daemon needs.
 // The paste target is a native Wayland window; the clipboard it held before
 // is set by it through the compositor, as any application sets it.
 #include "daemon_process.h"
