@@ -177,6 +177,17 @@ class GnomeSession {
     QProcess process;
 };
 
+// Starts the daemon on the hello model; true when its log names these backends.
+bool startedWith(DaemonProcess &daemon, const QStringList &backends)
+{
+    daemon.installModel(u"hello"_s);
+    if (!daemon.start() || !waitForWhisperServer())
+        return false;
+    const QStringList lines = daemon.logMessages();
+    return std::all_of(backends.cbegin(), backends.cend(),
+                       [&](const QString &line) { return lines.contains(line); });
+}
+
 // The clipboard as a Wayland client reads it: every type, by name.
 QMap<QString, QByteArray> waylandClipboard()
 {
@@ -263,13 +274,9 @@ class TestWayland : public QObject {
         const QString variant = layout.section(u'(', 1).chopped(layout.contains(u'(') ? 1 : 0);
         daemon.setEnvironment(u"XKB_DEFAULT_LAYOUT"_s, layout.section(u'(', 0, 0));
         daemon.setEnvironment(u"XKB_DEFAULT_VARIANT"_s, variant);
-        daemon.installModel(u"hello"_s);
-        QVERIFY(daemon.start());
-        QVERIFY(waitForWhisperServer());
-        const QStringList lines = daemon.logMessages();
-        QVERIFY(lines.contains(u"Key listener: sway key bindings (SIGUSR1/SIGUSR2)"_s));
-        QVERIFY(lines.contains(u"Paste: virtual keyboard"_s));
-        QVERIFY(lines.contains(u"Clipboard: Wayland data control"_s));
+        QVERIFY(startedWith(daemon,
+                            {u"Key listener: sway key bindings (SIGUSR1/SIGUSR2)"_s,
+                             u"Paste: virtual keyboard"_s, u"Clipboard: Wayland data control"_s}));
 
         QProcess frozen;
         const bool freeze = target.removeAll(u"--frozen-owner"_s);
@@ -361,13 +368,8 @@ class TestWayland : public QObject {
                 0);
         }
         DaemonProcess daemon;
-        daemon.installModel(u"hello"_s);
-        QVERIFY(daemon.start());
-        QVERIFY(waitForWhisperServer());
-        const QStringList lines = daemon.logMessages();
-        QVERIFY(lines.contains(u"Key listener: KDE global shortcuts"_s));
-        QVERIFY(lines.contains(u"Paste: "_s + paste));
-        QVERIFY(lines.contains(u"Clipboard: Wayland data control"_s));
+        QVERIFY(startedWith(daemon, {u"Key listener: KDE global shortcuts"_s, u"Paste: "_s + paste,
+                                     u"Clipboard: Wayland data control"_s}));
         QVERIFY(lastLineStartingWith(daemon, u"Daemon ready"_s).contains(u"hotkey: F9,"_s));
 
         PasteTarget window;
@@ -416,13 +418,9 @@ class TestWayland : public QObject {
         GnomeSession gnome;
         QVERIFY(gnome.start());
         DaemonProcess daemon;
-        daemon.installModel(u"hello"_s);
-        QVERIFY(daemon.start());
-        QVERIFY(waitForWhisperServer());
-        const QStringList lines = daemon.logMessages();
-        QVERIFY(lines.contains(u"Key listener: desktop portal global shortcuts"_s));
-        QVERIFY(lines.contains(u"Paste: remote desktop portal; XTest in X11 windows"_s));
-        QVERIFY(lines.contains(u"Clipboard: X11 selections through XWayland"_s));
+        QVERIFY(startedWith(daemon, {u"Key listener: desktop portal global shortcuts"_s,
+                                     u"Paste: remote desktop portal; XTest in X11 windows"_s,
+                                     u"Clipboard: X11 selections through XWayland"_s}));
         QVERIFY(lastLineStartingWith(daemon, u"Daemon ready"_s).contains(u"hotkey: F9,"_s));
         QVERIFY(daemon.waitForMessage(u"Push-to-talk shortcut bound by the desktop (F9)"_s));
 

@@ -78,23 +78,6 @@ int qtKeyFor(xkb_keysym_t sym)
     return named.value(sym, 0);
 }
 
-bool isModifierKey(int evdev)
-{
-    switch (evdev) {
-    case KEY_LEFTCTRL:
-    case KEY_RIGHTCTRL:
-    case KEY_LEFTSHIFT:
-    case KEY_RIGHTSHIFT:
-    case KEY_LEFTALT:
-    case KEY_RIGHTALT:
-    case KEY_LEFTMETA:
-    case KEY_RIGHTMETA:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // KDE Plasma: its global shortcut service binds the key and reports the
 // press and the release, whichever window has the focus. No dialog asks.
 class KdeShortcuts final : public QObject, public ShortcutSource {
@@ -220,6 +203,23 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
 };
 
 } // namespace
+
+bool isModifierKey(int evdev)
+{
+    switch (evdev) {
+    case KEY_LEFTCTRL:
+    case KEY_RIGHTCTRL:
+    case KEY_LEFTSHIFT:
+    case KEY_RIGHTSHIFT:
+    case KEY_LEFTALT:
+    case KEY_RIGHTALT:
+    case KEY_LEFTMETA:
+    case KEY_RIGHTMETA:
+        return true;
+    default:
+        return false;
+    }
+}
 
 std::unique_ptr<ShortcutSource> createKdeShortcuts(const QString &desktop,
                                                    WaylandConnection &connection)

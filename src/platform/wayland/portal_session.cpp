@@ -70,8 +70,25 @@ bool PortalSession::available()
 
 QDBusConnection portalBus()
 {
-    static const QDBusConnection bus = QDBusConnection::connectToBus(
-        QDBusConnection::SessionBus, QStringLiteral("parlotta-portal"));
+    static const QDBusConnection bus = [] {
+        QDBusConnection connection = QDBusConnection::connectToBus(
+            QDBusConnection::SessionBus, QStringLiteral("parlotta-portal"));
+        // Portals of 1.19.3 and later learn a program's id from this, before any
+        // other call: GNOME binds no shortcut and remembers no approval without
+        // one. The id names our installed desktop entry, which the portal looks
+        // up. Older portals know no such call.
+        QDBusMessage registration = QDBusMessage::createMethodCall(
+            portalService, portalPath, QStringLiteral("org.freedesktop.host.portal.Registry"),
+            QStringLiteral("Register"));
+        registration.setArguments({QStringLiteral(PARLOTTA_BUNDLE_ID), QVariantMap()});
+        const QDBusMessage registered = connection.call(registration, QDBus::Block, 5000);
+        if (registered.errorName() == QStringLiteral("org.freedesktop.portal.Error.Failed"))
+            log(QStringLiteral("ERROR: the desktop portal does not know Parlotta (%1): install "
+                               "its desktop entry, com.parlotta.app.desktop, in an applications "
+                               "folder")
+                    .arg(registered.errorMessage()));
+        return connection;
+    }();
     return bus;
 }
 

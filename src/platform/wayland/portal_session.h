@@ -53,9 +53,10 @@ class PortalSession final : public PortalRequests {
 // The session bus's portal, and the interfaces of it we use.
 inline const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 inline const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
-// The connection every portal call of ours goes through, our own: the
-// portal fixes a connection's application id at its first call, and Qt's
-// platform theme asks the portal on the shared one before we can register.
+// The connection every portal call of ours goes through, our own and
+// registered with our application id on first use: the portal fixes a
+// connection's id at its first call, and Qt's platform theme asks the portal
+// on the shared one before we could register there.
 QDBusConnection portalBus();
 // Whether the portal offers the interface (with a back end that serves it).
 bool portalOffers(const QString &interface);

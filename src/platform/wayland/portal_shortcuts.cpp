@@ -63,7 +63,7 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
 
     bool bind(int evdev, std::uint64_t modifiers, QString *error) override
     {
-        if (evdev >= 0 && modifiers == 0 && isModifier(evdev)) {
+        if (evdev >= 0 && modifiers == 0 && isModifierKey(evdev)) {
             *error = QStringLiteral("GNOME reports no release of a modifier key alone");
             return false;
         }
@@ -146,22 +146,6 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
     }
 
   private:
-    static bool isModifier(int evdev)
-    {
-        switch (evdev) {
-        case 29:
-        case 97:
-        case 42:
-        case 54:
-        case 56:
-        case 100:
-        case 125:
-        case 126:
-            return true;
-        default:
-            return false;
-        }
-    }
     static void refused(uint response)
     {
         log(QStringLiteral("ERROR: the desktop did not bind the push-to-talk shortcut (answer %1)")
@@ -190,23 +174,6 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
 };
 
 } // namespace
-
-void registerWithPortal()
-{
-    // Portals of 1.19.3 and later learn a program's id from this, before any
-    // other call: GNOME binds no shortcut and remembers no approval without
-    // one. The id names our installed desktop entry, which the portal looks
-    // up. Older portals know no such call.
-    QDBusMessage registration = QDBusMessage::createMethodCall(
-        portalService, portalPath, QStringLiteral("org.freedesktop.host.portal.Registry"),
-        QStringLiteral("Register"));
-    registration.setArguments({QStringLiteral(PARLOTTA_BUNDLE_ID), QVariantMap()});
-    const QDBusMessage registered = portalBus().call(registration, QDBus::Block, 5000);
-    if (registered.errorName() == QStringLiteral("org.freedesktop.portal.Error.Failed"))
-        log(QStringLiteral("ERROR: the desktop portal does not know Parlotta (%1): install its "
-                           "desktop entry, com.parlotta.app.desktop, in an applications folder")
-                .arg(registered.errorMessage()));
-}
 
 std::unique_ptr<ShortcutSource> createPortalShortcuts(WaylandConnection &connection)
 {

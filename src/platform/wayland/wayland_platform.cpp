@@ -173,7 +173,6 @@ class WaylandServices final : public PulseAudioServices {
         , gnome(isGnome(session.desktop))
     {
         connection->start();
-        registerWithPortal();
         if (connection->hasDataControl()) {
             clipboardSelection = std::make_unique<DataControlClipboard>(*connection, false);
             primary = std::make_unique<DataControlClipboard>(*connection, true);

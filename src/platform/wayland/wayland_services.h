@@ -28,10 +28,10 @@ std::unique_ptr<ShortcutSource> createKdeShortcuts(const QString &desktop,
 // (sway, Hyprland); null on other desktops.
 std::unique_ptr<ShortcutSource> createCompositorBindings(const QString &desktop,
                                                          WaylandConnection &connection);
-// Gives the desktop portal our application id; first, before any other call.
-void registerWithPortal();
 // The desktop portal's global shortcuts (GNOME 48 and later); null without.
 std::unique_ptr<ShortcutSource> createPortalShortcuts(WaylandConnection &connection);
+// Whether the key (evdev code) is a Control, Shift, Alt or Super key.
+bool isModifierKey(int evdev);
 // The keysym a key (evdev code) types unshifted in the seat's layout.
 xkb_keysym_t keysymOf(WaylandConnection &connection, int evdev);
 
