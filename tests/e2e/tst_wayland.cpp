@@ -7,9 +7,7 @@
 #include "desktop_helpers.h"
 #include "test_helpers.h"
 
-#include <QDir>
 #include <QFile>
-#include <QScopeGuard>
 #include <QTest>
 #include <csignal>
 
@@ -19,163 +17,85 @@ const QString pidLines =
     u"bindsym --no-repeat Alt_R exec kill -USR1 $(cat /tmp/parlotta/helper-pid)\n"
     "bindsym --release Alt_R exec kill -USR2 $(cat /tmp/parlotta/helper-pid)\n"_s;
 
-// A compositor of the test's own, and the session's environment for every
-// process the test starts after it (the daemon, the windows, the tools).
-class Compositor {
+QString gnomeRoot()
+{
+    return qEnvironmentVariable("PARLOTTA_GNOME_ROOT", u"/var/cache/parlotta-test/gnome48"_s);
+}
+
+// A desktop session of the test's own, run by a script of tests/support until
+// destroyed (wayland-session.sh: sway, KWin, weston; gnome-session.sh: GNOME
+// Shell 48 in the Debian 13 tree the test run prepared). The variables the
+// script prints lead every process the test starts meanwhile into the
+// session; they are given back afterwards.
+class Session {
   public:
-    ~Compositor()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-
-    // kind: sway, kwin, or kwin-unlisted (no desktop entry of ours: KWin grants
-    // the daemon nothing), or weston.
-    bool start(const QString &kind, const QString &swayConfig = {})
-    {
-        const QString runtime = dir.filePath(u"run"_s);
-        QDir().mkpath(runtime);
-        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
-        env.remove(u"DISPLAY"_s);
-        QString socket;
-        if (kind == u"sway"_s) {
-            writeFile(dir.filePath(u"config"_s), ("xwayland disable\n" + swayConfig).toUtf8());
-            env.insert(u"WLR_BACKENDS"_s, u"headless"_s);
-            env.insert(u"WLR_LIBINPUT_NO_DEVICES"_s, u"1"_s);
-            env.insert(u"WLR_RENDERER"_s, u"pixman"_s);
-            env.insert(u"LD_PRELOAD"_s, QStringLiteral(SWAY_AS_ROOT));
-            process.setProgram(u"sway"_s);
-            process.setArguments({u"-c"_s, dir.filePath(u"config"_s)});
-            socket = u"wayland-1"_s;
-        } else if (kind.startsWith(u"kwin"_s)) {
-            // The copy drops the file capability that a container refuses;
-            // KWin finds its plugins only under its own name.
-            QDir().mkpath(dir.filePath(u"bin"_s));
-            QFile::copy(u"/usr/bin/kwin_wayland"_s, dir.filePath(u"bin/kwin_wayland"_s));
-            // KWin grants fake input to programs whose installed desktop
-            // entry asks for it: the daemon's own entry, and the test's key tool.
-            const QString apps = dir.filePath(u"data/applications"_s);
-            QDir().mkpath(apps);
-            QByteArray entry = readFile(QStringLiteral(PARLOTTA_SOURCE_DIR) +
-                                        u"/packaging/com.parlotta.app.desktop"_s);
-            entry.replace("Exec=parlotta", "Exec=" PARLOTTA_BINARY);
-            if (kind == u"kwin"_s)
-                writeFile(apps + u"/com.parlotta.app.desktop"_s, entry);
-            writeFile(apps + u"/wlkey.desktop"_s,
-                      "[Desktop Entry]\nType=Application\nName=wlkey\nExec=" WLKEY
-                      "\nNoDisplay=true\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n");
-            env.insert(u"XDG_DATA_HOME"_s, dir.filePath(u"data"_s));
-            env.insert(u"XDG_CACHE_HOME"_s, dir.filePath(u"cache"_s));
-            env.insert(u"XDG_CURRENT_DESKTOP"_s, u"KDE"_s);
-            env.insert(u"KWIN_COMPOSE"_s, u"Q"_s); // software painting leaves the CPU to whisper
-            QProcess sycoca;
-            sycoca.setProcessEnvironment(env);
-            sycoca.start(u"kbuildsycoca5"_s, {u"--noincremental"_s});
-            sycoca.waitForFinished(60000);
-            process.setProgram(dir.filePath(u"bin/kwin_wayland"_s));
-            process.setArguments({u"--virtual"_s, u"--width"_s, u"1024"_s, u"--height"_s, u"768"_s,
-                                  u"--socket"_s, u"wayland-kw"_s});
-            socket = u"wayland-kw"_s;
-        } else {
-            process.setProgram(u"weston"_s);
-            process.setArguments({u"--backend=headless-backend.so"_s, u"--socket=wayland-w"_s});
-            socket = u"wayland-w"_s;
-        }
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.setStandardOutputFile(dir.filePath(u"compositor.log"_s));
-        process.start();
-        const QString path = runtime + u'/' + socket;
-        if (!process.waitForStarted() || !waitUntil([&] { return QFile::exists(path); }, 20000))
-            return false;
-        // Everything started from here on is a client of this session.
-        qputenv("WAYLAND_DISPLAY", path.toUtf8());
-        qputenv("XDG_CURRENT_DESKTOP", kind.startsWith(u"kwin"_s) ? "KDE" : kind.toUtf8());
-        qputenv("QT_QPA_PLATFORM", "wayland");
-        // Qt on Wayland joins the accessibility bus when a screen reader is on.
-        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-        for (const char *name : {"XDG_DATA_HOME", "XDG_CACHE_HOME"})
-            qputenv(name, env.value(QString::fromLatin1(name)).toUtf8());
-        qunsetenv("DISPLAY");
-        QTest::qWait(kind.startsWith(u"kwin"_s) ? 3000
-                                                : 500); // KWin loads its plugins after the socket
-        return process.state() == QProcess::Running;
-    }
-
-  private:
-    static void writeFile(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(bytes);
-    }
-    QTemporaryDir dir;
-    QProcess process;
-};
-
-// GNOME Shell 48 headless in the Debian 13 tree the test run prepared
-// (tests/support/gnome-chroot.sh), and its session's environment for every
-// process the test starts after it.
-class GnomeSession {
-  public:
-    static QString root()
-    {
-        return qEnvironmentVariable("PARLOTTA_GNOME_ROOT", u"/var/cache/parlotta-test/gnome48"_s);
-    }
-    ~GnomeSession()
+    ~Session()
     {
         process.terminate();
         process.waitForFinished(20000);
+        for (auto it = saved.cbegin(); it != saved.cend(); ++it)
+            it->isEmpty() ? qunsetenv(it.key()) : qputenv(it.key(), *it);
+        // Services the bus starts later must not look for the compositor that is gone.
+        QProcess::execute(
+            u"dbus-update-activation-environment"_s,
+            {u"WAYLAND_DISPLAY="_s, u"QT_QPA_PLATFORM="_s, u"XDG_CURRENT_DESKTOP="_s});
     }
-    bool start()
+    // kind: sway, kwin, kwin-unlisted or weston.
+    bool compositor(const QString &kind, const QString &swayConfig = {})
     {
+        return run(u"wayland-session.sh"_s, {kind, dir.path(), swayConfig}, 30000);
+    }
+    bool gnome()
+    {
+        return run(u"gnome-session.sh"_s, {gnomeRoot(), dir.filePath(u"run"_s)}, 120000);
+    }
+
+  private:
+    bool run(const QString &script, const QStringList &arguments, int timeoutMs)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"PARLOTTA"_s, QStringLiteral(PARLOTTA_BINARY));
+        env.insert(u"WLKEY"_s, QStringLiteral(WLKEY));
+        env.insert(u"SWAY_AS_ROOT"_s, QStringLiteral(SWAY_AS_ROOT));
+        process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(script(), {root(), runtime()});
-        if (!process.waitForStarted())
-            return false;
+        process.start(QStringLiteral(PARLOTTA_SOURCE_DIR "/tests/support/") + script, arguments);
         QByteArray out;
         if (!waitUntil(
                 [&] {
                     out += process.readAllStandardOutput();
-                    return out.contains("XDG_RUNTIME_DIR=") || process.state() != QProcess::Running;
+                    return out.endsWith("ready\n") || process.state() == QProcess::NotRunning;
                 },
-                120000))
+                timeoutMs))
             return false;
         for (const QByteArray &line : out.split('\n'))
-            if (const qsizetype at = line.indexOf('='); at > 0)
-                qputenv(line.left(at).constData(), line.mid(at + 1));
-        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
-        qputenv("XDG_SESSION_TYPE", "wayland");
-        qputenv("QT_QPA_PLATFORM", "wayland");
-        qunsetenv("DISPLAY"); // the daemon finds XWayland's itself
+            if (const qsizetype at = line.indexOf('='); at > 0) {
+                const QByteArray name = line.left(at);
+                if (!saved.contains(name))
+                    saved.insert(name, qgetenv(name.constData()));
+                at + 1 < line.size() ? qputenv(name.constData(), line.mid(at + 1))
+                                     : qunsetenv(name.constData());
+            }
         return process.state() == QProcess::Running;
     }
-    // Keys typed through Mutter's own remote desktop ("67:1", "sleep:2500", …).
-    bool type(const QStringList &steps)
-    {
-        return QProcess::execute(script(), arguments(QStringList{u"keys"_s} + steps)) == 0;
-    }
-    // The script's arguments for a command in this session.
-    QStringList arguments(const QStringList &command) const
-    {
-        return QStringList{root(), runtime()} + command;
-    }
-
-    static QString script()
-    {
-        return QStringLiteral(PARLOTTA_SOURCE_DIR) + u"/tests/support/gnome-session.sh"_s;
-    }
-
-  private:
-    QString runtime() const
-    {
-        return dir.filePath(u"run"_s);
-    }
-    QTemporaryDir dir{u"/tmp/parlotta-gnome.XXXXXX"_s};
+    QTemporaryDir dir{u"/tmp/parlotta-session.XXXXXX"_s};
     QProcess process;
+    QMap<QByteArray, QByteArray> saved; // empty: was not set
 };
+
+const QString gnomeScript = QStringLiteral(PARLOTTA_SOURCE_DIR "/tests/support/gnome-session.sh");
+
+// gnome-session.sh's arguments for a command in the GNOME session that runs.
+QStringList inGnome(const QStringList &command)
+{
+    return QStringList{gnomeRoot(), qEnvironmentVariable("XDG_RUNTIME_DIR")} + command;
+}
+
+// Keys typed through Mutter's own remote desktop ("67:1", "sleep:2500", …).
+bool typeInGnome(const QStringList &steps)
+{
+    return QProcess::execute(gnomeScript, inGnome(QStringList{u"keys"_s} + steps)) == 0;
+}
 
 // Starts the daemon on the hello model; true when its log names these backends.
 bool startedWith(DaemonProcess &daemon, const QStringList &backends)
@@ -208,34 +128,12 @@ class TestWayland : public QObject {
     Q_OBJECT
 
     QString hello;
-    QByteArray savedEnvironment[5];
 
   private Q_SLOTS:
     void initTestCase()
     {
         hello = makeSpeech(u"hello world"_s);
         QVERIFY(!hello.isEmpty());
-        int i = 0;
-        for (const char *name : {"WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORM",
-                                 "DISPLAY", "XDG_DATA_HOME"})
-            savedEnvironment[i++] = qgetenv(name);
-    }
-
-    // Back to the X11 desktop the other tests use.
-    void cleanup()
-    {
-        int i = 0;
-        for (const char *name : {"WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORM",
-                                 "DISPLAY", "XDG_DATA_HOME"}) {
-            const QByteArray value = savedEnvironment[i++];
-            value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
-        }
-        qunsetenv("XDG_CACHE_HOME");
-        qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
-        // Services the bus starts later must not look for the compositor that is gone.
-        QProcess::execute(
-            u"dbus-update-activation-environment"_s,
-            {u"WAYLAND_DISPLAY="_s, u"QT_QPA_PLATFORM="_s, u"XDG_CURRENT_DESKTOP="_s});
     }
 
     void sway_data()
@@ -268,8 +166,8 @@ class TestWayland : public QObject {
         QFETCH(bool, byBindings);
         QFETCH(QString, pasted);
         QFETCH(QString, text);
-        Compositor sway;
-        QVERIFY(sway.start(u"sway"_s, pidLines));
+        Session sway;
+        QVERIFY(sway.compositor(u"sway"_s, pidLines));
         DaemonProcess daemon;
         const QString variant = layout.section(u'(', 1).chopped(layout.contains(u'(') ? 1 : 0);
         daemon.setEnvironment(u"XKB_DEFAULT_LAYOUT"_s, layout.section(u'(', 0, 0));
@@ -354,19 +252,8 @@ class TestWayland : public QObject {
     {
         QFETCH(QString, compositor);
         QFETCH(QString, paste);
-        Compositor kwin;
-        QVERIFY(kwin.start(compositor));
-        if (compositor == u"kwin-unlisted"_s) {
-            // The portal and its back ends, started afresh for this session (an
-            // earlier one may serve another display); -f because a process
-            // name is cut to 15 characters.
-            QProcess::execute(u"pkill"_s, {u"-f"_s, u"libexec/xdg-desktop-portal"_s});
-            QCOMPARE(
-                QProcess::execute(u"dbus-update-activation-environment"_s,
-                                  {u"WAYLAND_DISPLAY"_s, u"XDG_CURRENT_DESKTOP"_s,
-                                   u"QT_QPA_PLATFORM"_s, u"XDG_DATA_HOME"_s, u"XDG_CACHE_HOME"_s}),
-                0);
-        }
+        Session kwin;
+        QVERIFY(kwin.compositor(compositor));
         DaemonProcess daemon;
         QVERIFY(startedWith(daemon, {u"Key listener: KDE global shortcuts"_s, u"Paste: "_s + paste,
                                      u"Clipboard: Wayland data control"_s}));
@@ -404,19 +291,10 @@ class TestWayland : public QObject {
     // through XWayland, which GNOME passes to Wayland windows.
     void gnome()
     {
-        if (!QFile::exists(GnomeSession::root() + u"/.parlotta-ready"_s))
+        if (!QFile::exists(gnomeRoot() + u"/.parlotta-ready"_s))
             QFAIL("no GNOME tree: run tests/support/gnome-chroot.sh first");
-        const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS"),
-                         runtime = qgetenv("XDG_RUNTIME_DIR");
-        const auto restore = qScopeGuard([&] {
-            qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
-            qputenv("XDG_RUNTIME_DIR", runtime);
-            for (const char *name :
-                 {"XDG_SESSION_TYPE", "XWAYLAND_DISPLAY", "XWAYLAND_AUTHORITY", "XAUTHORITY"})
-                qunsetenv(name);
-        });
-        GnomeSession gnome;
-        QVERIFY(gnome.start());
+        Session gnome;
+        QVERIFY(gnome.gnome());
         DaemonProcess daemon;
         QVERIFY(startedWith(daemon, {u"Key listener: desktop portal global shortcuts"_s,
                                      u"Paste: remote desktop portal; XTest in X11 windows"_s,
@@ -434,9 +312,8 @@ class TestWayland : public QObject {
         QVERIFY(waitUntil(
             [&] {
                 if (cancel.state() == QProcess::NotRunning)
-                    cancel.start(GnomeSession::script(),
-                                 gnome.arguments({u"press"_s, u"xdg-desktop-portal-gnome"_s,
-                                                  u"button"_s, u"Cancel"_s}));
+                    cancel.start(gnomeScript, inGnome({u"press"_s, u"xdg-desktop-portal-gnome"_s,
+                                                       u"button"_s, u"Cancel"_s}));
                 return daemon.logMessages().contains(refused);
             },
             60000));
@@ -448,12 +325,11 @@ class TestWayland : public QObject {
         // clipboard to the window at the user's Ctrl+V.
         PasteTarget window;
         window.start({u"--own-clipboard"_s});
-        QVERIFY(gnome.type({u"button:1"_s, u"button:0"_s})); // GNOME gives it the focus at a click
+        QVERIFY(typeInGnome({u"button:1"_s, u"button:0"_s})); // GNOME gives it the focus at a click
         QTRY_VERIFY(window.focused());
         QTRY_VERIFY(waylandClipboard().contains(u"application/x-parlotta-test"_s));
         QProcess hold;
-        hold.start(GnomeSession::script(),
-                   gnome.arguments({u"keys"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s}));
+        hold.start(gnomeScript, inGnome({u"keys"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s}));
         QVERIFY(daemon.waitForMessage(u"Recording started"_s));
         QVERIFY(playIntoMicrophone(hello));
         QVERIFY(hold.waitForFinished());
@@ -463,11 +339,11 @@ class TestWayland : public QObject {
             "it"_s,
             30000));
         QCOMPARE(waylandClipboard().value(u"text/plain;charset=utf-8"_s), "Hello world.");
-        QVERIFY(gnome.type({u"29:1"_s, u"47:1"_s, u"47:0"_s, u"29:0"_s}));
+        QVERIFY(typeInGnome({u"29:1"_s, u"47:1"_s, u"47:0"_s, u"29:0"_s}));
         QTRY_COMPARE(window.text(), u"Hello world."_s);
 
         // An X11 window keeps XTest, and gets the clipboard back byte for byte.
-        QVERIFY(gnome.type({u"29:1"_s, u"44:1"_s, u"44:0"_s, u"29:0"_s})); // Ctrl+Z: empty again
+        QVERIFY(typeInGnome({u"29:1"_s, u"44:1"_s, u"44:0"_s, u"29:0"_s})); // Ctrl+Z: empty again
         const QByteArray wayland = qgetenv("QT_QPA_PLATFORM");
         qputenv("QT_QPA_PLATFORM", "xcb");
         qputenv("DISPLAY", qgetenv("XWAYLAND_DISPLAY"));
@@ -498,8 +374,8 @@ class TestWayland : public QObject {
     // the daemon says so, records and transcribes, and pastes nothing.
     void compositorWithoutProtocols()
     {
-        Compositor weston;
-        QVERIFY(weston.start(u"weston"_s));
+        Session weston;
+        QVERIFY(weston.compositor(u"weston"_s));
         DaemonProcess daemon;
         daemon.installModel(u"hello"_s);
         QVERIFY(daemon.start());

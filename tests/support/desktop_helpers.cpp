@@ -1,5 +1,6 @@
 #include "desktop_helpers.h"
 #include "daemon_process.h"
+#include "test_helpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,21 +40,6 @@ int openFiles(qint64 pid)
 }
 
 namespace {
-
-bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
-         int timeoutMs = 30000)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return false;
-    }
-    if (out)
-        *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 QString scratch()
 {
@@ -106,15 +92,6 @@ void FakeServer::addAnswer(int status, const QByteArray &body, int delayMs, bool
     if (file.open(QIODevice::WriteOnly))
         file.write(QByteArray::number(status) + ' ' + QByteArray::number(delayMs) +
                    (closeMidway ? " close" : "") + '\n' + body);
-}
-
-QList<QByteArray> FakeServer::requests() const
-{
-    QList<QByteArray> all;
-    QDir dir(state.path() + u"/requests"_s);
-    for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
-        all << readFile(dir.filePath(name));
-    return all;
 }
 
 PasteTarget::PasteTarget()
@@ -199,7 +176,11 @@ bool xkey(const QString &action, const QList<int> &keycodes)
 
 bool readClipboard(const QString &target, QByteArray *data)
 {
-    return run(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, target}, data, 5000);
+    const auto content =
+        output(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, target},
+               QProcessEnvironment::systemEnvironment(), true, 5000);
+    *data = content.value_or(QByteArray());
+    return content.has_value();
 }
 
 // Every format the clipboard's owner offers, but the meta ones.
@@ -260,8 +241,9 @@ void CueWatcher::watch()
         if (!std::strstr(line, "'new' on sink-input"))
             continue;
         // The cue is still sounding: its stream is listed for a tenth of a second or more.
-        QByteArray listing;
-        run(u"pactl"_s, {u"list"_s, u"sink-inputs"_s}, &listing, 5000);
+        const QByteArray listing = ::output(u"pactl"_s, {u"list"_s, u"sink-inputs"_s},
+                                            QProcessEnvironment::systemEnvironment(), true, 5000)
+                                       .value_or(QByteArray());
         std::lock_guard lock(mutex);
         auto it = name.globalMatch(QString::fromUtf8(listing));
         while (it.hasNext())
@@ -281,10 +263,10 @@ QStringList CueWatcher::played()
 
 QString runTool(const QString &program, const QStringList &args)
 {
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return QString::fromUtf8(
+               output(program, args, QProcessEnvironment::systemEnvironment(), true, 10000)
+                   .value_or(QByteArray()))
+        .trimmed();
 }
 
 QString accessibleTree()

@@ -27,8 +27,6 @@ class FakeServer {
     }
     // Queues an answer; answers are used once each, in the order queued.
     void addAnswer(int status, const QByteArray &body, int delayMs = 0, bool closeMidway = false);
-    // Every request received so far, raw.
-    QList<QByteArray> requests() const;
 
   private:
     QTemporaryDir state;

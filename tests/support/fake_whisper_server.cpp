@@ -1,11 +1,10 @@
 // A stand-in for whisper.cpp's whisper-server, for what the real one cannot be
 // made to do on demand: slow or hanging answers, dropped connections, HTTP
 // errors, odd bodies, ignoring SIGTERM. The same command line and POST
-// /inference contract, scripted answers, and a record of every request's raw bytes.
+// /inference contract, and scripted answers.
 //
-// State lives in $PARLOTTA_FAKE_SERVER_DIR; without it nothing is recorded and
-// every answer is the default one.
-//   requests/NNNN.http  each request exactly as received
+// Answers are scripted in $PARLOTTA_FAKE_SERVER_DIR; without it every answer
+// is the default one.
 //   answers/*           scripted answers, used once each in name order; a file
 //                       holds "STATUS [DELAY_MS] [close]\n" then the body.
 //                       "close" sends half the body and drops the connection.
@@ -30,26 +29,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Empty when the test gave no state directory.
-QString stateDir()
-{
-    const QString dir = qEnvironmentVariable("PARLOTTA_FAKE_SERVER_DIR");
-    if (!dir.isEmpty()) {
-        QDir().mkpath(dir + u"/requests"_s);
-        QDir().mkpath(dir + u"/answers"_s);
-    }
-    return dir;
-}
-
-void writeState(const QString &name, const QByteArray &content)
-{
-    if (stateDir().isEmpty())
-        return;
-    QFile file(stateDir() + u'/' + name);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
-}
-
 struct Answer {
     int status = 200;
     int delayMs = 0;
@@ -60,9 +39,10 @@ struct Answer {
 Answer nextAnswer()
 {
     Answer answer;
-    if (stateDir().isEmpty())
+    const QString dir = qEnvironmentVariable("PARLOTTA_FAKE_SERVER_DIR");
+    if (dir.isEmpty())
         return answer;
-    QDir answers(stateDir() + u"/answers"_s);
+    QDir answers(dir + u"/answers"_s);
     const QStringList names = answers.entryList(QDir::Files, QDir::Name);
     for (const QString &name : names) {
         if (name.endsWith(u".used"_s))
@@ -118,9 +98,6 @@ class Connection : public QObject {
 
     void respond(const QByteArray &request)
     {
-        static int counter = 0;
-        writeState(u"requests/%1.http"_s.arg(++counter, 4, 10, QLatin1Char('0')), request);
-
         Answer answer;
         if (!request.startsWith("POST /inference ")) {
             answer = {404, 0, false, "Not Found"};

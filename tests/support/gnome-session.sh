@@ -3,7 +3,8 @@
 # tree that gnome-chroot.sh built, with its own session bus and the desktop
 # portal, until it is terminated. /tmp is shared with the tree, so that
 # programs outside it reach the session through the sockets in RUNTIME.
-# Prints "ready" and the variables that lead to the session, one per line.
+# Prints the variables that lead to the session, one per line ("NAME=" unsets),
+# then "ready".
 #   usage: gnome-session.sh ROOT RUNTIME
 #          gnome-session.sh ROOT RUNTIME keys STEP...   types through Mutter's
 #            remote desktop: CODE:1 / CODE:0 press / release a key (evdev
@@ -136,8 +137,14 @@ for lock in /tmp/.X*-lock; do
   fi
 done
 echo "XWAYLAND_AUTHORITY=$(ls "$run"/.mutter-Xwaylandauth.* | head -n1)"
-echo ready
 echo "DBUS_SESSION_BUS_ADDRESS=unix:path=$run/bus"
 echo "WAYLAND_DISPLAY=$run/wayland-gnome"
 echo "XDG_RUNTIME_DIR=$run"
+echo XDG_CURRENT_DESKTOP=GNOME
+echo XDG_SESSION_TYPE=wayland
+echo QT_QPA_PLATFORM=wayland
+# The daemon finds XWayland's display itself.
+echo DISPLAY=
+echo XAUTHORITY=
+echo ready
 wait "${pids[1]}"

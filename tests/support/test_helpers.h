@@ -27,16 +27,17 @@ inline QStringList logMessagesIn(const QString &path)
     return messages;
 }
 
-// Runs a program to its end; its output, or none when it failed (said unless quiet).
+// Runs a program to its end; its output, or none when it failed or overran
+// (said unless quiet).
 inline std::optional<QByteArray>
 output(const QString &program, const QStringList &arguments,
        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-       bool quiet = false)
+       bool quiet = false, int timeoutMs = 900000)
 {
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    const bool ok = process.waitForFinished(900000) &&
+    const bool ok = process.waitForFinished(timeoutMs) &&
                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (!ok && !quiet)
         qWarning("%s: %s", qPrintable(program), process.readAllStandardError().constData());

@@ -61,24 +61,6 @@ bool MenuNode::isChecked() const
     return properties.value(u"toggle-state"_s).toInt() == 1;
 }
 
-QString MenuNode::shortcut() const
-{
-    const QVariant value = properties.value(u"shortcut"_s);
-    if (!value.isValid())
-        return {};
-    // aas: one key sequence, each a list of key names ("Control", "Q").
-    QStringList keys;
-    const QDBusArgument arg = qvariant_cast<QDBusArgument>(value);
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        QStringList sequence;
-        arg >> sequence;
-        keys += sequence;
-    }
-    arg.endArray();
-    return keys.join(QLatin1Char('+'));
-}
-
 const MenuNode *MenuNode::find(const QString &wanted) const
 {
     for (const MenuNode &child : children) {

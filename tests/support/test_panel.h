@@ -18,8 +18,6 @@ struct MenuNode {
     bool isSeparator() const;
     bool isEnabled() const;
     bool isChecked() const;
-    // "Ctrl+Q" style, empty for none.
-    QString shortcut() const;
     // The first entry with that label, depth first; nullptr when none.
     const MenuNode *find(const QString &label) const;
     // The labels of the children, "---" for a separator.
