@@ -88,7 +88,8 @@ bool xkey(const QString &action, const QList<int> &keycodes);
 
 // Reads one clipboard format; false when there is no owner or no such format.
 bool readClipboard(const QString &target, QByteArray *data);
-// Every format the clipboard's owner offers, but the meta ones, by name.
+// Every format the clipboard's owner offers, but the meta ones, by name; as a
+// Wayland client reads it while the test runs in a Wayland session of its own.
 QMap<QString, QByteArray> clipboardContents();
 
 // Names of the cues played while it watched (the sound server's stream names).
