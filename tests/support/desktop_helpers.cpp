@@ -41,6 +41,13 @@ int openFiles(qint64 pid)
 
 namespace {
 
+// A program's output; none when it failed (not said: the callers expect failures).
+std::optional<QByteArray> quietOutput(const QString &program, const QStringList &args,
+                                      int timeoutMs = 5000)
+{
+    return output(program, args, QProcessEnvironment::systemEnvironment(), true, timeoutMs);
+}
+
 QString scratch()
 {
     static QTemporaryDir dir;
@@ -188,10 +195,8 @@ bool readClipboard(const QString &target, QByteArray *data)
 {
     const auto content =
         inWayland()
-            ? output(u"wl-paste"_s, {u"--no-newline"_s, u"-t"_s, target},
-                     QProcessEnvironment::systemEnvironment(), true, 5000)
-            : output(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, target},
-                     QProcessEnvironment::systemEnvironment(), true, 5000);
+            ? quietOutput(u"wl-paste"_s, {u"--no-newline"_s, u"-t"_s, target})
+            : quietOutput(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, target});
     *data = content.value_or(QByteArray());
     return content.has_value();
 }
@@ -201,9 +206,7 @@ QMap<QString, QByteArray> clipboardContents()
     QMap<QString, QByteArray> contents;
     QByteArray targets;
     if (inWayland())
-        targets = output(u"wl-paste"_s, {u"--list-types"_s},
-                         QProcessEnvironment::systemEnvironment(), true, 5000)
-                      .value_or(QByteArray());
+        targets = quietOutput(u"wl-paste"_s, {u"--list-types"_s}).value_or(QByteArray());
     else if (!readClipboard(u"TARGETS"_s, &targets))
         return contents;
     for (const QByteArray &target : targets.split('\n')) {
@@ -259,9 +262,8 @@ void CueWatcher::watch()
         if (!std::strstr(line, "'new' on sink-input"))
             continue;
         // The cue is still sounding: its stream is listed for a tenth of a second or more.
-        const QByteArray listing = ::output(u"pactl"_s, {u"list"_s, u"sink-inputs"_s},
-                                            QProcessEnvironment::systemEnvironment(), true, 5000)
-                                       .value_or(QByteArray());
+        const QByteArray listing =
+            quietOutput(u"pactl"_s, {u"list"_s, u"sink-inputs"_s}).value_or(QByteArray());
         std::lock_guard lock(mutex);
         auto it = name.globalMatch(QString::fromUtf8(listing));
         while (it.hasNext())
@@ -281,10 +283,7 @@ QStringList CueWatcher::played()
 
 QString runTool(const QString &program, const QStringList &args)
 {
-    return QString::fromUtf8(
-               output(program, args, QProcessEnvironment::systemEnvironment(), true, 10000)
-                   .value_or(QByteArray()))
-        .trimmed();
+    return QString::fromUtf8(quietOutput(program, args, 10000).value_or(QByteArray())).trimmed();
 }
 
 QString accessibleTree()
