@@ -206,8 +206,8 @@ class TestWayland : public QObject {
         if (!text.isEmpty())
             QTRY_COMPARE(window.text(), text);
         else
-            QVERIFY2(window.keys().contains(u"press 86 100663296 0"_s), // Ctrl+Shift+V
-                     qPrintable(window.keys().join(u'\n')));
+            QTRY_VERIFY2(window.keys().contains(u"press 86 100663296 0"_s), // Ctrl+Shift+V
+                         qPrintable(window.keys().join(u'\n')));
         if (!before.isEmpty())
             QCOMPARE(clipboardContents(), before);
         if (freeze) {
