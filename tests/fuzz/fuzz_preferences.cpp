@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }();
     (void)configured;
     // Qt decodes "@Variant(...)" with QDataStream, which reserves whatever a
-    // claimed list length asks: the daemon's glibc refuses it or leaves it
-    // untouched (57 GB claimed: 10 MB used), but ASan's shadow memory makes
-    // that an out-of-memory here. That decoder is Qt's, not ours: no '@', and
-    // no numeric escape that could spell one, reaches it.
+    // claimed list length asks: the daemon's glibc refuses it (57 GB) or leaves
+    // it untouched (16 GB claimed, 10 MB used), but ASan aborts on the refusal
+    // and its shadow memory makes the rest an out-of-memory here. That decoder is Qt's, not ours:
+    // no '@', and no numeric escape that could spell one, reaches it.
     QByteArray text(reinterpret_cast<const char *>(data), qsizetype(size));
     for (qsizetype i = 0; i < text.size(); ++i) {
         const bool numericEscape =
