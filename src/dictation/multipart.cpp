@@ -3,6 +3,7 @@
 #include "core/languages.h"
 
 #include <QStringDecoder>
+#include <QStringList>
 #include <QUuid>
 
 namespace parlotta {
@@ -38,7 +39,15 @@ QString transcriptFromBody(const QByteArray &body)
     const QString text = decoder.decode(body);
     if (decoder.hasError())
         return {};
-    return text.trimmed();
+    // The server answers one line per 30-second window: one paragraph, the
+    // windows joined by a space.
+    QStringList windows;
+    for (const QString &line : text.split(u'\n')) {
+        const QString window = line.trimmed();
+        if (!window.isEmpty())
+            windows << window;
+    }
+    return windows.join(u' ');
 }
 
 } // namespace parlotta

@@ -13,7 +13,8 @@ QString newBoundary();
 QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
                          const QString &languageCode);
 
-// The answer's body as a transcript: UTF-8 (else empty), trimmed at both ends.
+// The answer's body as a transcript: UTF-8 (else empty), each line (one per
+// 30-second window) trimmed and the lines joined by one space.
 QString transcriptFromBody(const QByteArray &body);
 
 } // namespace parlotta

@@ -6,6 +6,7 @@
 #include "platform/key_injector.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <QQueue>
 #include <QTimer>
 
@@ -60,6 +61,16 @@ Saved saveAndReplace(Clipboard &board, const QString &text)
     return saved;
 }
 
+// Whether the saved content is exactly this text, as we offer text.
+bool holdsText(const Saved &saved, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return std::any_of(saved.formats.cbegin(), saved.formats.cend(), [&](const ClipboardFormat &f) {
+        return (f.mimeType == "text/plain;charset=utf-8" || f.mimeType == "UTF8_STRING") &&
+               f.data == utf8;
+    });
+}
+
 void giveBack(const Saved &saved)
 {
     if (saved.formats.isEmpty())
@@ -106,6 +117,15 @@ class Paster {
         if (!keyInjector().send(keystroke, &error)) {
             // Giving the old content back now would lose the transcript: it
             // stays on the clipboard for the user to paste.
+            // A transcript an earlier failure left there is not replaced: the
+            // clipboard holds every undelivered one, in the order spoken.
+            if (!undelivered.isEmpty() && holdsText(selections.first(), undelivered)) {
+                undelivered += u' ' + text;
+                for (const Saved &saved : std::as_const(selections))
+                    saved.board->setText(undelivered);
+            } else {
+                undelivered = text;
+            }
             log(QStringLiteral("ERROR: could not post the paste keystroke: %1; the transcript "
                                "stays on the clipboard, press %2 to paste it")
                     .arg(error, keystrokeName(keystroke)));
@@ -143,6 +163,7 @@ class Paster {
 
     QQueue<QString> pending;
     QList<Saved> selections; // empty: no paste under way
+    QString undelivered;     // what failed keystrokes left on the clipboard
     QElapsedTimer sincePosted;
     QTimer ticker;
 };

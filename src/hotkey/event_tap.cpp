@@ -108,10 +108,14 @@ void eventTapLoop(KeyboardHook &hook)
 void followShortcut(ShortcutSource &source)
 {
     static QTimer *holdLimit = new QTimer; // main thread, for the life of the process
+    // Whether the shortcut is down as far as we know: desktops repeat presses
+    // while it is held, and after a lost release the next press must count.
+    static bool held = false;
     holdLimit->setSingleShot(true);
     QObject::connect(holdLimit, &QTimer::timeout, [] {
         log(QStringLiteral("No release of the hotkey seen for %1 s, stopping as if released")
                 .arg(std::chrono::duration_cast<std::chrono::seconds>(heldShortcutLimit).count()));
+        held = false;
         stopRecordingAndTranscribe();
     });
     eventTapActive = true;
@@ -120,8 +124,9 @@ void followShortcut(ShortcutSource &source)
             .arg(activeHotkeySnapshot().code));
     source.start([](bool pressed) {
         // Capture takes every key; push-to-talk rests meanwhile.
-        if (captureHandlerSnapshot())
+        if (captureHandlerSnapshot() || pressed == held)
             return;
+        held = pressed;
         if (pressed) {
             beginRecording();
             holdLimit->start(heldShortcutLimit);

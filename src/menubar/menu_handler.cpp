@@ -117,11 +117,6 @@ void MenuHandler::languageSelected()
     const QString code = item->data().toString();
     setPreference(prefLanguage, code);
     log(QStringLiteral("Language set to: ") + code);
-    connect(&updates, &UpdateChecker::stateChanged, this, &MenuHandler::rebuildMenu);
-    connect(
-        &updates, &UpdateChecker::offerUpdate, this,
-        [this](const QString &remote, const QString &local) { showUpdateAlert(remote, local); });
-    connect(&updates, &UpdateChecker::message, this, &MenuHandler::showUpdateMessage);
     rebuildMenu();
     Q_EMIT daemonEvents().languageChosen();
 }

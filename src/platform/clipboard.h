@@ -10,6 +10,11 @@ namespace parlotta {
 // read pasteRead() waits for a second format.
 inline constexpr int saveBudgetMs = 1000;
 inline constexpr int graceAfterReadMs = 40;
+// The most save() keeps of one format, and of all together: any text and a
+// large screenshot fit; a larger format is left out (the others are kept), so
+// that copying a huge file never costs the daemon its memory.
+inline constexpr qsizetype maxSavedFormatBytes = qsizetype(64) << 20;
+inline constexpr qsizetype maxSavedBytes = qsizetype(96) << 20;
 
 // One format of the clipboard's content, as its owner served it.
 struct ClipboardFormat {

@@ -11,6 +11,8 @@
 #include <archive_entry.h>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
@@ -54,23 +56,69 @@ bool isSafeEntryPath(const QByteArray &path)
     return true;
 }
 
-// Gives every folder under dir (and dir) the mode 0755: folder modes are not
-// signed, so an archive's own must never reach the installed copy, and a
-// folder without write permission could not be removed.
-void normaliseFolderModes(const QString &dir)
+// Walks the folder open as fd without ever following a link: every folder
+// gets the mode 0755 (folder modes are not signed, so an archive's own must
+// never reach the installed copy), or with remove, everything in it goes.
+// Each step goes through the descriptor of a folder opened with O_NOFOLLOW,
+// so a folder swapped for a link meanwhile is never entered: only the link goes.
+void walkTree(int fd, bool remove)
 {
     // Before listing it: a folder without read permission could not be listed.
-    ::chmod(QFile::encodeName(dir).constData(), 0755);
-    const QFileInfoList folders = QDir(dir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot |
-                                                          QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo &folder : folders)
-        normaliseFolderModes(folder.filePath());
+    ::fchmod(fd, remove ? 0700 : 0755);
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    QList<QByteArray> names;
+    while (const dirent *entry = ::readdir(dir))
+        if (std::strcmp(entry->d_name, ".") && std::strcmp(entry->d_name, ".."))
+            names << QByteArray(entry->d_name);
+    const int at = ::dirfd(dir);
+    for (const QByteArray &name : std::as_const(names)) {
+        const int child = ::openat(at, name.constData(),
+                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (child >= 0)
+            walkTree(child, remove);
+        if (remove)
+            ::unlinkat(at, name.constData(), child >= 0 ? AT_REMOVEDIR : 0);
+    }
+    ::closedir(dir);
+}
+
+void normaliseFolderModes(const QString &dir)
+{
+    const int fd = ::open(QFile::encodeName(dir).constData(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
+        walkTree(fd, false);
+}
+
+// Removes the folder name in the folder open as parent, if it is a folder of
+// ours (never a link, never another account's).
+void removeTreeAt(int parent, const char *name)
+{
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0)
+        return;
+    if (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid()) {
+        ::close(fd);
+        return;
+    }
+    walkTree(fd, true);
+    ::unlinkat(parent, name, AT_REMOVEDIR);
 }
 
 void removeTree(const QString &dir)
 {
-    normaliseFolderModes(dir);
-    QDir(dir).removeRecursively();
+    const QFileInfo info(dir);
+    const int parent = ::open(QFile::encodeName(info.path()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0)
+        return;
+    removeTreeAt(parent, QFile::encodeName(info.fileName()).constData());
+    ::close(parent);
 }
 
 // Unpacks the ZIP archive into dir, entry by entry: plain files, folders and
@@ -257,10 +305,20 @@ void relaunch(const QString &appDir)
 
 void removeLeftovers(const QString &appDir, const QString &modelDir)
 {
+    // Beside a copy in a folder other accounts can write (/tmp, a shared
+    // folder), what looks like our leftover may be anyone's: left alone.
     const QDir beside = QFileInfo(appDir).dir();
-    for (const QString &name : beside.entryList({QStringLiteral(".parlotta-update-*")},
-                                                QDir::Dirs | QDir::Hidden | QDir::NoSymLinks))
-        removeTree(beside.filePath(name));
+    const int parent = ::open(QFile::encodeName(beside.path()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (parent >= 0 && ::fstat(parent, &info) == 0 && !(info.st_mode & (S_IWGRP | S_IWOTH)) &&
+        (info.st_uid == ::geteuid() || info.st_uid == 0)) {
+        for (const QString &name : beside.entryList({QStringLiteral(".parlotta-update-*")},
+                                                    QDir::Dirs | QDir::Hidden | QDir::NoSymLinks))
+            removeTreeAt(parent, QFile::encodeName(name).constData());
+    }
+    if (parent >= 0)
+        ::close(parent);
     const QDir models(modelDir);
     for (const QString &name : models.entryList({QStringLiteral("ggml-*.bin.download-*")},
                                                 QDir::Files | QDir::Hidden | QDir::System))

@@ -13,6 +13,8 @@
 
 namespace {
 
+using Formats = QMap<QString, QByteArray>;
+
 const QString pidLines =
     u"bindsym --no-repeat Alt_R exec kill -USR1 $(cat /tmp/parlotta/helper-pid)\n"
     "bindsym --release Alt_R exec kill -USR2 $(cat /tmp/parlotta/helper-pid)\n"_s;
@@ -217,6 +219,55 @@ class TestWayland : public QObject {
             frozen.kill();
             frozen.waitForFinished();
         }
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+    }
+
+    void swayClipboardOwners_data()
+    {
+        QTest::addColumn<QString>("mode");                  // wlowner's
+        QTest::addColumn<Formats>("after");   // the clipboard given back
+        QTest::addColumn<QString>("error");                 // the save's log line, if any
+        QTest::addRow("cleared while read") << u"clear"_s << Formats{} << QString();
+        QTest::addRow("new owner while read")
+            << u"handover"_s
+            << Formats{{u"text/plain;charset=utf-8"_s, "new owner"}} << QString();
+        QTest::addRow("endless image, naive text writer")
+            << u"huge"_s << Formats{{u"text/plain"_s, QByteArray(1 << 20, 't')}}
+            << u"ERROR: could not save the clipboard: image/png too large to keep (over 64 MB)"_s;
+    }
+
+    // Owners that clear, hand over or flood the clipboard while the daemon
+    // saves it: the daemon lives, saves one owner's content and keeps the text.
+    void swayClipboardOwners()
+    {
+        QFETCH(QString, mode);
+        QFETCH(Formats, after);
+        QFETCH(QString, error);
+        Session sway;
+        QVERIFY(sway.compositor(u"sway"_s, pidLines));
+        DaemonProcess daemon;
+        QVERIFY(startedWith(daemon, {u"Clipboard: Wayland data control"_s}));
+        PasteTarget window;
+        QVERIFY(window.start());
+        QProcess owner;
+        owner.start(QStringLiteral(WLOWNER), {mode});
+        QVERIFY(owner.waitForReadyRead(5000));
+        const auto peakMb = [&] {
+            const QByteArray status = readFile(u"/proc/%1/status"_s.arg(daemon.pid()));
+            const qsizetype at = status.indexOf("VmHWM:");
+            return status.mid(at + 6, status.indexOf('\n', at) - at - 6).trimmed().split(' ')[0]
+                       .toLongLong() / 1024;
+        };
+        const qint64 before = peakMb();
+        QVERIFY(daemon.dictate(hello, u"Clipboard restored"_s));
+        QVERIFY(daemon.isRunning());
+        QTRY_COMPARE(window.text(), u"Hello world."_s);
+        QCOMPARE(lastLineStartingWith(daemon, u"ERROR: could not save the clipboard"_s), error);
+        QCOMPARE(clipboardContents(), after);
+        QVERIFY2(peakMb() - before < 200, qPrintable(u"%1 MB more"_s.arg(peakMb() - before)));
+        owner.kill();
+        owner.waitForFinished();
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
     }

@@ -117,6 +117,7 @@ class TestDictationPipeline : public QObject {
         QVERIFY(eventTapActive);
         fake::platform().shortcut(true);
         QVERIFY(isRecording());
+        fake::platform().shortcut(true); // the desktop repeats a held shortcut
         fake::platform().shortcut(false);
         QVERIFY(!isRecording());
         QTRY_COMPARE(fake::platform().cues.size(), 2);
@@ -128,6 +129,12 @@ class TestDictationPipeline : public QObject {
         QVERIFY(logMessagesIn(logPath).contains(
             u"No release of the hotkey seen for 0 s, stopping as if released"_s));
         QTRY_COMPARE(fake::platform().cues.size(), 4);
+        // The lost release never comes: the next press is a new dictation.
+        fake::platform().shortcut(true);
+        QVERIFY(isRecording());
+        fake::platform().shortcut(false);
+        QVERIFY(!isRecording());
+        QTRY_COMPARE(fake::platform().cues.size(), 6);
         QString error;
         std::optional<ActiveHotkey> captured;
         QVERIFY(
@@ -253,6 +260,27 @@ class TestDictationPipeline : public QObject {
         QCOMPARE(fake::platform().primary.calls, primaryUsed ? givenBack : QStringList());
     }
 
+    // Keystrokes that keep failing never drop an earlier transcript from the
+    // clipboard; a paste that works afterwards gives them all back.
+    void undeliveredTranscriptsKept()
+    {
+        fake::platform().recorder = {true, true, 2.0, -20.f, QByteArray(4000, 'w'), {}};
+        fake::platform().keystrokeError = u"not allowed yet"_s;
+        fake::platform().clipboard.content = userClipboard;
+        server.respond = [](const QByteArray &) { return HttpStub::ok(" Hello world.\n"); };
+        const QList<ClipboardFormat> both = {{"UTF8_STRING", "Hello world. Hello world."}};
+        for (int i = 1; i <= 3; ++i) {
+            if (i == 3)
+                fake::platform().keystrokeError.clear();
+            beginRecording();
+            stopRecordingAndTranscribe();
+            QTRY_COMPARE(fake::platform().cues.size(), 2 * i);
+            const QList<ClipboardFormat> one = {{"UTF8_STRING", "Hello world."}};
+            QCOMPARE(fake::platform().clipboard.content, i == 1 ? one : both);
+        }
+        QCOMPARE(fake::platform().pastes, 1);
+    }
+
     // The decisions and texts of the stop path, one function at a time.
     void preUploadGates_data()
     {
@@ -358,7 +386,9 @@ class TestDictationPipeline : public QObject {
         QTest::addColumn<QString>("transcript");
         QTest::newRow("leading space, trailing line feed")
             << QByteArray(" Hello world.\n") << u"Hello world."_s;
-        QTest::newRow("two segments") << QByteArray(" Hello.\n World.\n") << u"Hello.\n World."_s;
+        QTest::newRow("three 30-second windows")
+            << QByteArray(" Hello world.\n Hello world.\r\n\n Hello world.")
+            << u"Hello world. Hello world. Hello world."_s;
         QTest::newRow("not UTF-8") << QByteArray("abc \xff def") << QString();
         QTest::newRow("UTF-8") << QByteArray(" caf\xc3\xa9 \xe2\x86\x92\r\n")
                                << u"caf\u00e9 \u2192"_s;

@@ -152,6 +152,25 @@ class TestMenuAndSettings : public QObject {
         QTEST(describe(menuHandler->statusItem->contextMenu()), "entries");
     }
 
+    // Choosing languages from the menu leaves one update message per message.
+    void languageChoicesKeepOneUpdateMessage()
+    {
+        for (int i = 0; i < 2; ++i)
+            menuHandler->languageItems.value(1 + i)->trigger();
+        int shown = 0;
+        QTimer closer;
+        closer.callOnTimeout([&] {
+            if (QWidget *box = QApplication::activeModalWidget()) {
+                ++shown;
+                box->close();
+            }
+        });
+        closer.start(20);
+        Q_EMIT menuHandler->updates.message(u"Update Failed"_s, u"x"_s);
+        QTest::qWait(200);
+        QCOMPARE(shown, 1);
+    }
+
     // A version is shown as the text it is, never as markup.
     void offerShowsPlainText()
     {

@@ -13,7 +13,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -170,6 +175,81 @@ class TestRelease : public QObject {
         } else {
             QCOMPARE(snapshot(apps.path()), before);
         }
+    }
+
+    // What a killed update left beside the app goes at the next start; another
+    // account's folder there, swapping its folders for links to the user's
+    // private ones all the while, costs the user nothing.
+    void leftovers_data()
+    {
+        QTest::addColumn<bool>("sharedParent"); // beside the app: a folder like /tmp (1777)
+        QTest::addColumn<bool>("ownRemoved");
+        QTest::newRow("own folder: ours removed, links only unlinked") << false << true;
+        QTest::newRow("folder anyone may write: left alone") << true << false;
+    }
+    void leftovers()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to act as two accounts");
+        QFETCH(bool, sharedParent);
+        QFETCH(bool, ownRemoved);
+        const uid_t user = 1001, other = 1002;
+        QTemporaryDir root;
+        ::chmod(QFile::encodeName(root.path()).constData(), 0755);
+        const QByteArray parent = QFile::encodeName(root.filePath(u"apps"_s));
+        const QByteArray home = QFile::encodeName(root.filePath(u"home"_s));
+        const auto as = [](uid_t uid, const std::function<void()> &work) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                if (::setgid(uid) == 0 && ::setuid(uid) == 0)
+                    work();
+                ::_exit(0);
+            }
+            return child;
+        };
+        const auto wait = [](pid_t child) { ::waitpid(child, nullptr, 0); };
+        ::mkdir(parent.constData(), sharedParent ? 01777 : 0755);
+        ::chmod(parent.constData(), sharedParent ? 01777 : 0755);
+        ::chown(parent.constData(), sharedParent ? 0 : user, sharedParent ? 0 : user);
+        ::mkdir(home.constData(), 0700);
+        ::chown(home.constData(), user, user);
+        wait(as(user, [&] {
+            ::mkdir(home + "/private", 0700);
+            QFile::copy(u"/etc/hostname"_s, QFile::decodeName(home + "/private/key"));
+            ::mkdir(parent + "/Parlotta.app", 0755);
+            ::mkdir(parent + "/.parlotta-update-ours", 0700);
+            ::mkdir(parent + "/.parlotta-update-ours/Parlotta.app", 0500);
+            ::symlink(home.constData(), parent + "/.parlotta-update-ours/home");
+            // The user's home, reachable to the other account only by the link it is given.
+            ::chmod(home.constData(), 0711);
+        }));
+        const QByteArray theirs = parent + "/.parlotta-update-mallory";
+        const pid_t flipper = as(other, [&] {
+            ::mkdir(theirs.constData(), 0777);
+            for (int i = 0; i < 20; ++i) {
+                ::mkdir(theirs + "/d" + QByteArray::number(i), 0777);
+                ::symlink(home.constData(), theirs + "/l" + QByteArray::number(i));
+            }
+            for (;;)
+                for (int i = 0; i < 20; ++i)
+                    ::renameat2(AT_FDCWD, theirs + "/d" + QByteArray::number(i), AT_FDCWD,
+                                theirs + "/l" + QByteArray::number(i), RENAME_EXCHANGE);
+        });
+        QTest::qWait(300);
+        for (int trial = 0; trial < 5; ++trial)
+            wait(as(user, [&] {
+                removeLeftovers(QFile::decodeName(parent + "/Parlotta.app"), u"/nonexistent"_s);
+            }));
+        ::kill(flipper, SIGKILL);
+        wait(flipper);
+        struct stat info {};
+        QVERIFY(::stat(home.constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 07777, 0711u);
+        QVERIFY(::stat(home + "/private", &info) == 0);
+        QCOMPARE(info.st_mode & 07777, 0700u);
+        QVERIFY(QFile::exists(QFile::decodeName(home + "/private/key")));
+        QCOMPARE(QFile::exists(QFile::decodeName(parent + "/.parlotta-update-ours")), !ownRemoved);
+        QVERIFY(QFile::exists(QFile::decodeName(parent + "/Parlotta.app")));
     }
 
     // Each row: one inference with the daemon's command line, and the backend the server chose.

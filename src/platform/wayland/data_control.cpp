@@ -3,6 +3,8 @@
 
 #include "data-control-client-protocol.h"
 
+#include <QStringList>
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -52,66 +54,170 @@ void DataControl::primarySelection(void *data, zwlr_data_control_device_v1 *,
 void DataControl::replaceOffer(SelectionSlot &slot, zwlr_data_control_offer_v1 *offer)
 {
     if (slot.offer && slot.offer != offer) {
-        offers.remove(slot.offer);
-        zwlr_data_control_offer_v1_destroy(slot.offer);
+        // An offer being read stays alive until the read lets go of it.
+        if (slot.offer == readingOffer)
+            readingOfferReplaced = true;
+        else
+            dropOffer(slot.offer);
     }
     slot.offer = offer;
+}
+
+void DataControl::dropOffer(zwlr_data_control_offer_v1 *offer)
+{
+    offers.remove(offer);
+    zwlr_data_control_offer_v1_destroy(offer);
 }
 
 void DataControl::finished(void *data, zwlr_data_control_device_v1 *)
 {
     // The seat went away; the device serves nothing more.
     auto *self = static_cast<DataControl *>(data);
-    self->clipboardSlot.offer = self->primarySlot.offer = nullptr;
+    self->replaceOffer(self->clipboardSlot, nullptr);
+    self->replaceOffer(self->primarySlot, nullptr);
+}
+
+namespace {
+
+bool isMetaTarget(const QByteArray &type)
+{
+    // X11 owners bridged by XWayland may list X's meta targets.
+    return type == "TARGETS" || type == "MULTIPLE" || type == "TIMESTAMP" ||
+           type == "SAVE_TARGETS";
+}
+
+bool isTextType(const QByteArray &type)
+{
+    return type.startsWith("text/") || type == "UTF8_STRING" || type == "STRING" ||
+           type == "TEXT" || type == "COMPOUND_TEXT";
+}
+
+} // namespace
+
+DataControl::FormatRead DataControl::readFormat(zwlr_data_control_offer_v1 *offer,
+                                                const QByteArray &type, qsizetype limit,
+                                                const QElapsedTimer &clock, QByteArray *bytes)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return FormatRead::Failed;
+    // Only our end waits for nobody: an owner that writes in blocking style
+    // must not see EAGAIN at the pipe's size and stop there.
+    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    zwlr_data_control_offer_v1_receive(offer, type.constData(), fds[1]);
+    ::close(fds[1]);
+    connection.flush();
+    FormatRead result = FormatRead::TooSlow;
+    while (result == FormatRead::TooSlow && !readingOfferReplaced) {
+        const int left = int(saveBudgetMs - clock.elapsed());
+        if (left <= 0 || !connection.pump(
+                             left, [] { return false; }, fds[0]))
+            break;
+        char chunk[65536];
+        ssize_t n = 0;
+        while (clock.elapsed() < saveBudgetMs && (n = ::read(fds[0], chunk, sizeof chunk)) > 0) {
+            if (bytes->size() + n > limit) {
+                result = FormatRead::TooLarge;
+                break;
+            }
+            bytes->append(chunk, n);
+        }
+        if (n == 0)
+            result = FormatRead::Complete;
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            result = FormatRead::Failed;
+    }
+    ::close(fds[0]);
+    if (result != FormatRead::Complete)
+        *bytes = QByteArray();
+    bytes->squeeze();
+    return result;
 }
 
 bool DataControl::read(bool primary, QList<ClipboardFormat> *formats, QString *error)
 {
     formats->clear();
     SelectionSlot &current = slot(primary);
-    if (current.source) {
-        *formats = current.served;
-        return true;
-    }
-    if (!current.offer)
-        return true;
     QElapsedTimer clock;
     clock.start();
-    const QList<QByteArray> types = offers.value(current.offer);
-    for (const QByteArray &type : types) {
-        // X11 owners bridged by XWayland may list X's meta targets.
-        if (type == "TARGETS" || type == "MULTIPLE" || type == "TIMESTAMP" ||
-            type == "SAVE_TARGETS")
-            continue;
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-            *error = QStringLiteral("could not make a pipe: %1").arg(qt_error_string(errno));
+    // A selection that changes hands while it is read is read again from its
+    // new owner: what is saved is always one owner's.
+    while (true) {
+        if (current.source) {
+            *formats = current.served;
+            return true;
+        }
+        if (!current.offer)
+            return true;
+        readingOffer = current.offer;
+        readingOfferReplaced = false;
+        const bool whole = readOffer(readingOffer, formats, clock, error);
+        zwlr_data_control_offer_v1 *const read = readingOffer;
+        readingOffer = nullptr;
+        if (!readingOfferReplaced)
+            return whole;
+        dropOffer(read);
+        formats->clear();
+        if (clock.elapsed() >= saveBudgetMs) {
+            *error = QStringLiteral("the clipboard changed hands while it was read");
             return false;
         }
-        zwlr_data_control_offer_v1_receive(current.offer, type.constData(), fds[1]);
-        ::close(fds[1]);
-        connection.flush();
+    }
+}
+
+bool DataControl::readOffer(zwlr_data_control_offer_v1 *offer, QList<ClipboardFormat> *formats,
+                            const QElapsedTimer &clock, QString *error)
+{
+    // Text first, so that a slow or huge image cannot cost the small text
+    // types; saved in the order the owner offered them.
+    QList<QByteArray> types;
+    for (const QByteArray &type : offers.value(offer))
+        if (!isMetaTarget(type))
+            types << type;
+    QList<QByteArray> order = types;
+    std::stable_partition(order.begin(), order.end(), isTextType);
+    QHash<QByteArray, QByteArray> read;
+    qsizetype total = 0;
+    QStringList skipped;
+    bool tooSlow = false;
+    for (const QByteArray &type : std::as_const(order)) {
+        if (clock.elapsed() >= saveBudgetMs) {
+            tooSlow = true;
+            break;
+        }
         QByteArray bytes;
-        bool ended = false;
-        while (!ended) {
-            const int left = int(saveBudgetMs - clock.elapsed());
-            if (left <= 0 || !connection.pump(
-                                 left, [] { return false; }, fds[0]))
-                break;
-            char chunk[65536];
-            ssize_t n;
-            while ((n = ::read(fds[0], chunk, sizeof chunk)) > 0)
-                bytes.append(chunk, n);
-            ended = n == 0 || (n < 0 && errno != EAGAIN);
+        const qsizetype limit = std::min(maxSavedFormatBytes, maxSavedBytes - total);
+        switch (readFormat(offer, type, limit, clock, &bytes)) {
+        case FormatRead::Complete:
+            total += bytes.size();
+            read.insert(type, bytes);
+            break;
+        case FormatRead::TooLarge:
+            skipped << QString::fromLatin1(type);
+            break;
+        case FormatRead::TooSlow:
+            tooSlow = true;
+            break;
+        case FormatRead::Failed:
+            break;
         }
-        ::close(fds[0]);
-        if (!ended) {
-            // What was read so far is kept: better some formats back than none.
-            *error = formats->isEmpty() ? QStringLiteral("the clipboard owner did not answer")
-                                        : QStringLiteral("the clipboard owner answered too slowly");
+        if (readingOfferReplaced)
             return false;
-        }
-        formats->append({type, bytes});
+    }
+    for (const QByteArray &type : std::as_const(types))
+        if (read.contains(type))
+            formats->append({type, read.value(type)});
+    if (tooSlow) {
+        // What was read so far is kept: better some formats back than none.
+        *error = formats->isEmpty() ? QStringLiteral("the clipboard owner did not answer")
+                                    : QStringLiteral("the clipboard owner answered too slowly");
+        return false;
+    }
+    if (!skipped.isEmpty()) {
+        *error = QStringLiteral("%1 too large to keep (over %2 MB)")
+                     .arg(skipped.join(QStringLiteral(", ")))
+                     .arg(maxSavedFormatBytes >> 20);
+        return false;
     }
     return true;
 }

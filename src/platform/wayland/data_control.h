@@ -57,11 +57,20 @@ class DataControl {
     static void send(void *data, zwlr_data_control_source_v1 *source, const char *type, int32_t fd);
     static void cancelled(void *data, zwlr_data_control_source_v1 *source);
     void replaceOffer(SelectionSlot &slot, zwlr_data_control_offer_v1 *offer);
+    void dropOffer(zwlr_data_control_offer_v1 *offer);
+    enum class FormatRead { Complete, TooLarge, TooSlow, Failed };
+    FormatRead readFormat(zwlr_data_control_offer_v1 *offer, const QByteArray &type,
+                          qsizetype limit, const QElapsedTimer &clock, QByteArray *bytes);
+    bool readOffer(zwlr_data_control_offer_v1 *offer, QList<ClipboardFormat> *formats,
+                   const QElapsedTimer &clock, QString *error);
 
     WaylandConnection &connection;
     zwlr_data_control_device_v1 *dataDevice = nullptr;
     SelectionSlot clipboardSlot, primarySlot;
     QHash<zwlr_data_control_offer_v1 *, QList<QByteArray>> offers;
+    // The offer read() holds, and whether the selection moved on meanwhile.
+    zwlr_data_control_offer_v1 *readingOffer = nullptr;
+    bool readingOfferReplaced = false;
 };
 
 // The selection's Clipboard, as the platform hands it out.

@@ -173,17 +173,15 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
   private Q_SLOTS:
     void pressed(const QString &owner, const QString &action, qlonglong)
     {
-        // A held key repeats the press: the first one counts.
-        if (owner != component || action != actionId[1] || held)
+        // A held key repeats the press; the listener counts the first.
+        if (owner != component || action != actionId[1])
             return;
-        held = true;
         onChange(true);
     }
     void released(const QString &owner, const QString &action, qlonglong)
     {
-        if (owner != component || action != actionId[1] || !held)
+        if (owner != component || action != actionId[1])
             return;
-        held = false;
         onChange(false);
     }
 
@@ -199,7 +197,6 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
 
     WaylandConnection &connection;
     std::function<void(bool pressed)> onChange;
-    bool held = false;
 };
 
 } // namespace

@@ -129,18 +129,16 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
   private Q_SLOTS:
     void activated(const QDBusObjectPath &from, const QString &id)
     {
-        // A held key repeats Activated: one press.
-        if (from.path() != session || id != shortcutId || held)
+        // A held key repeats Activated; the listener counts the first.
+        if (from.path() != session || id != shortcutId)
             return;
-        held = true;
         if (changed)
             changed(true);
     }
     void deactivated(const QDBusObjectPath &from, const QString &id)
     {
-        if (from.path() != session || id != shortcutId || !held)
+        if (from.path() != session || id != shortcutId)
             return;
-        held = false;
         if (changed)
             changed(false);
     }
@@ -161,16 +159,15 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
                                            QStringLiteral("Close")),
             QDBus::Block, 2000);
         session.clear();
-        if (held && changed) {
-            held = false;
+        // A hold the session took with it ends here (a release while none
+        // is held counts for nothing).
+        if (changed)
             changed(false);
-        }
     }
 
     WaylandConnection &connection;
     std::function<void(bool)> changed;
     QString session;
-    bool held = false;
 };
 
 } // namespace

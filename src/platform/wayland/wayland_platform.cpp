@@ -109,7 +109,7 @@ class NoKeyInjector final : public KeyInjector {
     }
     bool send(Keystroke, QString *error) override
     {
-        *error = QStringLiteral("this desktop lets no program type into its windows");
+        *error = QStringLiteral("this desktop lets no program type into its Wayland windows");
         return false;
     }
 };
@@ -189,6 +189,10 @@ class WaylandServices final : public PulseAudioServices {
         injector = createWaylandKeyInjector(*connection);
         if (injector && isGnome(session.desktop) && hasX11)
             injector = std::make_unique<XWaylandFirstInjector>(std::move(injector));
+        else if (!injector && hasX11)
+            // XTest reaches X11 windows only: a Wayland window in focus gets
+            // the transcript left on the clipboard, not a keystroke it never sees.
+            xtestOnly = std::make_unique<XWaylandFirstInjector>(std::make_unique<NoKeyInjector>());
         if (evdev) {
             listenerName = QStringLiteral("keyboard devices (evdev)");
         } else if ((shortcuts = createKdeShortcuts(session.desktop, *connection))) {
@@ -255,8 +259,10 @@ class WaylandServices final : public PulseAudioServices {
     {
         if (injector)
             return *injector;
+        if (xtestOnly)
+            return *xtestOnly;
         static NoKeyInjector none;
-        return hasX11 ? x11KeyInjector() : static_cast<KeyInjector &>(none);
+        return none;
     }
     void activateWindowForUser(QWindow *window) override
     {
@@ -282,6 +288,7 @@ class WaylandServices final : public PulseAudioServices {
     const bool gnome; // whose XWayland passes the clipboard to every window
     std::unique_ptr<Clipboard> clipboardSelection, primary;
     std::unique_ptr<KeyInjector> injector;
+    std::unique_ptr<KeyInjector> xtestOnly; // where no Wayland way to type exists
     std::unique_ptr<ShortcutSource> shortcuts;
     std::unique_ptr<EvdevKeyboardHook> evdev;
     QString listenerName;

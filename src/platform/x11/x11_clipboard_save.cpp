@@ -33,6 +33,10 @@ bool X11Clipboard::fetch(Atom target, X11Format *format, QElapsedTimer &clock)
             return false;
         if (chunk.data.isEmpty())
             return true;
+        if (format->data.size() + chunk.data.size() > maxSavedFormatBytes) {
+            format->data = QByteArray();
+            return false;
+        }
         format->data += chunk.data;
         format->propertyType = chunk.propertyType;
         format->bits = chunk.bits;
