@@ -5,8 +5,17 @@
 
 #include <QApplication>
 
+#include <QCoreApplication>
+
 int main(int argc, char *argv[])
 {
+    // A command for the running daemon (a compositor's key binding) needs
+    // nothing of the desktop: the session bus only.
+    if (argc > 1 && argv[1][0] == '-' && argv[1][1] == '-') {
+        QCoreApplication client(argc, argv);
+        return parlotta::sendDaemonCommand(QString::fromLocal8Bit(argv[1]));
+    }
+
     // Before anything can start a thread, so that every thread inherits the mask.
     parlotta::blockControlSignals();
     parlotta::initPlatform();

@@ -24,6 +24,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QFile>
+#include <QHash>
 #include <QTimer>
 #include <cstdio>
 #include <fcntl.h>
@@ -79,6 +80,29 @@ class DaemonBusObject final : public QObject {
     {
         Q_EMIT daemonEvents().settingsRequested();
     }
+    // The commands of "parlotta --start" and its kin.
+    Q_SCRIPTABLE void Start()
+    {
+        log(QStringLiteral("Received parlotta --start \u2192 start recording"));
+        beginRecording();
+    }
+    Q_SCRIPTABLE void Stop()
+    {
+        log(QStringLiteral("Received parlotta --stop \u2192 stop + transcribe"));
+        stopRecordingAndTranscribe();
+    }
+    Q_SCRIPTABLE void Toggle()
+    {
+        const bool recording = isRecording();
+        log(QStringLiteral("Received parlotta --toggle \u2192 ") +
+            (recording ? QStringLiteral("stop + transcribe") : QStringLiteral("start recording")));
+        recording ? stopRecordingAndTranscribe() : beginRecording();
+    }
+    Q_SCRIPTABLE void Cancel()
+    {
+        log(QStringLiteral("Received parlotta --cancel \u2192 cancel recording"));
+        cancelRecording();
+    }
 };
 
 const QString busName = QStringLiteral(PARLOTTA_BUNDLE_ID);
@@ -93,28 +117,57 @@ void offerBusObject()
                 .arg(busName, bus.lastError().message()));
 }
 
-// Asks the running daemon to show its settings window; false when it cannot be reached.
-bool showRunningDaemonSettings()
+// Calls one of the running daemon's methods; false when it cannot be reached.
+bool callRunningDaemon(const QString &method)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(busName, QStringLiteral("/"),
-                                                       QStringLiteral("org.parlotta.Daemon"),
-                                                       QStringLiteral("ShowSettings"));
+                                                       QStringLiteral("org.parlotta.Daemon"), method);
     return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000).type() ==
            QDBusMessage::ReplyMessage;
 }
 
+// When another account holds /tmp/parlotta, the user's own runtime folder
+// serves instead; false when there is none either.
+bool prepareRuntimeFiles(QString *error, QString *movedBecause)
+{
+    if (prepareRuntimeDir(commandDir, error))
+        return true;
+    const QString own = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    QString ignored;
+    if (own.isEmpty() || !prepareRuntimeDir(own + QStringLiteral("/parlotta"), &ignored))
+        return false;
+    *movedBecause = *error;
+    moveRuntimeFiles(own + QStringLiteral("/parlotta"));
+    return true;
+}
+
 } // namespace
+
+int sendDaemonCommand(const QString &option)
+{
+    static const QHash<QString, QString> methods = {{QStringLiteral("--start"), QStringLiteral("Start")},
+                                                   {QStringLiteral("--stop"), QStringLiteral("Stop")},
+                                                   {QStringLiteral("--toggle"), QStringLiteral("Toggle")},
+                                                   {QStringLiteral("--cancel"), QStringLiteral("Cancel")}};
+    if (!methods.contains(option))
+        return cannotStart(QStringLiteral("unknown option %1 (the options are --start, --stop, "
+                                          "--toggle and --cancel)")
+                               .arg(option));
+    if (!callRunningDaemon(methods.value(option)))
+        return cannotStart(QStringLiteral("no running Parlotta daemon answers on the session bus"));
+    return 0;
+}
 
 int runDaemon(QApplication &app, const Session &session, std::span<const PlatformBackend> backends)
 {
-    QString error;
-    if (!prepareRuntimeDir(commandDir, &error))
+    QString error, movedBecause;
+    if (!prepareRuntimeFiles(&error, &movedBecause))
         return cannotStart(error);
     // Before anything is written: a second daemon would take over the first
     // one's files and server, and both would paste every transcript.
     bool heldByAnother = false;
     if (!holdDaemonLock(&error, &heldByAnother)) {
-        if (heldByAnother && showRunningDaemonSettings()) {
+        if (heldByAnother && callRunningDaemon(QStringLiteral("ShowSettings"))) {
             std::printf("Parlotta is already running; showing its settings window\n");
             return 0;
         }
@@ -124,6 +177,9 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
         return cannotStart(error);
 
     log(QStringLiteral("=== Parlotta daemon starting (PID:%1) ===").arg(getpid()));
+    if (!movedBecause.isEmpty())
+        log(QStringLiteral("ERROR: %1; the runtime files are in %2 instead")
+                .arg(movedBecause, commandDir));
     if (!selectPlatform(session, backends))
         return cannotStart(QStringLiteral("no platform backend serves this session"));
     PlatformServices &platform = platformServices();

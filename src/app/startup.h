@@ -11,4 +11,9 @@ namespace parlotta {
 // The platform is the first of backends that serves the session.
 int runDaemon(QApplication &app, const Session &session, std::span<const PlatformBackend> backends);
 
+// "--start", "--stop", "--toggle" or "--cancel": asks this user's running
+// daemon over the session bus; 0 when it answered, else 1 after a message on
+// stderr. For the key bindings of compositors that bind keys themselves.
+int sendDaemonCommand(const QString &option);
+
 } // namespace parlotta

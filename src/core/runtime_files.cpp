@@ -30,7 +30,7 @@ bool checkOwnDirectory(const QString &dir, int fd, QString *error)
 
 } // namespace
 
-void moveRuntimeFilesForTests(const QString &dir)
+void moveRuntimeFiles(const QString &dir)
 {
     commandDir = dir;
     outputPath = dir + QStringLiteral("/recording.wav");

@@ -13,9 +13,10 @@ inline QString pidPath = QStringLiteral("/tmp/parlotta/helper-pid");
 inline QString serverLogPath = QStringLiteral("/tmp/parlotta/server.log");
 inline QString serverPidPath = QStringLiteral("/tmp/parlotta/server-pid");
 
-// Points every runtime path into dir instead of /tmp/parlotta. Only for unit
-// tests, which must never touch the files of a daemon the developer runs.
-void moveRuntimeFilesForTests(const QString &dir);
+// Points every runtime path into dir instead of /tmp/parlotta: for a daemon
+// whose /tmp/parlotta another account took first, and for unit tests, which
+// must never touch the files of a daemon the developer runs.
+void moveRuntimeFiles(const QString &dir);
 
 // Creates the runtime directory (the daemon's is commandDir) with mode 0700, or
 // tightens an existing one to 0700. /tmp is shared by every local user, so

@@ -1,8 +1,11 @@
 #include "dictation/inference_request.h"
 
 #include "core/log.h"
+#include "core/server_address.h"
 #include "core/threads.h"
+#include "dictation/cues.h"
 #include "dictation/multipart.h"
+#include "server/port_owner.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -97,6 +100,21 @@ void postInference(QByteArray body, QString boundary,
         inferenceWorker(),
         [url = inferenceUrl.toUtf8(), body = std::move(body), boundary = std::move(boundary),
          done = std::move(done)] {
+            // Another user's program on the server's port would read the
+            // recording and choose what we type: checked just before sending,
+            // as the server may have restarted while this request waited.
+            if (const auto uid = abortRequest ? std::nullopt
+                                              : foreignListenerUid(quint16(serverPort))) {
+                log(QStringLiteral("ERROR: port %1 on %2 belongs to another user (uid %3); the "
+                                   "recording was not sent")
+                        .arg(serverPort)
+                        .arg(serverHost)
+                        .arg(*uid));
+                --requestsInFlight;
+                QMetaObject::invokeMethod(
+                    qApp, [] { playSound(soundBasso); }, Qt::QueuedConnection);
+                return;
+            }
             const QString transcript = abortRequest ? QString() : runInference(url, body, boundary);
             --requestsInFlight;
             if (!abortRequest)

@@ -8,7 +8,6 @@
 #include "dictation/inference_request.h"
 #include "dictation/multipart.h"
 #include "dictation/paste.h"
-#include "server/port_owner.h"
 
 #include <QFile>
 #include <fcntl.h>
@@ -53,17 +52,6 @@ void finishDictation(const FinishedRecording &recording)
     const QByteArray wav = readRecording();
     if (wav.size() < minimumFileBytes) {
         log(QStringLiteral("Audio file too small or missing"));
-        playSound(soundBasso);
-        return;
-    }
-    // Another user's program on the server's port would read the recording and
-    // choose what we type into the user's window.
-    if (const auto uid = foreignListenerUid(quint16(serverPort))) {
-        log(QStringLiteral("ERROR: port %1 on %2 belongs to another user (uid %3); the recording "
-                           "was not sent")
-                .arg(serverPort)
-                .arg(serverHost)
-                .arg(*uid));
         playSound(soundBasso);
         return;
     }

@@ -152,6 +152,7 @@ class TestDaemonLifecycle : public QObject {
         const QString planted = symlink ? target.path() : runtimeDir;
 
         DaemonProcess daemon;
+        daemon.setEnvironment(u"XDG_RUNTIME_DIR"_s, QString()); // no folder of its own to go to
         QVERIFY(daemon.runToExit());
         QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
         QVERIFY(daemon.exitCode() != 0);
@@ -170,6 +171,62 @@ class TestDaemonLifecycle : public QObject {
             QCOMPARE(st.st_uid, 65534u);
         }
         QDir(runtimeDir + u"/helper.log"_s).removeRecursively();
+    }
+
+    // Another account took /tmp/parlotta first and named a process of ours in
+    // its helper-pid: the daemon keeps its files in the user's own runtime
+    // folder, and the commands the compositors' key bindings run reach it over
+    // the session bus, whatever lies in /tmp.
+    void runtimeFolderTakenByAnother()
+    {
+        if (geteuid() != 0)
+            QSKIP("making a directory owned by another user needs root");
+        const auto command = [](const QString &option) {
+            QProcess client;
+            client.start(QStringLiteral(PARLOTTA_BINARY), {option});
+            client.waitForFinished(10000);
+            return client.exitCode() == 0 ? QByteArray() : client.readAllStandardError();
+        };
+        QCOMPARE(command(u"--start"_s),
+                 "parlotta: no running Parlotta daemon answers on the session bus\n"_ba);
+        QCOMPARE(command(u"--stat"_s), "parlotta: unknown option --stat (the options are "
+                                       "--start, --stop, --toggle and --cancel)\n"_ba);
+        QDir(runtimeDir).removeRecursively();
+        QVERIFY(QDir().mkdir(runtimeDir));
+        QProcess victim;
+        victim.start(u"sleep"_s, {u"60"_s});
+        QVERIFY(victim.waitForStarted());
+        QFile planted(runtimeDir + u"/helper-pid"_s);
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.write(QByteArray::number(victim.processId()));
+        planted.close();
+        QVERIFY(::chown(qPrintable(runtimeDir), 65534, 65534) == 0);
+        QVERIFY(::chmod(qPrintable(runtimeDir), 0755) == 0);
+        QTemporaryDir own;
+        DaemonProcess daemon;
+        daemon.setEnvironment(u"XDG_RUNTIME_DIR"_s, own.path());
+        QVERIFY(daemon.start());
+        QVERIFY(daemon.logMessages().contains(
+            u"ERROR: /tmp/parlotta belongs to another user; refusing to use it; the runtime "
+            "files are in %1/parlotta instead"_s.arg(own.path())));
+        QCOMPARE(readFile(own.path() + u"/parlotta/helper-pid"_s),
+                 QByteArray::number(daemon.pid()));
+        for (const QString &option : {u"--toggle"_s, u"--cancel"_s, u"--start"_s, u"--stop"_s})
+            QCOMPARE(command(option), QByteArray());
+        QVERIFY(daemon.waitForMessage(u"Recording stopped, file: %1/parlotta/recording.wav"_s.arg(own.path())));
+        const QStringList lines = daemon.logMessages();
+        for (const QString &line : {u"Received parlotta --toggle \u2192 start recording"_s,
+                                    u"Received parlotta --cancel \u2192 cancel recording"_s,
+                                    u"Received parlotta --start \u2192 start recording"_s,
+                                    u"Received parlotta --stop \u2192 stop + transcribe"_s})
+            QVERIFY2(lines.contains(line), qPrintable(line));
+        QCOMPARE(victim.state(), QProcess::Running);
+        QCOMPARE(QDir(runtimeDir).entryList(QDir::Files), QStringList{u"helper-pid"_s});
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+        victim.kill();
+        victim.waitForFinished();
+        resetRuntimeDir();
     }
 };
 

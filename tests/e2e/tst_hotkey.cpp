@@ -140,6 +140,8 @@ class TestHotkey : public QObject {
         const QString waiting =
             u"Event tap unavailable \u2014 waiting for Accessibility permission"_s;
         QVERIFY(daemon.waitForMessage(waiting));
+        QVERIFY(daemon.logMessages().contains(
+            u"Key listener: X11 (XInput2), waiting for the X display :77"_s));
         QTest::qWait(3000);
         QProcess xvfb;
         xvfb.start(u"Xvfb"_s, {u":77"_s, u"-nolisten"_s, u"tcp"_s});

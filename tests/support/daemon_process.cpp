@@ -222,11 +222,18 @@ QByteArray DaemonProcess::logBytes()
 
 QStringList DaemonProcess::logMessages() const
 {
-    const QStringList messages = logMessagesIn(u"/tmp/parlotta/helper.log"_s);
     // Only this run's lines: an earlier run's log may still be there until the
-    // daemon replaces it.
+    // daemon replaces it. Where another account holds /tmp/parlotta, the
+    // daemon's files are in its own runtime folder.
     const QString banner = u"=== Parlotta daemon starting (PID:%1) ==="_s.arg(pid());
-    return messages.value(0) == banner ? messages : QStringList();
+    const QString own = process.processEnvironment().value(u"XDG_RUNTIME_DIR"_s,
+                                                           qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    for (const QString &dir : {u"/tmp/parlotta"_s, own + u"/parlotta"_s}) {
+        const QStringList messages = logMessagesIn(dir + u"/helper.log"_s);
+        if (messages.value(0) == banner)
+            return messages;
+    }
+    return {};
 }
 
 bool DaemonProcess::waitForMessage(const QString &line, int timeoutMs) const

@@ -47,7 +47,7 @@ class TestDictationPipeline : public QObject {
   private Q_SLOTS:
     void initTestCase()
     {
-        moveRuntimeFilesForTests(runtime.filePath(u"parlotta"_s));
+        moveRuntimeFiles(runtime.filePath(u"parlotta"_s));
         QString error;
         QVERIFY2(prepareRuntimeDir(commandDir, &error) && openLog(logPath, &error) &&
                      loadSounds(&error),

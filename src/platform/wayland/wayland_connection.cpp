@@ -20,6 +20,12 @@
 namespace parlotta {
 
 namespace {
+// How long a paste target may take to read on: long for a slow reader of a
+// large image, short of keeping descriptors for ever.
+constexpr int stalledWriteMs = 30000;
+} // namespace
+
+namespace {
 
 // A window's "activated" state in the toplevel protocol's state array.
 constexpr uint32_t toplevelActivated = 2;
@@ -360,6 +366,8 @@ bool WaylandConnection::pump(int timeoutMs, const std::function<bool()> &done, i
         int wait = -1;
         if (timeoutMs >= 0)
             wait = int(std::max<qint64>(0, timeoutMs - clock.elapsed()));
+        if (!writes.empty())
+            wait = wait < 0 ? stalledWriteMs : std::min(wait, stalledWriteMs);
         const int ready = poll(fds.data(), fds.size(), wait);
         if (fds[0].revents & POLLIN) {
             if (wl_display_read_events(wlDisplay) < 0)
@@ -373,6 +381,7 @@ bool WaylandConnection::pump(int timeoutMs, const std::function<bool()> &done, i
             return false;
         for (size_t i = 3; i < fds.size(); ++i)
             serveWrites(fds[i].revents, fds[i].fd);
+        dropStalledWrites();
         if (fds[1].revents & POLLIN)
             queue.run();
         if (readFd >= 0 && fds[2].revents)
@@ -387,8 +396,23 @@ void WaylandConnection::writeInBackground(int fd, const QByteArray &bytes,
                                           std::function<void()> onWritten)
 {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    writes.push_back({fd, bytes, 0, std::move(onWritten)});
+    writes.push_back({fd, bytes, 0, std::move(onWritten), {}});
+    writes.back().sinceProgress.start();
     serveWrites(POLLOUT, fd);
+}
+
+void WaylandConnection::dropStalledWrites()
+{
+    // A target that asked and never reads would keep its descriptor and our
+    // data for the life of the daemon.
+    for (auto it = writes.begin(); it != writes.end();) {
+        if (it->sinceProgress.elapsed() < stalledWriteMs) {
+            ++it;
+            continue;
+        }
+        ::close(it->fd);
+        it = writes.erase(it);
+    }
 }
 
 void WaylandConnection::serveWrites(short revents, int fd)
@@ -404,6 +428,7 @@ void WaylandConnection::serveWrites(short revents, int fd)
             if (n <= 0)
                 break;
             it->offset += n;
+            it->sinceProgress.start();
         }
         const bool finished = it->offset >= it->bytes.size();
         // A reader that closed its end gets nothing more.

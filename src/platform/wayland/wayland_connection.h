@@ -7,6 +7,7 @@
 #include "platform/thread_queue.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <deque>
@@ -148,7 +149,9 @@ class WaylandConnection {
         QByteArray bytes;
         qsizetype offset;
         std::function<void()> onWritten;
+        QElapsedTimer sinceProgress; // a reader that stops reading is given up
     };
+    void dropStalledWrites();
     std::deque<PendingWrite> writes;
 
     ThreadQueue queue;

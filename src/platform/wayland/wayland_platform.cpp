@@ -10,9 +10,16 @@
 #include "platform/wayland/wayland_services.h"
 #include "platform/x11/x11_services.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QWindow>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wayland-client.h>
 
 namespace parlotta {
 
@@ -36,27 +43,53 @@ bool isGnome(const QString &desktop)
     return desktop.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive);
 }
 
+// The parent of a process of ours; 0 when it is not ours or is gone.
+pid_t parentOfOwnProcess(pid_t pid)
+{
+    struct stat info {};
+    const QByteArray proc = "/proc/" + QByteArray::number(pid);
+    if (::stat(proc.constData(), &info) != 0 || info.st_uid != ::geteuid())
+        return 0;
+    QFile stat(QString::fromLatin1(proc + "/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // "PID (name) state PPID …": the name may hold spaces and parentheses.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 1 ? pid_t(fields[1].toInt()) : 0;
+}
+
 // Mutter starts XWayland when a client first connects, on a display it has
 // reserved already (its lock file names gnome-shell, or XWayland once
 // started); a daemon started outside the session's environment finds that
-// display and its authority file itself.
-void findXWayland()
+// display and its authority file itself. Only a lock of ours, naming our own
+// compositor (the peer of our Wayland connection) or its XWayland, counts: in
+// /tmp anyone may leave a lock file and a server behind it.
+void findXWayland(int waylandFd)
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(waylandFd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0)
         return;
     const QFileInfoList locks =
         QDir(QStringLiteral("/tmp"))
             .entryInfoList({QStringLiteral(".X*-lock")}, QDir::Files | QDir::Hidden, QDir::Name);
     for (const QFileInfo &lock : locks) {
-        QFile file(lock.filePath());
-        if (!file.open(QIODevice::ReadOnly))
+        const int fd = ::open(QFile::encodeName(lock.filePath()).constData(),
+                              O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        struct stat info {};
+        if (fd < 0)
             continue;
-        const QByteArray pid = file.readAll().trimmed();
-        QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid)));
-        if (pid.isEmpty() || !comm.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray name = comm.readAll().trimmed();
-        if (name != "gnome-shell" && name != "mutter" && name != "Xwayland")
+        char text[32] = {};
+        const bool ours = ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() &&
+                          ::read(fd, text, sizeof text - 1) > 0;
+        ::close(fd);
+        const pid_t pid = pid_t(QByteArray(text).trimmed().toInt());
+        if (!ours || pid <= 0 ||
+            (pid != peer.pid && parentOfOwnProcess(pid) != peer.pid) ||
+            parentOfOwnProcess(pid) == 0)
             continue;
         const QString number = lock.fileName().mid(2).chopped(5); // ".X1-lock" → "1"
         qputenv("DISPLAY", (u':' + number).toLatin1());
@@ -134,7 +167,12 @@ class CompositorBindings final : public ShortcutSource {
             return {};
         char name[64] = "";
         xkb_keysym_get_name(keysymOf(connection, evdev), name, sizeof name);
-        const QString signal = QStringLiteral("kill -%1 $(cat ") + pidPath + u')';
+        // The running daemon is reached over the session bus: nothing in a
+        // shared folder can send a binding elsewhere.
+        QString program = QCoreApplication::applicationFilePath();
+        if (program.contains(QRegularExpression(QStringLiteral("[^A-Za-z0-9_./+-]"))))
+            program = u'\'' + program.replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+        const QString signal = program + QStringLiteral(" --%1");
         QStringList mods;
         const std::pair<std::uint64_t, const char *> names[] = {
             {flagSuper, hyprland ? "SUPER" : "Mod4"},
@@ -149,13 +187,13 @@ class CompositorBindings final : public ShortcutSource {
             const QString head =
                 mods.join(u' ') + QStringLiteral(", ") + key + QStringLiteral(", exec, ");
             return QStringLiteral("Add to your Hyprland configuration:\nbind = %1%2\nbindr = %1%3")
-                .arg(head, signal.arg(QStringLiteral("USR1")), signal.arg(QStringLiteral("USR2")));
+                .arg(head, signal.arg(QStringLiteral("start")), signal.arg(QStringLiteral("stop")));
         }
         const QString combination = (mods << key).join(u'+');
         return QStringLiteral("Add to your sway configuration:\n"
                               "bindsym --no-repeat %1 exec %2\nbindsym --release %1 exec %3")
-            .arg(combination, signal.arg(QStringLiteral("USR1")),
-                 signal.arg(QStringLiteral("USR2")));
+            .arg(combination, signal.arg(QStringLiteral("start")),
+                 signal.arg(QStringLiteral("stop")));
     }
 
   private:
@@ -199,7 +237,7 @@ class WaylandServices final : public PulseAudioServices {
             listenerName = QStringLiteral("KDE global shortcuts");
         } else if ((shortcuts = createCompositorBindings(session.desktop, *connection))) {
             listenerName = bindingCompositor(session.desktop) +
-                           QStringLiteral(" key bindings (SIGUSR1/SIGUSR2)");
+                           QStringLiteral(" key bindings (parlotta --start/--stop)");
         } else if (isGnome(session.desktop) && (shortcuts = createPortalShortcuts(*connection))) {
             listenerName = QStringLiteral("desktop portal global shortcuts");
         } else if (hasX11) {
@@ -323,7 +361,7 @@ bool waylandServes(const Session &session)
 std::unique_ptr<PlatformServices> createWaylandServices(const Session &session)
 {
     if (isGnome(session.desktop))
-        findXWayland();
+        findXWayland(wl_display_get_fd(probed->display()));
     return std::make_unique<WaylandServices>(session, std::move(probed));
 }
 

@@ -19,18 +19,30 @@ int ignoreXError(Display *, XErrorEvent *)
 
 // X11, or XWayland on a Wayland desktop: XInput2 raw keys, XTest, the X selections.
 class X11Services final : public PulseAudioServices {
+    // Until the display answers, the start-up lines say what is missing.
+    const bool hasDisplay = mainThreadDisplay() != nullptr;
+    QString named(const QString &service) const
+    {
+        if (hasDisplay)
+            return service;
+        const QString display = qEnvironmentVariable("DISPLAY");
+        return display.isEmpty()
+                   ? QStringLiteral("none (no X display and no Wayland compositor)")
+                   : service + QStringLiteral(", waiting for the X display ") + display;
+    }
+
   public:
     QString keyListenerName() const override
     {
-        return QStringLiteral("X11 (XInput2)");
+        return named(QStringLiteral("X11 (XInput2)"));
     }
     QString pasteName() const override
     {
-        return QStringLiteral("XTest");
+        return named(QStringLiteral("XTest"));
     }
     QString clipboardName() const override
     {
-        return QStringLiteral("X11 selections");
+        return named(QStringLiteral("X11 selections"));
     }
     KeyboardHook *keyboardHook() override
     {
