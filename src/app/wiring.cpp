@@ -9,6 +9,7 @@
 #include "dictation/inference_request.h"
 #include "dictation/paste.h"
 #include "dictation/recording.h"
+#include "hotkey/event_tap.h"
 #include "menubar/menu_handler.h"
 #include "platform/clipboard.h"
 #include "server/server.h"
@@ -43,12 +44,23 @@ void wireSubsystems()
         stopWhisperServerNow();
     });
     // The menu and the settings window drop what they show about missing keyboard access.
-    QObject::connect(events, &DaemonEvents::keyListenerActive, events, [] {
+    // ... and show it again when the desktop will not bind the hotkey.
+    const auto showKeyListener = [] {
         if (menuHandler)
             menuHandler->rebuildMenu();
         if (settingsController)
             settingsController->refresh();
+    };
+    QObject::connect(events, &DaemonEvents::keyListenerActive, events, showKeyListener);
+    QObject::connect(events, &DaemonEvents::hotkeyBound, events, [showKeyListener] {
+        setHotkeyRefusal({});
+        showKeyListener();
     });
+    QObject::connect(events, &DaemonEvents::hotkeyRefused, events,
+                     [showKeyListener](const QString &why) {
+                         setHotkeyRefusal(why);
+                         showKeyListener();
+                     });
     QObject::connect(events, &DaemonEvents::languageChosen, events, [] {
         if (settingsController)
             settingsController->refresh();

@@ -18,6 +18,10 @@ class DaemonEvents : public QObject {
     // finish their work before they return.
     void shuttingDown();
     void keyListenerActive(); // the key listener runs (it may have waited for the desktop)
+    // The desktop bound the hotkey, or would not (another action holds it, the
+    // user declined), and why.
+    void hotkeyBound();
+    void hotkeyRefused(const QString &why);
     void languageChosen();    // from the menu
     void settingsRequested(); // "Settings…"
     void modelActivated();    // current.bin names another model

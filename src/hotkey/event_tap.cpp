@@ -20,6 +20,20 @@ std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 std::chrono::milliseconds heldShortcutLimit = std::chrono::minutes(5);
 
 namespace {
+QString refusal;
+} // namespace
+
+QString hotkeyRefusal()
+{
+    return refusal;
+}
+
+void setHotkeyRefusal(const QString &why)
+{
+    refusal = why;
+}
+
+namespace {
 
 constexpr unsigned long retryIntervalMs = 2000;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -15,6 +16,11 @@ extern std::chrono::milliseconds heldShortcutLimit;
 
 // Whether the key listener is running (false while it waits for the desktop).
 extern std::atomic<bool> eventTapActive;
+
+// Why the desktop would not bind the hotkey; empty while it is bound or
+// nothing was asked of it. Main thread.
+QString hotkeyRefusal();
+void setHotkeyRefusal(const QString &why);
 
 // Starts the "EventTap" thread, once: it connects to the desktop (retrying
 // every 2 s until it can) and then follows the push-to-talk key for good.

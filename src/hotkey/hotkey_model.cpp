@@ -1,5 +1,6 @@
 #include "hotkey/hotkey_model.h"
 
+#include "core/events.h"
 #include "core/log.h"
 #include "core/preferences.h"
 #include "hotkey/key_codes.h"
@@ -72,10 +73,14 @@ std::mutex hotkeyLock;
 void bindShortcut(ShortcutSource &source, std::int64_t code, std::uint64_t modifiers)
 {
     QString error;
-    if (!source.bind(code == hotkeyNone ? -1 : evdevFromVirtualKey(code),
-                     modifiers & comboModifiers, &error))
-        log(QStringLiteral("ERROR: could not bind the hotkey %1: %2")
-                .arg(hotkeyName(code, modifiers), error));
+    if (source.bind(code == hotkeyNone ? -1 : evdevFromVirtualKey(code),
+                    modifiers & comboModifiers, &error)) {
+        Q_EMIT daemonEvents().hotkeyBound();
+        return;
+    }
+    log(QStringLiteral("ERROR: could not bind the hotkey %1: %2")
+            .arg(hotkeyName(code, modifiers), error));
+    Q_EMIT daemonEvents().hotkeyRefused(error);
 }
 std::int64_t activeHotkey = defaultHotkey;
 std::uint64_t activeHotkeyModifiers = 0;

@@ -75,7 +75,7 @@ void MenuHandler::rebuildMenu()
     }
     menu->addMenu(languageMenu);
 
-    if (selectedHotkey() != hotkeyNone && !eventTapActive) {
+    if (selectedHotkey() != hotkeyNone && (!eventTapActive || !hotkeyRefusal().isEmpty())) {
         QAction *warning = menu->addAction(QStringLiteral("Grant Accessibility Access\u2026"), this,
                                            &MenuHandler::openAccessibilitySettings);
         warning->setIcon(warningIcon());

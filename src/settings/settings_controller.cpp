@@ -74,7 +74,13 @@ void SettingsController::refresh()
         hotkeyButton->setText(
             hotkeyName(hotkey, selectedHotkeyModifiers()).replace(u'&', QStringLiteral("&&")));
     clearHotkeyButton->setVisible(hotkey != hotkeyNone && !isRecordingHotkey);
-    accessibilityRow->setVisible(!eventTapActive);
+    const QString refusal = hotkey == hotkeyNone ? QString() : hotkeyRefusal();
+    accessibilityRow->setVisible(!eventTapActive || !refusal.isEmpty());
+    hotkeyRefusalLabel->setText(refusal.isEmpty()
+                                    ? QString()
+                                    : QStringLiteral("The desktop did not bind this hotkey: ") +
+                                          refusal);
+    hotkeyRefusalLabel->setVisible(!refusal.isEmpty());
     const ShortcutSource *source = shortcutSource();
     const QString setup =
         source && hotkey != hotkeyNone

@@ -48,6 +48,7 @@ class SettingsController : public QObject {
     QCheckBox *directKeyboardCheckbox = nullptr;
     QLabel *directKeyboardHint = nullptr;
     QWidget *accessibilityRow = nullptr;
+    QLabel *hotkeyRefusalLabel = nullptr; // in accessibilityRow
     // What the desktop wants done once for the hotkey to reach us, or why it cannot take it.
     QLabel *desktopHint = nullptr;
 

@@ -126,7 +126,9 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
     warning->setAccessibleName(QStringLiteral("Warning"));
     QPushButton *grant = smallButton(QStringLiteral("Grant Accessibility Access\u2026"));
     connect(grant, &QPushButton::clicked, &c, &SettingsController::grantAccessibility);
-    c.accessibilityRow = stack({warning, grant}, 6);
+    c.hotkeyRefusalLabel = new QLabel;
+    c.hotkeyRefusalLabel->setWordWrap(true);
+    c.accessibilityRow = stack({warning, c.hotkeyRefusalLabel, grant}, 6);
 
     c.languagePopup = new ChoiceBox;
     for (const LanguageEntry &entry : languages)

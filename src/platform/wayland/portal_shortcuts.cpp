@@ -1,3 +1,4 @@
+#include "core/events.h"
 #include "core/log.h"
 #include "platform/wayland/portal_session.h"
 #include "platform/wayland/wayland_connection.h"
@@ -101,6 +102,7 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
                               return refused(response);
                           log(QStringLiteral("Push-to-talk shortcut bound by the desktop (%1)")
                                   .arg(preferred));
+                          Q_EMIT daemonEvents().hotkeyBound();
                       });
              });
         return true;
@@ -148,6 +150,8 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
     {
         log(QStringLiteral("ERROR: the desktop did not bind the push-to-talk shortcut (answer %1)")
                 .arg(response));
+        Q_EMIT daemonEvents().hotkeyRefused(
+            QStringLiteral("the desktop did not bind it (answer %1)").arg(response));
     }
     void closeSession()
     {
