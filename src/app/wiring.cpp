@@ -44,6 +44,7 @@ void wireSubsystems()
         stopWhisperServerNow();
     });
     // The menu and the settings window drop what they show about missing keyboard access.
+    holdPastesWhile(hotkeyHoldsModifiers);
     // ... and show it again when the desktop will not bind the hotkey.
     const auto showKeyListener = [] {
         if (menuHandler)

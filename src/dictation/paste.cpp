@@ -21,6 +21,11 @@ constexpr int maximumPasteWaitMs = 1000;
 // How often the wait looks whether the target has read the text: the main
 // thread goes on with everything else in between.
 constexpr int pasteCheckMs = 5;
+// After held keys went up, the other keys of the combination follow within
+// moments (Space goes up before Meta).
+constexpr int heldKeysSettleMs = 150;
+
+std::function<bool()> keysHeld;
 
 using Keystroke = KeyInjector::Keystroke;
 
@@ -87,23 +92,48 @@ class Paster {
     Paster()
     {
         ticker.callOnTimeout([this] { check(); });
+        holdTicker.callOnTimeout([this] { startWhenKeysUp(); });
     }
 
     void add(const QString &text)
     {
         pending.enqueue(text);
-        if (selections.isEmpty())
-            startNext();
+        if (selections.isEmpty() && !holdTicker.isActive())
+            startWhenKeysUp();
     }
 
     void finishNow()
     {
+        holdTicker.stop();
         pending.clear();
         if (!selections.isEmpty())
             finish();
     }
 
   private:
+    // The user's held modifiers would turn Ctrl+V into Ctrl+Alt+V, which
+    // pastes nothing: the paste starts once they are up.
+    void startWhenKeysUp()
+    {
+        if (pending.isEmpty()) {
+            holdTicker.stop();
+            return;
+        }
+        if (keysHeld && !keyInjector().liftsHeldKeys() && keysHeld()) {
+            sinceKeysUp.invalidate();
+            holdTicker.start(pasteCheckMs);
+            return;
+        }
+        if (holdTicker.isActive()) {
+            if (!sinceKeysUp.isValid())
+                sinceKeysUp.start();
+            if (sinceKeysUp.elapsed() < heldKeysSettleMs)
+                return;
+            holdTicker.stop();
+        }
+        startNext();
+    }
+
     void startNext()
     {
         const QString text = pending.dequeue();
@@ -131,8 +161,7 @@ class Paster {
                     .arg(error, keystrokeName(keystroke)));
             selections.clear();
             playSound(soundPop);
-            if (!pending.isEmpty())
-                startNext();
+            startWhenKeysUp();
             return;
         }
         log(pastedLine(keyInjector(), keystroke));
@@ -157,8 +186,7 @@ class Paster {
             log(QStringLiteral("Clipboard restored"));
         selections.clear();
         playSound(soundPop);
-        if (!pending.isEmpty())
-            startNext();
+        startWhenKeysUp();
     }
 
     QQueue<QString> pending;
@@ -166,6 +194,8 @@ class Paster {
     QString undelivered;     // what failed keystrokes left on the clipboard
     QElapsedTimer sincePosted;
     QTimer ticker;
+    QTimer holdTicker;          // runs while a paste waits for held keys
+    QElapsedTimer sinceKeysUp;
 };
 
 Paster &paster()
@@ -179,6 +209,11 @@ Paster &paster()
 void deliverPaste(const QString &text)
 {
     paster().add(text);
+}
+
+void holdPastesWhile(std::function<bool()> held)
+{
+    keysHeld = std::move(held);
 }
 
 void finishPasteNow()

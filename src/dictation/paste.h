@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace parlotta {
 
@@ -9,6 +10,11 @@ namespace parlotta {
 // at once: the wait for the target runs on timers, and a paste due while
 // another is under way follows it.
 void deliverPaste(const QString &text);
+
+// Where the paste keystroke cannot lift the keys the user holds, a paste
+// waits while keysHeld() says keys are down that would join it (a modifier
+// hotkey held for the next dictation).
+void holdPastesWhile(std::function<bool()> keysHeld);
 
 // At shutdown: gives the clipboard back now if a paste is under way, and drops
 // the pastes still to come.

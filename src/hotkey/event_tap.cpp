@@ -12,16 +12,30 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+#include <linux/input-event-codes.h>
 
 namespace parlotta {
 
 std::atomic<bool> eventTapActive{false};
+std::atomic<bool> hotkeyHeld{false};
 std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 std::chrono::milliseconds heldShortcutLimit = std::chrono::minutes(5);
 
 namespace {
 QString refusal;
 } // namespace
+
+bool hotkeyHoldsModifiers()
+{
+    if (!hotkeyHeld)
+        return false;
+    const ActiveHotkey hotkey = activeHotkeySnapshot();
+    static const QList<int> modifierKeys = {KEY_LEFTCTRL, KEY_RIGHTCTRL, KEY_LEFTSHIFT,
+                                            KEY_RIGHTSHIFT, KEY_LEFTALT,  KEY_RIGHTALT,
+                                            KEY_LEFTMETA, KEY_RIGHTMETA};
+    return (hotkey.modifiers & comboModifiers) ||
+           modifierKeys.contains(evdevFromVirtualKey(hotkey.code));
+}
 
 QString hotkeyRefusal()
 {
@@ -64,12 +78,15 @@ void processKey(KeyTracker &tracker, TapState &state, std::optional<std::int64_t
     // grab already; here only the requests remain.
     switch (handleTapEvent(*event, state, hotkey.code, hotkey.modifiers).request) {
     case TapRequest::Begin:
+        hotkeyHeld = true;
         request(beginRecording);
         break;
     case TapRequest::Stop:
+        hotkeyHeld = false;
         request(stopRecordingAndTranscribe);
         break;
     case TapRequest::Cancel:
+        hotkeyHeld = false;
         request(cancelRecording);
         break;
     case TapRequest::None:
@@ -122,14 +139,13 @@ void eventTapLoop(KeyboardHook &hook)
 void followShortcut(ShortcutSource &source)
 {
     static QTimer *holdLimit = new QTimer; // main thread, for the life of the process
-    // Whether the shortcut is down as far as we know: desktops repeat presses
-    // while it is held, and after a lost release the next press must count.
-    static bool held = false;
+    // Desktops repeat presses while the shortcut is held, and after a lost
+    // release the next press must count.
     holdLimit->setSingleShot(true);
     QObject::connect(holdLimit, &QTimer::timeout, [] {
         log(QStringLiteral("No release of the hotkey seen for %1 s, stopping as if released")
                 .arg(std::chrono::duration_cast<std::chrono::seconds>(heldShortcutLimit).count()));
-        held = false;
+        hotkeyHeld = false;
         stopRecordingAndTranscribe();
     });
     eventTapActive = true;
@@ -138,9 +154,9 @@ void followShortcut(ShortcutSource &source)
             .arg(activeHotkeySnapshot().code));
     source.start([](bool pressed) {
         // Capture takes every key; push-to-talk rests meanwhile.
-        if (captureHandlerSnapshot() || pressed == held)
+        if (captureHandlerSnapshot() || pressed == hotkeyHeld)
             return;
-        held = pressed;
+        hotkeyHeld = pressed;
         if (pressed) {
             beginRecording();
             holdLimit->start(heldShortcutLimit);

@@ -17,6 +17,11 @@ extern std::chrono::milliseconds heldShortcutLimit;
 // Whether the key listener is running (false while it waits for the desktop).
 extern std::atomic<bool> eventTapActive;
 
+// Whether the hotkey is down as far as the key listener knows, and whether
+// keys it holds down would join a keystroke we type (it is or has a modifier).
+extern std::atomic<bool> hotkeyHeld;
+bool hotkeyHoldsModifiers();
+
 // Why the desktop would not bind the hotkey; empty while it is bound or
 // nothing was asked of it. Main thread.
 QString hotkeyRefusal();

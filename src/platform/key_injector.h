@@ -19,8 +19,15 @@ class KeyInjector {
     // The keystroke that pastes into the window that has the focus now.
     virtual Keystroke pasteKeystroke() = 0;
     // Posts it; keys the user holds are released around it and pressed again
-    // after. False with the reason when it cannot be posted.
+    // after where liftsHeldKeys() holds. False with the reason when it cannot
+    // be posted.
     virtual bool send(Keystroke keystroke, QString *error) = 0;
+    // False where the desktop adds the modifiers the user holds to our
+    // keystroke (KWin's fake input, the portal): the paste then waits for them.
+    virtual bool liftsHeldKeys() const
+    {
+        return true;
+    }
 };
 
 KeyInjector &keyInjector();

@@ -325,6 +325,42 @@ class TestWayland : public QObject {
         QVERIFY(daemon.waitForExit());
     }
 
+    void kwinHeldModifier_data()
+    {
+        kwin_data();
+    }
+
+    // A paste due while a hotkey with a modifier (Shift+F9) is held for the
+    // next dictation waits for its release: KWin would add the held Shift to
+    // our Ctrl+V, and Ctrl+Shift+V pastes nothing here.
+    void kwinHeldModifier()
+    {
+        QFETCH(QString, compositor);
+        QFETCH(QString, paste);
+        Session kwin;
+        QVERIFY(kwin.compositor(compositor));
+        DaemonProcess daemon;
+        daemon.writePreferences("[General]\nhotkey=101\nhotkey-modifiers=131072\n");
+        QVERIFY(startedWith(daemon, {u"Paste: "_s + paste}));
+        PasteTarget window;
+        QVERIFY(window.start());
+        QTRY_VERIFY(window.focused());
+        QProcess hold;
+        hold.start(QStringLiteral(WLKEY), {u"42:1"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s,
+                                           u"42:0"_s, u"sleep:300"_s, u"42:1"_s, u"67:1"_s,
+                                           u"sleep:5000"_s, u"67:0"_s, u"42:0"_s});
+        QVERIFY(daemon.waitForMessage(u"Recording started"_s));
+        QVERIFY(playIntoMicrophone(hello));
+        QVERIFY(hold.waitForFinished(15000));
+        QCOMPARE(hold.exitCode(), 0);
+        QVERIFY(daemon.waitForMessage(u"Pasted via "_s + paste, 30000));
+        QTRY_COMPARE(window.text(), u"Hello world."_s);
+        QVERIFY2(window.keys().contains(u"press 86 67108864 0"_s), // Ctrl+V alone
+                 qPrintable(window.keys().join(u'\n')));
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+    }
+
     // GNOME 48: the hotkey bound through the portal's global shortcuts (allowed
     // beforehand, so no dialog), a hold typed through Mutter; the clipboard
     // through XWayland, which GNOME passes to Wayland windows.

@@ -126,6 +126,10 @@ class FakeInjector final : public KeyInjector {
     {
         return fake::platform().keystroke;
     }
+    bool liftsHeldKeys() const override
+    {
+        return fake::platform().liftsHeldKeys;
+    }
     bool send(Keystroke, QString *error) override
     {
         *error = fake::platform().keystrokeError;

@@ -39,6 +39,7 @@ struct Platform {
     Selection primary;
     parlotta::KeyInjector::Keystroke keystroke = parlotta::KeyInjector::Keystroke::ControlV;
     QString keystrokeError; // set: the keystroke cannot be posted, for this reason
+    bool liftsHeldKeys = true;
     int pastes = 0;
     int swallowedKey = -1;
     std::uint64_t swallowedModifiers = 0;

@@ -10,6 +10,7 @@
 #include "dictation/gates.h"
 #include "dictation/inference_request.h"
 #include "dictation/multipart.h"
+#include "dictation/paste.h"
 #include "dictation/recording.h"
 #include "fake_platform.h"
 #include "hotkey/event_tap.h"
@@ -279,6 +280,26 @@ class TestDictationPipeline : public QObject {
             QCOMPARE(fake::platform().clipboard.content, i == 1 ? one : both);
         }
         QCOMPARE(fake::platform().pastes, 1);
+    }
+
+    // Where the keystroke would carry the user's held modifiers along, the
+    // paste waits until they are up.
+    void pasteWaitsForHeldKeys()
+    {
+        fake::platform().recorder = {true, true, 2.0, -20.f, QByteArray(4000, 'w'), {}};
+        fake::platform().liftsHeldKeys = false;
+        server.respond = [](const QByteArray &) { return HttpStub::ok(" Hello world.\n"); };
+        bool held = true;
+        holdPastesWhile([&] { return held; });
+        beginRecording();
+        stopRecordingAndTranscribe();
+        QTRY_VERIFY(logMessagesIn(logPath).contains(u"Whisper response: 'Hello world.'"_s));
+        QTest::qWait(300);
+        QCOMPARE(fake::platform().pastes, 0);
+        QVERIFY(fake::platform().clipboard.calls.isEmpty()); // the user's clipboard untouched
+        held = false;
+        QTRY_COMPARE(fake::platform().pastes, 1);
+        holdPastesWhile({});
     }
 
     // The decisions and texts of the stop path, one function at a time.

@@ -183,6 +183,10 @@ class FakeInputInjector final : public WaylandKeyInjector {
     {
         return QStringLiteral("KWin fake input");
     }
+    bool liftsHeldKeys() const override
+    {
+        return false; // KWin keeps one keyboard state for every keyboard
+    }
 
   private:
     bool post(KeyPosition key, bool control, bool shift, QString *) override
@@ -225,6 +229,10 @@ class PortalInjector final : public WaylandKeyInjector {
     QString mechanism() const override
     {
         return QStringLiteral("remote desktop portal");
+    }
+    bool liftsHeldKeys() const override
+    {
+        return false; // the compositor's virtual device shares the seat's state
     }
 
   private:

@@ -123,6 +123,10 @@ class XWaylandFirstInjector final : public KeyInjector {
     {
         return x11 ? x11KeyInjector().send(keystroke, error) : wayland->send(keystroke, error);
     }
+    bool liftsHeldKeys() const override
+    {
+        return x11 || wayland->liftsHeldKeys();
+    }
 
   private:
     std::unique_ptr<KeyInjector> wayland;
