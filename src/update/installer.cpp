@@ -4,6 +4,9 @@
 #include "core/system_error.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QHash>
+#include <QSet>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +29,8 @@ namespace parlotta {
 namespace {
 
 const QString damaged = QStringLiteral("The downloaded update is damaged.");
+const QString notSigned = QStringLiteral(
+    "The downloaded update isn't signed by the developer of Parlotta, so it wasn't installed.");
 
 // Whether a link at entry (a relative path) pointing to target stays inside the folder.
 bool linkStaysInside(const QByteArray &entry, const QByteArray &target)
@@ -121,30 +126,105 @@ void removeTree(const QString &dir)
     ::close(parent);
 }
 
-// Unpacks the ZIP archive into dir, entry by entry: plain files, folders and
-// links that stay inside; anything else, or a damaged archive, fails it.
-bool unpack(const QString &archivePath, const QString &dir, QString *error)
-{
+const QByteArray appPrefix = "Parlotta.app/";
+
+// The most the unpacked files may hold together: well above any release, far
+// below what a hostile archive could fill a disk with.
+constexpr qint64 maxUnpackedBytes = qint64(2) << 30;
+
+struct ArchiveReader {
     archive *in = archive_read_new();
-    archive *out = archive_write_disk_new();
-    if (!in || !out) {
+    ~ArchiveReader()
+    {
         archive_read_free(in);
+    }
+    bool open(const QString &path)
+    {
+        if (!in)
+            return false;
+        archive_read_support_format_zip(in);
+        return archive_read_open_filename(in, QFile::encodeName(path).constData(), 65536) ==
+               ARCHIVE_OK;
+    }
+};
+
+// The archive's signed manifest, read before anything is unpacked: false when
+// the archive cannot be read or holds none (damaged), else *manifest is the
+// manifest when trustedKey signed it for identifier, none otherwise.
+bool readArchiveManifest(const QString &archivePath, const QByteArray &trustedKey,
+                         const QString &identifier, std::optional<Manifest> *manifest)
+{
+    ArchiveReader reader;
+    if (!reader.open(archivePath))
+        return false;
+    QByteArray text, signature;
+    bool hasText = false, hasSignature = false;
+    archive_entry *entry = nullptr;
+    int status = ARCHIVE_OK;
+    while ((status = archive_read_next_header(reader.in, &entry)) == ARCHIVE_OK) {
+        const QByteArray path = archive_entry_pathname(entry);
+        const bool isText = path == appPrefix + manifestName;
+        const bool isSignature = path == appPrefix + signatureName;
+        if (!isText && !isSignature) {
+            if (archive_read_data_skip(reader.in) != ARCHIVE_OK)
+                return false;
+            continue;
+        }
+        QByteArray &into = isText ? text : signature;
+        (isText ? hasText : hasSignature) = true;
+        const qsizetype limit = isText ? 4 * 1024 * 1024 : 64;
+        char block[65536];
+        la_ssize_t n = 0;
+        while ((n = archive_read_data(reader.in, block, sizeof block)) > 0) {
+            if (into.size() + n > limit + 1)
+                break;
+            into.append(block, n);
+        }
+        if (n < 0)
+            return false;
+    }
+    if (status != ARCHIVE_EOF || !hasText || !hasSignature)
+        return false;
+    std::optional<Manifest> parsed = parseManifest(text);
+    if (parsed && parsed->publicKey == trustedKey && parsed->identifier == identifier &&
+        verifySignature(text, signature, trustedKey))
+        *manifest = std::move(parsed);
+    return true;
+}
+
+// Unpacks the ZIP archive into dir, entry by entry: only the folders and
+// plain files the verified manifest names, each file checked against its
+// SHA-256 as it is written; a damaged archive or a link leading outside fails
+// it as damaged, anything the manifest does not vouch for as not signed.
+bool unpack(const QString &archivePath, const QString &dir, const Manifest &manifest,
+            QString *error)
+{
+    QHash<QByteArray, QByteArray> files = {{appPrefix + manifestName, {}},
+                                           {appPrefix + signatureName, {}}};
+    QSet<QByteArray> folders = {appPrefix};
+    for (const ManifestFile &file : manifest.files) {
+        const QByteArray path = appPrefix + file.path.toUtf8();
+        files.insert(path, file.sha256);
+        for (qsizetype at = path.indexOf('/'); at >= 0; at = path.indexOf('/', at + 1))
+            folders.insert(path.left(at + 1));
+    }
+    ArchiveReader reader;
+    archive *out = archive_write_disk_new();
+    if (!reader.in || !out) {
         archive_write_free(out);
         *error = QStringLiteral("Couldn't unpack the update.");
         return false;
     }
-    archive_read_support_format_zip(in);
     archive_write_disk_set_options(out, ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                                             ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                                             ARCHIVE_EXTRACT_NO_OVERWRITE);
-    bool failure = false;
-    if (archive_read_open_filename(in, QFile::encodeName(archivePath).constData(), 65536) !=
-        ARCHIVE_OK)
-        failure = true;
+    bool failure = !reader.open(archivePath);
+    bool unsigned_ = false;
     const QByteArray root = QFile::encodeName(dir) + '/';
     archive_entry *entry = nullptr;
     int status = ARCHIVE_OK;
-    while (!failure && (status = archive_read_next_header(in, &entry)) == ARCHIVE_OK) {
+    qint64 written = 0;
+    while (!failure && (status = archive_read_next_header(reader.in, &entry)) == ARCHIVE_OK) {
         const QByteArray path = archive_entry_pathname(entry);
         const auto type = archive_entry_filetype(entry);
         const bool link = type == AE_IFLNK;
@@ -154,30 +234,49 @@ bool unpack(const QString &archivePath, const QString &dir, QString *error)
             failure = true;
             break;
         }
+        const bool named = type == AE_IFDIR
+                               ? folders.contains(path.endsWith('/') ? path : path + '/')
+                               : type == AE_IFREG && files.contains(path);
+        if (!named) {
+            failure = unsigned_ = true;
+            break;
+        }
         archive_entry_copy_pathname(entry, (root + path).constData());
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
         if (archive_write_header(out, entry) != ARCHIVE_OK) {
             failure = true;
             break;
         }
+        QCryptographicHash sha(QCryptographicHash::Sha256);
         const void *block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
         int data = ARCHIVE_OK;
-        while ((data = archive_read_data_block(in, &block, &size, &offset)) == ARCHIVE_OK)
-            if (archive_write_data_block(out, block, size, offset) != ARCHIVE_OK)
+        while ((data = archive_read_data_block(reader.in, &block, &size, &offset)) == ARCHIVE_OK) {
+            written += qint64(size);
+            sha.addData(QByteArrayView(static_cast<const char *>(block), qsizetype(size)));
+            if (written > maxUnpackedBytes) {
+                unsigned_ = true;
                 data = ARCHIVE_FATAL;
-        if (data != ARCHIVE_EOF || archive_write_finish_entry(out) != ARCHIVE_OK)
+            } else if (archive_write_data_block(out, block, size, offset) != ARCHIVE_OK) {
+                data = ARCHIVE_FATAL;
+            }
+        }
+        if (data != ARCHIVE_EOF || archive_write_finish_entry(out) != ARCHIVE_OK) {
             failure = true;
+            break;
+        }
+        const QByteArray expected = files.value(path);
+        if (type == AE_IFREG && !expected.isEmpty() && sha.result().toHex() != expected)
+            failure = unsigned_ = true;
     }
     if (!failure && status != ARCHIVE_EOF)
         failure = true;
     if (archive_write_close(out) != ARCHIVE_OK && !failure)
         failure = true;
-    archive_read_free(in);
     archive_write_free(out);
     if (failure)
-        *error = damaged;
+        *error = unsigned_ ? notSigned : damaged;
     return !failure;
 }
 
@@ -224,6 +323,16 @@ bool canReplaceApplication(const QString &appDir)
 bool installUpdate(const QString &archive, const QString &appDir, const QByteArray &trustedKey,
                    const QString &identifier, QString *error)
 {
+    // Nothing is unpacked before the manifest is verified.
+    std::optional<Manifest> manifest;
+    if (!readArchiveManifest(archive, trustedKey, identifier, &manifest)) {
+        *error = damaged;
+        return false;
+    }
+    if (!manifest) {
+        *error = notSigned;
+        return false;
+    }
     QByteArray scratch = QFile::encodeName(QFileInfo(appDir).path()) + "/.parlotta-update-XXXXXX";
     if (!::mkdtemp(scratch.data())) {
         *error = QStringLiteral("Couldn't create a temporary folder next to the app.");
@@ -231,7 +340,7 @@ bool installUpdate(const QString &archive, const QString &appDir, const QByteArr
     }
     const QString dir = QFile::decodeName(scratch);
     const bool installed = [&] {
-        if (!unpack(archive, dir, error))
+        if (!unpack(archive, dir, *manifest, error))
             return false;
         const QString newApp = dir + QStringLiteral("/Parlotta.app");
         if (!QFileInfo(newApp).isDir() || QFileInfo(newApp).isSymLink()) {
@@ -239,11 +348,10 @@ bool installUpdate(const QString &archive, const QString &appDir, const QByteArr
             return false;
         }
         normaliseFolderModes(newApp);
-        const auto manifest = readSignedManifest(newApp, trustedKey);
-        if (!manifest || manifest->identifier != identifier ||
-            !treeMatchesManifest(newApp, *manifest)) {
-            *error = QStringLiteral("The downloaded update isn't signed by the developer of "
-                                    "Parlotta, so it wasn't installed.");
+        // Modes, files missing, and the copy on disk as a whole.
+        const auto onDisk = readSignedManifest(newApp, trustedKey);
+        if (!onDisk || onDisk->identifier != identifier || !treeMatchesManifest(newApp, *onDisk)) {
+            *error = notSigned;
             return false;
         }
         if (::renameat2(AT_FDCWD, QFile::encodeName(newApp).constData(), AT_FDCWD,

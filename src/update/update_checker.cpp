@@ -19,6 +19,11 @@
 namespace parlotta {
 
 namespace {
+// A release is about 200 MB; the download stops well past that.
+constexpr qint64 maxUpdateDownloadBytes = qint64(1) << 30;
+} // namespace
+
+namespace {
 
 // A version file is a few bytes; anything past this is no version file, and
 // is not read any further.
@@ -146,10 +151,16 @@ void UpdateChecker::performUpdate()
     // A stalled transfer fails instead of leaving "Installing Update…" forever.
     request.setTransferTimeout(60000);
     QNetworkReply *reply = network()->get(request);
-    connect(reply, &QNetworkReply::readyRead, this, [reply, archive] {
+    // A release site that streams without end must not fill the disk.
+    auto tooLarge = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::readyRead, this, [reply, archive, tooLarge] {
         const QByteArray data = reply->readAll();
-        if (archive->write(data) != data.size())
+        if (archive->size() + data.size() > maxUpdateDownloadBytes) {
+            *tooLarge = true;
             reply->abort();
+        } else if (archive->write(data) != data.size()) {
+            reply->abort();
+        }
     });
     const QByteArray key = running->publicKey;
     const QString identifier = running->identifier;
@@ -160,8 +171,12 @@ void UpdateChecker::performUpdate()
         finishUpdate(failure, appDir);
     };
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, archive, appDir, key, identifier, finish] {
+            [this, reply, archive, appDir, key, identifier, finish, tooLarge] {
                 reply->deleteLater();
+                if (*tooLarge)
+                    return finish(QStringLiteral("The download is larger than a release of "
+                                                 "Parlotta can be (%1 MB).")
+                                      .arg(maxUpdateDownloadBytes >> 20));
                 const int status =
                     reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                 if (hasHttpStatus(reply) && status != 200)
