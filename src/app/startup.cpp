@@ -220,6 +220,7 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
     startEventTapThread();
     offerBusObject();
 
+    installApplicationEntry();
     if (!preferenceBool(prefLoginItemConfigured, false)) {
         setOpenAtLogin(true);
         setPreference(prefLoginItemConfigured, true);

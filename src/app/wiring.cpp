@@ -45,6 +45,10 @@ void wireSubsystems()
     });
     // The menu and the settings window drop what they show about missing keyboard access.
     holdPastesWhile(hotkeyHoldsModifiers);
+    QObject::connect(events, &DaemonEvents::sessionLocked, events, [] {
+        if (hotkeyHeld && isRecording())
+            cancelRecording();
+    });
     // ... and show it again when the desktop will not bind the hotkey.
     const auto showKeyListener = [] {
         if (menuHandler)

@@ -23,6 +23,7 @@ class DaemonEvents : public QObject {
     void hotkeyBound();
     void hotkeyRefused(const QString &why);
     void languageChosen();    // from the menu
+    void sessionLocked();     // the screen locked, as the direct keyboard listener learns it
     void settingsRequested(); // "Settings…"
     void modelActivated();    // current.bin names another model
 };

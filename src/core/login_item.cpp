@@ -90,6 +90,29 @@ QString desktopExecProgram(const QString &exec)
     return program;
 }
 
+void installApplicationEntry()
+{
+    const QString name = QStringLiteral("com.parlotta.app.desktop");
+    if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, name).isEmpty())
+        return;
+    QFile packaged(QStringLiteral(":/parlotta/com.parlotta.app.desktop"));
+    if (!packaged.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray text = packaged.readAll().replace(
+        "\nExec=parlotta\n",
+        "\nExec=" + desktopExecValue(QCoreApplication::applicationFilePath()).toUtf8() + '\n');
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    const QString path = dir + u'/' + name;
+    QString error;
+    if (QDir().mkpath(dir) && writeFileAtomically(path, text, &error))
+        log(QStringLiteral("Application entry installed: %1 (the desktop reads it at the next "
+                           "login)")
+                .arg(path));
+    else
+        log(QStringLiteral("ERROR: could not install the application entry %1: %2")
+                .arg(path, error.isEmpty() ? QStringLiteral("cannot create ") + dir : error));
+}
+
 void setOpenAtLogin(bool enabled)
 {
     QString error;

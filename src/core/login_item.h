@@ -12,6 +12,12 @@ void setOpenAtLogin(bool enabled);
 // disabled by the desktop (Hidden=true, X-GNOME-Autostart-enabled=false).
 bool openAtLoginEnabled();
 
+// Where no applications folder holds Parlotta's entry (a build tree, a copy
+// unpacked from the zip), writes one for the user that starts this very
+// executable: the desktop portals know an application, and KWin grants fake
+// input, only by such an entry. The outcome is only logged.
+void installApplicationEntry();
+
 // $XDG_CONFIG_HOME/autostart/parlotta.desktop
 QString autostartFilePath();
 

@@ -109,7 +109,9 @@ void SettingsController::refresh()
     QString about = QStringLiteral(
         "Sees every key in every window, right Alt alone and every release included, on any "
         "desktop; but it cannot keep the hotkey from the focused window, and any program you "
-        "run can read what you type. Takes effect when Parlotta starts next.");
+        "run can read what you type. No key counts while the screen is locked where the lock "
+        "is reported to the login manager (GNOME, KDE; swaylock and hyprlock do not report "
+        "it). Takes effect when Parlotta starts next.");
     if (direct && !EvdevKeyboardHook::userMayRead())
         about += QStringLiteral("\nYour account must be in the input group: run "
                                 "\u201csudo usermod -aG input $USER\u201d, then log out and in "

@@ -58,6 +58,11 @@ class TestDaemonLifecycle : public QObject {
         QTRY_VERIFY(readFile(daemon.preferencesPath()).contains("login-item-configured=true"));
         QVERIFY(readFile(daemon.configHome() + u"/autostart/parlotta.desktop"_s)
                     .contains("Exec=" PARLOTTA_BINARY));
+        // The portals and KWin know the daemon only by an installed application entry.
+        if (!QFile::exists(u"/usr/share/applications/com.parlotta.app.desktop"_s))
+            QVERIFY(readFile(daemon.home() +
+                             u"/.local/share/applications/com.parlotta.app.desktop"_s)
+                        .contains("\nExec=" PARLOTTA_BINARY "\n"));
 
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());

@@ -53,8 +53,15 @@ kill -0 $compositor
 export WAYLAND_DISPLAY=$run/$socket XDG_CURRENT_DESKTOP=$desktop QT_QPA_PLATFORM=wayland
 if [[ $kind == kwin-unlisted ]]; then
   # The portal and its back ends, afresh for this session (an earlier one may
-  # serve another display); -f because a process name is cut to 15 characters.
-  pkill -f libexec/xdg-desktop-portal || true
+  # serve another display): only those of the test's own bus, by the PIDs the
+  # bus knows, never a portal of the desktop this runs on.
+  for name in org.freedesktop.portal.Desktop org.freedesktop.impl.portal.desktop.kde \
+    org.freedesktop.impl.portal.desktop.gtk org.freedesktop.impl.portal.PermissionStore; do
+    pid=$(dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus / \
+      org.freedesktop.DBus.GetConnectionUnixProcessID "string:$name" 2>/dev/null |
+      awk '{print $2}') || true
+    [[ -n $pid ]] && kill "$pid" 2>/dev/null || true
+  done
   dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP QT_QPA_PLATFORM \
     XDG_DATA_HOME XDG_CACHE_HOME
 fi

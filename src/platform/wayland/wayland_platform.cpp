@@ -1,3 +1,4 @@
+#include "core/events.h"
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
@@ -222,7 +223,13 @@ class WaylandServices final : public PulseAudioServices {
         if (preferenceBool(prefReadKeyboard, false)) {
             if (EvdevKeyboardHook::userMayRead()) {
                 evdev = std::make_unique<EvdevKeyboardHook>();
-                followSessionLock([hook = evdev.get()](bool locked) { hook->setLocked(locked); });
+                followSessionLock([hook = evdev.get()](bool locked) {
+                    // A hold the lock cut short is dropped before its keys
+                    // count as released: nothing goes into the lock screen.
+                    if (locked)
+                        Q_EMIT daemonEvents().sessionLocked();
+                    hook->setLocked(locked);
+                });
             } else {
                 log(QStringLiteral("ERROR: cannot read the keyboard directly: this account is "
                                    "not in the input group"));
