@@ -111,29 +111,35 @@ class TestMenuAndSettings : public QObject {
     {
         QTest::addColumn<qint64>("hotkey");
         QTest::addColumn<bool>("listening");
+        QTest::addColumn<QString>("refusal"); // the desktop would not bind the hotkey
         QTest::addColumn<QString>("update");
         QTest::addColumn<bool>("installing");
         QTest::addColumn<QStringList>("entries");
 
         const QStringList tail = {"---", "Settings… [Ctrl+,]", "---", "About Parlotta"};
         QTest::newRow("fresh account, no key listener yet")
-            << qint64(61) << false << QString() << false
+            << qint64(61) << false << QString() << QString() << false
             << QStringList{u"Language: Auto >"_s, u"[!] Grant Accessibility Access…"_s} + tail +
                    QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("key listener running")
-            << qint64(61) << true << QString() << false
+            << qint64(61) << true << QString() << QString() << false
             << QStringList{u"Language: Auto >"_s} + tail +
                    QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
+        QTest::newRow("listener running, the desktop refused the shortcut")
+            << qint64(61) << true << u"KDE has given that shortcut to another action"_s
+            << QString() << false
+            << QStringList{u"Language: Auto >"_s, u"[!] Grant Accessibility Access…"_s} + tail +
+                   QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("no hotkey, no key listener")
-            << qint64(-1) << false << QString() << false
+            << qint64(-1) << false << QString() << QString() << false
             << QStringList{u"Language: Auto >"_s} + tail +
                    QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("update available")
-            << qint64(61) << true << u"1.4.0"_s << false
+            << qint64(61) << true << QString() << u"1.4.0"_s << false
             << QStringList{u"Language: Auto >"_s} + tail +
                    QStringList{u"Update Available (v1.4.0)…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("installing wins over available")
-            << qint64(61) << true << u"2.0"_s << true
+            << qint64(61) << true << QString() << u"2.0"_s << true
             << QStringList{u"Language: Auto >"_s} + tail +
                    QStringList{u"Installing Update… (disabled)"_s, u"Quit [Ctrl+Q]"_s};
     }
@@ -144,12 +150,15 @@ class TestMenuAndSettings : public QObject {
         setPreference(prefHotkey, hotkey);
         QFETCH(bool, listening);
         eventTapActive = listening;
+        QFETCH(QString, refusal);
+        setHotkeyRefusal(refusal);
         if (!update.isEmpty())
             menuHandler->updates.updateAvailable = update;
         QFETCH(bool, installing);
         menuHandler->updates.isInstallingUpdate = installing;
         menuHandler->rebuildMenu();
         QTEST(describe(menuHandler->statusItem->contextMenu()), "entries");
+        setHotkeyRefusal({});
     }
 
     // Choosing languages from the menu leaves one update message per message.
