@@ -120,8 +120,8 @@ void offerBusObject()
 // Calls one of the running daemon's methods; false when it cannot be reached.
 bool callRunningDaemon(const QString &method)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(busName, QStringLiteral("/"),
-                                                       QStringLiteral("org.parlotta.Daemon"), method);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        busName, QStringLiteral("/"), QStringLiteral("org.parlotta.Daemon"), method);
     return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000).type() ==
            QDBusMessage::ReplyMessage;
 }
@@ -145,10 +145,11 @@ bool prepareRuntimeFiles(QString *error, QString *movedBecause)
 
 int sendDaemonCommand(const QString &option)
 {
-    static const QHash<QString, QString> methods = {{QStringLiteral("--start"), QStringLiteral("Start")},
-                                                   {QStringLiteral("--stop"), QStringLiteral("Stop")},
-                                                   {QStringLiteral("--toggle"), QStringLiteral("Toggle")},
-                                                   {QStringLiteral("--cancel"), QStringLiteral("Cancel")}};
+    static const QHash<QString, QString> methods = {
+        {QStringLiteral("--start"), QStringLiteral("Start")},
+        {QStringLiteral("--stop"), QStringLiteral("Stop")},
+        {QStringLiteral("--toggle"), QStringLiteral("Toggle")},
+        {QStringLiteral("--cancel"), QStringLiteral("Cancel")}};
     if (!methods.contains(option))
         return cannotStart(QStringLiteral("unknown option %1 (the options are --start, --stop, "
                                           "--toggle and --cancel)")

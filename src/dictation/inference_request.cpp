@@ -103,8 +103,8 @@ void postInference(QByteArray body, QString boundary,
             // Another user's program on the server's port would read the
             // recording and choose what we type: checked just before sending,
             // as the server may have restarted while this request waited.
-            if (const auto uid = abortRequest ? std::nullopt
-                                              : foreignListenerUid(quint16(serverPort))) {
+            if (const auto uid =
+                    abortRequest ? std::nullopt : foreignListenerUid(quint16(serverPort))) {
                 log(QStringLiteral("ERROR: port %1 on %2 belongs to another user (uid %3); the "
                                    "recording was not sent")
                         .arg(serverPort)

@@ -6,9 +6,9 @@
 #include "platform/key_injector.h"
 
 #include <QElapsedTimer>
-#include <algorithm>
 #include <QQueue>
 #include <QTimer>
+#include <algorithm>
 
 namespace parlotta {
 
@@ -194,7 +194,7 @@ class Paster {
     QString undelivered;     // what failed keystrokes left on the clipboard
     QElapsedTimer sincePosted;
     QTimer ticker;
-    QTimer holdTicker;          // runs while a paste waits for held keys
+    QTimer holdTicker; // runs while a paste waits for held keys
     QElapsedTimer sinceKeysUp;
 };
 

@@ -30,9 +30,9 @@ bool hotkeyHoldsModifiers()
     if (!hotkeyHeld)
         return false;
     const ActiveHotkey hotkey = activeHotkeySnapshot();
-    static const QList<int> modifierKeys = {KEY_LEFTCTRL, KEY_RIGHTCTRL, KEY_LEFTSHIFT,
-                                            KEY_RIGHTSHIFT, KEY_LEFTALT,  KEY_RIGHTALT,
-                                            KEY_LEFTMETA, KEY_RIGHTMETA};
+    static const QList<int> modifierKeys = {KEY_LEFTCTRL,   KEY_RIGHTCTRL, KEY_LEFTSHIFT,
+                                            KEY_RIGHTSHIFT, KEY_LEFTALT,   KEY_RIGHTALT,
+                                            KEY_LEFTMETA,   KEY_RIGHTMETA};
     return (hotkey.modifiers & comboModifiers) ||
            modifierKeys.contains(evdevFromVirtualKey(hotkey.code));
 }

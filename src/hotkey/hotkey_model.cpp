@@ -73,8 +73,8 @@ std::mutex hotkeyLock;
 void bindShortcut(ShortcutSource &source, std::int64_t code, std::uint64_t modifiers)
 {
     QString error;
-    if (source.bind(code == hotkeyNone ? -1 : evdevFromVirtualKey(code),
-                    modifiers & comboModifiers, &error)) {
+    if (source.bind(code == hotkeyNone ? -1 : evdevFromVirtualKey(code), modifiers & comboModifiers,
+                    &error)) {
         Q_EMIT daemonEvents().hotkeyBound();
         return;
     }

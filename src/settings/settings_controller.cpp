@@ -76,10 +76,9 @@ void SettingsController::refresh()
     clearHotkeyButton->setVisible(hotkey != hotkeyNone && !isRecordingHotkey);
     const QString refusal = hotkey == hotkeyNone ? QString() : hotkeyRefusal();
     accessibilityRow->setVisible(!eventTapActive || !refusal.isEmpty());
-    hotkeyRefusalLabel->setText(refusal.isEmpty()
-                                    ? QString()
-                                    : QStringLiteral("The desktop did not bind this hotkey: ") +
-                                          refusal);
+    hotkeyRefusalLabel->setText(
+        refusal.isEmpty() ? QString()
+                          : QStringLiteral("The desktop did not bind this hotkey: ") + refusal);
     hotkeyRefusalLabel->setVisible(!refusal.isEmpty());
     const ShortcutSource *source = shortcutSource();
     const QString setup =

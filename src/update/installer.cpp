@@ -5,18 +5,18 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QHash>
-#include <QSet>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
-#include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -81,8 +81,8 @@ void walkTree(int fd, bool remove)
             names << QByteArray(entry->d_name);
     const int at = ::dirfd(dir);
     for (const QByteArray &name : std::as_const(names)) {
-        const int child = ::openat(at, name.constData(),
-                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int child =
+            ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (child >= 0)
             walkTree(child, remove);
         if (remove)
@@ -93,8 +93,8 @@ void walkTree(int fd, bool remove)
 
 void normaliseFolderModes(const QString &dir)
 {
-    const int fd = ::open(QFile::encodeName(dir).constData(),
-                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0)
         walkTree(fd, false);
 }
@@ -118,8 +118,8 @@ void removeTreeAt(int parent, const char *name)
 void removeTree(const QString &dir)
 {
     const QFileInfo info(dir);
-    const int parent = ::open(QFile::encodeName(info.path()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int parent =
+        ::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (parent < 0)
         return;
     removeTreeAt(parent, QFile::encodeName(info.fileName()).constData());
@@ -416,8 +416,8 @@ void removeLeftovers(const QString &appDir, const QString &modelDir)
     // Beside a copy in a folder other accounts can write (/tmp, a shared
     // folder), what looks like our leftover may be anyone's: left alone.
     const QDir beside = QFileInfo(appDir).dir();
-    const int parent = ::open(QFile::encodeName(beside.path()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int parent =
+        ::open(QFile::encodeName(beside.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat info {};
     if (parent >= 0 && ::fstat(parent, &info) == 0 && !(info.st_mode & (S_IWGRP | S_IWOTH)) &&
         (info.st_uid == ::geteuid() || info.st_uid == 0)) {

@@ -60,9 +60,9 @@ class TestDaemonLifecycle : public QObject {
                     .contains("Exec=" PARLOTTA_BINARY));
         // The portals and KWin know the daemon only by an installed application entry.
         if (!QFile::exists(u"/usr/share/applications/com.parlotta.app.desktop"_s))
-            QVERIFY(readFile(daemon.home() +
-                             u"/.local/share/applications/com.parlotta.app.desktop"_s)
-                        .contains("\nExec=" PARLOTTA_BINARY "\n"));
+            QVERIFY(
+                readFile(daemon.home() + u"/.local/share/applications/com.parlotta.app.desktop"_s)
+                    .contains("\nExec=" PARLOTTA_BINARY "\n"));
 
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
@@ -218,7 +218,8 @@ class TestDaemonLifecycle : public QObject {
                  QByteArray::number(daemon.pid()));
         for (const QString &option : {u"--toggle"_s, u"--cancel"_s, u"--start"_s, u"--stop"_s})
             QCOMPARE(command(option), QByteArray());
-        QVERIFY(daemon.waitForMessage(u"Recording stopped, file: %1/parlotta/recording.wav"_s.arg(own.path())));
+        QVERIFY(daemon.waitForMessage(
+            u"Recording stopped, file: %1/parlotta/recording.wav"_s.arg(own.path())));
         const QStringList lines = daemon.logMessages();
         for (const QString &line : {u"Received parlotta --toggle \u2192 start recording"_s,
                                     u"Received parlotta --cancel \u2192 cancel recording"_s,

@@ -16,10 +16,9 @@ namespace {
 using Formats = QMap<QString, QByteArray>;
 
 // The lines the settings window gives for right Alt.
-const QString bindingLines = QStringLiteral("bindsym --no-repeat Alt_R exec " PARLOTTA_BINARY
-                                            " --start\n"
-                                            "bindsym --release Alt_R exec " PARLOTTA_BINARY
-                                            " --stop\n");
+const QString bindingLines =
+    QStringLiteral("bindsym --no-repeat Alt_R exec " PARLOTTA_BINARY " --start\n"
+                   "bindsym --release Alt_R exec " PARLOTTA_BINARY " --stop\n");
 
 QString gnomeRoot()
 {
@@ -227,13 +226,12 @@ class TestWayland : public QObject {
 
     void swayClipboardOwners_data()
     {
-        QTest::addColumn<QString>("mode");                  // wlowner's
-        QTest::addColumn<Formats>("after");   // the clipboard given back
-        QTest::addColumn<QString>("error");                 // the save's log line, if any
+        QTest::addColumn<QString>("mode");  // wlowner's
+        QTest::addColumn<Formats>("after"); // the clipboard given back
+        QTest::addColumn<QString>("error"); // the save's log line, if any
         QTest::addRow("cleared while read") << u"clear"_s << Formats{} << QString();
         QTest::addRow("new owner while read")
-            << u"handover"_s
-            << Formats{{u"text/plain;charset=utf-8"_s, "new owner"}} << QString();
+            << u"handover"_s << Formats{{u"text/plain;charset=utf-8"_s, "new owner"}} << QString();
         QTest::addRow("endless image, naive text writer")
             << u"huge"_s << Formats{{u"text/plain"_s, QByteArray(1 << 20, 't')}}
             << u"ERROR: could not save the clipboard: image/png too large to keep (over 64 MB)"_s;
@@ -258,8 +256,11 @@ class TestWayland : public QObject {
         const auto peakMb = [&] {
             const QByteArray status = readFile(u"/proc/%1/status"_s.arg(daemon.pid()));
             const qsizetype at = status.indexOf("VmHWM:");
-            return status.mid(at + 6, status.indexOf('\n', at) - at - 6).trimmed().split(' ')[0]
-                       .toLongLong() / 1024;
+            return status.mid(at + 6, status.indexOf('\n', at) - at - 6)
+                       .trimmed()
+                       .split(' ')[0]
+                       .toLongLong() /
+                   1024;
         };
         const qint64 before = peakMb();
         QVERIFY(daemon.dictate(hello, u"Pasted via virtual keyboard"_s));
@@ -346,9 +347,9 @@ class TestWayland : public QObject {
         QVERIFY(window.start());
         QTRY_VERIFY(window.focused());
         QProcess hold;
-        hold.start(QStringLiteral(WLKEY), {u"42:1"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s,
-                                           u"42:0"_s, u"sleep:300"_s, u"42:1"_s, u"67:1"_s,
-                                           u"sleep:5000"_s, u"67:0"_s, u"42:0"_s});
+        hold.start(QStringLiteral(WLKEY),
+                   {u"42:1"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s, u"42:0"_s, u"sleep:300"_s,
+                    u"42:1"_s, u"67:1"_s, u"sleep:5000"_s, u"67:0"_s, u"42:0"_s});
         QVERIFY(daemon.waitForMessage(u"Recording started"_s));
         QVERIFY(playIntoMicrophone(hello));
         QVERIFY(hold.waitForFinished(15000));

@@ -68,8 +68,7 @@ void send(void *, zwlr_data_control_source_v1 *, const char *type, int32_t fd)
     if (first && mode == "clear")
         zwlr_data_control_device_v1_set_selection(device, nullptr);
     else if (first && mode == "handover")
-        zwlr_data_control_device_v1_set_selection(device,
-                                                  offer({"text/plain;charset=utf-8"}));
+        zwlr_data_control_device_v1_set_selection(device, offer({"text/plain;charset=utf-8"}));
     wl_display_flush(display);
     if (first)
         usleep(200000);
@@ -119,9 +118,8 @@ int main(int argc, char *argv[])
     }
     device = zwlr_data_control_manager_v1_get_data_device(manager, seat);
     zwlr_data_control_device_v1_set_selection(
-        device, mode == "huge"
-                    ? offer({"image/png", "text/plain"})
-                    : offer({"text/html", "text/plain;charset=utf-8", "text/plain"}));
+        device, mode == "huge" ? offer({"image/png", "text/plain"})
+                               : offer({"text/html", "text/plain;charset=utf-8", "text/plain"}));
     wl_display_roundtrip(display);
     std::puts("owned");
     std::fflush(stdout);

@@ -126,8 +126,8 @@ class TestMenuAndSettings : public QObject {
             << QStringList{u"Language: Auto >"_s} + tail +
                    QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("listener running, the desktop refused the shortcut")
-            << qint64(61) << true << u"KDE has given that shortcut to another action"_s
-            << QString() << false
+            << qint64(61) << true << u"KDE has given that shortcut to another action"_s << QString()
+            << false
             << QStringList{u"Language: Auto >"_s, u"[!] Grant Accessibility Access…"_s} + tail +
                    QStringList{u"Check for Updates…"_s, u"Quit [Ctrl+Q]"_s};
         QTest::newRow("no hotkey, no key listener")

@@ -82,8 +82,7 @@ namespace {
 bool isMetaTarget(const QByteArray &type)
 {
     // X11 owners bridged by XWayland may list X's meta targets.
-    return type == "TARGETS" || type == "MULTIPLE" || type == "TIMESTAMP" ||
-           type == "SAVE_TARGETS";
+    return type == "TARGETS" || type == "MULTIPLE" || type == "TIMESTAMP" || type == "SAVE_TARGETS";
 }
 
 bool isTextType(const QByteArray &type)

@@ -13,8 +13,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QRegularExpression>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QWindow>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -88,8 +88,7 @@ void findXWayland(int waylandFd)
                           ::read(fd, text, sizeof text - 1) > 0;
         ::close(fd);
         const pid_t pid = pid_t(QByteArray(text).trimmed().toInt());
-        if (!ours || pid <= 0 ||
-            (pid != peer.pid && parentOfOwnProcess(pid) != peer.pid) ||
+        if (!ours || pid <= 0 || (pid != peer.pid && parentOfOwnProcess(pid) != peer.pid) ||
             parentOfOwnProcess(pid) == 0)
             continue;
         const QString number = lock.fileName().mid(2).chopped(5); // ".X1-lock" → "1"
