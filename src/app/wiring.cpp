@@ -44,7 +44,8 @@ void wireSubsystems()
         stopWhisperServerNow();
     });
     // The menu and the settings window drop what they show about missing keyboard access.
-    holdPastesWhile(hotkeyHoldsModifiers);
+    // Only while the hold records: a release the listener missed never holds pastes up.
+    holdPastesWhile([] { return hotkeyHoldsModifiers() && isRecording(); });
     QObject::connect(events, &DaemonEvents::sessionLocked, events, [] {
         if (hotkeyHeld && isRecording())
             cancelRecording();

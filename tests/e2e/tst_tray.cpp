@@ -81,7 +81,7 @@ class TestTray : public QObject {
             QVERIFY2(item.isEnabled(), qPrintable(item.label()));
         QCOMPARE(panel.toolTip(), u"Parlotta · auto"_s);
         QVERIFY(panel.icon().width() >= 22);
-        QVERIFY(daemon.logMessages().filter(u"tray"_s).isEmpty());
+        QVERIFY(daemon.logMessages().filter(u"system tray"_s).isEmpty());
         const int oldDeutsch = panel.menu().find(u"Deutsch"_s)->id;
         const QImage autoIcon = panel.icon();
 
