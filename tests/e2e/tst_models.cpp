@@ -25,12 +25,20 @@ bool chooseModel(const QString &letter)
            xkey(u"tap"_s, {letterKeys.value(letter)});
 }
 
-// Presses the "Download Failed" sheet's OK once it shows, and waits for it to go.
+// Presses the "Download Failed" sheet's OK once it shows, and waits for it to
+// go and for the settings window to have the keyboard again (keys typed before
+// that reach another window).
 bool dismissSheet()
 {
     return waitUntil([] { return accessibleShowing(u"push button"_s, u"OK"_s); }, 5000) &&
            accessibleAction(u"press"_s, u"push button"_s, u"OK"_s) &&
-           waitUntil([] { return !accessibleShowing(u"push button"_s, u"OK"_s); }, 5000);
+           waitUntil([] { return !accessibleShowing(u"push button"_s, u"OK"_s); }, 5000) &&
+           waitUntil(
+               [] {
+                   return runTool(u"xdotool"_s, {u"getactivewindow"_s}) ==
+                          windowNamed(u"Settings"_s);
+               },
+               5000);
 }
 
 } // namespace
