@@ -410,14 +410,9 @@ class TestWayland : public QObject {
         window.start({u"--own-clipboard"_s});
         QVERIFY(typeInGnome({u"button:1"_s, u"button:0"_s})); // GNOME gives it the focus at a click
         QTRY_VERIFY(window.focused());
-        const auto owned = [] {
-            return clipboardContents().contains(u"application/x-parlotta-test"_s);
-        };
-        // Mutter may refuse a selection set at the focus alone: F12 sets it
-        // again with a key's serial.
-        if (!waitUntil(owned, 5000))
-            QVERIFY(typeInGnome({u"88:1"_s, u"88:0"_s}));
-        QTRY_VERIFY_WITH_TIMEOUT(owned(), 10000);
+        // The selection reaches wl-paste slowly under load.
+        QTRY_VERIFY_WITH_TIMEOUT(clipboardContents().contains(u"application/x-parlotta-test"_s),
+                                 15000);
         QProcess hold;
         hold.start(gnomeScript, inGnome({u"keys"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s}));
         // The keys' remote desktop session takes a while to start under load.
