@@ -146,9 +146,8 @@ class Paster {
         QString error;
         if (!keyInjector().send(keystroke, &error)) {
             // Giving the old content back now would lose the transcript: it
-            // stays on the clipboard for the user to paste.
-            // A transcript an earlier failure left there is not replaced: the
-            // clipboard holds every undelivered one, in the order spoken.
+            // stays on the clipboard for the user to paste, beside any that an
+            // earlier failure left there, in the order spoken.
             if (!undelivered.isEmpty() && holdsText(selections.first(), undelivered)) {
                 undelivered += u' ' + text;
                 for (const Saved &saved : std::as_const(selections))

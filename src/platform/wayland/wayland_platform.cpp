@@ -88,8 +88,8 @@ void findXWayland(int waylandFd)
                           ::read(fd, text, sizeof text - 1) > 0;
         ::close(fd);
         const pid_t pid = pid_t(QByteArray(text).trimmed().toInt());
-        if (!ours || pid <= 0 || (pid != peer.pid && parentOfOwnProcess(pid) != peer.pid) ||
-            parentOfOwnProcess(pid) == 0)
+        const pid_t parent = ours && pid > 0 ? parentOfOwnProcess(pid) : 0; // 0: not ours
+        if (parent == 0 || (pid != peer.pid && parent != peer.pid))
             continue;
         const QString number = lock.fileName().mid(2).chopped(5); // ".X1-lock" → "1"
         qputenv("DISPLAY", (u':' + number).toLatin1());
