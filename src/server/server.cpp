@@ -7,6 +7,7 @@
 #include "models/model_store.h"
 #include "server/pid_file.h"
 #include "server/port_owner.h"
+#include "server/restart_policy.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -23,11 +24,9 @@ namespace parlotta {
 
 namespace {
 
-constexpr int restartDelayMs = 3000;
 // A server that ends this soon after its launch failed to start (a corrupt
 // model, the port taken): it is given more time before each next try.
 constexpr int quickFailureMs = 5000;
-constexpr int longestRestartDelayMs = 300000;
 
 // The server we launched and still regard as ours. Each launch gets a new
 // number, so an exit notice is matched to its very child, never to a later
@@ -40,12 +39,7 @@ QProcess *stoppingProcess = nullptr;
 bool staleEnding = false;
 bool startWhenStopped = false;
 QElapsedTimer sinceLaunch;
-int quickFailures = 0;
-// A GPU whose driver makes the server fail at once must not leave the user
-// without dictation: after two such failures in a row the server runs on the
-// CPU alone, until the user restarts it (another model, SIGHUP).
-int gpuQuickFailures = 0;
-bool gpuDisabled = false;
+RestartPolicy restartPolicy;
 
 QTimer &restartTimer()
 {
@@ -57,17 +51,6 @@ QTimer &restartTimer()
         return t;
     }();
     return *timer;
-}
-
-// 3 s after a server that ran, or after its first quick failure; then twice
-// as long after each further quick failure in a row, up to 5 minutes: a
-// server that cannot start must not reload a large model every 3 s all day.
-int nextRestartDelayMs()
-{
-    int delay = restartDelayMs;
-    for (int i = 1; i < quickFailures && delay < longestRestartDelayMs; ++i)
-        delay *= 2;
-    return std::min(delay, longestRestartDelayMs);
 }
 
 void reportForeignPortHolder()
@@ -140,22 +123,16 @@ void onServerFinished(QProcess *child, quint64 launch)
     const bool killed = child->exitStatus() == QProcess::CrashExit &&
                         (child->exitCode() == SIGKILL || child->exitCode() == SIGTERM);
     const bool quick = !killed && sinceLaunch.elapsed() < quickFailureMs;
-    quickFailures = quick ? quickFailures + 1 : 0;
-    gpuQuickFailures = quick && !gpuDisabled && serverUsedGpu() ? gpuQuickFailures + 1 : 0;
-    const bool toCpu = gpuQuickFailures == 2;
-    if (toCpu) {
-        gpuDisabled = true; // which also stops the GPU count
-        quickFailures = 1;  // the CPU gets its own first try, 3 s from now
-    }
-    const int delay = nextRestartDelayMs();
+    const auto next = restartPolicy.serverEnded(quick, quick && serverUsedGpu());
+    const int delay = next.delayMs;
     // For a crash Qt reports the number of the signal that ended it.
     log(QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in %2s")
             .arg(child->exitCode())
             .arg(delay / 1000));
-    if (toCpu)
+    if (next.toCpu)
         log(QStringLiteral("whisper-server failed twice right after starting on the GPU; "
                            "running it on the CPU until the model changes or SIGHUP"));
-    else if (quickFailures == 2)
+    else if (next.keepsFailing)
         log(QStringLiteral("whisper-server keeps failing right after it starts; waiting longer "
                            "before each next try, up to 5 minutes (SIGHUP tries again at once)"));
     reportForeignPortHolder();
@@ -186,7 +163,7 @@ QStringList whisperServerArguments()
                              QStringLiteral("--no-timestamps"),
                              QStringLiteral("--language"),
                              QStringLiteral("auto")};
-    if (gpuDisabled)
+    if (restartPolicy.gpuDisabled())
         arguments << QStringLiteral("--no-gpu");
     return arguments;
 }
@@ -306,9 +283,7 @@ bool isWhisperServerRunning()
 void restartWhisperServer()
 {
     // Asked for by the user (SIGHUP, another model): a fresh start, at once.
-    quickFailures = 0;
-    gpuQuickFailures = 0;
-    gpuDisabled = false;
+    restartPolicy.reset();
     restartTimer().stop();
     stopWhisperServer();
     startWhisperServer();

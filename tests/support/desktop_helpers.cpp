@@ -1,5 +1,6 @@
 #include "desktop_helpers.h"
 #include "daemon_process.h"
+#include "platform/clipboard_formats.h"
 #include "test_helpers.h"
 
 #include <QDir>
@@ -210,10 +211,7 @@ QMap<QString, QByteArray> clipboardContents()
     else if (!readClipboard(u"TARGETS"_s, &targets))
         return contents;
     for (const QByteArray &target : targets.split('\n')) {
-        // X11's own targets describe the owner (its time, its list), not data;
-        // through XWayland, Wayland clients see them too.
-        if (target.isEmpty() || target == "TARGETS" || target == "MULTIPLE" ||
-            target == "TIMESTAMP" || target == "SAVE_TARGETS")
+        if (target.isEmpty() || parlotta::isMetaTarget(target))
             continue;
         QByteArray data;
         if (readClipboard(QString::fromUtf8(target), &data))

@@ -11,7 +11,6 @@
 //   Without answers it replies 200 " Hello world.\n".
 // Behaviour switches, from the environment (the daemon passes its own on):
 //   PARLOTTA_FAKE_SERVER_IGNORE_TERM=1   SIGTERM does nothing
-//   PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS=N exits with status 1 after N ms
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -176,9 +175,6 @@ int main(int argc, char *argv[])
             }
         }
     }
-    if (qEnvironmentVariableIsSet("PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"))
-        QTimer::singleShot(qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_EXIT_AFTER_MS"),
-                           [] { std::exit(1); });
     QTcpServer server;
     if (!server.setSocketDescriptor(listeningSocket(host, port))) {
         std::fprintf(stderr, "couldn't bind to server socket: hostname=%s port=%u\n",

@@ -1,4 +1,5 @@
 #include "platform/wayland/data_control.h"
+#include "platform/clipboard_formats.h"
 #include "platform/wayland/wayland_connection.h"
 
 #include "data-control-client-protocol.h"
@@ -76,22 +77,6 @@ void DataControl::finished(void *data, zwlr_data_control_device_v1 *)
     self->replaceOffer(self->clipboardSlot, nullptr);
     self->replaceOffer(self->primarySlot, nullptr);
 }
-
-namespace {
-
-bool isMetaTarget(const QByteArray &type)
-{
-    // X11 owners bridged by XWayland may list X's meta targets.
-    return type == "TARGETS" || type == "MULTIPLE" || type == "TIMESTAMP" || type == "SAVE_TARGETS";
-}
-
-bool isTextType(const QByteArray &type)
-{
-    return type.startsWith("text/") || type == "UTF8_STRING" || type == "STRING" ||
-           type == "TEXT" || type == "COMPOUND_TEXT";
-}
-
-} // namespace
 
 DataControl::FormatRead DataControl::readFormat(zwlr_data_control_offer_v1 *offer,
                                                 const QByteArray &type, qsizetype limit,
@@ -293,11 +278,7 @@ bool DataControlClipboard::save(QList<ClipboardFormat> *formats, QString *error)
 
 void DataControlClipboard::setText(const QString &text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    const QList<ClipboardFormat> formats = {
-        {"text/plain;charset=utf-8", utf8}, {"text/plain", utf8}, {"UTF8_STRING", utf8},
-        {"STRING", text.toLatin1()},        {"TEXT", utf8},
-    };
+    const QList<ClipboardFormat> formats = transcriptFormats(text);
     connection.call<bool>([&] {
         connection.selections()->own(primary, formats, true);
         return true;

@@ -1,3 +1,4 @@
+#include "platform/keystrokes.h"
 #include "platform/terminal_classes.h"
 #include "platform/wayland/portal_session.h"
 #include "platform/wayland/wayland_connection.h"
@@ -73,9 +74,9 @@ class WaylandKeyInjector : public KeyInjector {
                 *error = QStringLiteral("the keyboard map has no key for v");
                 return false;
             }
-            const bool control = !shiftInsert;
-            const bool shift = keystroke != Keystroke::ControlV;
-            if (!post(key, control, shift, error))
+            const auto events =
+                keystrokeEvents(keystroke, {key.evdev, KEY_LEFTCTRL, KEY_LEFTSHIFT});
+            if (!post(events, key.layout, error))
                 return false;
             // A protocol error shows on the next round trip, not on the request.
             if (wl_display_roundtrip(connection.display()) < 0) {
@@ -88,8 +89,8 @@ class WaylandKeyInjector : public KeyInjector {
     }
 
   protected:
-    // Connection thread: posts the key with the modifiers held around it.
-    virtual bool post(KeyPosition key, bool control, bool shift, QString *error) = 0;
+    // Connection thread: posts the keystroke's events (evdev codes) in the given layout.
+    virtual bool post(const QList<KeyEvent> &events, xkb_layout_index_t layout, QString *error) = 0;
     WaylandConnection &connection;
 };
 
@@ -125,7 +126,9 @@ class VirtualKeyboardInjector final : public WaylandKeyInjector {
         return uploaded == connection.keymapText() || upload(connection.keymapText(), error);
     }
 
-    bool post(KeyPosition key, bool control, bool shift, QString *error) override
+    // Our own keyboard has its own modifier state, which the protocol sets
+    // directly: a modifier's event changes that state, any other key is typed.
+    bool post(const QList<KeyEvent> &events, xkb_layout_index_t layout, QString *error) override
     {
         if (!prepare(error))
             return false;
@@ -134,13 +137,20 @@ class VirtualKeyboardInjector final : public WaylandKeyInjector {
             const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap, name);
             return index == XKB_MOD_INVALID ? 0u : 1u << index;
         };
-        const uint32_t held =
-            (control ? mask(XKB_MOD_NAME_CTRL) : 0) | (shift ? mask(XKB_MOD_NAME_SHIFT) : 0);
-        zwp_virtual_keyboard_v1_modifiers(keyboard, held, 0, 0, key.layout);
-        zwp_virtual_keyboard_v1_key(keyboard, now(), uint32_t(key.evdev),
-                                    WL_KEYBOARD_KEY_STATE_PRESSED);
-        zwp_virtual_keyboard_v1_key(keyboard, now(), uint32_t(key.evdev),
-                                    WL_KEYBOARD_KEY_STATE_RELEASED);
+        uint32_t held = 0;
+        for (const KeyEvent &event : events) {
+            const uint32_t bit = event.key == KEY_LEFTCTRL    ? mask(XKB_MOD_NAME_CTRL)
+                                 : event.key == KEY_LEFTSHIFT ? mask(XKB_MOD_NAME_SHIFT)
+                                                              : 0;
+            if (bit) {
+                held = event.pressed ? held | bit : held & ~bit;
+                zwp_virtual_keyboard_v1_modifiers(keyboard, held, 0, 0, layout);
+            } else {
+                zwp_virtual_keyboard_v1_key(keyboard, now(), uint32_t(event.key),
+                                            event.pressed ? WL_KEYBOARD_KEY_STATE_PRESSED
+                                                          : WL_KEYBOARD_KEY_STATE_RELEASED);
+            }
+        }
         zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
         return true;
     }
@@ -189,28 +199,17 @@ class FakeInputInjector final : public WaylandKeyInjector {
     }
 
   private:
-    bool post(KeyPosition key, bool control, bool shift, QString *) override
+    bool post(const QList<KeyEvent> &events, xkb_layout_index_t, QString *) override
     {
         org_kde_kwin_fake_input *input = connection.fakeInputDevice();
         if (!authenticated) {
             org_kde_kwin_fake_input_authenticate(input, "Parlotta", "paste dictated text");
             authenticated = true;
         }
-        QList<int> modifiers;
-        if (control)
-            modifiers << KEY_LEFTCTRL;
-        if (shift)
-            modifiers << KEY_LEFTSHIFT;
-        for (int modifier : modifiers)
-            org_kde_kwin_fake_input_keyboard_key(input, uint32_t(modifier),
-                                                 WL_KEYBOARD_KEY_STATE_PRESSED);
-        org_kde_kwin_fake_input_keyboard_key(input, uint32_t(key.evdev),
-                                             WL_KEYBOARD_KEY_STATE_PRESSED);
-        org_kde_kwin_fake_input_keyboard_key(input, uint32_t(key.evdev),
-                                             WL_KEYBOARD_KEY_STATE_RELEASED);
-        for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it)
-            org_kde_kwin_fake_input_keyboard_key(input, uint32_t(*it),
-                                                 WL_KEYBOARD_KEY_STATE_RELEASED);
+        for (const KeyEvent &event : events)
+            org_kde_kwin_fake_input_keyboard_key(input, uint32_t(event.key),
+                                                 event.pressed ? WL_KEYBOARD_KEY_STATE_PRESSED
+                                                               : WL_KEYBOARD_KEY_STATE_RELEASED);
         return true;
     }
 
@@ -236,19 +235,10 @@ class PortalInjector final : public WaylandKeyInjector {
     }
 
   private:
-    bool post(KeyPosition key, bool control, bool shift, QString *error) override
+    bool post(const QList<KeyEvent> &events, xkb_layout_index_t, QString *error) override
     {
-        QList<int> keys;
-        if (control)
-            keys << KEY_LEFTCTRL;
-        if (shift)
-            keys << KEY_LEFTSHIFT;
-        keys << key.evdev;
-        for (int k : std::as_const(keys))
-            if (!session->key(k, true, error))
-                return false;
-        for (auto k = keys.crbegin(); k != keys.crend(); ++k)
-            if (!session->key(*k, false, error))
+        for (const KeyEvent &event : events)
+            if (!session->key(event.key, event.pressed, error))
                 return false;
         return true;
     }

@@ -1,5 +1,6 @@
 #include "platform/x11/x11_clipboard.h"
 #include "core/threads.h"
+#include "platform/clipboard_formats.h"
 #include "platform/x11/x11_services.h"
 
 #include <fcntl.h>
@@ -32,15 +33,13 @@ bool X11Clipboard::save(QList<ClipboardFormat> *formats, QString *error)
 
 void X11Clipboard::setText(const QString &text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    const QByteArray latin1 = text.toLatin1();
+    QList<X11Format> formats;
+    for (const ClipboardFormat &format : transcriptFormats(text))
+        // TEXT asks for text in any encoding; the answer names the one it is in.
+        formats.append({format.mimeType,
+                        format.mimeType == "TEXT" ? "UTF8_STRING" : format.mimeType, 8,
+                        format.data});
     call<bool>([&] {
-        QList<X11Format> formats = {
-            {"UTF8_STRING", "UTF8_STRING", 8, utf8},
-            {"text/plain;charset=utf-8", "text/plain;charset=utf-8", 8, utf8},
-            {"STRING", "STRING", 8, latin1},
-            {"TEXT", "UTF8_STRING", 8, utf8},
-        };
         own(formats, true);
         return true;
     });

@@ -1,3 +1,4 @@
+#include "platform/clipboard_formats.h"
 #include "platform/x11/x11_clipboard.h"
 
 #include <algorithm>
@@ -90,14 +91,14 @@ bool X11Clipboard::readClipboard(QList<X11Format> *formats, QString *error)
     const qsizetype count = list.bits == 32 ? list.data.size() / qsizetype(sizeof(Atom)) : 0;
     for (qsizetype i = 0; i < count; ++i) {
         const Atom target = targets[i];
-        if (target == atomTargets || target == atomMultiple || target == atomTimestamp ||
-            target == atomSaveTargets || target == None)
+        if (target == None)
             continue;
         char *name = XGetAtomName(display, target);
         X11Format format;
         format.target = name;
         XFree(name);
-        if (std::any_of(formats->cbegin(), formats->cend(),
+        if (isMetaTarget(format.target) ||
+            std::any_of(formats->cbegin(), formats->cend(),
                         [&](const X11Format &f) { return f.target == format.target; }))
             continue;
         if (fetch(target, &format, clock))

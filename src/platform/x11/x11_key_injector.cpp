@@ -1,4 +1,5 @@
 #include "platform/keyboard.h"
+#include "platform/keystrokes.h"
 #include "platform/terminal_classes.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_services.h"
@@ -56,23 +57,11 @@ class X11KeyInjector final : public KeyInjector {
                                        : QStringLiteral("Control"));
             return false;
         }
-        QList<KeyCode> modifiers;
-        if (!shiftInsert)
-            modifiers << control;
-        if (keystroke != Keystroke::ControlV)
-            modifiers << shift;
-
-        const QList<KeyCode> held = heldModifiers();
-        for (KeyCode k : held)
-            inject(k, false);
-        for (KeyCode k : modifiers)
-            inject(k, true);
-        inject(key, true);
-        inject(key, false);
-        for (auto k = modifiers.crbegin(); k != modifiers.crend(); ++k)
-            inject(*k, false);
-        for (KeyCode k : held)
-            inject(k, true);
+        QList<int> held;
+        for (KeyCode k : heldModifiers())
+            held << k;
+        for (const KeyEvent &event : keystrokeEvents(keystroke, {key, control, shift}, held))
+            inject(KeyCode(event.key), event.pressed);
         XSync(display, False);
         return true;
     }
