@@ -38,10 +38,6 @@ void handleSignal(int sig)
     }
 }
 
-// SIGTERM has a descriptor of its own, so that a wait that blocks the main
-// thread can watch for it alone (terminationRequestFd) and leave the others queued.
-int terminationFd = -1;
-
 // A signalfd for the signals in sigs, read on the main thread for the life of
 // the process; a pending signal is read once per wake-up, so a burst of the
 // same signal may run its handler once. -1 when it cannot be made.
@@ -67,17 +63,11 @@ int listen(std::initializer_list<int> sigs)
 
 bool installSignalHandlers(QString *error)
 {
-    terminationFd = listen({SIGTERM});
-    if (terminationFd < 0 || listen({SIGUSR1, SIGUSR2, SIGHUP}) < 0) {
+    if (listen({SIGTERM, SIGUSR1, SIGUSR2, SIGHUP}) < 0) {
         *error = QStringLiteral("cannot receive the control signals: ") + systemErrorText();
         return false;
     }
     return true;
-}
-
-int terminationRequestFd()
-{
-    return terminationFd;
 }
 
 void shutdown()

@@ -97,26 +97,21 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
         *error = systemErrorText();
         return false;
     }
-    int failure = fchmod(fd, 0644) == 0 ? 0 : errno;
-    qsizetype done = 0;
-    while (!failure && done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            failure = n < 0 ? errno : ENOSPC;
-        done += n > 0 ? n : 0;
+    bool written = fchmod(fd, 0644) == 0;
+    if (!written)
+        *error = systemErrorText();
+    written = written && writeAll(fd, bytes.constData(), bytes.size(), error);
+    if (close(fd) != 0 && written) {
+        *error = systemErrorText();
+        written = false;
     }
-    if (close(fd) != 0 && !failure)
-        failure = errno;
-    if (!failure && rename(tmpl.constData(), path.toLocal8Bit().constData()) != 0)
-        failure = errno;
-    if (failure) {
+    if (written && rename(tmpl.constData(), path.toLocal8Bit().constData()) != 0) {
+        *error = systemErrorText();
+        written = false;
+    }
+    if (!written)
         unlink(tmpl.constData());
-        *error = systemErrorText(failure);
-        return false;
-    }
-    return true;
+    return written;
 }
 
 } // namespace parlotta

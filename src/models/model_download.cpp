@@ -54,16 +54,8 @@ size_t receive(char *data, size_t size, size_t count, void *context)
     if (t->status != 200)
         return 0;
     const size_t bytes = size * count;
-    for (size_t done = 0; done < bytes;) {
-        const ssize_t n = ::write(t->fd, data + done, bytes - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            t->writeError = systemErrorText();
-            return 0;
-        }
-        done += size_t(n);
-    }
+    if (!writeAll(t->fd, data, qsizetype(bytes), &t->writeError))
+        return 0;
     if (t->hashing)
         t->hash.addData(QByteArrayView(data, qsizetype(bytes)));
     return bytes;

@@ -23,18 +23,6 @@ constexpr int sampleRate = 16000;
 constexpr std::size_t meterWindow = sampleRate / 10; // the latest 100 ms
 constexpr int streamTimeoutMs = 1500;
 
-bool writeAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
 class PulseRecorder final : public AudioRecorder {
   public:
     ~PulseRecorder() override
@@ -167,7 +155,8 @@ class PulseRecorder final : public AudioRecorder {
                 // Fragments always hold whole samples of our format.
                 const auto *samples = static_cast<const std::int16_t *>(data);
                 const std::size_t count = bytes / 2;
-                if (file >= 0 && writeAll(file, static_cast<const char *>(data), count * 2))
+                if (file >= 0 &&
+                    writeAll(file, static_cast<const char *>(data), qsizetype(count * 2)))
                     samplesWritten += qint64(count);
                 else if (file >= 0 && !writeFailed) {
                     writeFailed = true; // said once: a full disk fails every fragment
