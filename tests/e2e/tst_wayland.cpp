@@ -171,10 +171,17 @@ class TestWayland : public QObject {
         // The selection reaches wl-paste slowly under load.
         QTRY_VERIFY_WITH_TIMEOUT(clipboardContents().contains(u"application/x-parlotta-test"_s),
                                  15000);
+        // The keys' remote desktop session takes a while to start under load,
+        // and under the sanitizer a hold typed this way at times reaches no
+        // shortcut at all: the user presses again.
         QProcess hold;
-        hold.start(gnomeScript, inGnome({u"keys"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s}));
-        // The keys' remote desktop session takes a while to start under load.
-        QVERIFY(daemon.waitForMessage(u"Recording started"_s, 15000));
+        for (int attempt = 0; attempt < 3 && !daemon.logMessages().contains(u"Recording started"_s);
+             ++attempt) {
+            hold.waitForFinished();
+            hold.start(gnomeScript, inGnome({u"keys"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s}));
+            daemon.waitForMessage(u"Recording started"_s, 15000);
+        }
+        QVERIFY(daemon.logMessages().contains(u"Recording started"_s));
         QVERIFY(playIntoMicrophone(hello));
         QVERIFY(hold.waitForFinished());
         QVERIFY(daemon.waitForMessage(

@@ -16,6 +16,7 @@
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
 #include "platform/keystrokes.h"
+#include "platform/served_selection.h"
 #include "platform/terminal_classes.h"
 #include "platform/wav.h"
 #include "test_helpers.h"
@@ -466,6 +467,37 @@ class TestDictationPipeline : public QObject {
         QFETCH(QByteArray, instance);
         QFETCH(QByteArray, className);
         QTEST(pasteKeystrokeForWindowClass(instance, className), "keystroke");
+    }
+
+    // When the paste target has read the transcript, on every backend.
+    void transcriptReads_data()
+    {
+        QTest::addColumn<bool>("transcript"); // false: the user's own content given back
+        QTest::addColumn<int>("reads");
+        QTest::addColumn<bool>("graceOver");
+        QTest::addColumn<bool>("servedAgain"); // new content after the reads
+        QTest::addColumn<bool>("read");
+        QTest::newRow("not read yet") << true << 0 << true << false << false;
+        QTest::newRow("read, a second format may follow") << true << 1 << false << false << false;
+        QTest::newRow("read") << true << 2 << true << false << true;
+        QTest::newRow("reads of the user's content") << false << 1 << true << false << false;
+        QTest::newRow("reads of the content before") << true << 1 << true << true << false;
+    }
+    void transcriptReads()
+    {
+        QFETCH(bool, transcript);
+        QFETCH(int, reads);
+        QFETCH(bool, graceOver);
+        QFETCH(bool, servedAgain);
+        TranscriptReads served;
+        served.serve(transcript);
+        for (int i = 0; i < reads; ++i)
+            served.noteRead();
+        if (servedAgain)
+            served.serve(true);
+        if (graceOver)
+            QTest::qSleep(graceAfterReadMs + 10);
+        QTEST(served.pasteRead(), "read");
     }
 
     // Keys: C Control, S Shift, V the key that types v, I Insert, A right Alt

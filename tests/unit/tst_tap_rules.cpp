@@ -3,6 +3,7 @@
 #include "hotkey/key_codes.h"
 #include "hotkey/key_tracker.h"
 #include "hotkey/tap_rules.h"
+#include "platform/compositor_bindings.h"
 #include "platform/linux/evdev_keyboard.h"
 
 #include <QDir>
@@ -329,6 +330,47 @@ class TestTapRules : public QObject {
         reader.join();
         for (const int fd : std::as_const(writers))
             ::close(fd);
+    }
+
+    // The lines the settings window gives where the compositor binds the keys itself.
+    void compositorBindingLines_data()
+    {
+        QTest::addColumn<BindingCompositor>("compositor");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<std::uint64_t>("modifiers");
+        QTest::addColumn<QString>("lines");
+        QTest::newRow("sway") << BindingCompositor::Sway << u"/usr/bin/parlotta"_s << u"Alt_R"_s
+                              << std::uint64_t(0)
+                              << u"Add to your sway configuration:\n"
+                                 "bindsym --no-repeat Alt_R exec /usr/bin/parlotta --start\n"
+                                 "bindsym --release Alt_R exec /usr/bin/parlotta --stop"_s;
+        QTest::newRow("sway, a combination, a path the shell must not split")
+            << BindingCompositor::Sway << u"/home/o'neil/my apps/parlotta"_s << u"F9"_s
+            << (flagControl | flagShift)
+            << u"Add to your sway configuration:\n"
+               "bindsym --no-repeat Ctrl+Shift+F9 exec '/home/o'\\''neil/my apps/parlotta' "
+               "--start\n"
+               "bindsym --release Ctrl+Shift+F9 exec '/home/o'\\''neil/my apps/parlotta' --stop"_s;
+        QTest::newRow("Hyprland") << BindingCompositor::Hyprland << u"/usr/bin/parlotta"_s
+                                  << u"Alt_R"_s << std::uint64_t(0)
+                                  << u"Add to your Hyprland configuration:\n"
+                                     "bind = , Alt_R, exec, /usr/bin/parlotta --start\n"
+                                     "bindr = , Alt_R, exec, /usr/bin/parlotta --stop"_s;
+        QTest::newRow("Hyprland, a combination")
+            << BindingCompositor::Hyprland << u"/opt/p/parlotta"_s << u"F12"_s
+            << (flagSuper | flagAlt)
+            << u"Add to your Hyprland configuration:\n"
+               "bind = SUPER ALT, F12, exec, /opt/p/parlotta --start\n"
+               "bindr = SUPER ALT, F12, exec, /opt/p/parlotta --stop"_s;
+    }
+    void compositorBindingLines()
+    {
+        QFETCH(BindingCompositor, compositor);
+        QFETCH(QString, program);
+        QFETCH(QString, key);
+        QFETCH(std::uint64_t, modifiers);
+        QTEST(parlotta::compositorBindingLines(compositor, program, key, modifiers), "lines");
     }
 };
 

@@ -209,11 +209,7 @@ bool DataControl::readOffer(zwlr_data_control_offer_v1 *offer, QList<ClipboardFo
 void DataControl::own(bool primary, const QList<ClipboardFormat> &formats, bool isTranscript)
 {
     SelectionSlot &current = slot(primary);
-    {
-        std::lock_guard lock(readMutex);
-        current.servingTranscript = isTranscript;
-        current.textReads = 0;
-    }
+    current.reads.serve(isTranscript);
     zwlr_data_control_source_v1 *previous = current.source;
     current.source = nullptr;
     current.served = formats;
@@ -243,13 +239,7 @@ void DataControl::send(void *data, zwlr_data_control_source_v1 *source, const ch
         for (const ClipboardFormat &format : current->served) {
             if (format.mimeType != type)
                 continue;
-            {
-                std::lock_guard lock(self->readMutex);
-                if (current->servingTranscript) {
-                    ++current->textReads;
-                    current->lastRead.start();
-                }
-            }
+            current->reads.noteRead();
             self->connection.writeInBackground(fd, format.data, {});
             return;
         }
@@ -287,10 +277,7 @@ void DataControlClipboard::setText(const QString &text)
 
 bool DataControlClipboard::pasteRead()
 {
-    DataControl &control = *connection.selections();
-    std::lock_guard lock(control.readMutex);
-    const SelectionSlot &current = control.slot(primary);
-    return current.textReads > 0 && current.lastRead.elapsed() >= graceAfterReadMs;
+    return connection.selections()->slot(primary).reads.pasteRead();
 }
 
 void DataControlClipboard::clear()

@@ -4,6 +4,7 @@
 // private to this folder. Data-control lets a client read and own the
 // clipboard and PRIMARY without keyboard focus, as a clipboard manager does.
 #include "platform/clipboard.h"
+#include "platform/served_selection.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -24,10 +25,7 @@ struct SelectionSlot {
     // Our source while the selection is ours, and what it serves.
     zwlr_data_control_source_v1 *source = nullptr;
     QList<ClipboardFormat> served;
-    bool servingTranscript = false;
-    // How often the transcript was asked for, and when last; under readMutex.
-    int textReads = 0;
-    QElapsedTimer lastRead;
+    TranscriptReads reads;
 };
 
 // The device and both selections; lives on the connection's thread.
@@ -41,9 +39,6 @@ class DataControl {
 
     bool read(bool primary, QList<ClipboardFormat> *formats, QString *error);
     void own(bool primary, const QList<ClipboardFormat> &formats, bool isTranscript);
-
-    // The main thread asks whether the transcript was read.
-    std::mutex readMutex;
 
   private:
     static void dataOffer(void *data, zwlr_data_control_device_v1 *,

@@ -2,6 +2,7 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
+#include "platform/compositor_bindings.h"
 #include "platform/linux/evdev_keyboard.h"
 #include "platform/linux/pulse_audio.h"
 #include "platform/linux/session_lock.h"
@@ -171,33 +172,9 @@ class CompositorBindings final : public ShortcutSource {
             return {};
         char name[64] = "";
         xkb_keysym_get_name(keysymOf(connection, evdev), name, sizeof name);
-        // The running daemon is reached over the session bus: nothing in a
-        // shared folder can send a binding elsewhere.
-        QString program = QCoreApplication::applicationFilePath();
-        if (program.contains(QRegularExpression(QStringLiteral("[^A-Za-z0-9_./+-]"))))
-            program = u'\'' + program.replace(u'\'', QStringLiteral("'\\''")) + u'\'';
-        const QString signal = program + QStringLiteral(" --%1");
-        QStringList mods;
-        const std::pair<std::uint64_t, const char *> names[] = {
-            {flagSuper, hyprland ? "SUPER" : "Mod4"},
-            {flagControl, hyprland ? "CTRL" : "Ctrl"},
-            {flagAlt, hyprland ? "ALT" : "Mod1"},
-            {flagShift, hyprland ? "SHIFT" : "Shift"}};
-        for (const auto &[flag, text] : names)
-            if (modifiers & flag)
-                mods << QString::fromLatin1(text);
-        const QString key = QString::fromLatin1(name);
-        if (hyprland) {
-            const QString head =
-                mods.join(u' ') + QStringLiteral(", ") + key + QStringLiteral(", exec, ");
-            return QStringLiteral("Add to your Hyprland configuration:\nbind = %1%2\nbindr = %1%3")
-                .arg(head, signal.arg(QStringLiteral("start")), signal.arg(QStringLiteral("stop")));
-        }
-        const QString combination = (mods << key).join(u'+');
-        return QStringLiteral("Add to your sway configuration:\n"
-                              "bindsym --no-repeat %1 exec %2\nbindsym --release %1 exec %3")
-            .arg(combination, signal.arg(QStringLiteral("start")),
-                 signal.arg(QStringLiteral("stop")));
+        return compositorBindingLines(
+            hyprland ? BindingCompositor::Hyprland : BindingCompositor::Sway,
+            QCoreApplication::applicationFilePath(), QString::fromLatin1(name), modifiers);
     }
 
   private:

@@ -47,8 +47,7 @@ void X11Clipboard::setText(const QString &text)
 
 bool X11Clipboard::pasteRead()
 {
-    std::lock_guard lock(readMutex);
-    return textReads > 0 && lastRead.elapsed() >= graceAfterReadMs;
+    return reads.pasteRead();
 }
 
 void X11Clipboard::clear()

@@ -5,6 +5,7 @@
 // (x11_clipboard.cpp), reading another owner's content (x11_clipboard_save.cpp)
 // and owning and serving ours (x11_clipboard_serve.cpp).
 #include "platform/clipboard.h"
+#include "platform/served_selection.h"
 #include "platform/thread_queue.h"
 
 #include <QElapsedTimer>
@@ -90,11 +91,7 @@ class X11Clipboard final : public Clipboard {
     Time ownedSince = CurrentTime;
     std::deque<OutgoingTransfer> transfers;
 
-    // Shared with the main thread, which asks whether the text was read.
-    std::mutex readMutex;
-    bool servingTranscript = false;
-    int textReads = 0;
-    QElapsedTimer lastRead;
+    TranscriptReads reads;
 };
 
 } // namespace parlotta

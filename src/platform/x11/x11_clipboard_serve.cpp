@@ -19,11 +19,7 @@ Time X11Clipboard::serverTime()
 
 void X11Clipboard::own(const QList<X11Format> &formats, bool isTranscript)
 {
-    {
-        std::lock_guard lock(readMutex);
-        textReads = 0;
-        servingTranscript = isTranscript;
-    }
+    reads.serve(isTranscript);
     owned = formats;
     if (!display)
         return;
@@ -130,11 +126,7 @@ void X11Clipboard::continueTransfer(Window requestor, Atom property)
 
 void X11Clipboard::noteRead()
 {
-    std::lock_guard lock(readMutex);
-    if (!servingTranscript)
-        return;
-    ++textReads;
-    lastRead.start();
+    reads.noteRead();
 }
 
 bool X11Clipboard::serveMultiple(Window requestor, Atom property)
