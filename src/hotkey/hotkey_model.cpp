@@ -72,15 +72,21 @@ std::mutex hotkeyLock;
 
 void bindShortcut(ShortcutSource &source, std::int64_t code, std::uint64_t modifiers)
 {
-    QString error;
-    if (source.bind(code == hotkeyNone ? -1 : evdevFromVirtualKey(code), modifiers & comboModifiers,
-                    &error)) {
-        Q_EMIT daemonEvents().hotkeyBound();
-        return;
-    }
-    log(QStringLiteral("ERROR: could not bind the hotkey %1: %2")
-            .arg(hotkeyName(code, modifiers), error));
-    Q_EMIT daemonEvents().hotkeyRefused(error);
+    // Only the answer to the latest request counts: the user may have chosen
+    // again while the desktop was still deciding.
+    static quint64 requests = 0;
+    source.bind(code == hotkeyNone ? -1 : evdevFromVirtualKey(code), modifiers & comboModifiers,
+                [code, modifiers, request = ++requests](bool bound, const QString &error) {
+                    if (request != requests)
+                        return;
+                    if (bound) {
+                        Q_EMIT daemonEvents().hotkeyBound();
+                        return;
+                    }
+                    log(QStringLiteral("ERROR: could not bind the hotkey %1: %2")
+                            .arg(hotkeyName(code, modifiers), error));
+                    Q_EMIT daemonEvents().hotkeyRefused(error);
+                });
 }
 std::int64_t activeHotkey = defaultHotkey;
 std::uint64_t activeHotkeyModifiers = 0;

@@ -52,8 +52,10 @@ class ShortcutSource {
   public:
     virtual ~ShortcutSource() = default;
     // Asks the desktop to bind the combination (evdev code, Shift/Control/Alt/
-    // Super flag bits); evdev -1 unbinds. False with the reason when refused.
-    virtual bool bind(int evdev, std::uint64_t modifiers, QString *error) = 0;
+    // Super flag bits); evdev -1 unbinds. Returns at once; done runs on the
+    // main thread once the desktop has answered: bound, or why it refused.
+    using BindDone = std::function<void(bool bound, const QString &error)>;
+    virtual void bind(int evdev, std::uint64_t modifiers, BindDone done) = 0;
     // Delivers each press and release of the bound shortcut on the main thread.
     virtual void start(const std::function<void(bool pressed)> &onChange) = 0;
     // Whether a modifier key alone (right Alt) can be the shortcut here.

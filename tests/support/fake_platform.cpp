@@ -164,10 +164,10 @@ class FakeKeyboardHook final : public KeyboardHook {
 
 class FakeShortcuts final : public ShortcutSource {
   public:
-    bool bind(int evdev, std::uint64_t modifiers, QString *) override
+    void bind(int evdev, std::uint64_t modifiers, BindDone done) override
     {
         fake::platform().bound = u"%1,%2"_s.arg(evdev).arg(modifiers);
-        return true;
+        done(true, {});
     }
     void start(const std::function<void(bool)> &onChange) override
     {

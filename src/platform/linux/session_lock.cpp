@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QObject>
 #include <unistd.h>
@@ -14,6 +15,20 @@ namespace {
 const QString login = QStringLiteral("org.freedesktop.login1");
 const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString sessionInterface = QStringLiteral("org.freedesktop.login1.Session");
+const QString managerPath = QStringLiteral("/org/freedesktop/login1");
+const QString managerInterface = QStringLiteral("org.freedesktop.login1.Manager");
+
+// Calls then with the reply once logind answers; nothing on the main thread waits.
+void callLogind(const QDBusMessage &message, std::function<void(const QDBusMessage &)> then)
+{
+    auto *watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(message, 2000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [then = std::move(then)](QDBusPendingCallWatcher *done) {
+                         done->deleteLater();
+                         then(done->reply());
+                     });
+}
 
 class SessionLock final : public QObject {
     Q_OBJECT
@@ -33,10 +48,12 @@ class SessionLock final : public QObject {
     {
         if (interface != sessionInterface)
             return;
-        if (values.contains(QStringLiteral("LockedHint")))
+        if (values.contains(QStringLiteral("LockedHint"))) {
+            ++changes;
             onChange(values.value(QStringLiteral("LockedHint")).toBool());
-        else if (stale.contains(QStringLiteral("LockedHint")))
+        } else if (stale.contains(QStringLiteral("LockedHint"))) {
             read();
+        }
     }
 
   private:
@@ -45,14 +62,26 @@ class SessionLock final : public QObject {
         QDBusMessage get =
             QDBusMessage::createMethodCall(login, path, properties, QStringLiteral("Get"));
         get.setArguments({sessionInterface, QStringLiteral("LockedHint")});
-        const QDBusMessage reply = QDBusConnection::systemBus().call(get, QDBus::Block, 2000);
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
-            onChange(qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool());
+        // An answer that a newer change overtook is stale.
+        callLogind(get, [this, asked = ++changes](const QDBusMessage &reply) {
+            if (asked == changes && reply.type() == QDBusMessage::ReplyMessage &&
+                !reply.arguments().isEmpty())
+                onChange(qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool());
+        });
     }
 
     const QString path;
     const std::function<void(bool)> onChange;
+    quint64 changes = 0;
 };
+
+void follow(const QDBusMessage &reply, std::function<void(bool)> onChange)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return;
+    new SessionLock(qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path(),
+                    std::move(onChange)); // for the life of the process
+}
 
 } // namespace
 
@@ -60,23 +89,18 @@ void followSessionLock(std::function<void(bool locked)> onChange)
 {
     // The session this process runs in; changes are announced on its own
     // path, not on the "auto" alias.
-    QDBusMessage find = QDBusMessage::createMethodCall(
-        login, QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("GetSessionByPID"));
+    QDBusMessage find = QDBusMessage::createMethodCall(login, managerPath, managerInterface,
+                                                       QStringLiteral("GetSessionByPID"));
     find.setArguments({uint(getpid())});
-    QDBusMessage reply = QDBusConnection::systemBus().call(find, QDBus::Block, 2000);
-    if (reply.type() != QDBusMessage::ReplyMessage &&
-        !qEnvironmentVariableIsEmpty("XDG_SESSION_ID")) {
-        find = QDBusMessage::createMethodCall(login, QStringLiteral("/org/freedesktop/login1"),
-                                              QStringLiteral("org.freedesktop.login1.Manager"),
-                                              QStringLiteral("GetSession"));
-        find.setArguments({qEnvironmentVariable("XDG_SESSION_ID")});
-        reply = QDBusConnection::systemBus().call(find, QDBus::Block, 2000);
-    }
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return;
-    new SessionLock(qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path(),
-                    std::move(onChange)); // for the life of the process
+    callLogind(find, [onChange = std::move(onChange)](const QDBusMessage &reply) {
+        if (reply.type() == QDBusMessage::ReplyMessage ||
+            qEnvironmentVariableIsEmpty("XDG_SESSION_ID"))
+            return follow(reply, onChange);
+        QDBusMessage byId = QDBusMessage::createMethodCall(login, managerPath, managerInterface,
+                                                           QStringLiteral("GetSession"));
+        byId.setArguments({qEnvironmentVariable("XDG_SESSION_ID")});
+        callLogind(byId, [onChange](const QDBusMessage &again) { follow(again, onChange); });
+    });
 }
 
 } // namespace parlotta

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QObject>
 #include <linux/input-event-codes.h>
@@ -105,20 +106,16 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
             "offered here. Choose another key, such as F9.");
     }
 
-    bool bind(int evdev, std::uint64_t modifiers, QString *error) override
+    void bind(int evdev, std::uint64_t modifiers, BindDone done) override
     {
         QList<KeySequence> keys;
         if (evdev >= 0) {
-            if (isModifierKey(evdev)) {
-                *error = QStringLiteral("KDE cannot bind a modifier key alone without taking it "
-                                        "from every application");
-                return false;
-            }
+            if (isModifierKey(evdev))
+                return done(false, QStringLiteral("KDE cannot bind a modifier key alone without "
+                                                  "taking it from every application"));
             const int key = qtKeyFor(keysymOf(connection, evdev));
-            if (!key) {
-                *error = QStringLiteral("KDE has no name for this key");
-                return false;
-            }
+            if (!key)
+                return done(false, QStringLiteral("KDE has no name for this key"));
             int combination = key;
             if (modifiers & flagShift)
                 combination |= Qt::SHIFT;
@@ -130,44 +127,46 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
                 combination |= Qt::META;
             keys.append({{combination, 0, 0, 0}});
         }
-        QDBusMessage reply = kglobalaccel(QStringLiteral("doRegister"), {actionId});
-        if (reply.type() == QDBusMessage::ReplyMessage) {
-            // Flags: set now (2), do not take an earlier setting back (4).
-            reply = kglobalaccel(QStringLiteral("setShortcutKeys"),
-                                 {actionId, QVariant::fromValue(keys), 6u});
-        }
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            *error = QStringLiteral("KDE's shortcut service did not answer: %1")
-                         .arg(reply.errorMessage());
-            return false;
-        }
-        QList<KeySequence> given;
-        if (!reply.arguments().isEmpty())
-            reply.arguments().constFirst().value<QDBusArgument>() >> given;
-        const int wanted = keys.isEmpty() ? 0 : keys.constFirst().keys.value(0);
-        const int got = given.isEmpty() ? 0 : given.constFirst().keys.value(0);
-        if (wanted != got) {
-            *error = QStringLiteral("KDE has given that shortcut to another action; free it in "
-                                    "System Settings, Shortcuts, or choose another key");
-            return false;
-        }
-        return true;
+        // Both calls go out at once, in order on the one bus connection: the
+        // action exists by the time its keys are set.
+        kglobalaccel(QStringLiteral("doRegister"), {actionId}, {});
+        // Flags: set now (2), do not take an earlier setting back (4).
+        kglobalaccel(
+            QStringLiteral("setShortcutKeys"), {actionId, QVariant::fromValue(keys), 6u},
+            [keys, done](const QDBusMessage &reply) {
+                if (reply.type() != QDBusMessage::ReplyMessage)
+                    return done(false, QStringLiteral("KDE's shortcut service did not answer: %1")
+                                           .arg(reply.errorMessage()));
+                QList<KeySequence> given;
+                if (!reply.arguments().isEmpty())
+                    reply.arguments().constFirst().value<QDBusArgument>() >> given;
+                const int wanted = keys.isEmpty() ? 0 : keys.constFirst().keys.value(0);
+                const int got = given.isEmpty() ? 0 : given.constFirst().keys.value(0);
+                if (wanted != got)
+                    return done(false, QStringLiteral("KDE has given that shortcut to another "
+                                                      "action; free it in System Settings, "
+                                                      "Shortcuts, or choose another key"));
+                done(true, {});
+            });
     }
 
     void start(const std::function<void(bool pressed)> &handler) override
     {
         onChange = handler;
-        kglobalaccel(QStringLiteral("doRegister"), {actionId});
-        const QDBusMessage reply = kglobalaccel(QStringLiteral("getComponent"), {component});
-        const QString path = reply.arguments().isEmpty()
-                                 ? QStringLiteral("/component/") + component
-                                 : reply.arguments().constFirst().value<QDBusObjectPath>().path();
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        const QString interface = QStringLiteral("org.kde.kglobalaccel.Component");
-        bus.connect(service, path, interface, QStringLiteral("globalShortcutPressed"), this,
-                    SLOT(pressed(QString, QString, qlonglong)));
-        bus.connect(service, path, interface, QStringLiteral("globalShortcutReleased"), this,
-                    SLOT(released(QString, QString, qlonglong)));
+        kglobalaccel(QStringLiteral("doRegister"), {actionId}, {});
+        kglobalaccel(
+            QStringLiteral("getComponent"), {component}, [this](const QDBusMessage &reply) {
+                const QString path =
+                    reply.arguments().isEmpty()
+                        ? QStringLiteral("/component/") + component
+                        : reply.arguments().constFirst().value<QDBusObjectPath>().path();
+                QDBusConnection bus = QDBusConnection::sessionBus();
+                const QString interface = QStringLiteral("org.kde.kglobalaccel.Component");
+                bus.connect(service, path, interface, QStringLiteral("globalShortcutPressed"), this,
+                            SLOT(pressed(QString, QString, qlonglong)));
+                bus.connect(service, path, interface, QStringLiteral("globalShortcutReleased"),
+                            this, SLOT(released(QString, QString, qlonglong)));
+            });
     }
 
   private Q_SLOTS:
@@ -186,13 +185,23 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
     }
 
   private:
-    static QDBusMessage kglobalaccel(const QString &method, const QVariantList &arguments)
+    // Asks KDE's service; then, if any, gets the answer on the main thread
+    // (an error after 5 s without one). Nothing waits.
+    void kglobalaccel(const QString &method, const QVariantList &arguments,
+                      std::function<void(const QDBusMessage &)> then)
     {
         QDBusMessage call =
             QDBusMessage::createMethodCall(service, QStringLiteral("/kglobalaccel"),
                                            QStringLiteral("org.kde.KGlobalAccel"), method);
         call.setArguments(arguments);
-        return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+        auto *watcher =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [then = std::move(then)](QDBusPendingCallWatcher *answer) {
+                    answer->deleteLater();
+                    if (then)
+                        then(answer->reply());
+                });
     }
 
     WaylandConnection &connection;

@@ -1,4 +1,3 @@
-#include "core/events.h"
 #include "core/log.h"
 #include "platform/wayland/portal_session.h"
 #include "platform/wayland/wayland_connection.h"
@@ -9,6 +8,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 
 namespace {
 
@@ -62,16 +62,14 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
                             SLOT(deactivated(QDBusObjectPath, QString)));
     }
 
-    bool bind(int evdev, std::uint64_t modifiers, QString *error) override
+    void bind(int evdev, std::uint64_t modifiers, BindDone done) override
     {
-        if (evdev >= 0 && modifiers == 0 && isModifierKey(evdev)) {
-            *error = QStringLiteral("GNOME reports no release of a modifier key alone");
-            return false;
-        }
+        if (evdev >= 0 && modifiers == 0 && isModifierKey(evdev))
+            return done(false, QStringLiteral("GNOME reports no release of a modifier key alone"));
         // A session binds once: a new hotkey takes a new session.
         closeSession();
         if (evdev < 0)
-            return true;
+            return done(true, {});
         QStringList trigger;
         const std::pair<std::uint64_t, const char *> names[] = {
             {flagControl, "CTRL"}, {flagAlt, "ALT"}, {flagShift, "SHIFT"}, {flagSuper, "LOGO"}};
@@ -87,7 +85,7 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
              {QVariantMap{{QStringLiteral("session_handle_token"), newToken()}}}, what,
              [=, this](uint response, const QVariantMap &results) {
                  if (response != 0)
-                     return refused(response);
+                     return done(false, refusal(response));
                  session = results.value(QStringLiteral("session_handle")).toString();
                  const QVariantMap shortcut = {
                      {QStringLiteral("description"), QStringLiteral("Push to talk")},
@@ -96,16 +94,15 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
                  call(globalShortcuts, QStringLiteral("BindShortcuts"),
                       {QVariant::fromValue(QDBusObjectPath(session)),
                        QVariant::fromValue(shortcuts), QString(), QVariantMap()},
-                      what, [preferred](uint response, const QVariantMap &bound) {
+                      what, [preferred, done](uint response, const QVariantMap &bound) {
                           // GNOME 48.0 answers 2 even when it bound them.
                           if (response != 0 && !bound.contains(QStringLiteral("shortcuts")))
-                              return refused(response);
+                              return done(false, refusal(response));
                           log(QStringLiteral("Push-to-talk shortcut bound by the desktop (%1)")
                                   .arg(preferred));
-                          Q_EMIT daemonEvents().hotkeyBound();
+                          done(true, {});
                       });
              });
-        return true;
     }
 
     void start(const std::function<void(bool)> &onChange) override
@@ -146,22 +143,19 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
     }
 
   private:
-    static void refused(uint response)
+    static QString refusal(uint response)
     {
-        log(QStringLiteral("ERROR: the desktop did not bind the push-to-talk shortcut (answer %1)")
-                .arg(response));
-        Q_EMIT daemonEvents().hotkeyRefused(
-            QStringLiteral("the desktop did not bind it (answer %1)").arg(response));
+        return QStringLiteral("the desktop did not bind it (answer %1)").arg(response);
     }
     void closeSession()
     {
         if (session.isEmpty())
             return;
-        portalBus().call(
-            QDBusMessage::createMethodCall(portalService, session,
-                                           QStringLiteral("org.freedesktop.portal.Session"),
-                                           QStringLiteral("Close")),
-            QDBus::Block, 2000);
+        // Nothing waits for the answer: a session that will not close holds
+        // a shortcut nobody listens to.
+        portalBus().asyncCall(QDBusMessage::createMethodCall(
+            portalService, session, QStringLiteral("org.freedesktop.portal.Session"),
+            QStringLiteral("Close")));
         session.clear();
         // A hold the session took with it ends here (a release while none
         // is held counts for nothing).

@@ -161,9 +161,9 @@ class CompositorBindings final : public ShortcutSource {
         , connection(connection)
     {
     }
-    bool bind(int, std::uint64_t, QString *) override
+    void bind(int, std::uint64_t, BindDone done) override
     {
-        return true; // the user's configuration holds the binding
+        done(true, {}); // the user's configuration holds the binding
     }
     void start(const std::function<void(bool)> &) override {}
     QString setupInstructions(int evdev, std::uint64_t modifiers) const override
