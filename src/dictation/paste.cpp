@@ -104,6 +104,7 @@ class Paster {
 
     void finishNow()
     {
+        ++attempts;
         holdTicker.stop();
         pending.clear();
         if (!selections.isEmpty())
@@ -143,26 +144,36 @@ class Paster {
         if (keystroke == Keystroke::ShiftInsert)
             selections << saveAndReplace(primarySelection(), text);
         log(QStringLiteral("Copied to clipboard"));
-        QString error;
-        if (!keyInjector().send(keystroke, &error)) {
-            // Giving the old content back now would lose the transcript: it
-            // stays on the clipboard for the user to paste, beside any that an
-            // earlier failure left there, in the order spoken.
-            if (!undelivered.isEmpty() && holdsText(selections.first(), undelivered)) {
-                undelivered += u' ' + text;
-                for (const Saved &saved : std::as_const(selections))
-                    saved.board->setText(undelivered);
-            } else {
-                undelivered = text;
-            }
-            log(QStringLiteral("ERROR: could not post the paste keystroke: %1; the transcript "
-                               "stays on the clipboard, press %2 to paste it")
-                    .arg(error, keystrokeName(keystroke)));
-            selections.clear();
-            playSound(soundPop);
-            startWhenKeysUp();
-            return;
+        // The answer of a keystroke that finishNow() overtook counts for nothing.
+        keyInjector().send(keystroke, [this, text, keystroke,
+                                       attempt = ++attempts](bool sent, const QString &error) {
+            if (attempt == attempts && !selections.isEmpty())
+                sent ? posted(keystroke) : notPosted(text, keystroke, error);
+        });
+    }
+
+    void notPosted(const QString &text, Keystroke keystroke, const QString &error)
+    {
+        // Giving the old content back now would lose the transcript: it stays
+        // on the clipboard for the user to paste, beside any that an earlier
+        // failure left there, in the order spoken.
+        if (!undelivered.isEmpty() && holdsText(selections.first(), undelivered)) {
+            undelivered += u' ' + text;
+            for (const Saved &saved : std::as_const(selections))
+                saved.board->setText(undelivered);
+        } else {
+            undelivered = text;
         }
+        log(QStringLiteral("ERROR: could not post the paste keystroke: %1; the transcript "
+                           "stays on the clipboard, press %2 to paste it")
+                .arg(error, keystrokeName(keystroke)));
+        selections.clear();
+        playSound(soundPop);
+        startWhenKeysUp();
+    }
+
+    void posted(Keystroke keystroke)
+    {
         log(pastedLine(keyInjector(), keystroke));
         sincePosted.start();
         ticker.start(pasteCheckMs);
@@ -192,6 +203,7 @@ class Paster {
     QList<Saved> selections; // empty: no paste under way
     QString undelivered;     // what failed keystrokes left on the clipboard
     QElapsedTimer sincePosted;
+    quint64 attempts = 0; // keystrokes asked for
     QTimer ticker;
     QTimer holdTicker; // runs while a paste waits for held keys
     QElapsedTimer sinceKeysUp;

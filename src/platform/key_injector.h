@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace parlotta {
 
@@ -19,9 +20,10 @@ class KeyInjector {
     // The keystroke that pastes into the window that has the focus now.
     virtual Keystroke pasteKeystroke() = 0;
     // Posts it; keys the user holds are released around it and pressed again
-    // after where liftsHeldKeys() holds. False with the reason when it cannot
-    // be posted.
-    virtual bool send(Keystroke keystroke, QString *error) = 0;
+    // after where liftsHeldKeys() holds. Returns at once; done runs on the main
+    // thread once it is posted, or with the reason it could not be.
+    using SendDone = std::function<void(bool sent, const QString &error)>;
+    virtual void send(Keystroke keystroke, SendDone done) = 0;
     // False where the desktop adds the modifiers the user holds to our
     // keystroke (KWin's fake input, the portal): the paste then waits for them.
     virtual bool liftsHeldKeys() const

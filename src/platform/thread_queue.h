@@ -24,9 +24,12 @@ class ThreadQueue {
     {
         return wake[0];
     }
-    // Runs work on the thread and waits for its result; any other thread.
+    // Runs work on the thread and waits for its result; any other thread, at
+    // start-up (later the main thread posts instead).
     template <typename T> T call(std::function<T()> work)
     {
+        if (wake[1] < 0)
+            return T(); // no thread can be woken: nothing would ever answer
         std::packaged_task<T()> task(std::move(work));
         std::future<T> result = task.get_future();
         {
@@ -35,6 +38,15 @@ class ThreadQueue {
         }
         [[maybe_unused]] const ssize_t n = ::write(wake[1], "x", 1);
         return result.get();
+    }
+    // Queues work for the thread without waiting for it; any thread.
+    void post(std::function<void()> work)
+    {
+        {
+            std::lock_guard lock(mutex);
+            jobs.emplace_back(std::move(work));
+        }
+        [[maybe_unused]] const ssize_t n = ::write(wake[1], "x", 1);
     }
     // The thread, once fd() polled readable: runs what was queued.
     void run()

@@ -130,13 +130,12 @@ class FakeInjector final : public KeyInjector {
     {
         return fake::platform().liftsHeldKeys;
     }
-    bool send(Keystroke, QString *error) override
+    void send(Keystroke, SendDone done) override
     {
-        *error = fake::platform().keystrokeError;
-        if (!error->isEmpty())
-            return false;
-        ++fake::platform().pastes;
-        return true;
+        const QString error = fake::platform().keystrokeError;
+        if (error.isEmpty())
+            ++fake::platform().pastes;
+        done(error.isEmpty(), error);
     }
 };
 

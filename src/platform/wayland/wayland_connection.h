@@ -65,6 +65,11 @@ class WaylandConnection {
     {
         return queue.call<T>(std::move(work));
     }
+    // Runs work on the connection's thread; returns at once.
+    void post(std::function<void()> work)
+    {
+        queue.post(std::move(work));
+    }
 
     // Connection thread only, from here on.
 

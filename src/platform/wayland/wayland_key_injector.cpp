@@ -7,6 +7,7 @@
 #include "fake-input-client-protocol.h"
 #include "virtual-keyboard-client-protocol.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
@@ -64,31 +65,41 @@ class WaylandKeyInjector : public KeyInjector {
         return pasteKeystrokeForWindowClass(appId, appId);
     }
 
-    bool send(Keystroke keystroke, QString *error) override
+    // Typed on the connection's thread (the portal's answers may take seconds);
+    // the outcome comes back through the main thread's queue.
+    void send(Keystroke keystroke, SendDone done) override
     {
-        return connection.call<bool>([&] {
-            const bool shiftInsert = keystroke == Keystroke::ShiftInsert;
-            const KeyPosition key =
-                shiftInsert ? KeyPosition{KEY_INSERT, 0} : findKey(connection.keymap(), XKB_KEY_v);
-            if (key.evdev < 0) {
-                *error = QStringLiteral("the keyboard map has no key for v");
-                return false;
-            }
-            const auto events =
-                keystrokeEvents(keystroke, {key.evdev, KEY_LEFTCTRL, KEY_LEFTSHIFT});
-            if (!post(events, key.layout, error))
-                return false;
-            // A protocol error shows on the next round trip, not on the request.
-            if (wl_display_roundtrip(connection.display()) < 0) {
-                *error = QStringLiteral("the compositor refused the keystroke (error %1)")
-                             .arg(wl_display_get_error(connection.display()));
-                return false;
-            }
-            return true;
+        connection.post([this, keystroke, done = std::move(done)] {
+            QString error;
+            const bool sent = type(keystroke, &error);
+            QMetaObject::invokeMethod(
+                qApp, [done, sent, error] { done(sent, error); }, Qt::QueuedConnection);
         });
     }
 
   protected:
+    // Connection thread.
+    bool type(Keystroke keystroke, QString *error)
+    {
+        const bool shiftInsert = keystroke == Keystroke::ShiftInsert;
+        const KeyPosition key =
+            shiftInsert ? KeyPosition{KEY_INSERT, 0} : findKey(connection.keymap(), XKB_KEY_v);
+        if (key.evdev < 0) {
+            *error = QStringLiteral("the keyboard map has no key for v");
+            return false;
+        }
+        const auto events = keystrokeEvents(keystroke, {key.evdev, KEY_LEFTCTRL, KEY_LEFTSHIFT});
+        if (!post(events, key.layout, error))
+            return false;
+        // A protocol error shows on the next round trip, not on the request.
+        if (wl_display_roundtrip(connection.display()) < 0) {
+            *error = QStringLiteral("the compositor refused the keystroke (error %1)")
+                         .arg(wl_display_get_error(connection.display()));
+            return false;
+        }
+        return true;
+    }
+
     // Connection thread: posts the keystroke's events (evdev codes) in the given layout.
     virtual bool post(const QList<KeyEvent> &events, xkb_layout_index_t layout, QString *error) = 0;
     WaylandConnection &connection;

@@ -120,9 +120,10 @@ class XWaylandFirstInjector final : public KeyInjector {
         x11 = x11WindowHasFocus();
         return x11 ? x11KeyInjector().pasteKeystroke() : wayland->pasteKeystroke();
     }
-    bool send(Keystroke keystroke, QString *error) override
+    void send(Keystroke keystroke, SendDone done) override
     {
-        return x11 ? x11KeyInjector().send(keystroke, error) : wayland->send(keystroke, error);
+        x11 ? x11KeyInjector().send(keystroke, std::move(done))
+            : wayland->send(keystroke, std::move(done));
     }
     bool liftsHeldKeys() const override
     {
@@ -145,10 +146,9 @@ class NoKeyInjector final : public KeyInjector {
     {
         return Keystroke::ControlV;
     }
-    bool send(Keystroke, QString *error) override
+    void send(Keystroke, SendDone done) override
     {
-        *error = QStringLiteral("this desktop lets no program type into its Wayland windows");
-        return false;
+        done(false, QStringLiteral("this desktop lets no program type into its Wayland windows"));
     }
 };
 

@@ -37,7 +37,16 @@ class X11KeyInjector final : public KeyInjector {
         return focusedWindowKeystroke();
     }
 
-    bool send(Keystroke keystroke, QString *error) override
+    // XTest answers nothing: posted is done.
+    void send(Keystroke keystroke, SendDone done) override
+    {
+        QString error;
+        const bool sent = post(keystroke, &error);
+        done(sent, error);
+    }
+
+  private:
+    bool post(Keystroke keystroke, QString *error)
     {
         if (!connect()) {
             *error = QStringLiteral("no X display with XTest");
