@@ -56,16 +56,6 @@ struct Saved {
     QList<ClipboardFormat> formats;
 };
 
-Saved saveAndReplace(Clipboard &board, const QString &text)
-{
-    Saved saved{&board, {}};
-    QString error;
-    if (!board.save(&saved.formats, &error))
-        log(QStringLiteral("ERROR: could not save the clipboard: ") + error);
-    board.setText(text);
-    return saved;
-}
-
 // Whether the saved content is exactly this text, as we offer text.
 bool holdsText(const Saved &saved, const QString &text)
 {
@@ -98,7 +88,7 @@ class Paster {
     void add(const QString &text)
     {
         pending.enqueue(text);
-        if (selections.isEmpty() && !holdTicker.isActive())
+        if (!underWay && !holdTicker.isActive())
             startWhenKeysUp();
     }
 
@@ -107,7 +97,7 @@ class Paster {
         ++attempts;
         holdTicker.stop();
         pending.clear();
-        if (!selections.isEmpty())
+        if (underWay)
             finish();
     }
 
@@ -137,17 +127,43 @@ class Paster {
 
     void startNext()
     {
+        underWay = true;
+        ++attempts;
         const QString text = pending.dequeue();
         const Keystroke keystroke = keyInjector().pasteKeystroke();
         // The xterm family pastes PRIMARY, which is given back just like CLIPBOARD.
-        selections = {saveAndReplace(clipboard(), text)};
+        QList<Clipboard *> boards = {&clipboard()};
         if (keystroke == Keystroke::ShiftInsert)
-            selections << saveAndReplace(primarySelection(), text);
+            boards << &primarySelection();
+        selections.clear();
+        saveThenSend(boards, text, keystroke);
+    }
+
+    // Each selection is saved in turn while the main thread goes on; an answer
+    // that finishNow() overtook counts for nothing.
+    void saveThenSend(QList<Clipboard *> boards, const QString &text, Keystroke keystroke)
+    {
+        if (!boards.isEmpty()) {
+            Clipboard *board = boards.takeFirst();
+            board->save([this, board, boards, text, keystroke,
+                         attempt = attempts](bool complete, const QList<ClipboardFormat> &formats,
+                                             const QString &error) {
+                if (attempt != attempts)
+                    return;
+                if (!complete)
+                    log(QStringLiteral("ERROR: could not save the clipboard: ") + error);
+                selections << Saved{board, formats};
+                saveThenSend(boards, text, keystroke);
+            });
+            return;
+        }
+        for (const Saved &saved : std::as_const(selections))
+            saved.board->setText(text);
+        offered = true;
         log(QStringLiteral("Copied to clipboard"));
-        // The answer of a keystroke that finishNow() overtook counts for nothing.
         keyInjector().send(keystroke, [this, text, keystroke,
-                                       attempt = ++attempts](bool sent, const QString &error) {
-            if (attempt == attempts && !selections.isEmpty())
+                                       attempt = attempts](bool sent, const QString &error) {
+            if (attempt == attempts)
                 sent ? posted(keystroke) : notPosted(text, keystroke, error);
         });
     }
@@ -168,6 +184,7 @@ class Paster {
                            "stays on the clipboard, press %2 to paste it")
                 .arg(error, keystrokeName(keystroke)));
         selections.clear();
+        underWay = offered = false;
         playSound(soundPop);
         startWhenKeysUp();
     }
@@ -190,17 +207,23 @@ class Paster {
     void finish()
     {
         ticker.stop();
-        for (const Saved &saved : std::as_const(selections))
-            giveBack(saved);
-        if (!selections.first().formats.isEmpty())
-            log(QStringLiteral("Clipboard restored"));
+        // Stopped while it was still being saved: it holds what it held.
+        if (offered) {
+            for (const Saved &saved : std::as_const(selections))
+                giveBack(saved);
+            if (!selections.first().formats.isEmpty())
+                log(QStringLiteral("Clipboard restored"));
+        }
         selections.clear();
+        underWay = offered = false;
         playSound(soundPop);
         startWhenKeysUp();
     }
 
     QQueue<QString> pending;
-    QList<Saved> selections; // empty: no paste under way
+    bool underWay = false;   // from the save until the clipboard is given back
+    bool offered = false;    // the transcript is on the clipboard
+    QList<Saved> selections; // saved so far
     QString undelivered;     // what failed keystrokes left on the clipboard
     QElapsedTimer sincePosted;
     quint64 attempts = 0; // keystrokes asked for

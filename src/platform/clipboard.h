@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 
 namespace parlotta {
 
@@ -29,10 +30,13 @@ struct ClipboardFormat {
 class Clipboard {
   public:
     virtual ~Clipboard() = default;
-    // Reads every format the current owner offers (not the meta formats).
-    // Bounded to about a second in all; false with a reason when it fails, and
-    // then *formats holds what could be read before.
-    virtual bool save(QList<ClipboardFormat> *formats, QString *error) = 0;
+    // Reads every format the current owner offers (not the meta formats), on
+    // the selection's own thread, bounded to about a second in all. Returns at
+    // once; done runs on the main thread with what was read, and complete
+    // false with the reason when the read failed or stopped short.
+    using SaveDone = std::function<void(bool complete, const QList<ClipboardFormat> &formats,
+                                        const QString &error)>;
+    virtual void save(SaveDone done) = 0;
     // Makes text the clipboard's only content.
     virtual void setText(const QString &text) = 0;
     // Whether a paste target has read the text set last, and a short grace

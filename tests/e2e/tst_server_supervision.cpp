@@ -202,9 +202,12 @@ class TestServerSupervision : public QObject {
         QVERIFY(waitForWhisperServer(60000));
         QVERIFY(daemon.dictate(makeSpeech(u"hello world"_s), u"Pasted via XTest"_s));
         QTRY_COMPARE(target.text(), u"Hello world."_s);
+        // SIGHUP gives the GPU another try, which the driver fails again at
+        // once (too soon, at times, to read the server's command line).
         daemon.sendSignal(SIGHUP);
-        QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 4; }, 6000));
-        QCOMPARE(arguments(startedPids(daemon)[3]), whisperServerArguments(daemon));
+        QVERIFY(waitUntil(
+            [&] { return daemon.logMessages().filter(u"exited unexpectedly"_s).size() == 3; },
+            10000));
     }
 
     // The link is moved to another model while the server runs; SIGHUP loads it,

@@ -80,11 +80,10 @@ class FakeClipboard final : public Clipboard {
         : which(which)
     {
     }
-    bool save(QList<ClipboardFormat> *formats, QString *) override
+    void save(SaveDone done) override
     {
         selection().calls << u"save"_s;
-        *formats = selection().content;
-        return true;
+        done(true, selection().content, {});
     }
     void setText(const QString &text) override
     {

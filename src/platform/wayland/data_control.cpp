@@ -4,6 +4,7 @@
 
 #include "data-control-client-protocol.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
 #include <fcntl.h>
@@ -260,10 +261,16 @@ void DataControl::cancelled(void *data, zwlr_data_control_source_v1 *source)
     zwlr_data_control_source_v1_destroy(source);
 }
 
-bool DataControlClipboard::save(QList<ClipboardFormat> *formats, QString *error)
+void DataControlClipboard::save(SaveDone done)
 {
-    return connection.call<bool>(
-        [&] { return connection.selections()->read(primary, formats, error); });
+    connection.post([this, done = std::move(done)] {
+        QList<ClipboardFormat> formats;
+        QString error;
+        const bool complete = connection.selections()->read(primary, &formats, &error);
+        QMetaObject::invokeMethod(
+            qApp, [done, complete, formats, error] { done(complete, formats, error); },
+            Qt::QueuedConnection);
+    });
 }
 
 void DataControlClipboard::setText(const QString &text)

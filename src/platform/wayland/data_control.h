@@ -76,7 +76,7 @@ class DataControlClipboard final : public Clipboard {
         , primary(primary)
     {
     }
-    bool save(QList<ClipboardFormat> *formats, QString *error) override;
+    void save(SaveDone done) override;
     void setText(const QString &text) override;
     bool pasteRead() override;
     void clear() override;

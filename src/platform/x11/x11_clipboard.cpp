@@ -15,19 +15,22 @@ X11Clipboard::X11Clipboard(const char *selection)
     startThread(QString::fromLatin1(selection), [this] { run(); });
 }
 
-bool X11Clipboard::save(QList<ClipboardFormat> *formats, QString *error)
+void X11Clipboard::save(SaveDone done)
 {
-    return call<bool>([&] {
+    queue.post([this, done = std::move(done)] {
         QList<X11Format> read;
-        const bool complete = readClipboard(&read, error);
+        QString error;
+        const bool complete = readClipboard(&read, &error);
         savedLabels.clear();
-        formats->clear();
+        QList<ClipboardFormat> formats;
         for (X11Format &format : read) {
-            formats->append({format.target, format.data});
+            formats.append({format.target, format.data});
             format.data.clear();
             savedLabels.insert(format.target, format);
         }
-        return complete;
+        QMetaObject::invokeMethod(
+            qApp, [done, complete, formats, error] { done(complete, formats, error); },
+            Qt::QueuedConnection);
     });
 }
 

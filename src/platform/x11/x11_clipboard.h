@@ -8,6 +8,7 @@
 #include "platform/served_selection.h"
 #include "platform/thread_queue.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHash>
 #include <X11/Xlib.h>
@@ -38,7 +39,7 @@ struct OutgoingTransfer {
 class X11Clipboard final : public Clipboard {
   public:
     explicit X11Clipboard(const char *selection);
-    bool save(QList<ClipboardFormat> *formats, QString *error) override;
+    void save(SaveDone done) override;
     void setText(const QString &text) override;
     bool pasteRead() override;
     void clear() override;
