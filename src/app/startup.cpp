@@ -23,6 +23,7 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QTimer>
@@ -143,6 +144,33 @@ bool prepareRuntimeFiles(QString *error, QString *movedBecause)
 
 } // namespace
 
+// For the stall benchmark (PARLOTTA_STALL_PROBE set): how late a 1 ms timer
+// ran at worst, which is how long the main thread was busy or waiting, from
+// 3 s after start-up (its queued work done) to the exit, where it is logged.
+void startStallProbe()
+{
+    if (!qEnvironmentVariableIsSet("PARLOTTA_STALL_PROBE"))
+        return;
+    auto *timer = new QTimer;
+    timer->setTimerType(Qt::PreciseTimer);
+    static QElapsedTimer clock;
+    static qint64 last = 0;
+    static qint64 worst = 0;
+    QObject::connect(timer, &QTimer::timeout, [] {
+        const qint64 now = clock.nsecsElapsed();
+        worst = std::max(worst, now - last - 1000000);
+        last = now;
+    });
+    QTimer::singleShot(3000, [timer] {
+        clock.start();
+        timer->start(1);
+    });
+    QObject::connect(&daemonEvents(), &DaemonEvents::shuttingDown, [] {
+        log(QStringLiteral("Main thread's longest stall: %1 ms")
+                .arg(double(worst) / 1e6, 0, 'f', 1));
+    });
+}
+
 int sendDaemonCommand(const QString &option)
 {
     static const QHash<QString, QString> methods = {
@@ -237,6 +265,7 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
                      [] { menuHandler->updates.checkForUpdate(false); });
     daily->start(86400 * 1000);
 
+    startStallProbe();
     app.exec();
     shutdown();
 }

@@ -5,6 +5,7 @@
 // is set by it through the compositor, as any application sets it.
 #include "daemon_process.h"
 #include "desktop_helpers.h"
+#include "desktop_session.h"
 #include "test_helpers.h"
 
 #include <QFile>
@@ -19,86 +20,6 @@ using Formats = QMap<QString, QByteArray>;
 const QString bindingLines =
     QStringLiteral("bindsym --no-repeat Alt_R exec " PARLOTTA_BINARY " --start\n"
                    "bindsym --release Alt_R exec " PARLOTTA_BINARY " --stop\n");
-
-QString gnomeRoot()
-{
-    return qEnvironmentVariable("PARLOTTA_GNOME_ROOT", u"/var/cache/parlotta-test/gnome48"_s);
-}
-
-// A desktop session of the test's own, run by a script of tests/support until
-// destroyed (wayland-session.sh: sway, KWin, weston; gnome-session.sh: GNOME
-// Shell 48 in the Debian 13 tree the test run prepared). The variables the
-// script prints lead every process the test starts meanwhile into the
-// session; they are given back afterwards.
-class Session {
-  public:
-    ~Session()
-    {
-        process.terminate();
-        process.waitForFinished(20000);
-        for (auto it = saved.cbegin(); it != saved.cend(); ++it)
-            it->isEmpty() ? qunsetenv(it.key()) : qputenv(it.key(), *it);
-        // Services the bus starts later must not look for the compositor that is gone.
-        QProcess::execute(
-            u"dbus-update-activation-environment"_s,
-            {u"WAYLAND_DISPLAY="_s, u"QT_QPA_PLATFORM="_s, u"XDG_CURRENT_DESKTOP="_s});
-    }
-    // kind: sway, kwin, kwin-unlisted or weston.
-    bool compositor(const QString &kind, const QString &swayConfig = {})
-    {
-        return run(u"wayland-session.sh"_s, {kind, dir.path(), swayConfig}, 30000);
-    }
-    bool gnome()
-    {
-        return run(u"gnome-session.sh"_s, {gnomeRoot(), dir.filePath(u"run"_s)}, 120000);
-    }
-
-  private:
-    bool run(const QString &script, const QStringList &arguments, int timeoutMs)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"PARLOTTA"_s, QStringLiteral(PARLOTTA_BINARY));
-        env.insert(u"WLKEY"_s, QStringLiteral(WLKEY));
-        env.insert(u"SWAY_AS_ROOT"_s, QStringLiteral(SWAY_AS_ROOT));
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(PARLOTTA_SOURCE_DIR "/tests/support/") + script, arguments);
-        QByteArray out;
-        if (!waitUntil(
-                [&] {
-                    out += process.readAllStandardOutput();
-                    return out.endsWith("ready\n") || process.state() == QProcess::NotRunning;
-                },
-                timeoutMs))
-            return false;
-        for (const QByteArray &line : out.split('\n'))
-            if (const qsizetype at = line.indexOf('='); at > 0) {
-                const QByteArray name = line.left(at);
-                if (!saved.contains(name))
-                    saved.insert(name, qgetenv(name.constData()));
-                at + 1 < line.size() ? qputenv(name.constData(), line.mid(at + 1))
-                                     : qunsetenv(name.constData());
-            }
-        return process.state() == QProcess::Running;
-    }
-    QTemporaryDir dir{u"/tmp/parlotta-session.XXXXXX"_s};
-    QProcess process;
-    QMap<QByteArray, QByteArray> saved; // empty: was not set
-};
-
-const QString gnomeScript = QStringLiteral(PARLOTTA_SOURCE_DIR "/tests/support/gnome-session.sh");
-
-// gnome-session.sh's arguments for a command in the GNOME session that runs.
-QStringList inGnome(const QStringList &command)
-{
-    return QStringList{gnomeRoot(), qEnvironmentVariable("XDG_RUNTIME_DIR")} + command;
-}
-
-// Keys typed through Mutter's own remote desktop ("67:1", "sleep:2500", …).
-bool typeInGnome(const QStringList &steps)
-{
-    return QProcess::execute(gnomeScript, inGnome(QStringList{u"keys"_s} + steps)) == 0;
-}
 
 // Starts the daemon on the hello model; true when its log names these backends.
 bool startedWith(DaemonProcess &daemon, const QStringList &backends)
