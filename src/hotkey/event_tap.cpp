@@ -6,6 +6,7 @@
 #include "dictation/recording.h"
 #include "hotkey/hotkey_model.h"
 #include "hotkey/key_codes.h"
+#include "hotkey/key_listener.h"
 #include "hotkey/key_tracker.h"
 #include "platform/keyboard.h"
 
@@ -186,16 +187,13 @@ void captureKeyFromWindow(int evdev, bool pressed)
 
 void startEventTapThread()
 {
-    KeyboardHook *hook = keyboardHook();
-    if (!hook) {
-        if (ShortcutSource *source = shortcutSource())
-            followShortcut(*source);
-        else
-            log(QStringLiteral(
-                "Event tap unavailable \u2014 waiting for Accessibility permission"));
-        return;
-    }
-    startThread(QStringLiteral("EventTap"), [hook] { eventTapLoop(*hook); });
+    const bool listening = keyListener().start(
+        [](KeyboardHook &hook) {
+            startThread(QStringLiteral("EventTap"), [&hook] { eventTapLoop(hook); });
+        },
+        followShortcut);
+    if (!listening)
+        log(QStringLiteral("Event tap unavailable \u2014 waiting for Accessibility permission"));
 }
 
 } // namespace parlotta

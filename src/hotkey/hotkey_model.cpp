@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "hotkey/key_codes.h"
+#include "hotkey/key_listener.h"
 
 #include <mutex>
 
@@ -70,24 +71,6 @@ namespace {
 
 std::mutex hotkeyLock;
 
-void bindShortcut(ShortcutSource &source, std::int64_t code, std::uint64_t modifiers)
-{
-    // Only the answer to the latest request counts: the user may have chosen
-    // again while the desktop was still deciding.
-    static quint64 requests = 0;
-    source.bind(code == hotkeyNone ? -1 : evdevFromVirtualKey(code), modifiers & comboModifiers,
-                [code, modifiers, request = ++requests](bool bound, const QString &error) {
-                    if (request != requests)
-                        return;
-                    if (bound) {
-                        Q_EMIT daemonEvents().hotkeyBound();
-                        return;
-                    }
-                    log(QStringLiteral("ERROR: could not bind the hotkey %1: %2")
-                            .arg(hotkeyName(code, modifiers), error));
-                    Q_EMIT daemonEvents().hotkeyRefused(error);
-                });
-}
 std::int64_t activeHotkey = defaultHotkey;
 std::uint64_t activeHotkeyModifiers = 0;
 CaptureHandler captureHandler;
@@ -110,24 +93,16 @@ bool beginHotkeyCapture(CaptureHandler handler, QString *error)
 {
     // The handler first: a key taken up between the two goes to capture, not push-to-talk.
     setCaptureHandler(std::move(handler));
-    KeyboardHook *hook = keyboardHook();
-    if (hook && hook->grabKeyboard(true))
-        return true;
-    // Where the desktop binds the shortcut itself, the settings window's own
-    // keys are captured (captureKeyFromWindow).
-    if (!hook && shortcutSource())
+    if (keyListener().beginCapture(error))
         return true;
     setCaptureHandler({});
-    *error = hook ? QStringLiteral("another program holds the keyboard")
-                  : QStringLiteral("this desktop shows no keys to Parlotta");
     return false;
 }
 
 void endHotkeyCapture()
 {
     setCaptureHandler({});
-    if (KeyboardHook *hook = keyboardHook())
-        hook->grabKeyboard(false);
+    keyListener().endCapture();
 }
 
 ActiveHotkey activeHotkeySnapshot()
@@ -143,13 +118,7 @@ void setActiveHotkey(std::int64_t code, std::uint64_t modifiers)
         activeHotkey = code;
         activeHotkeyModifiers = modifiers;
     }
-    // An ordinary key is grabbed with exactly its modifiers; a modifier key never.
-    const bool ordinary = code != hotkeyNone && !modifierMasks.contains(code);
-    if (KeyboardHook *hook = keyboardHook())
-        hook->setSwallowedKey(ordinary ? evdevFromVirtualKey(code) : -1,
-                              modifiers & comboModifiers);
-    else if (ShortcutSource *source = shortcutSource())
-        bindShortcut(*source, code, modifiers);
+    keyListener().bind(code, modifiers);
 }
 
 std::int64_t selectedHotkey()
@@ -159,8 +128,7 @@ std::int64_t selectedHotkey()
     // open the microphone, so the default there is right Control.
     // KDE binds a modifier alone only as both sides, and takes it from every
     // application: F9 there, a key it reports pressed and released.
-    const ShortcutSource *source = shortcutSource();
-    if (!stored.present && source && !source->bindsModifierAlone())
+    if (!stored.present && !keyListener().bindsModifierAlone())
         return defaultHotkeyForShortcuts;
     if (!stored.present)
         return isLevel3Shift(evdevFromVirtualKey(defaultHotkey)) ? defaultHotkeyBesideAltGr

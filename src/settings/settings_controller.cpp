@@ -6,6 +6,7 @@
 #include "core/preferences.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/key_codes.h"
+#include "hotkey/key_listener.h"
 #include "menubar/menu_handler.h"
 #include "platform/keyboard.h"
 #include "platform/linux/evdev_keyboard.h"
@@ -80,12 +81,7 @@ void SettingsController::refresh()
         refusal.isEmpty() ? QString()
                           : QStringLiteral("The desktop did not bind this hotkey: ") + refusal);
     hotkeyRefusalLabel->setVisible(!refusal.isEmpty());
-    const ShortcutSource *source = shortcutSource();
-    const QString setup =
-        source && hotkey != hotkeyNone
-            ? source->setupInstructions(evdevFromVirtualKey(hotkey),
-                                        selectedHotkeyModifiers() & comboModifiers)
-            : QString();
+    const QString setup = keyListener().setupInstructions(hotkey, selectedHotkeyModifiers());
     desktopHint->setText(setup);
     desktopHint->setVisible(!setup.isEmpty());
     languagePopup->setCurrentIndex(languageRow(selectedLanguageCode()));
@@ -198,7 +194,7 @@ void SettingsController::hotkeyButtonClicked()
         return;
     }
     isRecordingHotkey = true;
-    if (!keyboardHook()) {
+    if (keyListener().capturesFromOwnWindow()) {
         captureKeyFromWindow(-1, false);
         qApp->installEventFilter(this);
     }
