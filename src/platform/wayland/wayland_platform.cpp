@@ -6,11 +6,11 @@
 #include "platform/linux/evdev_keyboard.h"
 #include "platform/linux/pulse_audio.h"
 #include "platform/linux/session_lock.h"
+#include "platform/linux/xwayland.h"
 #include "platform/platform.h"
 #include "platform/wayland/data_control.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_services.h"
-#include "platform/x11/x11_services.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -107,22 +107,23 @@ void findXWayland(int waylandFd)
 // remote desktop portal), decided at each paste.
 class XWaylandFirstInjector final : public KeyInjector {
   public:
-    explicit XWaylandFirstInjector(std::unique_ptr<KeyInjector> wayland)
-        : wayland(std::move(wayland))
+    XWaylandFirstInjector(const XWaylandServices &x11Services, std::unique_ptr<KeyInjector> wayland)
+        : x11Services(x11Services)
+        , wayland(std::move(wayland))
     {
     }
     QString mechanism() const override
     {
-        return x11 ? x11KeyInjector().mechanism() : wayland->mechanism();
+        return x11 ? x11Services.injector().mechanism() : wayland->mechanism();
     }
     Keystroke pasteKeystroke() override
     {
-        x11 = x11WindowHasFocus();
-        return x11 ? x11KeyInjector().pasteKeystroke() : wayland->pasteKeystroke();
+        x11 = x11Services.windowHasFocus();
+        return x11 ? x11Services.injector().pasteKeystroke() : wayland->pasteKeystroke();
     }
     void send(Keystroke keystroke, SendDone done) override
     {
-        x11 ? x11KeyInjector().send(keystroke, std::move(done))
+        x11 ? x11Services.injector().send(keystroke, std::move(done))
             : wayland->send(keystroke, std::move(done));
     }
     bool liftsHeldKeys() const override
@@ -131,6 +132,7 @@ class XWaylandFirstInjector final : public KeyInjector {
     }
 
   private:
+    const XWaylandServices x11Services;
     std::unique_ptr<KeyInjector> wayland;
     bool x11 = false;
 };
@@ -186,8 +188,10 @@ class CompositorBindings final : public ShortcutSource {
 // keyboard or both; what it lacks falls back to XWayland where that runs.
 class WaylandServices final : public PulseAudioServices {
   public:
-    WaylandServices(const Session &session, std::unique_ptr<WaylandConnection> opened)
+    WaylandServices(const Session &session, std::unique_ptr<WaylandConnection> opened,
+                    const XWaylandServices &x11Services)
         : connection(std::move(opened))
+        , x11Services(x11Services)
         , hasX11(!qEnvironmentVariableIsEmpty("DISPLAY"))
         , gnome(isGnome(session.desktop))
     {
@@ -212,26 +216,43 @@ class WaylandServices final : public PulseAudioServices {
             }
         }
         injector = createWaylandKeyInjector(*connection);
-        if (injector && isGnome(session.desktop) && hasX11)
-            injector = std::make_unique<XWaylandFirstInjector>(std::move(injector));
-        else if (!injector && hasX11)
+        pasteLabel = injector ? injector->mechanism() : QStringLiteral("none");
+        if (injector && gnome && hasX11) {
+            injector = std::make_unique<XWaylandFirstInjector>(x11Services, std::move(injector));
+            pasteLabel += QStringLiteral("; XTest in X11 windows");
+        } else if (!injector && hasX11) {
             // XTest reaches X11 windows only: a Wayland window in focus gets
             // the transcript left on the clipboard, not a keystroke it never sees.
-            xtestOnly = std::make_unique<XWaylandFirstInjector>(std::make_unique<NoKeyInjector>());
-        if (evdev) {
-            listenerName = QStringLiteral("keyboard devices (evdev)");
-        } else if ((shortcuts = createKdeShortcuts(session.desktop, *connection))) {
-            listenerName = QStringLiteral("KDE global shortcuts");
-        } else if ((shortcuts = createCompositorBindings(session.desktop, *connection))) {
-            listenerName = bindingCompositor(session.desktop) +
-                           QStringLiteral(" key bindings (parlotta --start/--stop)");
-        } else if (isGnome(session.desktop) && (shortcuts = createPortalShortcuts(*connection))) {
-            listenerName = QStringLiteral("desktop portal global shortcuts");
-        } else if (hasX11) {
-            listenerName = QStringLiteral("X11 (XInput2), X11 windows only");
-        } else {
-            listenerName = QStringLiteral("none");
+            injector = std::make_unique<XWaylandFirstInjector>(x11Services,
+                                                               std::make_unique<NoKeyInjector>());
+            pasteLabel = QStringLiteral("XTest, X11 windows only");
         }
+        clipboardLabel = clipboardSelection ? QStringLiteral("Wayland data control")
+                         : !hasX11          ? QStringLiteral("none")
+                         : gnome            ? QStringLiteral("X11 selections through XWayland")
+                                            : QStringLiteral("X11 selections, X11 windows only");
+        // The key listener: the first of these the session offers, in this order.
+        const QString bindings = bindingCompositor(session.desktop);
+        const std::pair<QString, std::function<bool()>> listeners[] = {
+            {QStringLiteral("keyboard devices (evdev)"), [&] { return evdev != nullptr; }},
+            {QStringLiteral("KDE global shortcuts"),
+             [&] { return bool(shortcuts = createKdeShortcuts(session.desktop, *connection)); }},
+            {bindings + QStringLiteral(" key bindings (parlotta --start/--stop)"),
+             [&] {
+                 return !bindings.isEmpty() &&
+                        (shortcuts = std::make_unique<CompositorBindings>(
+                             bindings == QStringLiteral("Hyprland"), *connection));
+             }},
+            {QStringLiteral("desktop portal global shortcuts"),
+             [&] { return gnome && (shortcuts = createPortalShortcuts(*connection)); }},
+            {QStringLiteral("X11 (XInput2), X11 windows only"), [&] { return hasX11; }},
+        };
+        listenerName = QStringLiteral("none");
+        for (const auto &[name, available] : listeners)
+            if (available()) {
+                listenerName = name;
+                break;
+            }
     }
 
     QString keyListenerName() const override
@@ -240,25 +261,17 @@ class WaylandServices final : public PulseAudioServices {
     }
     QString pasteName() const override
     {
-        if (dynamic_cast<const XWaylandFirstInjector *>(injector.get()))
-            return injector->mechanism() + QStringLiteral("; XTest in X11 windows");
-        if (injector)
-            return injector->mechanism();
-        return hasX11 ? QStringLiteral("XTest, X11 windows only") : QStringLiteral("none");
+        return pasteLabel;
     }
     QString clipboardName() const override
     {
-        if (clipboardSelection)
-            return QStringLiteral("Wayland data control");
-        if (gnome && hasX11)
-            return QStringLiteral("X11 selections through XWayland");
-        return hasX11 ? QStringLiteral("X11 selections, X11 windows only") : QStringLiteral("none");
+        return clipboardLabel;
     }
     KeyboardHook *keyboardHook() override
     {
         if (evdev)
             return evdev.get();
-        return !shortcuts && hasX11 ? &x11KeyboardHook() : nullptr;
+        return !shortcuts && hasX11 ? &x11Services.keyboard() : nullptr;
     }
     ShortcutSource *shortcutSource() override
     {
@@ -266,11 +279,11 @@ class WaylandServices final : public PulseAudioServices {
     }
     Clipboard &clipboard() override
     {
-        return clipboardSelection ? *clipboardSelection : x11Clipboard();
+        return clipboardSelection ? *clipboardSelection : x11Services.clipboard();
     }
     Clipboard &primarySelection() override
     {
-        return primary ? *primary : x11PrimarySelection();
+        return primary ? *primary : x11Services.primary();
     }
     void handOverClipboardToManager() override
     {
@@ -278,14 +291,12 @@ class WaylandServices final : public PulseAudioServices {
         // clipboard manager that follows the clipboard (Klipper, cliphist)
         // already holds a copy. X11 selections are handed over as on X11.
         if (!clipboardSelection)
-            x11HandOverClipboard();
+            x11Services.handOverClipboard();
     }
     KeyInjector &keyInjector() override
     {
         if (injector)
             return *injector;
-        if (xtestOnly)
-            return *xtestOnly;
         static NoKeyInjector none;
         return none;
     }
@@ -309,29 +320,20 @@ class WaylandServices final : public PulseAudioServices {
 
   private:
     std::unique_ptr<WaylandConnection> connection;
+    const XWaylandServices x11Services;
     const bool hasX11;
     const bool gnome; // whose XWayland passes the clipboard to every window
     std::unique_ptr<Clipboard> clipboardSelection, primary;
     std::unique_ptr<KeyInjector> injector;
-    std::unique_ptr<KeyInjector> xtestOnly; // where no Wayland way to type exists
     std::unique_ptr<ShortcutSource> shortcuts;
     std::unique_ptr<EvdevKeyboardHook> evdev;
-    QString listenerName;
+    QString listenerName, pasteLabel, clipboardLabel;
 };
 
 // The connection the check opened, kept for the services it admitted.
 std::unique_ptr<WaylandConnection> probed;
 
 } // namespace
-
-std::unique_ptr<ShortcutSource> createCompositorBindings(const QString &desktop,
-                                                         WaylandConnection &connection)
-{
-    const QString name = bindingCompositor(desktop);
-    if (name.isEmpty())
-        return nullptr;
-    return std::make_unique<CompositorBindings>(name == QStringLiteral("Hyprland"), connection);
-}
 
 bool waylandServes(const Session &session)
 {
@@ -345,11 +347,12 @@ bool waylandServes(const Session &session)
                       probed->hasFakeInput() || isGnome(session.desktop));
 }
 
-std::unique_ptr<PlatformServices> createWaylandServices(const Session &session)
+std::unique_ptr<PlatformServices> createWaylandServices(const Session &session,
+                                                        const XWaylandServices &x11Services)
 {
     if (isGnome(session.desktop))
         findXWayland(wl_display_get_fd(probed->display()));
-    return std::make_unique<WaylandServices>(session, std::move(probed));
+    return std::make_unique<WaylandServices>(session, std::move(probed), x11Services);
 }
 
 } // namespace parlotta

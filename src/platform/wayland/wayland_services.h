@@ -11,12 +11,15 @@
 namespace parlotta {
 
 class WaylandConnection;
+struct XWaylandServices;
 
 // Whether the session's compositor offers what the Wayland services need
 // (data control, a virtual keyboard or KWin's fake input); the services then
 // use the connection this opened.
 bool waylandServes(const Session &session);
-std::unique_ptr<PlatformServices> createWaylandServices(const Session &session);
+// What the compositor lacks falls back to XWayland's services where it runs.
+std::unique_ptr<PlatformServices> createWaylandServices(const Session &session,
+                                                        const XWaylandServices &x11Services);
 
 // KWin's fake input where granted, else a virtual keyboard, else the remote
 // desktop portal; null with none.
@@ -24,10 +27,6 @@ std::unique_ptr<KeyInjector> createWaylandKeyInjector(WaylandConnection &connect
 // KDE's global shortcut service, when it runs on the session bus.
 std::unique_ptr<ShortcutSource> createKdeShortcuts(const QString &desktop,
                                                    WaylandConnection &connection);
-// Key bindings of the compositor's own configuration that send us signals
-// (sway, Hyprland); null on other desktops.
-std::unique_ptr<ShortcutSource> createCompositorBindings(const QString &desktop,
-                                                         WaylandConnection &connection);
 // The desktop portal's global shortcuts (GNOME 48 and later); null without.
 std::unique_ptr<ShortcutSource> createPortalShortcuts(WaylandConnection &connection);
 // Whether the key (evdev code) is a Control, Shift, Alt or Super key.

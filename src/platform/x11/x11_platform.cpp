@@ -1,7 +1,5 @@
-#include "platform/linux/backends.h"
 #include "platform/linux/pulse_audio.h"
 #include "platform/platform.h"
-#include "platform/wayland/wayland_services.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_services.h"
 
@@ -82,25 +80,14 @@ class X11Services final : public PulseAudioServices {
     }
 };
 
-// Wayland where the compositor offers a client the clipboard or the keyboard;
-// else X11, which serves an X11 session, a Wayland one through XWayland (GNOME),
-// and no display at all (every service then answers that it cannot).
-const PlatformBackend backends[] = {
-    {"Wayland", waylandServes, createWaylandServices},
-    {"X11", [](const Session &) { return true; },
-     [](const Session &) -> std::unique_ptr<PlatformServices> {
-         return std::make_unique<X11Services>();
-     }},
-};
-
 } // namespace
 
-std::span<const PlatformBackend> linuxPlatformBackends()
+std::unique_ptr<PlatformServices> createX11Services()
 {
-    return backends;
+    return std::make_unique<X11Services>();
 }
 
-void initPlatform()
+void initX11Threads()
 {
     XInitThreads();
     XSetErrorHandler(ignoreXError);

@@ -6,9 +6,13 @@
 #include "platform/key_injector.h"
 #include "platform/keyboard.h"
 
+#include <memory>
+
 class QWindow;
 
 namespace parlotta {
+
+class PlatformServices;
 
 KeyboardHook &x11KeyboardHook();
 KeyInjector &x11KeyInjector();
@@ -21,5 +25,11 @@ void x11HandOverClipboard();
 QString x11KeyCharacter(int evdev);
 bool x11IsLevel3Shift(int evdev);
 void x11ActivateWindow(QWindow *window);
+
+// X11 as a whole: an X11 session, and no display at all (every service then
+// answers that it cannot).
+std::unique_ptr<PlatformServices> createX11Services();
+// Xlib for several threads, and its errors left to the code that checks its results.
+void initX11Threads();
 
 } // namespace parlotta
