@@ -8,6 +8,7 @@
 #include "server/pid_file.h"
 #include "server/port_owner.h"
 #include "server/restart_policy.h"
+#include "server/stale_server.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -289,55 +290,12 @@ void restartWhisperServer()
     startWhisperServer();
 }
 
-namespace {
-
-bool isWhisperServer(qint32 pid)
-{
-    const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
-    return exe.section(u'/', -1) == QLatin1String("whisper-server");
-}
-
-// Ended: gone, or a zombie that its parent has yet to collect.
-bool hasEnded(qint32 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    return ::kill(pid, 0) != 0 ||
-           (stat.open(QIODevice::ReadOnly) && stat.read(512).split(')').value(1).startsWith(" Z"));
-}
-
-} // namespace
-
 void stopStaleWhisperServer()
 {
-    QFile file(serverPidPath);
-    std::optional<qint32> pid;
-    if (file.open(QIODevice::ReadOnly))
-        pid = parsePidFile(file.read(64));
-    QFile::remove(serverPidPath);
-    // Only our server: a PID since reused by another program is left alone.
-    if (!pid || *pid <= 0 || !isWhisperServer(*pid))
-        return;
-    ::kill(*pid, SIGTERM);
-    staleEnding = true;
-    // Watched on a timer until it has ended. One that ignores SIGTERM would
-    // hold the port for ever: as in the bounded stop, it is killed after 5 s
-    // if it is still a whisper-server, and given a second more.
-    auto *watch = new QTimer;
-    auto *clock = new QElapsedTimer;
-    clock->start();
-    QObject::connect(watch, &QTimer::timeout, [watch, clock, stale = *pid] {
-        const bool ended = hasEnded(stale);
-        if (!ended && clock->elapsed() >= serverStopTimeoutMs && isWhisperServer(stale))
-            ::kill(stale, SIGKILL);
-        if (!ended && clock->elapsed() < serverStopTimeoutMs + 1000)
-            return;
-        watch->deleteLater();
-        delete clock;
-        log(QStringLiteral("Stopped stale whisper-server (PID %1)").arg(stale));
+    staleEnding = endStaleWhisperServer([] {
         staleEnding = false;
         portFreed();
     });
-    watch->start(100);
 }
 
 } // namespace parlotta

@@ -11,6 +11,7 @@
 #include "platform/wayland/data_control.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_services.h"
+#include "platform/wayland/xwayland_display.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -43,64 +44,6 @@ QString bindingCompositor(const QString &desktop)
 bool isGnome(const QString &desktop)
 {
     return desktop.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive);
-}
-
-// The parent of a process of ours; 0 when it is not ours or is gone.
-pid_t parentOfOwnProcess(pid_t pid)
-{
-    struct stat info {};
-    const QByteArray proc = "/proc/" + QByteArray::number(pid);
-    if (::stat(proc.constData(), &info) != 0 || info.st_uid != ::geteuid())
-        return 0;
-    QFile stat(QString::fromLatin1(proc + "/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    // "PID (name) state PPID …": the name may hold spaces and parentheses.
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 1 ? pid_t(fields[1].toInt()) : 0;
-}
-
-// Mutter starts XWayland when a client first connects, on a display it has
-// reserved already (its lock file names gnome-shell, or XWayland once
-// started); a daemon started outside the session's environment finds that
-// display and its authority file itself. Only a lock of ours, naming our own
-// compositor (the peer of our Wayland connection) or its XWayland, counts: in
-// /tmp anyone may leave a lock file and a server behind it.
-void findXWayland(int waylandFd)
-{
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        return;
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(waylandFd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0)
-        return;
-    const QFileInfoList locks =
-        QDir(QStringLiteral("/tmp"))
-            .entryInfoList({QStringLiteral(".X*-lock")}, QDir::Files | QDir::Hidden, QDir::Name);
-    for (const QFileInfo &lock : locks) {
-        const int fd = ::open(QFile::encodeName(lock.filePath()).constData(),
-                              O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        struct stat info {};
-        if (fd < 0)
-            continue;
-        char text[32] = {};
-        const bool ours = ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() &&
-                          ::read(fd, text, sizeof text - 1) > 0;
-        ::close(fd);
-        const pid_t pid = pid_t(QByteArray(text).trimmed().toInt());
-        const pid_t parent = ours && pid > 0 ? parentOfOwnProcess(pid) : 0; // 0: not ours
-        if (parent == 0 || (pid != peer.pid && parent != peer.pid))
-            continue;
-        const QString number = lock.fileName().mid(2).chopped(5); // ".X1-lock" → "1"
-        qputenv("DISPLAY", (u':' + number).toLatin1());
-        const QFileInfoList auth = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
-                                       .entryInfoList({QStringLiteral(".mutter-Xwaylandauth.*")},
-                                                      QDir::Files | QDir::Hidden);
-        if (!auth.isEmpty() && qEnvironmentVariableIsEmpty("XAUTHORITY"))
-            qputenv("XAUTHORITY", QFile::encodeName(auth.first().filePath()));
-        return;
-    }
 }
 
 // GNOME: the focused window is an XWayland one (XTest) or a Wayland one (the
