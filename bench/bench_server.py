@@ -29,7 +29,7 @@ def model(shape):
     path = os.path.join(CACHE, "fixture-models", "shape-%s.bin" % shape)
     if not os.path.exists(path):
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        subprocess.run([sys.executable, os.path.join(ROOT, "tests", "support", "make-fixture-model.py"),
+        subprocess.run([sys.executable, os.path.join(ROOT, "tools", "make-fixture-model.py"),
                         "--shape", shape, path + ".partial"], check=True, stdout=subprocess.DEVNULL)
         os.rename(path + ".partial", path)
     return path

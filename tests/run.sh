@@ -38,8 +38,8 @@ export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
-ctest --test-dir build -L unit --output-on-failure || status=1
-ctest --test-dir build-asan -L unit --output-on-failure || status=1
+ctest --test-dir build -L 'unit|release' --output-on-failure || status=1
+ctest --test-dir build-asan -L 'unit|release' --output-on-failure || status=1
 tests/support/headless-desktop.sh bash -c '
   ctest --test-dir build -L e2e --output-on-failure
   normal=$?
