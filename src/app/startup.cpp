@@ -14,6 +14,7 @@
 #include "hotkey/hotkey_model.h"
 #include "menubar/menu_handler.h"
 #include "menubar/status_icon.h"
+#include "models/model_download.h"
 #include "models/model_store.h"
 #include "server/server.h"
 #include "settings/settings_controller.h"
@@ -235,7 +236,8 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
         log(QStringLiteral("ERROR: could not write %1: %2").arg(pidPath, error));
 
     // Only one daemon runs past the lock, so nothing of these is still in use.
-    removeLeftovers(applicationDirectory(), modelDir());
+    removeLeftovers(applicationDirectory());
+    removeUnfinishedDownloads(modelDir());
 
     wireSubsystems();
     setActiveHotkey(selectedHotkey(), selectedHotkeyModifiers());

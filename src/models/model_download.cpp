@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <cerrno>
@@ -166,6 +167,15 @@ void ModelDownload::start()
 void ModelDownload::cancel()
 {
     job->cancelled = true;
+}
+
+void removeUnfinishedDownloads(const QString &modelDir)
+{
+    const QDir models(modelDir);
+    // The names a download gives its temporary file.
+    for (const QString &name : models.entryList({QStringLiteral("ggml-*.bin.download-*")},
+                                                QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(models.filePath(name));
 }
 
 } // namespace parlotta

@@ -14,6 +14,10 @@ namespace parlotta {
 // straight to a temporary file beside the destination (never into memory);
 // only a complete answer of status 200, matching the SHA-256 when one is given,
 // replaces the destination, in one rename. Anything else leaves no file.
+// Removes the temporary files of downloads killed halfway from modelDir. Only
+// while no download runs (at start-up).
+void removeUnfinishedDownloads(const QString &modelDir);
+
 class ModelDownload : public QObject {
     Q_OBJECT
 

@@ -411,7 +411,7 @@ void relaunch(const QString &appDir)
     posix_spawnattr_destroy(&attributes);
 }
 
-void removeLeftovers(const QString &appDir, const QString &modelDir)
+void removeLeftovers(const QString &appDir)
 {
     // Beside a copy in a folder other accounts can write (/tmp, a shared
     // folder), what looks like our leftover may be anyone's: left alone.
@@ -427,10 +427,6 @@ void removeLeftovers(const QString &appDir, const QString &modelDir)
     }
     if (parent >= 0)
         ::close(parent);
-    const QDir models(modelDir);
-    for (const QString &name : models.entryList({QStringLiteral("ggml-*.bin.download-*")},
-                                                QDir::Files | QDir::Hidden | QDir::System))
-        QFile::remove(models.filePath(name));
 }
 
 } // namespace parlotta

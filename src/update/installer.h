@@ -39,9 +39,8 @@ bool installUpdate(const QString &archive, const QString &appDir, const QByteArr
 // The caller shuts down next, whether or not it started.
 void relaunch(const QString &appDir);
 
-// Removes what an update or a model download killed halfway left behind: the
-// ".parlotta-update-*" folders beside appDir and the "ggml-*.bin.download-*"
-// files in modelDir. Nothing ever takes them for anything else.
-void removeLeftovers(const QString &appDir, const QString &modelDir);
+// Removes what an update killed halfway left behind: the ".parlotta-update-*"
+// folders beside appDir. Nothing ever takes them for anything else.
+void removeLeftovers(const QString &appDir);
 
 } // namespace parlotta

@@ -237,9 +237,7 @@ class TestRelease : public QObject {
         });
         QTest::qWait(300);
         for (int trial = 0; trial < 5; ++trial)
-            wait(as(user, [&] {
-                removeLeftovers(QFile::decodeName(parent + "/Parlotta.app"), u"/nonexistent"_s);
-            }));
+            wait(as(user, [&] { removeLeftovers(QFile::decodeName(parent + "/Parlotta.app")); }));
         ::kill(flipper, SIGKILL);
         wait(flipper);
         struct stat info {};

@@ -161,6 +161,8 @@ class WaylandConnection {
 
     ThreadQueue queue;
 
+    // Listens for the other clients' windows, where the compositor tells (wayland_toplevels.cpp).
+    void followWindows();
     friend struct ToplevelListeners;
     friend struct PlasmaWindowListeners;
 };
