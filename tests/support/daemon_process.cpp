@@ -13,9 +13,6 @@
 #include <csignal>
 #include <cstdio>
 
-namespace {
-}
-
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
@@ -32,6 +29,13 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 QString fixtureModel(const QString &name)
 {
     return QStringLiteral(FIXTURE_MODELS_DIR "/%1.bin").arg(name);
+}
+
+bool serverPortOpen()
+{
+    QTcpSocket probe;
+    probe.connectToHost(u"127.0.0.1"_s, 8178);
+    return probe.waitForConnected(100);
 }
 
 bool waitForWhisperServer(int timeoutMs)

@@ -19,6 +19,8 @@ enum class ServerKind {
 // model the real whisper-server loads and that transcribes any audio as one
 // fixed text (" Hello world.", " Good morning.").
 QString fixtureModel(const QString &name);
+// Whether anything listens on the server's port, 127.0.0.1:8178.
+bool serverPortOpen();
 // Waits until a whisper-server on 127.0.0.1:8178 answers its health check.
 bool waitForWhisperServer(int timeoutMs = 20000);
 
@@ -47,10 +49,6 @@ class DaemonProcess {
     QString serverDir() const
     {
         return appDir.path() + u"/server-state"_s;
-    }
-    QString binaryPath() const
-    {
-        return process.program();
     }
     // Installs a model file of that name and points current.bin at it: the
     // fixture model of that name if there is one, else a file no server loads.

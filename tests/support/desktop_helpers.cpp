@@ -70,19 +70,10 @@ FakeServer::~FakeServer()
     stop();
 }
 
-bool FakeServer::start(const QStringList &args)
+bool FakeServer::start()
 {
-    process.setArguments(args);
     process.start();
-    if (!process.waitForStarted(5000))
-        return false;
-    return waitUntil(
-        [] {
-            QTcpSocket probe;
-            probe.connectToHost(u"127.0.0.1"_s, 8178);
-            return probe.waitForConnected(100);
-        },
-        5000);
+    return process.waitForStarted(5000) && waitUntil(serverPortOpen, 5000);
 }
 
 void FakeServer::stop()

@@ -19,12 +19,8 @@ class FakeServer {
   public:
     FakeServer();
     ~FakeServer();
-    bool start(const QStringList &args = {});
+    bool start();
     void stop();
-    QString dir() const
-    {
-        return state.path();
-    }
     // Queues an answer; answers are used once each, in the order queued.
     void addAnswer(int status, const QByteArray &body, int delayMs = 0, bool closeMidway = false);
 

@@ -5,8 +5,8 @@
     DIR/listing.json     the body of GET /api/models/OWNER/whisper.cpp/tree/main
     DIR/files/NAME       served for GET /OWNER/whisper.cpp/resolve/main/NAME, after a 302
     DIR/files/NAME.how   optional words: "slow" (64 kB/s), "cut" (closes half-way after
-                         announcing the whole length), "nolength" (no length), "ftp" (the
-                         redirect points to an ftp:// address)
+                         announcing the whole length), "ftp" (the redirect points to an
+                         ftp:// address)
 A missing file answers 404.
 """
 import http.server
@@ -58,8 +58,7 @@ class Hub(http.server.BaseHTTPRequestHandler):
         size = os.fstat(data.fileno()).st_size
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
-        if b"nolength" not in how:
-            self.send_header("Content-Length", str(size))
+        self.send_header("Content-Length", str(size))
         self.send_header("Connection", "close")
         self.end_headers()
         left = size // 2 if b"cut" in how else size
