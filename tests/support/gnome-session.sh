@@ -17,26 +17,8 @@ root=$1
 run=$2
 if [[ ${3:-} == press ]]; then
   exec chroot "$root" env -i PATH=/usr/bin:/bin HOME=/root XDG_RUNTIME_DIR="$run" \
-    DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" python3 - "${@:4}" <<'PY'
-import sys
-import pyatspi
-app_name, role, name = sys.argv[1:4]
-def find(node):
-    if node.getRoleName() == role and node.name == name:
-        return node
-    for child in node:
-        found = find(child) if child is not None else None
-        if found:
-            return found
-    return None
-for app in pyatspi.Registry.getDesktop(0):
-    if app is not None and app.name == app_name:
-        widget = find(app)
-        if widget:
-            widget.queryAction().doAction(0)  # what it answers varies: look at the effect
-        sys.exit(0 if widget else 1)
-sys.exit(1)
-PY
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" python3 - press "${@:4}" \
+    <"$(dirname "$0")/atspi.py"
 fi
 if [[ ${3:-} == keys ]]; then
   shift 3
