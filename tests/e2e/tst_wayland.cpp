@@ -46,8 +46,6 @@ class TestWayland : public QObject {
         QVERIFY(!hello.isEmpty());
     }
 
-    // First, before the other sessions have come and gone (after a dozen of
-    // them the F9 hold typed through Mutter reached no shortcut).
     // GNOME 48: the hotkey bound through the portal's global shortcuts (allowed
     // beforehand, so no dialog), a hold typed through Mutter; the clipboard
     // through XWayland, which GNOME passes to Wayland windows.
@@ -92,17 +90,10 @@ class TestWayland : public QObject {
         // The selection reaches wl-paste slowly under load.
         QTRY_VERIFY_WITH_TIMEOUT(clipboardContents().contains(u"application/x-parlotta-test"_s),
                                  15000);
-        // The keys' remote desktop session takes a while to start under load,
-        // and under the sanitizer a hold typed this way at times reaches no
-        // shortcut at all: the user presses again.
         QProcess hold;
-        for (int attempt = 0; attempt < 3 && !daemon.logMessages().contains(u"Recording started"_s);
-             ++attempt) {
-            hold.waitForFinished();
-            hold.start(gnomeScript, inGnome({u"keys"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s}));
-            daemon.waitForMessage(u"Recording started"_s, 15000);
-        }
-        QVERIFY(daemon.logMessages().contains(u"Recording started"_s));
+        hold.start(gnomeScript, inGnome({u"keys"_s, u"67:1"_s, u"sleep:2500"_s, u"67:0"_s}));
+        // The keys' remote desktop session takes a while to start under load.
+        QVERIFY(daemon.waitForMessage(u"Recording started"_s, 15000));
         QVERIFY(playIntoMicrophone(hello));
         QVERIFY(hold.waitForFinished());
         QVERIFY(daemon.waitForMessage(
@@ -121,9 +112,12 @@ class TestWayland : public QObject {
         qputenv("DISPLAY", qgetenv("XWAYLAND_DISPLAY"));
         qputenv("XAUTHORITY", qgetenv("XWAYLAND_AUTHORITY"));
         PasteTarget x11Window;
-        const bool started = x11Window.start({u"--own-clipboard"_s});
+        bool started = x11Window.start({u"--own-clipboard"_s});
         qputenv("QT_QPA_PLATFORM", wayland);
         qunsetenv("DISPLAY");
+        // Mutter at times keeps the focus from a new window under load; the user clicks it.
+        if (!started && typeInGnome({u"button:1"_s, u"button:0"_s}))
+            started = waitUntil([&] { return x11Window.focused(); }, 10000);
         QVERIFY(started);
         QTRY_VERIFY(clipboardContents().contains(u"application/x-parlotta-test"_s));
         const QMap<QString, QByteArray> before = clipboardContents();
