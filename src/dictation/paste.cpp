@@ -183,10 +183,7 @@ class Paster {
         log(QStringLiteral("ERROR: could not post the paste keystroke: %1; the transcript "
                            "stays on the clipboard, press %2 to paste it")
                 .arg(error, keystrokeName(keystroke)));
-        selections.clear();
-        underWay = offered = false;
-        playSound(soundPop);
-        startWhenKeysUp();
+        endPaste();
     }
 
     void posted(Keystroke keystroke)
@@ -214,6 +211,12 @@ class Paster {
             if (!selections.first().formats.isEmpty())
                 log(QStringLiteral("Clipboard restored"));
         }
+        endPaste();
+    }
+
+    // Either way a paste ends: the next one may start.
+    void endPaste()
+    {
         selections.clear();
         underWay = offered = false;
         playSound(soundPop);
@@ -226,7 +229,7 @@ class Paster {
     QList<Saved> selections; // saved so far
     QString undelivered;     // what failed keystrokes left on the clipboard
     QElapsedTimer sincePosted;
-    quint64 attempts = 0; // keystrokes asked for
+    quint64 attempts = 0; // pastes started or stopped: tells a late answer
     QTimer ticker;
     QTimer holdTicker; // runs while a paste waits for held keys
     QElapsedTimer sinceKeysUp;

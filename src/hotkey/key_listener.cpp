@@ -74,13 +74,13 @@ bool KeyListener::capturesFromOwnWindow() const
 
 bool KeyListener::bindsModifierAlone() const
 {
-    const ShortcutSource *source = keyboardHook() ? nullptr : shortcutSource();
+    const ShortcutSource *source = shortcutSource();
     return !source || source->bindsModifierAlone();
 }
 
 QString KeyListener::setupInstructions(std::int64_t code, std::uint64_t modifiers) const
 {
-    const ShortcutSource *source = keyboardHook() ? nullptr : shortcutSource();
+    const ShortcutSource *source = shortcutSource();
     if (!source || code == hotkeyNone)
         return {};
     return source->setupInstructions(evdevFromVirtualKey(code), modifiers & comboModifiers);

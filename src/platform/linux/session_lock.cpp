@@ -1,9 +1,11 @@
 #include "platform/linux/session_lock.h"
+#include "platform/linux/dbus_call.h"
+
+#include <QCoreApplication>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QObject>
 #include <unistd.h>
@@ -18,16 +20,11 @@ const QString sessionInterface = QStringLiteral("org.freedesktop.login1.Session"
 const QString managerPath = QStringLiteral("/org/freedesktop/login1");
 const QString managerInterface = QStringLiteral("org.freedesktop.login1.Manager");
 
-// Calls then with the reply once logind answers; nothing on the main thread waits.
-void callLogind(const QDBusMessage &message, std::function<void(const QDBusMessage &)> then)
+// logind's answer on the main thread; nothing waits for it.
+void callLogind(const QDBusMessage &message, QObject *context,
+                std::function<void(const QDBusMessage &)> then)
 {
-    auto *watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(message, 2000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [then = std::move(then)](QDBusPendingCallWatcher *done) {
-                         done->deleteLater();
-                         then(done->reply());
-                     });
+    callDBus(QDBusConnection::systemBus(), message, 2000, context, std::move(then));
 }
 
 class SessionLock final : public QObject {
@@ -63,7 +60,7 @@ class SessionLock final : public QObject {
             QDBusMessage::createMethodCall(login, path, properties, QStringLiteral("Get"));
         get.setArguments({sessionInterface, QStringLiteral("LockedHint")});
         // An answer that a newer change overtook is stale.
-        callLogind(get, [this, asked = ++changes](const QDBusMessage &reply) {
+        callLogind(get, this, [this, asked = ++changes](const QDBusMessage &reply) {
             if (asked == changes && reply.type() == QDBusMessage::ReplyMessage &&
                 !reply.arguments().isEmpty())
                 onChange(qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool());
@@ -92,15 +89,17 @@ void followSessionLock(std::function<void(bool locked)> onChange)
     QDBusMessage find = QDBusMessage::createMethodCall(login, managerPath, managerInterface,
                                                        QStringLiteral("GetSessionByPID"));
     find.setArguments({uint(getpid())});
-    callLogind(find, [onChange = std::move(onChange)](const QDBusMessage &reply) {
-        if (reply.type() == QDBusMessage::ReplyMessage ||
-            qEnvironmentVariableIsEmpty("XDG_SESSION_ID"))
-            return follow(reply, onChange);
-        QDBusMessage byId = QDBusMessage::createMethodCall(login, managerPath, managerInterface,
-                                                           QStringLiteral("GetSession"));
-        byId.setArguments({qEnvironmentVariable("XDG_SESSION_ID")});
-        callLogind(byId, [onChange](const QDBusMessage &again) { follow(again, onChange); });
-    });
+    callLogind(find, QCoreApplication::instance(),
+               [onChange = std::move(onChange)](const QDBusMessage &reply) {
+                   if (reply.type() == QDBusMessage::ReplyMessage ||
+                       qEnvironmentVariableIsEmpty("XDG_SESSION_ID"))
+                       return follow(reply, onChange);
+                   QDBusMessage byId = QDBusMessage::createMethodCall(
+                       login, managerPath, managerInterface, QStringLiteral("GetSession"));
+                   byId.setArguments({qEnvironmentVariable("XDG_SESSION_ID")});
+                   callLogind(byId, QCoreApplication::instance(),
+                              [onChange](const QDBusMessage &again) { follow(again, onChange); });
+               });
 }
 
 } // namespace parlotta

@@ -1,3 +1,4 @@
+#include "platform/linux/dbus_call.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_services.h"
 
@@ -7,7 +8,6 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QObject>
 #include <linux/input-event-codes.h>
@@ -194,14 +194,7 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
             QDBusMessage::createMethodCall(service, QStringLiteral("/kglobalaccel"),
                                            QStringLiteral("org.kde.KGlobalAccel"), method);
         call.setArguments(arguments);
-        auto *watcher =
-            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), this);
-        connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                [then = std::move(then)](QDBusPendingCallWatcher *answer) {
-                    answer->deleteLater();
-                    if (then)
-                        then(answer->reply());
-                });
+        callDBus(QDBusConnection::sessionBus(), call, 5000, this, std::move(then));
     }
 
     WaylandConnection &connection;
