@@ -30,8 +30,16 @@ bus = Gio.bus_get_sync(Gio.BusType.SESSION)
 M = 'org.gnome.Mutter.RemoteDesktop'
 def call(path, iface, method, args=None, rtype=None):
     return bus.call_sync(M, path, iface, method, args, rtype, 0, 5000, None)
-session = call('/org/gnome/Mutter/RemoteDesktop', M, 'CreateSession', None,
-               GLib.VariantType('(o)')).unpack()[0]
+# The shell claims the remote desktop's name a while after its own.
+for attempt in range(300):
+    try:
+        session = call('/org/gnome/Mutter/RemoteDesktop', M, 'CreateSession', None,
+                       GLib.VariantType('(o)')).unpack()[0]
+        break
+    except GLib.Error as e:
+        if 'ServiceUnknown' not in e.message or attempt == 299:
+            raise
+        time.sleep(0.1)
 call(session, M + '.Session', 'Start')
 time.sleep(0.3)  # windows learn of the new keyboard first
 for step in sys.argv[1:]:
@@ -99,10 +107,12 @@ in_root dconf write /org/gnome/settings-daemon/global-shortcuts/com.parlotta.app
 in_root gnome-shell --headless --wayland --virtual-monitor 1280x720 \
   --wayland-display wayland-gnome >"$run/shell.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 600); do
-  in_root gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
-    -m org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1 && break
-  sleep 0.1
+for name in org.gnome.Shell org.gnome.Mutter.RemoteDesktop; do
+  for _ in $(seq 600); do
+    in_root gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+      -m org.freedesktop.DBus.NameHasOwner "$name" 2>/dev/null | grep -q true && break
+    sleep 0.1
+  done
 done
 # The seat has a keyboard only while a remote desktop session runs, and no
 # window gets the focus without one: one runs for the session's life, its
