@@ -3,7 +3,7 @@
 // desktop: tests/support/headless-desktop.sh build/bench/bench_tap
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
-#include "platform/linux/backends.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
-    selectPlatform(Session::fromEnvironment(), linuxPlatformBackends());
+    selectPlatform(createLinuxPlatform(Session::fromEnvironment()));
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
         std::fprintf(stderr, "bench_tap: no X display\n");

@@ -1,6 +1,6 @@
 #include "app/startup.h"
 #include "core/daemon.h"
-#include "platform/linux/backends.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/platform.h"
 
 #include <QApplication>
@@ -29,5 +29,5 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parlotta"));
     QApplication::setApplicationVersion(QStringLiteral(PARLOTTA_VERSION));
-    return parlotta::runDaemon(app, session, parlotta::linuxPlatformBackends());
+    return parlotta::runDaemon(app, session, parlotta::createLinuxPlatform);
 }

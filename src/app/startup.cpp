@@ -202,7 +202,7 @@ int sendDaemonCommand(const QString &option)
     return 0;
 }
 
-int runDaemon(QApplication &app, const Session &session, std::span<const PlatformBackend> backends)
+int runDaemon(QApplication &app, const Session &session, PlatformFactory createPlatform)
 {
     QString error, movedBecause;
     if (!prepareRuntimeFiles(&error, &movedBecause))
@@ -224,8 +224,7 @@ int runDaemon(QApplication &app, const Session &session, std::span<const Platfor
     if (!movedBecause.isEmpty())
         log(QStringLiteral("ERROR: %1; the runtime files are in %2 instead")
                 .arg(movedBecause, commandDir));
-    if (!selectPlatform(session, backends))
-        return cannotStart(QStringLiteral("no platform backend serves this session"));
+    selectPlatform(createPlatform(session));
     PlatformServices &platform = platformServices();
     log(QStringLiteral("Key listener: ") + platform.keyListenerName());
     log(QStringLiteral("Paste: ") + platform.pasteName());

@@ -9,7 +9,7 @@ namespace parlotta {
 // Brings the daemon up in its fixed order and runs the event loop. Returns a
 // non-zero status, after a message on stderr, when the daemon cannot start.
 // The platform is the first of backends that serves the session.
-int runDaemon(QApplication &app, const Session &session, std::span<const PlatformBackend> backends);
+int runDaemon(QApplication &app, const Session &session, PlatformFactory createPlatform);
 
 // "--start", "--stop", "--toggle" or "--cancel": asks this user's running
 // daemon over the session bus; 0 when it answered, else 1 after a message on

@@ -24,7 +24,21 @@ Session Session::fromEnvironment()
         session.kind = Kind::Wayland;
     else if (!qEnvironmentVariableIsEmpty("DISPLAY"))
         session.kind = Kind::X11;
-    session.desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    // XDG_CURRENT_DESKTOP may list several ("ubuntu:GNOME"); sway and Hyprland
+    // are known by their own sockets too, where it names neither.
+    const QString desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    const auto names = [&](const char *name) {
+        return desktops.contains(QLatin1String(name), Qt::CaseInsensitive);
+    };
+    if (desktops.split(u':').contains(QStringLiteral("KDE"), Qt::CaseInsensitive))
+        session.desktop = Desktop::Kde;
+    else if (names("Hyprland") || !qEnvironmentVariableIsEmpty("HYPRLAND_INSTANCE_SIGNATURE"))
+        session.desktop = Desktop::Hyprland;
+    else if (names("sway") || !qEnvironmentVariableIsEmpty("SWAYSOCK"))
+        session.desktop = Desktop::Sway;
+    else if (names("GNOME"))
+        session.desktop = Desktop::Gnome;
+    session.xDisplay = qgetenv("DISPLAY");
     return session;
 }
 
@@ -42,16 +56,9 @@ QByteArray Session::qtPlatforms() const
     return "offscreen";
 }
 
-const PlatformBackend *selectPlatform(const Session &session,
-                                      std::span<const PlatformBackend> backends)
+void selectPlatform(std::unique_ptr<PlatformServices> services)
 {
-    for (const PlatformBackend &backend : backends) {
-        if (backend.serves(session)) {
-            selected = backend.create(session);
-            return &backend;
-        }
-    }
-    return nullptr;
+    selected = std::move(services);
 }
 
 PlatformServices &platformServices()

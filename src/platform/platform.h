@@ -3,7 +3,6 @@
 #include <QString>
 #include <functional>
 #include <memory>
-#include <span>
 
 class QWindow;
 
@@ -19,11 +18,19 @@ class ShortcutSource;
 // Prepares the platform libraries for use from several threads. Call first in main.
 void initPlatform();
 
-// The desktop session the daemon runs in, as its environment tells.
+// The desktop session the daemon runs in, probed once at start-up and handed
+// to whatever chooses by it.
 struct Session {
     enum class Kind { None, X11, Wayland };
+    // The desktops whose own services some part of the platform uses.
+    enum class Desktop { Other, Gnome, Kde, Sway, Hyprland };
     Kind kind = Kind::None;
-    QString desktop; // XDG_CURRENT_DESKTOP, e.g. "KDE", "GNOME", "sway"
+    Desktop desktop = Desktop::Other;
+    // The X display the X11 services open: the session's own, or on a Wayland
+    // desktop its XWayland; empty with none. An authority file of its own
+    // where the display came without one in the environment.
+    QByteArray xDisplay;
+    QString xAuthority;
 
     static Session fromEnvironment();
     // The Qt platform plugins to try, in order, for this session.
@@ -36,7 +43,7 @@ class PlatformServices {
   public:
     virtual ~PlatformServices() = default;
 
-    // What runs, named for the start-up log.
+    // What was chosen, named for the start-up log.
     virtual QString keyListenerName() const = 0;
     virtual QString pasteName() const = 0;
     virtual QString clipboardName() const = 0;
@@ -57,17 +64,12 @@ class PlatformServices {
     virtual void queryMicrophone(std::function<void(bool available)> answer) = 0;
 };
 
-// One set of services a build offers, and the sessions it serves.
-struct PlatformBackend {
-    const char *name;
-    bool (*serves)(const Session &session);
-    std::unique_ptr<PlatformServices> (*create)(const Session &session);
-};
+// Builds the services for a session: the platform a build offers.
+using PlatformFactory = std::unique_ptr<PlatformServices> (*)(const Session &session);
 
-// Makes the first backend that serves the session the process's platform, for
-// good; null when none does. Main thread, once Qt's application object exists.
-const PlatformBackend *selectPlatform(const Session &session,
-                                      std::span<const PlatformBackend> backends);
+// Makes these the process's platform, for good. Main thread, once Qt's
+// application object exists.
+void selectPlatform(std::unique_ptr<PlatformServices> services);
 
 // The selected platform. Selecting one comes first: using a service before is a fault.
 PlatformServices &platformServices();

@@ -239,12 +239,10 @@ class FakeServices final : public PlatformServices {
     FakeCues cues;
 };
 
-const PlatformBackend fakeBackend[] = {
-    {"fake", [](const Session &) { return true; },
-     [](const Session &) -> std::unique_ptr<PlatformServices> {
-         return std::make_unique<FakeServices>();
-     }},
-};
+std::unique_ptr<PlatformServices> createFakePlatform(const Session &)
+{
+    return std::make_unique<FakeServices>();
+}
 
 } // namespace
 
@@ -256,8 +254,10 @@ void reset()
 {
     platform() = Platform();
     // Once, through the daemon's own selection, as at its start-up.
-    [[maybe_unused]] static const bool selected =
-        parlotta::selectPlatform(parlotta::Session::fromEnvironment(), parlotta::fakeBackend);
+    [[maybe_unused]] static const bool selected = [] {
+        parlotta::selectPlatform(parlotta::createFakePlatform(parlotta::Session::fromEnvironment()));
+        return true;
+    }();
 }
 
 } // namespace fake

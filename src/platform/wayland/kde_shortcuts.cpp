@@ -220,18 +220,15 @@ bool isModifierKey(int evdev)
     }
 }
 
-std::unique_ptr<ShortcutSource> createKdeShortcuts(const QString &desktop,
-                                                   WaylandConnection &connection)
+bool kdeShortcutsRun()
 {
-    if (!desktop.split(u':').contains(QStringLiteral("KDE"), Qt::CaseInsensitive))
-        return nullptr;
     QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
-    if (!bus)
-        return nullptr;
-    const bool runs = bus->isServiceRegistered(service).value() ||
-                      bus->activatableServiceNames().value().contains(service);
-    if (!runs)
-        return nullptr;
+    return bus && (bus->isServiceRegistered(service).value() ||
+                   bus->activatableServiceNames().value().contains(service));
+}
+
+std::unique_ptr<ShortcutSource> createKdeShortcuts(WaylandConnection &connection)
+{
     return std::make_unique<KdeShortcuts>(connection);
 }
 

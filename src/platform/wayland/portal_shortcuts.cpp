@@ -170,10 +170,13 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
 
 } // namespace
 
+bool portalOffersShortcuts()
+{
+    return portalOffers(globalShortcuts);
+}
+
 std::unique_ptr<ShortcutSource> createPortalShortcuts(WaylandConnection &connection)
 {
-    if (!portalOffers(globalShortcuts))
-        return nullptr;
     return std::make_unique<PortalShortcuts>(connection);
 }
 

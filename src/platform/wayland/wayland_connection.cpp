@@ -25,6 +25,8 @@ namespace {
 constexpr int stalledWriteMs = 30000;
 } // namespace
 
+WaylandConnection::~WaylandConnection() = default;
+
 std::unique_ptr<WaylandConnection> WaylandConnection::connect()
 {
     wl_display *display = wl_display_connect(nullptr);

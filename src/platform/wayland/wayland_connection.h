@@ -42,6 +42,7 @@ class WaylandConnection {
     // when there is no compositor to talk to. Kept for the process's life:
     // the thread serving it never ends.
     static std::unique_ptr<WaylandConnection> connect();
+    ~WaylandConnection();
 
     // What the compositor offers this client.
     bool hasDataControl() const

@@ -259,15 +259,24 @@ class PortalInjector final : public WaylandKeyInjector {
 
 } // namespace
 
-std::unique_ptr<KeyInjector> createWaylandKeyInjector(WaylandConnection &connection)
+std::unique_ptr<KeyInjector> createFakeInputInjector(WaylandConnection &connection)
 {
-    if (connection.hasFakeInput())
-        return std::make_unique<FakeInputInjector>(connection);
-    if (connection.hasVirtualKeyboard())
-        return std::make_unique<VirtualKeyboardInjector>(connection);
-    if (PortalSession::available())
-        return std::make_unique<PortalInjector>(connection);
-    return nullptr;
+    return std::make_unique<FakeInputInjector>(connection);
+}
+
+std::unique_ptr<KeyInjector> createVirtualKeyboardInjector(WaylandConnection &connection)
+{
+    return std::make_unique<VirtualKeyboardInjector>(connection);
+}
+
+bool remoteDesktopPortalRuns()
+{
+    return PortalSession::available();
+}
+
+std::unique_ptr<KeyInjector> createPortalInjector(WaylandConnection &connection)
+{
+    return std::make_unique<PortalInjector>(connection);
 }
 
 } // namespace parlotta

@@ -31,14 +31,12 @@ pid_t parentOfOwnProcess(pid_t pid)
 
 } // namespace
 
-void findXWayland(int waylandFd)
+XWaylandDisplay findXWayland(int waylandFd)
 {
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        return;
     ucred peer{};
     socklen_t size = sizeof peer;
     if (::getsockopt(waylandFd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0)
-        return;
+        return {};
     const QFileInfoList locks =
         QDir(QStringLiteral("/tmp"))
             .entryInfoList({QStringLiteral(".X*-lock")}, QDir::Files | QDir::Hidden, QDir::Name);
@@ -56,15 +54,16 @@ void findXWayland(int waylandFd)
         const pid_t parent = ours && pid > 0 ? parentOfOwnProcess(pid) : 0; // 0: not ours
         if (parent == 0 || (pid != peer.pid && parent != peer.pid))
             continue;
-        const QString number = lock.fileName().mid(2).chopped(5); // ".X1-lock" → "1"
-        qputenv("DISPLAY", (u':' + number).toLatin1());
+        XWaylandDisplay found;
+        found.display = ':' + lock.fileName().mid(2).chopped(5).toLatin1(); // ".X1-lock" → ":1"
         const QFileInfoList auth = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
                                        .entryInfoList({QStringLiteral(".mutter-Xwaylandauth.*")},
                                                       QDir::Files | QDir::Hidden);
-        if (!auth.isEmpty() && qEnvironmentVariableIsEmpty("XAUTHORITY"))
-            qputenv("XAUTHORITY", QFile::encodeName(auth.first().filePath()));
-        return;
+        if (!auth.isEmpty())
+            found.authority = auth.first().filePath();
+        return found;
     }
+    return {};
 }
 
 } // namespace parlotta

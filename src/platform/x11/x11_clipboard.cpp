@@ -2,6 +2,7 @@
 #include "core/threads.h"
 #include "platform/clipboard_formats.h"
 #include "platform/x11/x11_services.h"
+#include "platform/x11/x11_display.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -77,7 +78,7 @@ void X11Clipboard::restore(const QList<ClipboardFormat> &formats)
 
 void X11Clipboard::run()
 {
-    display = XOpenDisplay(nullptr);
+    display = openX11Display();
     if (display) {
         const Window root = DefaultRootWindow(display);
         window = XCreateSimpleWindow(display, root, -10, -10, 1, 1, 0, 0, 0);

@@ -36,7 +36,7 @@ class X11KeyboardHook final : public KeyboardHook {
     {
         if (display)
             return true;
-        Display *d = XOpenDisplay(nullptr);
+        Display *d = openX11Display();
         if (!d)
             return false;
         int opcode = 0, event = 0, error = 0, major = 2, minor = 2;

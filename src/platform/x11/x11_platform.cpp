@@ -1,7 +1,11 @@
-#include "platform/linux/pulse_audio.h"
-#include "platform/platform.h"
-#include "platform/x11/x11_display.h"
+// Qt before Xlib, whose macros (Bool, Status) clash with Qt's names.
+#include <QFile>
+
 #include "platform/x11/x11_services.h"
+#include "platform/x11/x11_display.h"
+
+#include <X11/Xauth.h>
+#include <cstdio>
 
 namespace parlotta {
 
@@ -15,77 +19,30 @@ int ignoreXError(Display *, XErrorEvent *)
     return 0;
 }
 
-// X11, or XWayland on a Wayland desktop: XInput2 raw keys, XTest, the X selections.
-class X11Services final : public PulseAudioServices {
-    // Until the display answers, the start-up lines say what is missing.
-    const bool hasDisplay = mainThreadDisplay() != nullptr;
-    QString named(const QString &service) const
-    {
-        if (hasDisplay)
-            return service;
-        const QString display = qEnvironmentVariable("DISPLAY");
-        return display.isEmpty()
-                   ? QStringLiteral("none (no X display and no Wayland compositor)")
-                   : service + QStringLiteral(", waiting for the X display ") + display;
-    }
+QByteArray displayName;
 
-  public:
-    QString keyListenerName() const override
-    {
-        return named(QStringLiteral("X11 (XInput2)"));
+// The cookie for the display from an authority file, for every connection
+// Xlib opens after; the environment's XAUTHORITY is left alone.
+void useAuthority(const QString &path, const QByteArray &display)
+{
+    std::FILE *file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (!file)
+        return;
+    const QByteArray number = display.mid(display.lastIndexOf(':') + 1).split('.').value(0);
+    static const QByteArray cookie = "MIT-MAGIC-COOKIE-1";
+    while (Xauth *entry = XauReadAuth(file)) {
+        const QByteArray name(entry->name, entry->name_length);
+        const QByteArray entryNumber(entry->number, entry->number_length);
+        // Xlib copies both.
+        if (name == cookie && (entryNumber.isEmpty() || entryNumber == number))
+            XSetAuthorization(const_cast<char *>(cookie.constData()), int(cookie.size()),
+                              entry->data, entry->data_length);
+        XauDisposeAuth(entry);
     }
-    QString pasteName() const override
-    {
-        return named(QStringLiteral("XTest"));
-    }
-    QString clipboardName() const override
-    {
-        return named(QStringLiteral("X11 selections"));
-    }
-    KeyboardHook *keyboardHook() override
-    {
-        return &x11KeyboardHook();
-    }
-    ShortcutSource *shortcutSource() override
-    {
-        return nullptr;
-    }
-    Clipboard &clipboard() override
-    {
-        return x11Clipboard();
-    }
-    Clipboard &primarySelection() override
-    {
-        return x11PrimarySelection();
-    }
-    void handOverClipboardToManager() override
-    {
-        x11HandOverClipboard();
-    }
-    KeyInjector &keyInjector() override
-    {
-        return x11KeyInjector();
-    }
-    void activateWindowForUser(QWindow *window) override
-    {
-        x11ActivateWindow(window);
-    }
-    QString keyCharacter(int evdev) override
-    {
-        return x11KeyCharacter(evdev);
-    }
-    bool isLevel3Shift(int evdev) override
-    {
-        return x11IsLevel3Shift(evdev);
-    }
-};
+    std::fclose(file);
+}
 
 } // namespace
-
-std::unique_ptr<PlatformServices> createX11Services()
-{
-    return std::make_unique<X11Services>();
-}
 
 void initX11Threads()
 {
@@ -93,9 +50,31 @@ void initX11Threads()
     XSetErrorHandler(ignoreXError);
 }
 
+void useX11Display(const QByteArray &name, const QString &authorityFile)
+{
+    displayName = name;
+    if (!authorityFile.isEmpty())
+        useAuthority(authorityFile, name);
+}
+
+QByteArray x11DisplayName()
+{
+    return displayName;
+}
+
+Display *openX11Display()
+{
+    return displayName.isEmpty() ? nullptr : XOpenDisplay(displayName.constData());
+}
+
+bool x11DisplayAnswers()
+{
+    return mainThreadDisplay() != nullptr;
+}
+
 Display *mainThreadDisplay()
 {
-    static Display *display = XOpenDisplay(nullptr);
+    static Display *display = openX11Display();
     while (display && XPending(display)) {
         XEvent event;
         XNextEvent(display, &event);

@@ -6,13 +6,12 @@
 #include "platform/key_injector.h"
 #include "platform/keyboard.h"
 
-#include <memory>
+#include <QByteArray>
+#include <QString>
 
 class QWindow;
 
 namespace parlotta {
-
-class PlatformServices;
 
 KeyboardHook &x11KeyboardHook();
 KeyInjector &x11KeyInjector();
@@ -26,9 +25,12 @@ QString x11KeyCharacter(int evdev);
 bool x11IsLevel3Shift(int evdev);
 void x11ActivateWindow(QWindow *window);
 
-// X11 as a whole: an X11 session, and no display at all (every service then
-// answers that it cannot).
-std::unique_ptr<PlatformServices> createX11Services();
+// The display every X11 service opens (the session's, or XWayland's) and,
+// where the environment gives none, its authority file. Before any service is made.
+void useX11Display(const QByteArray &name, const QString &authorityFile);
+QByteArray x11DisplayName();
+// Whether the display answers now (it opens the main thread's connection).
+bool x11DisplayAnswers();
 // Xlib for several threads, and its errors left to the code that checks its results.
 void initX11Threads();
 
