@@ -275,6 +275,8 @@ void DataControlClipboard::save(SaveDone done)
 
 void DataControlClipboard::setText(const QString &text)
 {
+    // Waited for: an XTest keystroke from this thread follows, and must find
+    // the transcript there. The connection's thread only makes a source here.
     const QList<ClipboardFormat> formats = transcriptFormats(text);
     connection.call<bool>([&] {
         connection.selections()->own(primary, formats, true);
@@ -289,18 +291,13 @@ bool DataControlClipboard::pasteRead()
 
 void DataControlClipboard::clear()
 {
-    connection.call<bool>([&] {
-        connection.selections()->own(primary, {}, false);
-        return true;
-    });
+    restore({});
 }
 
 void DataControlClipboard::restore(const QList<ClipboardFormat> &formats)
 {
-    connection.call<bool>([&] {
-        connection.selections()->own(primary, formats, false);
-        return true;
-    });
+    // In order with what the connection's thread does next (the next save).
+    connection.post([this, formats] { connection.selections()->own(primary, formats, false); });
 }
 
 } // namespace parlotta

@@ -234,14 +234,7 @@ std::unique_ptr<ShortcutSource> createKdeShortcuts(WaylandConnection &connection
 
 xkb_keysym_t keysymOf(WaylandConnection &connection, int evdev)
 {
-    return connection.call<xkb_keysym_t>([&] {
-        const xkb_keysym_t *syms = nullptr;
-        xkb_keymap *keymap = connection.keymap();
-        if (!keymap ||
-            xkb_keymap_key_get_syms_by_level(keymap, xkb_keycode_t(evdev + 8), 0, 0, &syms) < 1)
-            return xkb_keysym_t(XKB_KEY_NoSymbol);
-        return syms[0];
-    });
+    return connection.keysym(evdev);
 }
 
 } // namespace parlotta

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/input-event-codes.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -24,6 +25,24 @@ namespace {
 // large image, short of keeping descriptors for ever.
 constexpr int stalledWriteMs = 30000;
 } // namespace
+
+// On Dvorak the ANSI V key types another letter.
+KeyPosition findKey(xkb_keymap *keymap, xkb_keysym_t sym)
+{
+    if (!keymap)
+        return {};
+    const xkb_keycode_t first = xkb_keymap_min_keycode(keymap);
+    const xkb_keycode_t last = xkb_keymap_max_keycode(keymap);
+    for (xkb_layout_index_t layout = 0; layout < xkb_keymap_num_layouts(keymap); ++layout)
+        for (xkb_keycode_t code = first; code <= last; ++code) {
+            const xkb_keysym_t *syms = nullptr;
+            const int count = xkb_keymap_key_get_syms_by_level(keymap, code, layout, 0, &syms);
+            for (int i = 0; i < count; ++i)
+                if (syms[i] == sym)
+                    return {int(code) - 8, layout};
+        }
+    return {};
+}
 
 WaylandConnection::~WaylandConnection() = default;
 
@@ -45,6 +64,7 @@ std::unique_ptr<WaylandConnection> WaylandConnection::connect()
         self->dataControlState = std::make_unique<DataControl>(*self);
     self->followWindows();
     wl_display_roundtrip(display);
+    self->keymap(); // the environment's layout where the seat sent none
     return self;
 }
 
@@ -148,6 +168,33 @@ void WaylandConnection::adoptKeymap(const char *text)
     xkb_keymap_unref(xkbKeymap);
     xkbKeymap = candidate;
     seatKeymap = text;
+    publishKeymap();
+}
+
+void WaylandConnection::publishKeymap()
+{
+    std::vector<xkb_keysym_t> levelZero(KEY_CNT, XKB_KEY_NoSymbol);
+    for (int evdev = 0; evdev < KEY_CNT; ++evdev) {
+        const xkb_keysym_t *syms = nullptr;
+        if (xkb_keymap_key_get_syms_by_level(xkbKeymap, xkb_keycode_t(evdev + 8), 0, 0, &syms) > 0)
+            levelZero[evdev] = syms[0];
+    }
+    const bool v = findKey(xkbKeymap, XKB_KEY_v).evdev >= 0;
+    std::lock_guard lock(keymapMutex);
+    keysyms = std::move(levelZero);
+    typesV = v;
+}
+
+xkb_keysym_t WaylandConnection::keysym(int evdev) const
+{
+    std::lock_guard lock(keymapMutex);
+    return evdev >= 0 && size_t(evdev) < keysyms.size() ? keysyms[evdev] : XKB_KEY_NoSymbol;
+}
+
+bool WaylandConnection::layoutTypesV() const
+{
+    std::lock_guard lock(keymapMutex);
+    return typesV;
 }
 
 xkb_keymap *WaylandConnection::keymap()
@@ -165,6 +212,7 @@ xkb_keymap *WaylandConnection::keymap()
             xkbKeymap = names;
             seatKeymap = text;
             free(text);
+            publishKeymap();
         }
     }
     return xkbKeymap;

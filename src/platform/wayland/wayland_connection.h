@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 #include <xkbcommon/xkbcommon.h>
 
 struct wl_display;
@@ -35,6 +36,15 @@ struct Toplevel {
     QByteArray appId;
     bool active = false;
 };
+
+// Where a keysym sits in a layout: the key (evdev code) and the layout's index.
+struct KeyPosition {
+    int evdev = -1;
+    xkb_layout_index_t layout = 0;
+};
+
+// The key that types sym unshifted, in the first layout that has one.
+KeyPosition findKey(xkb_keymap *keymap, xkb_keysym_t sym);
 
 class WaylandConnection {
   public:
@@ -60,6 +70,12 @@ class WaylandConnection {
 
     // Starts the thread that answers the compositor; before it, nothing is served.
     void start();
+
+    // The keysym a key (evdev code) types unshifted in the seat's first
+    // layout, and whether any of its layouts types "v": from any thread,
+    // without waiting for the connection's.
+    xkb_keysym_t keysym(int evdev) const;
+    bool layoutTypesV() const;
 
     // Runs work on the connection's thread and waits for its result.
     template <typename T> T call(std::function<T()> work)
@@ -122,6 +138,7 @@ class WaylandConnection {
     void run();
     void serveWrites(short revents, int fd);
     void adoptKeymap(const char *text);
+    void publishKeymap();
 
     static void global(void *data, wl_registry *registry, uint32_t name, const char *interface,
                        uint32_t version);
@@ -145,6 +162,10 @@ class WaylandConnection {
     QByteArray seatKeymap;
     xkb_context *xkbContext = nullptr;
     xkb_keymap *xkbKeymap = nullptr;
+    // What other threads may read of it, copied at each change.
+    mutable std::mutex keymapMutex;
+    std::vector<xkb_keysym_t> keysyms;
+    bool typesV = false;
 
     // Windows by their protocol object; read from other threads.
     mutable std::mutex windowsMutex;

@@ -18,31 +18,6 @@ namespace parlotta {
 
 namespace {
 
-// Where a keysym sits in a layout: the key (evdev code) and the layout's index.
-struct KeyPosition {
-    int evdev = -1;
-    xkb_layout_index_t layout = 0;
-};
-
-// The key that types sym unshifted, in the first layout that has one: on
-// Dvorak the ANSI V key types another letter.
-KeyPosition findKey(xkb_keymap *keymap, xkb_keysym_t sym)
-{
-    if (!keymap)
-        return {};
-    const xkb_keycode_t first = xkb_keymap_min_keycode(keymap);
-    const xkb_keycode_t last = xkb_keymap_max_keycode(keymap);
-    for (xkb_layout_index_t layout = 0; layout < xkb_keymap_num_layouts(keymap); ++layout)
-        for (xkb_keycode_t code = first; code <= last; ++code) {
-            const xkb_keysym_t *syms = nullptr;
-            const int count = xkb_keymap_key_get_syms_by_level(keymap, code, layout, 0, &syms);
-            for (int i = 0; i < count; ++i)
-                if (syms[i] == sym)
-                    return {int(code) - 8, layout};
-        }
-    return {};
-}
-
 // What both Wayland injectors share: the keystroke for the focused window,
 // from its application id and the seat's layout.
 class WaylandKeyInjector : public KeyInjector {
@@ -57,9 +32,7 @@ class WaylandKeyInjector : public KeyInjector {
         // With no key that types "v" (a Cyrillic, Greek, Hebrew or Arabic
         // layout alone), toolkits match no paste shortcut to Control and the
         // key at V; Shift+Insert pastes in them whatever the layout.
-        const bool hasV = connection.call<bool>(
-            [&] { return findKey(connection.keymap(), XKB_KEY_v).evdev >= 0; });
-        if (!hasV)
+        if (!connection.layoutTypesV())
             return Keystroke::ShiftInsert;
         const QByteArray appId = connection.activeAppId();
         return pasteKeystrokeForWindowClass(appId, appId);
