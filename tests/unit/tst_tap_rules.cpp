@@ -5,6 +5,7 @@
 #include "hotkey/tap_rules.h"
 #include "platform/compositor_bindings.h"
 #include "platform/linux/evdev_keyboard.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QMap>
@@ -371,6 +372,55 @@ class TestTapRules : public QObject {
         QFETCH(QString, key);
         QFETCH(std::uint64_t, modifiers);
         QTEST(parlotta::compositorBindingLines(compositor, program, key, modifiers), "lines");
+    }
+
+    // The session as its environment tells: which desktop's own services count.
+    void sessionProbe_data()
+    {
+        QTest::addColumn<QStringList>("environment"); // NAME=value
+        QTest::addColumn<Session::Kind>("kind");
+        QTest::addColumn<Session::Desktop>("desktop");
+        QTest::addColumn<QByteArray>("xDisplay");
+        QTest::newRow("X11") << QStringList{u"DISPLAY=:0"_s} << Session::Kind::X11
+                             << Session::Desktop::Other << QByteArray(":0");
+        QTest::newRow("no display") << QStringList{} << Session::Kind::None
+                                    << Session::Desktop::Other << QByteArray();
+        QTest::newRow("Plasma, XWayland")
+            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"DISPLAY=:1"_s,
+                           u"XDG_CURRENT_DESKTOP=KDE"_s}
+            << Session::Kind::Wayland << Session::Desktop::Kde << QByteArray(":1");
+        QTest::newRow("Ubuntu's GNOME, started by its session type alone")
+            << QStringList{u"XDG_SESSION_TYPE=wayland"_s, u"XDG_CURRENT_DESKTOP=ubuntu:GNOME"_s}
+            << Session::Kind::Wayland << Session::Desktop::Gnome << QByteArray();
+        QTest::newRow("sway known by its socket")
+            << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"SWAYSOCK=/run/user/1000/sway.sock"_s}
+            << Session::Kind::Wayland << Session::Desktop::Sway << QByteArray();
+        QTest::newRow("Hyprland")
+            << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"XDG_CURRENT_DESKTOP=Hyprland"_s}
+            << Session::Kind::Wayland << Session::Desktop::Hyprland << QByteArray();
+        QTest::newRow("a KDE name inside another is not KDE")
+            << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"XDG_CURRENT_DESKTOP=KDEish"_s}
+            << Session::Kind::Wayland << Session::Desktop::Other << QByteArray();
+    }
+    void sessionProbe()
+    {
+        QFETCH(QStringList, environment);
+        const char *names[] = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE",
+                               "XDG_CURRENT_DESKTOP", "SWAYSOCK", "HYPRLAND_INSTANCE_SIGNATURE"};
+        QMap<QByteArray, QByteArray> saved;
+        for (const char *name : names) {
+            if (qEnvironmentVariableIsSet(name))
+                saved[name] = qgetenv(name);
+            qunsetenv(name);
+        }
+        for (const QString &entry : environment)
+            qputenv(entry.section(u'=', 0, 0).toLatin1(), entry.section(u'=', 1).toUtf8());
+        const Session session = Session::fromEnvironment();
+        for (const char *name : names)
+            saved.contains(name) ? qputenv(name, saved[name]) : qunsetenv(name);
+        QTEST(session.kind, "kind");
+        QTEST(session.desktop, "desktop");
+        QTEST(session.xDisplay, "xDisplay");
     }
 };
 
