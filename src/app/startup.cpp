@@ -2,6 +2,7 @@
 #include "app/wiring.h"
 
 #include "core/daemon.h"
+#include "core/deployment.h"
 #include "core/events.h"
 #include "core/log.h"
 #include "core/login_item.h"
@@ -257,7 +258,9 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
     // A tray daemon: closing the settings window must not end the process.
     app.setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(statusIcon(QString(), false));
-    menuHandler = new MenuHandler;
+    // The build's release site, and the copy that runs: what an update replaces.
+    auto *updates = new UpdateChecker(releasesURL, runningManifest(), applicationDirectory(), &app);
+    menuHandler = new MenuHandler(*updates);
     settingsController = new SettingsController;
     // X11 asks no permission for key events, so there is nothing to prompt for.
 
@@ -274,10 +277,9 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
         QMetaObject::invokeMethod(settingsController, &SettingsController::show,
                                   Qt::QueuedConnection);
     // Shortly after start-up, then daily; each started check runs on its own.
-    QTimer::singleShot(5000, menuHandler, [] { menuHandler->updates.checkForUpdate(false); });
-    auto *daily = new QTimer(menuHandler);
-    QObject::connect(daily, &QTimer::timeout, menuHandler,
-                     [] { menuHandler->updates.checkForUpdate(false); });
+    QTimer::singleShot(5000, updates, [updates] { updates->checkForUpdate(false); });
+    auto *daily = new QTimer(updates);
+    QObject::connect(daily, &QTimer::timeout, updates, [updates] { updates->checkForUpdate(false); });
     daily->start(86400 * 1000);
 
     startStallProbe();

@@ -28,8 +28,9 @@ namespace {
 constexpr qsizetype toolTipCodeLength = 16;
 } // namespace
 
-MenuHandler::MenuHandler()
+MenuHandler::MenuHandler(UpdateChecker &updates)
     : statusItem(new QSystemTrayIcon(this))
+    , updates(updates)
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         log(QStringLiteral("No system tray found: the tray icon appears when one starts; the "
@@ -85,12 +86,12 @@ void MenuHandler::rebuildMenu()
                     &MenuHandler::openSettings);
     menu->addSeparator();
     menu->addAction(QStringLiteral("About Parlotta"), this, &MenuHandler::showAbout);
-    if (updates.isInstallingUpdate) {
+    if (updates.isInstallingUpdate()) {
         menu->addAction(QStringLiteral("Installing Update\u2026"))->setEnabled(false);
-    } else if (updates.updateAvailable) {
+    } else if (updates.updateAvailable()) {
         menu->addAction(
             QStringLiteral("Update Available (v%1)\u2026")
-                .arg(QString(*updates.updateAvailable).replace(u'&', QStringLiteral("&&"))),
+                .arg(QString(*updates.updateAvailable()).replace(u'&', QStringLiteral("&&"))),
             this, &MenuHandler::updateMenuItemClicked);
     } else {
         menu->addAction(QStringLiteral("Check for Updates\u2026"), this,

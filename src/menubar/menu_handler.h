@@ -23,13 +23,14 @@ class MenuHandler : public QObject {
     Q_OBJECT
 
   public:
-    MenuHandler();
+    // The update checker is the application's; the menu shows its state.
+    explicit MenuHandler(UpdateChecker &updates);
 
     QSystemTrayIcon *const statusItem;
     // The language items of the menu built last.
     QList<QAction *> languageItems;
     // The update check and install, whose state the update entry shows.
-    UpdateChecker updates;
+    UpdateChecker &updates;
 
     // Replaces the icon, the tooltip and the whole menu with fresh ones.
     void rebuildMenu();

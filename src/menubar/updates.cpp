@@ -23,7 +23,7 @@ void MenuHandler::showUpdateAlert(std::optional<QString> remoteVersion,
                                   std::optional<QString> localVersion)
 {
     const QString remote =
-        remoteVersion.value_or(updates.updateAvailable.value_or(QStringLiteral("unknown")));
+        remoteVersion.value_or(updates.updateAvailable().value_or(QStringLiteral("unknown")));
     const QString local =
         localVersion.value_or(installedVersion().value_or(QStringLiteral("unknown")));
     QMessageBox box(QMessageBox::Information, QStringLiteral("Parlotta"),

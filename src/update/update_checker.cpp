@@ -40,10 +40,12 @@ std::optional<QString> versionFromBody(const QByteArray &body)
     return text;
 }
 
-UpdateChecker::UpdateChecker(QObject *parent)
+UpdateChecker::UpdateChecker(QString releaseSite, std::optional<Manifest> running, QString appDir,
+                             QObject *parent)
     : QObject(parent)
-    , releaseSite(releasesURL)
-    , localVersion(installedVersion())
+    , releaseSite(std::move(releaseSite))
+    , running(std::move(running))
+    , appDir(std::move(appDir))
 {
 }
 
@@ -63,7 +65,8 @@ QNetworkAccessManager *UpdateChecker::network()
 void UpdateChecker::checkForUpdate(bool userInitiated)
 {
     // A development build has no version to compare a release with.
-    const std::optional<QString> local = localVersion;
+    const std::optional<QString> local =
+        running ? std::optional(running->version) : std::nullopt;
     if (!local) {
         log(QStringLiteral("Update check: no installed version"));
         if (userInitiated)
@@ -102,7 +105,7 @@ void UpdateChecker::applyCheckResult(const QString &remote, const QString &local
                                      bool userInitiated)
 {
     if (!isNewer(remote, local)) {
-        updateAvailable.reset();
+        available.reset();
         Q_EMIT stateChanged();
         if (userInitiated)
             Q_EMIT message(QStringLiteral("You're up to date!"),
@@ -110,7 +113,7 @@ void UpdateChecker::applyCheckResult(const QString &remote, const QString &local
                                .arg(local));
         return;
     }
-    updateAvailable = remote;
+    available = remote;
     Q_EMIT stateChanged();
     // An automatic check offers each version once; the menu keeps offering it.
     if (!userInitiated && preferenceValue(prefUpdateDismissed).toString() == remote)
@@ -121,9 +124,8 @@ void UpdateChecker::applyCheckResult(const QString &remote, const QString &local
 
 void UpdateChecker::performUpdate()
 {
-    if (isInstallingUpdate)
+    if (installing)
         return;
-    const QString appDir = applicationDirectory();
     if (!canReplaceApplication(appDir)) {
         Q_EMIT message(
             QStringLiteral("Can't Update This Copy"),
@@ -132,21 +134,21 @@ void UpdateChecker::performUpdate()
                            "the latest version from the web site."));
         return;
     }
-    const std::optional<Manifest> &running = runningManifest();
+    // The signature is read again: it may have gone since start-up.
     if (!running || !signingTeam(appDir)) {
         Q_EMIT message(QStringLiteral("Can't Install Updates"),
                        QStringLiteral("This copy of Parlotta isn't a signed release. It's "
                                       "probably a development build."));
         return;
     }
-    isInstallingUpdate = true;
+    installing = true;
     Q_EMIT stateChanged();
     log(QStringLiteral("Downloading update..."));
 
     auto archive = std::make_shared<QTemporaryFile>();
     if (!archive->open())
-        return finishUpdate(
-            QStringLiteral("Couldn't store the download: ") + archive->errorString(), appDir);
+        return finishUpdate(QStringLiteral("Couldn't store the download: ") +
+                            archive->errorString());
     QNetworkRequest request(releaseAddress(QStringLiteral("Parlotta.zip")));
     // A stalled transfer fails instead of leaving "Installing Update…" forever.
     request.setTransferTimeout(60000);
@@ -166,12 +168,12 @@ void UpdateChecker::performUpdate()
     const QString identifier = running->identifier;
     // The download goes in every case, before the relaunch too: shutting down
     // runs no destructor that would remove it.
-    const auto finish = [this, archive, appDir](const std::optional<QString> &failure) {
+    const auto finish = [this, archive](const std::optional<QString> &failure) {
         archive->remove();
-        finishUpdate(failure, appDir);
+        finishUpdate(failure);
     };
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, archive, appDir, key, identifier, finish, tooLarge] {
+            [this, reply, archive, key, identifier, finish, tooLarge] {
                 reply->deleteLater();
                 if (*tooLarge)
                     return finish(QStringLiteral("The download is larger than a release of "
@@ -189,8 +191,8 @@ void UpdateChecker::performUpdate()
                                   archive->errorString());
                 // Unpacking and checking take a while: off the main thread, which keeps
                 // the hotkey and the signals answered.
-                startThread(QStringLiteral("UpdateInstall"), [this, archive, appDir, key,
-                                                              identifier, finish] {
+                startThread(QStringLiteral("UpdateInstall"), [this, archive, key, identifier,
+                                                              finish] {
                     QString error;
                     const std::optional<QString> failure =
                         installUpdate(archive->fileName(), appDir, key, identifier, &error)
@@ -202,7 +204,7 @@ void UpdateChecker::performUpdate()
             });
 }
 
-void UpdateChecker::finishUpdate(const std::optional<QString> &failure, const QString &appDir)
+void UpdateChecker::finishUpdate(const std::optional<QString> &failure)
 {
     if (!failure) {
         log(QStringLiteral("Update installed, relaunching"));
@@ -210,7 +212,7 @@ void UpdateChecker::finishUpdate(const std::optional<QString> &failure, const QS
         shutdown();
     }
     log(QStringLiteral("Update failed: ") + *failure);
-    isInstallingUpdate = false;
+    installing = false;
     Q_EMIT stateChanged();
     Q_EMIT message(QStringLiteral("Update Failed"),
                    *failure + QStringLiteral("\n\nYou can also download the latest version from ") +

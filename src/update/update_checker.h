@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/release.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -16,16 +18,22 @@ class UpdateChecker : public QObject {
     Q_OBJECT
 
   public:
-    explicit UpdateChecker(QObject *parent = nullptr);
+    // releaseSite: where version.txt and Parlotta.zip are fetched from; running:
+    // the running copy's signed manifest (none for a development build);
+    // appDir: the folder an install replaces.
+    UpdateChecker(QString releaseSite, std::optional<Manifest> running, QString appDir,
+                  QObject *parent = nullptr);
 
     // A newer version the last check found.
-    std::optional<QString> updateAvailable;
-    // Set while an update is being downloaded and installed.
-    bool isInstallingUpdate = false;
-    // Where version.txt and Parlotta.zip are fetched from: the build's release site.
-    QString releaseSite;
-    // The running copy's version, from its signed manifest; none for a development build.
-    std::optional<QString> localVersion;
+    const std::optional<QString> &updateAvailable() const
+    {
+        return available;
+    }
+    // Whether an update is being downloaded and installed.
+    bool isInstallingUpdate() const
+    {
+        return installing;
+    }
 
     // Starts a check; one the user asked for reports its outcome through
     // message(), an automatic one offers each newer version once.
@@ -43,12 +51,26 @@ class UpdateChecker : public QObject {
     // Tell the user something, with one "OK" button.
     void message(const QString &title, const QString &text);
 
+  protected:
+    // The state as a check or an install leaves it; for the menu's own tests.
+    void setState(std::optional<QString> newer, bool installingNow)
+    {
+        available = std::move(newer);
+        installing = installingNow;
+        Q_EMIT stateChanged();
+    }
+
   private:
     void applyCheckResult(const QString &remote, const QString &local, bool userInitiated);
-    void finishUpdate(const std::optional<QString> &failure, const QString &appDir);
+    void finishUpdate(const std::optional<QString> &failure);
     QUrl releaseAddress(const QString &file) const;
     QNetworkAccessManager *network();
 
+    const QString releaseSite;
+    const std::optional<Manifest> running;
+    const QString appDir;
+    std::optional<QString> available;
+    bool installing = false;
     QNetworkAccessManager *session = nullptr;
 };
 

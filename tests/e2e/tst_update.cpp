@@ -189,9 +189,6 @@ class TestUpdate : public QObject {
         QTest::newRow("read-only install")
             << u"read-only"_s << u"Can't Update This Copy"_s
             << u"Parlotta is installed in a folder you can't change"_s;
-        QTest::newRow("signature gone since start-up")
-            << u"unsigned"_s << u"Can't Install Updates"_s
-            << u"This copy of Parlotta isn't a signed release. It's probably a development build."_s;
     }
     void refused()
     {
@@ -223,8 +220,6 @@ class TestUpdate : public QObject {
             site.kill();
             site.waitForFinished();
         }
-        if (kind == u"unsigned"_s)
-            QVERIFY(QFile::remove(apps.filePath(u"Parlotta.app/manifest.sig"_s)));
         if (kind == u"read-only"_s) {
             // Root writes anywhere, but not into a read-only mount.
             if (::geteuid() == 0)

@@ -77,6 +77,15 @@ SettingsController &c()
     return *settingsController;
 }
 
+// The checker the menu shows, in whatever state a row needs.
+struct ShownUpdates : UpdateChecker {
+    ShownUpdates()
+        : UpdateChecker(QString(), std::nullopt, QString())
+    {
+    }
+    using UpdateChecker::setState;
+} updates;
+
 } // namespace
 
 class TestMenuAndSettings : public QObject {
@@ -88,7 +97,7 @@ class TestMenuAndSettings : public QObject {
         QVERIFY(openLog(home.path() + u"/helper.log"_s, nullptr));
         fake::reset();
         fake::platform().layout.insert(2, u"&"_s);
-        menuHandler = new MenuHandler;
+        menuHandler = new MenuHandler(updates);
         settingsController = new SettingsController;
         settingsController->show();
         QVERIFY(c().window);
@@ -102,8 +111,7 @@ class TestMenuAndSettings : public QObject {
         QFile::remove(home.path() + u"/.config/autostart"_s);
         eventTapActive = true;
         c().catalogue.downloadingModel.reset();
-        menuHandler->updates.updateAvailable.reset();
-        menuHandler->updates.isInstallingUpdate = false;
+        updates.setState(std::nullopt, false);
     }
 
     // Entries across the states the menu reads: hotkey, key listener, update.
@@ -142,10 +150,8 @@ class TestMenuAndSettings : public QObject {
         eventTapActive = listening;
         QFETCH(QString, refusal);
         setHotkeyRefusal(refusal);
-        if (!update.isEmpty())
-            menuHandler->updates.updateAvailable = update;
         QFETCH(bool, installing);
-        menuHandler->updates.isInstallingUpdate = installing;
+        updates.setState(update.isEmpty() ? std::nullopt : std::optional(update), installing);
         menuHandler->rebuildMenu();
         QFETCH(bool, warning);
         QFETCH(QString, updateEntry);
@@ -172,7 +178,7 @@ class TestMenuAndSettings : public QObject {
             }
         });
         closer.start(20);
-        Q_EMIT menuHandler->updates.message(u"Update Failed"_s, u"x"_s);
+        Q_EMIT updates.message(u"Update Failed"_s, u"x"_s);
         QTest::qWait(200);
         QCOMPARE(shown, 1);
     }

@@ -21,6 +21,15 @@ QString logText()
     return logMessagesIn(home.filePath(u"helper.log"_s)).join(u'\n');
 }
 
+// A signed copy of this version, as its manifest tells.
+std::optional<Manifest> runningCopy(const QString &version)
+{
+    Manifest manifest;
+    manifest.identifier = u"com.parlotta.app"_s;
+    manifest.version = version;
+    return manifest;
+}
+
 } // namespace
 
 class TestUpdateChecker : public QObject {
@@ -86,11 +95,10 @@ class TestUpdateChecker : public QObject {
             return body == "cut" ? "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n1."_ba
                                  : HttpStub::ok(body);
         };
-        UpdateChecker checker;
-        checker.releaseSite = site.address();
+        UpdateChecker checker(site.address(), local.isEmpty() ? std::nullopt : runningCopy(local),
+                              home.path());
         if (body.isEmpty())
             site.close();
-        checker.localVersion = local.isEmpty() ? std::nullopt : std::optional(local);
         QSignalSpy messages(&checker, &UpdateChecker::message);
         QSignalSpy offers(&checker, &UpdateChecker::offerUpdate);
         checker.checkForUpdate(asked);
@@ -101,7 +109,7 @@ class TestUpdateChecker : public QObject {
                      : messages[0][0].toString() + u": "_s + messages[0][1].toString(),
                  told);
         QCOMPARE(offers.isEmpty() ? QString() : offers[0][0].toString(), offered);
-        QCOMPARE(checker.updateAvailable.value_or(QString()), offered);
+        QCOMPARE(checker.updateAvailable().value_or(QString()), offered);
     }
 
     // An automatic check offers each newer version once; the menu keeps it,
@@ -111,19 +119,47 @@ class TestUpdateChecker : public QObject {
         removePreference(prefUpdateDismissed);
         HttpStub site;
         site.respond = [](const QByteArray &) { return HttpStub::ok("2.0\n"); };
-        UpdateChecker checker;
-        checker.releaseSite = site.address();
-        checker.localVersion = u"1.0"_s;
+        UpdateChecker checker(site.address(), runningCopy(u"1.0"_s), home.path());
         QSignalSpy offers(&checker, &UpdateChecker::offerUpdate);
         for (const bool asked : {false, false, true}) {
             const qsizetype lines = logText().count(u'\n');
             checker.checkForUpdate(asked);
             QTRY_VERIFY(logText().count(u'\n') > lines);
             QTest::qWait(50);
-            QCOMPARE(checker.updateAvailable, u"2.0"_s);
+            QCOMPARE(checker.updateAvailable(), u"2.0"_s);
         }
         QCOMPARE(offers.size(), 2);
         QCOMPARE(preferenceValue(prefUpdateDismissed).toString(), u"2.0"_s);
+    }
+
+    // An install that cannot go ahead says why before it downloads anything.
+    void installRefused_data()
+    {
+        QTest::addColumn<bool>("signedAtStart");
+        QTest::newRow("development build") << false;
+        QTest::newRow("signature gone since start-up") << true;
+    }
+    void installRefused()
+    {
+        QFETCH(bool, signedAtStart);
+        HttpStub site;
+        int requests = 0;
+        site.respond = [&](const QByteArray &) {
+            ++requests;
+            return HttpStub::ok("zip");
+        };
+        QTemporaryDir copy; // writable, and no manifest.sig in it
+        UpdateChecker checker(site.address(),
+                              signedAtStart ? runningCopy(u"1.0"_s) : std::nullopt, copy.path());
+        QSignalSpy messages(&checker, &UpdateChecker::message);
+        checker.performUpdate();
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0][0].toString(), u"Can't Install Updates"_s);
+        QCOMPARE(messages[0][1].toString(),
+                 u"This copy of Parlotta isn't a signed release. It's probably a development build."_s);
+        QVERIFY(!checker.isInstallingUpdate());
+        QTest::qWait(50);
+        QCOMPARE(requests, 0);
     }
 };
 
