@@ -15,6 +15,8 @@
 #include "hotkey/hotkey_model.h"
 #include "menubar/menu_handler.h"
 #include "menubar/status_icon.h"
+#include "models/catalogue.h"
+#include "models/model_catalogue.h"
 #include "models/model_download.h"
 #include "models/model_store.h"
 #include "server/server.h"
@@ -261,7 +263,8 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
     // The build's release site, and the copy that runs: what an update replaces.
     auto *updates = new UpdateChecker(releasesURL, runningManifest(), applicationDirectory(), &app);
     menuHandler = new MenuHandler(*updates);
-    settingsController = new SettingsController;
+    auto *catalogue = new ModelCatalogue(hubURL(), &app);
+    settingsController = new SettingsController(*catalogue);
     // X11 asks no permission for key events, so there is nothing to prompt for.
 
     startEventTapThread();

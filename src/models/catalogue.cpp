@@ -46,15 +46,15 @@ QString hubURL()
     return base;
 }
 
-QString modelListURL()
+QString modelListURL(const QString &hub)
 {
-    return hubURL() + QStringLiteral("/api/models/") + hubOwner +
+    return hub + QStringLiteral("/api/models/") + hubOwner +
            QStringLiteral("/whisper.cpp/tree/main");
 }
 
-QString modelBaseURL()
+QString modelBaseURL(const QString &hub)
 {
-    return hubURL() + QLatin1Char('/') + hubOwner + QStringLiteral("/whisper.cpp/resolve/main");
+    return hub + QLatin1Char('/') + hubOwner + QStringLiteral("/whisper.cpp/resolve/main");
 }
 
 std::optional<ModelListing> parseModelListing(const QByteArray &body)

@@ -22,11 +22,11 @@ inline const QString recommendedModel = QStringLiteral("large-v3-turbo");
 extern const QList<ModelEntry> fallbackModels;
 
 // The model hub: its base address (HF_ENDPOINT when set, the mirror convention
-// of the hub's own tools; else the build's PARLOTTA_HUB_URL), the listing of
-// the whisper.cpp model repository, and the base its files are fetched from.
+// of the hub's own tools; else the build's PARLOTTA_HUB_URL), and on a hub the
+// listing of the whisper.cpp model repository and the base its files are fetched from.
 QString hubURL();
-QString modelListURL();
-QString modelBaseURL();
+QString modelListURL(const QString &hub);
+QString modelBaseURL(const QString &hub);
 
 // What the hub's listing says of its model files.
 struct ModelListing {

@@ -20,22 +20,23 @@ constexpr qint64 listingBodyLimit = 8 * 1024 * 1024;
 
 } // namespace
 
-ModelCatalogue::ModelCatalogue(QObject *parent)
+ModelCatalogue::ModelCatalogue(QString hub, QObject *parent)
     : QObject(parent)
-    , models(mergedWithInstalledModels(fallbackModels))
+    , hub(std::move(hub))
+    , entries(mergedWithInstalledModels(fallbackModels))
 {
 }
 
 std::optional<QString> ModelCatalogue::currentModel() const
 {
-    return downloadingModel ? downloadingModel : activeModel();
+    return downloading ? downloading : activeModel();
 }
 
 void ModelCatalogue::fetchModelList()
 {
     if (!session)
         session = new QNetworkAccessManager(this);
-    QNetworkRequest request{QUrl(modelListURL())};
+    QNetworkRequest request{QUrl(modelListURL(hub))};
     request.setTransferTimeout(listingTimeoutMs);
     QNetworkReply *reply = session->get(request);
     auto tooLong = std::make_shared<bool>(false);
@@ -67,7 +68,7 @@ void ModelCatalogue::fetchModelList()
                 [self, listing] {
                     if (!self)
                         return;
-                    self->models = mergedWithInstalledModels(listing->models);
+                    self->entries = mergedWithInstalledModels(listing->models);
                     self->modelChecksums = listing->sha256;
                     Q_EMIT self->changed();
                 },
@@ -80,7 +81,7 @@ void ModelCatalogue::chooseModel(const QString &name)
 {
     if (currentModel() == name)
         return;
-    if (downloadingModel)
+    if (downloading)
         cancelDownload();
     if (isModelInstalled(name)) {
         activateModel(name);
@@ -93,10 +94,10 @@ void ModelCatalogue::chooseModel(const QString &name)
 void ModelCatalogue::startDownload(const QString &name)
 {
     QDir().mkpath(modelDir());
-    downloadingModel = name;
+    downloading = name;
     log(QStringLiteral("Downloading model ") + name);
     downloadTask =
-        new ModelDownload(modelBaseURL() + QStringLiteral("/ggml-") + name + QStringLiteral(".bin"),
+        new ModelDownload(modelBaseURL(hub) + QStringLiteral("/ggml-") + name + QStringLiteral(".bin"),
                           modelPath(name), modelChecksums.value(name));
     connect(downloadTask, &ModelDownload::progressed, this,
             [this](qint64 written, qint64 expected) {
@@ -110,11 +111,11 @@ void ModelCatalogue::startDownload(const QString &name)
 
 void ModelCatalogue::downloadFinished(const QString &error)
 {
-    if (sender() != downloadTask || !downloadingModel)
+    if (sender() != downloadTask || !downloading)
         return;
-    const QString name = *downloadingModel;
+    const QString name = *downloading;
     dropDownload();
-    downloadingModel.reset();
+    downloading.reset();
     if (!error.isEmpty()) {
         log(QStringLiteral("ERROR: model download failed: ") + error);
         Q_EMIT changed();
@@ -140,11 +141,11 @@ void ModelCatalogue::dropDownload()
 
 void ModelCatalogue::cancelDownload()
 {
-    if (!downloadingModel)
+    if (!downloading)
         return;
-    const QString name = *downloadingModel;
+    const QString name = *downloading;
     dropDownload();
-    downloadingModel.reset();
+    downloading.reset();
     log(QStringLiteral("Download of model ") + name + QStringLiteral(" cancelled"));
     Q_EMIT changed();
 }

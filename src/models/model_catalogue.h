@@ -21,14 +21,24 @@ class ModelCatalogue : public QObject {
     Q_OBJECT
 
   public:
-    explicit ModelCatalogue(QObject *parent = nullptr);
+    // hub: the model hub's base address (hubURL()).
+    explicit ModelCatalogue(QString hub, QObject *parent = nullptr);
 
     // The catalogue (built in, or the hub's listing) plus the installed models it lacks.
-    QList<ModelEntry> models;
-    // SHA-256 of the models the hub lists it for, by name.
-    QHash<QString, QByteArray> modelChecksums;
-    std::optional<QString> downloadingModel;
-    QPointer<ModelDownload> downloadTask;
+    const QList<ModelEntry> &models() const
+    {
+        return entries;
+    }
+    // The model being downloaded, until its download ends.
+    const std::optional<QString> &downloadingModel() const
+    {
+        return downloading;
+    }
+    // Whether a transfer still runs (a cancelled one ends a little later).
+    bool downloadRuns() const
+    {
+        return downloadTask != nullptr;
+    }
 
     // The model shown as current: the one downloading, else the active one.
     std::optional<QString> currentModel() const;
@@ -55,6 +65,12 @@ class ModelCatalogue : public QObject {
     // Drops the running download's transfer and its unfinished file.
     void dropDownload();
 
+    const QString hub;
+    QList<ModelEntry> entries;
+    // SHA-256 of the models the hub lists it for, by name.
+    QHash<QString, QByteArray> modelChecksums;
+    std::optional<QString> downloading;
+    QPointer<ModelDownload> downloadTask;
     QNetworkAccessManager *session = nullptr;
 };
 

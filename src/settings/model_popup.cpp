@@ -17,7 +17,7 @@ void SettingsController::rebuildModelPopup()
     if (!modelPopup) // the window is not built yet
         return;
     modelPopup->clear();
-    for (const ModelEntry &model : std::as_const(catalogue.models)) {
+    for (const ModelEntry &model : catalogue.models()) {
         QString title = model.name + QStringLiteral("  ") + formatBytes(model.size);
         if (isModelInstalled(model.name))
             title += QStringLiteral(" \u00b7 downloaded");

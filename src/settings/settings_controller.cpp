@@ -28,7 +28,8 @@ namespace parlotta {
 
 SettingsController *settingsController = nullptr;
 
-SettingsController::SettingsController()
+SettingsController::SettingsController(ModelCatalogue &catalogue)
+    : catalogue(catalogue)
 {
     connect(&catalogue, &ModelCatalogue::changed, this, [this] {
         rebuildModelPopup();
@@ -112,7 +113,7 @@ void SettingsController::refresh()
                                 "\u201csudo usermod -aG input $USER\u201d, then log out and in "
                                 "again.");
     directKeyboardHint->setText(about);
-    downloadRow->setVisible(catalogue.downloadingModel.has_value());
+    downloadRow->setVisible(catalogue.downloadingModel().has_value());
     window->adjustSize();
 }
 

@@ -27,7 +27,8 @@ class SettingsController : public QObject {
     Q_OBJECT
 
   public:
-    SettingsController();
+    // The catalogue is the application's; the window shows it and passes on choices.
+    explicit SettingsController(ModelCatalogue &catalogue);
 
     QPointer<SettingsWindow> window;
     bool isRecordingHotkey = false;
@@ -38,7 +39,7 @@ class SettingsController : public QObject {
     QWidget *downloadRow = nullptr; // the row's cells, shown and hidden together
     QPushButton *cancelButton = nullptr;
     // The models it shows, and what choosing one does.
-    ModelCatalogue catalogue;
+    ModelCatalogue &catalogue;
     QPushButton *hotkeyButton = nullptr;
     QToolButton *clearHotkeyButton = nullptr;
     QComboBox *languagePopup = nullptr;

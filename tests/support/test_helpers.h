@@ -79,6 +79,7 @@ class HttpStub : public QTcpServer {
         return ok(" Hello world.\n");
     };
     bool reset = false; // the connection is reset after the answer, not closed
+    bool hold = false;  // an empty answer leaves the request waiting, not closed
     int requests = 0;
 
     HttpStub()
@@ -95,7 +96,10 @@ class HttpStub : public QTcpServer {
                          head + 4 + request.mid(at + 15, 12).split('\r')[0].trimmed().toInt()))
                     return;
                 ++requests;
-                socket->write(respond(pending.take(socket)));
+                const QByteArray answer = respond(pending.take(socket));
+                if (hold && answer.isEmpty())
+                    return;
+                socket->write(answer);
                 socket->flush();
                 if (reset) {
                     const linger now{1, 0};

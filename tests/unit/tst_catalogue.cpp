@@ -229,12 +229,12 @@ class TestCatalogue : public QObject {
         QVERIFY(activateModel(u"tiny"_s));
         const QString log = home.filePath(u"helper.log"_s);
         QVERIFY(openLog(log, nullptr)); // afresh
-        ModelCatalogue catalogue;
+        ModelCatalogue catalogue(hub.address());
         if (!downloading.isEmpty())
             catalogue.startDownload(downloading);
         QSignalSpy failed(&catalogue, &ModelCatalogue::downloadFailed);
         catalogue.chooseModel(chosen);
-        QTRY_VERIFY(!catalogue.downloadingModel);
+        QTRY_VERIFY(!catalogue.downloadingModel());
         QCOMPARE(logMessagesIn(log), lines);
         QCOMPARE(failed.size(), lines.filter(u"ERROR"_s).size());
         QTEST(activeModel().value_or(QString()), "active");

@@ -77,6 +77,15 @@ SettingsController &c()
     return *settingsController;
 }
 
+HttpStub *hub = nullptr; // the model hub
+
+QByteArray refuseListing(const QByteArray &request)
+{
+    return request.contains("/api/models/")
+               ? "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n"_ba
+               : QByteArray();
+}
+
 // The checker the menu shows, in whatever state a row needs.
 struct ShownUpdates : UpdateChecker {
     ShownUpdates()
@@ -98,7 +107,12 @@ class TestMenuAndSettings : public QObject {
         fake::reset();
         fake::platform().layout.insert(2, u"&"_s);
         menuHandler = new MenuHandler(updates);
-        settingsController = new SettingsController;
+        // The hub refuses the listing at once and never answers a download,
+        // which therefore runs until cancelled.
+        hub = new HttpStub;
+        hub->hold = true;
+        hub->respond = refuseListing;
+        settingsController = new SettingsController(*new ModelCatalogue(hub->address()));
         settingsController->show();
         QVERIFY(c().window);
     }
@@ -110,7 +124,7 @@ class TestMenuAndSettings : public QObject {
         QDir(home.path() + u"/.config/autostart"_s).removeRecursively();
         QFile::remove(home.path() + u"/.config/autostart"_s);
         eventTapActive = true;
-        c().catalogue.downloadingModel.reset();
+        c().catalogue.cancelDownload();
         updates.setState(std::nullopt, false);
     }
 
@@ -291,7 +305,7 @@ class TestMenuAndSettings : public QObject {
         eventTapActive = listening;
         c().isRecordingHotkey = capturing;
         if (downloading)
-            c().catalogue.downloadingModel = u"tiny"_s;
+            c().catalogue.startDownload(u"tiny"_s);
         c().refresh();
         c().isRecordingHotkey = false;
 
@@ -338,14 +352,13 @@ class TestMenuAndSettings : public QObject {
     // the log's own words rather than the network library's.
     void listingErrorPage()
     {
-        HttpStub hub;
-        hub.respond = [](const QByteArray &) {
+        hub->respond = [](const QByteArray &) {
             return HttpStub::ok("{\"error\":\"Invalid credentials\"}\n", "401 Unauthorized");
         };
-        const QByteArray before = qgetenv("HF_ENDPOINT");
-        qputenv("HF_ENDPOINT", hub.address().toUtf8());
+        const int before = hub->requests;
         c().catalogue.fetchModelList();
-        qputenv("HF_ENDPOINT", before);
+        QTRY_VERIFY(hub->requests > before);
+        hub->respond = refuseListing;
         QTRY_VERIFY(logText().endsWith("Model list unavailable, using defaults: invalid response"));
     }
 
@@ -365,11 +378,12 @@ class TestMenuAndSettings : public QObject {
 
         // A model directory that cannot be written fails the download with the
         // system's reason, before anything is fetched.
+        QDir(home.path() + u"/.config/parlotta/models"_s).removeRecursively();
         QFile models(home.path() + u"/.config/parlotta/models"_s);
         QVERIFY(models.open(QIODevice::WriteOnly));
         models.close();
         c().catalogue.startDownload(u"tiny"_s);
-        QTRY_VERIFY(!c().catalogue.downloadingModel && !c().catalogue.downloadTask);
+        QTRY_VERIFY(!c().catalogue.downloadingModel() && !c().catalogue.downloadRuns());
         QVERIFY(logText().contains("Downloading model tiny"));
         QVERIFY(logText().contains("ERROR: model download failed: "));
         QVERIFY(c().downloadRow->isHidden());
@@ -381,7 +395,6 @@ int main(int argc, char *argv[])
     qputenv("XDG_CONFIG_HOME", (home.path() + u"/.config"_s).toLocal8Bit());
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("HF_ENDPOINT", "http://127.0.0.1:9"); // no model hub: nothing listens there
     QApplication app(argc, argv);
     TestMenuAndSettings test;
     return QTest::qExec(&test, argc, argv);
