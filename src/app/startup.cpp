@@ -282,7 +282,8 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
     // Shortly after start-up, then daily; each started check runs on its own.
     QTimer::singleShot(5000, updates, [updates] { updates->checkForUpdate(false); });
     auto *daily = new QTimer(updates);
-    QObject::connect(daily, &QTimer::timeout, updates, [updates] { updates->checkForUpdate(false); });
+    QObject::connect(daily, &QTimer::timeout, updates,
+                     [updates] { updates->checkForUpdate(false); });
     daily->start(86400 * 1000);
 
     startStallProbe();

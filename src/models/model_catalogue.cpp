@@ -96,9 +96,9 @@ void ModelCatalogue::startDownload(const QString &name)
     QDir().mkpath(modelDir());
     downloading = name;
     log(QStringLiteral("Downloading model ") + name);
-    downloadTask =
-        new ModelDownload(modelBaseURL(hub) + QStringLiteral("/ggml-") + name + QStringLiteral(".bin"),
-                          modelPath(name), modelChecksums.value(name));
+    downloadTask = new ModelDownload(modelBaseURL(hub) + QStringLiteral("/ggml-") + name +
+                                         QStringLiteral(".bin"),
+                                     modelPath(name), modelChecksums.value(name));
     connect(downloadTask, &ModelDownload::progressed, this,
             [this](qint64 written, qint64 expected) {
                 if (sender() == downloadTask)

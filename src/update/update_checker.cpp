@@ -65,8 +65,7 @@ QNetworkAccessManager *UpdateChecker::network()
 void UpdateChecker::checkForUpdate(bool userInitiated)
 {
     // A development build has no version to compare a release with.
-    const std::optional<QString> local =
-        running ? std::optional(running->version) : std::nullopt;
+    const std::optional<QString> local = running ? std::optional(running->version) : std::nullopt;
     if (!local) {
         log(QStringLiteral("Update check: no installed version"));
         if (userInitiated)
@@ -172,36 +171,35 @@ void UpdateChecker::performUpdate()
         archive->remove();
         finishUpdate(failure);
     };
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, archive, key, identifier, finish, tooLarge] {
-                reply->deleteLater();
-                if (*tooLarge)
-                    return finish(QStringLiteral("The download is larger than a release of "
-                                                 "Parlotta can be (%1 MB).")
-                                      .arg(maxUpdateDownloadBytes >> 20));
-                const int status =
-                    reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                if (hasHttpStatus(reply) && status != 200)
-                    return finish(QStringLiteral("The download failed (HTTP %1).").arg(status));
-                if (reply->error() != QNetworkReply::NoError)
-                    return finish(reply->errorString());
-                const QByteArray rest = reply->readAll();
-                if (archive->write(rest) != rest.size() || !archive->flush())
-                    return finish(QStringLiteral("Couldn't store the download: ") +
-                                  archive->errorString());
-                // Unpacking and checking take a while: off the main thread, which keeps
-                // the hotkey and the signals answered.
-                startThread(QStringLiteral("UpdateInstall"), [this, archive, key, identifier,
-                                                              finish] {
-                    QString error;
-                    const std::optional<QString> failure =
-                        installUpdate(archive->fileName(), appDir, key, identifier, &error)
-                            ? std::nullopt
-                            : std::optional(error);
-                    QMetaObject::invokeMethod(
-                        this, [failure, finish] { finish(failure); }, Qt::QueuedConnection);
-                });
+    connect(
+        reply, &QNetworkReply::finished, this,
+        [this, reply, archive, key, identifier, finish, tooLarge] {
+            reply->deleteLater();
+            if (*tooLarge)
+                return finish(QStringLiteral("The download is larger than a release of "
+                                             "Parlotta can be (%1 MB).")
+                                  .arg(maxUpdateDownloadBytes >> 20));
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if (hasHttpStatus(reply) && status != 200)
+                return finish(QStringLiteral("The download failed (HTTP %1).").arg(status));
+            if (reply->error() != QNetworkReply::NoError)
+                return finish(reply->errorString());
+            const QByteArray rest = reply->readAll();
+            if (archive->write(rest) != rest.size() || !archive->flush())
+                return finish(QStringLiteral("Couldn't store the download: ") +
+                              archive->errorString());
+            // Unpacking and checking take a while: off the main thread, which keeps
+            // the hotkey and the signals answered.
+            startThread(QStringLiteral("UpdateInstall"), [this, archive, key, identifier, finish] {
+                QString error;
+                const std::optional<QString> failure =
+                    installUpdate(archive->fileName(), appDir, key, identifier, &error)
+                        ? std::nullopt
+                        : std::optional(error);
+                QMetaObject::invokeMethod(
+                    this, [failure, finish] { finish(failure); }, Qt::QueuedConnection);
             });
+        });
 }
 
 void UpdateChecker::finishUpdate(const std::optional<QString> &failure)

@@ -255,7 +255,8 @@ void reset()
     platform() = Platform();
     // Once, through the daemon's own selection, as at its start-up.
     [[maybe_unused]] static const bool selected = [] {
-        parlotta::selectPlatform(parlotta::createFakePlatform(parlotta::Session::fromEnvironment()));
+        parlotta::selectPlatform(
+            parlotta::createFakePlatform(parlotta::Session::fromEnvironment()));
         return true;
     }();
 }

@@ -383,8 +383,8 @@ class TestTapRules : public QObject {
         QTest::addColumn<QByteArray>("xDisplay");
         QTest::newRow("X11") << QStringList{u"DISPLAY=:0"_s} << Session::Kind::X11
                              << Session::Desktop::Other << QByteArray(":0");
-        QTest::newRow("no display") << QStringList{} << Session::Kind::None
-                                    << Session::Desktop::Other << QByteArray();
+        QTest::newRow("no display")
+            << QStringList{} << Session::Kind::None << Session::Desktop::Other << QByteArray();
         QTest::newRow("Plasma, XWayland")
             << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"DISPLAY=:1"_s,
                            u"XDG_CURRENT_DESKTOP=KDE"_s}
@@ -395,9 +395,10 @@ class TestTapRules : public QObject {
         QTest::newRow("sway known by its socket")
             << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"SWAYSOCK=/run/user/1000/sway.sock"_s}
             << Session::Kind::Wayland << Session::Desktop::Sway << QByteArray();
-        QTest::newRow("Hyprland")
-            << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"XDG_CURRENT_DESKTOP=Hyprland"_s}
-            << Session::Kind::Wayland << Session::Desktop::Hyprland << QByteArray();
+        QTest::newRow("Hyprland") << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s,
+                                                 u"XDG_CURRENT_DESKTOP=Hyprland"_s}
+                                  << Session::Kind::Wayland << Session::Desktop::Hyprland
+                                  << QByteArray();
         QTest::newRow("a KDE name inside another is not KDE")
             << QStringList{u"WAYLAND_DISPLAY=wayland-1"_s, u"XDG_CURRENT_DESKTOP=KDEish"_s}
             << Session::Kind::Wayland << Session::Desktop::Other << QByteArray();
@@ -405,8 +406,9 @@ class TestTapRules : public QObject {
     void sessionProbe()
     {
         QFETCH(QStringList, environment);
-        const char *names[] = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE",
-                               "XDG_CURRENT_DESKTOP", "SWAYSOCK", "HYPRLAND_INSTANCE_SIGNATURE"};
+        const char *names[] = {"DISPLAY",          "WAYLAND_DISPLAY",
+                               "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
+                               "SWAYSOCK",         "HYPRLAND_INSTANCE_SIGNATURE"};
         QMap<QByteArray, QByteArray> saved;
         for (const char *name : names) {
             if (qEnvironmentVariableIsSet(name))

@@ -149,14 +149,15 @@ class TestUpdateChecker : public QObject {
             return HttpStub::ok("zip");
         };
         QTemporaryDir copy; // writable, and no manifest.sig in it
-        UpdateChecker checker(site.address(),
-                              signedAtStart ? runningCopy(u"1.0"_s) : std::nullopt, copy.path());
+        UpdateChecker checker(site.address(), signedAtStart ? runningCopy(u"1.0"_s) : std::nullopt,
+                              copy.path());
         QSignalSpy messages(&checker, &UpdateChecker::message);
         checker.performUpdate();
         QCOMPARE(messages.size(), 1);
         QCOMPARE(messages[0][0].toString(), u"Can't Install Updates"_s);
-        QCOMPARE(messages[0][1].toString(),
-                 u"This copy of Parlotta isn't a signed release. It's probably a development build."_s);
+        QCOMPARE(
+            messages[0][1].toString(),
+            u"This copy of Parlotta isn't a signed release. It's probably a development build."_s);
         QVERIFY(!checker.isInstallingUpdate());
         QTest::qWait(50);
         QCOMPARE(requests, 0);

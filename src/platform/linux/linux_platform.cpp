@@ -134,10 +134,14 @@ class LinuxServices final : public PulseAudioServices {
         listener = choose<KeyListenerPart>({
             {QStringLiteral("keyboard devices (evdev)"),
              [&] { return evdevWanted && EvdevKeyboardHook::userMayRead(); },
-             [] { return KeyListenerPart{directKeyboard(), nullptr}; }},
+             [] {
+                 return KeyListenerPart{directKeyboard(), nullptr};
+             }},
             {QStringLiteral("KDE global shortcuts"),
              [&] { return desktopIs(Session::Desktop::Kde) && kdeShortcutsRun(); },
-             [w] { return KeyListenerPart{nullptr, createKdeShortcuts(*w)}; }},
+             [w] {
+                 return KeyListenerPart{nullptr, createKdeShortcuts(*w)};
+             }},
             {QStringLiteral("sway key bindings (parlotta --start/--stop)"),
              [&] { return desktopIs(Session::Desktop::Sway); },
              [&] { return bindings(BindingCompositor::Sway); }},
@@ -146,11 +150,17 @@ class LinuxServices final : public PulseAudioServices {
              [&] { return bindings(BindingCompositor::Hyprland); }},
             {QStringLiteral("desktop portal global shortcuts"),
              [&] { return desktopIs(Session::Desktop::Gnome) && portalOffersShortcuts(); },
-             [w] { return KeyListenerPart{nullptr, createPortalShortcuts(*w)}; }},
+             [w] {
+                 return KeyListenerPart{nullptr, createPortalShortcuts(*w)};
+             }},
             {QStringLiteral("X11 (XInput2)") + x11Only, [&] { return onWayland && x11; },
-             [] { return KeyListenerPart{borrowed(x11KeyboardHook()), nullptr}; }},
+             [] {
+                 return KeyListenerPart{borrowed(x11KeyboardHook()), nullptr};
+             }},
             {x11Named("X11 (XInput2)"), [&] { return x11Session; },
-             [] { return KeyListenerPart{borrowed(x11KeyboardHook()), nullptr}; }},
+             [] {
+                 return KeyListenerPart{borrowed(x11KeyboardHook()), nullptr};
+             }},
             {QStringLiteral("none"), [] { return true; }, [] { return KeyListenerPart{}; }},
         });
 
@@ -197,27 +207,33 @@ class LinuxServices final : public PulseAudioServices {
              [&] { return onWayland && gnome && x11; }, x11Selections},
             {QStringLiteral("X11 selections") + x11Only, [&] { return onWayland && x11; },
              x11Selections},
-            {x11Named("X11 selections"), [&] { return x11Session; },
-             x11Selections},
+            {x11Named("X11 selections"), [&] { return x11Session; }, x11Selections},
             // Without a display they answer that they cannot.
             {QStringLiteral("none"), [] { return true; }, x11Selections},
         });
 
-        keymap = choose<KeymapPart>({
-            {QStringLiteral("the compositor's"), [w] { return w != nullptr; },
-             [] {
-                 return KeymapPart{
-                     [](WaylandConnection *c, int evdev) { return waylandKeyCharacter(*c, evdev); },
-                     [](WaylandConnection *c, int evdev) { return waylandIsLevel3Shift(*c, evdev); }};
-             }},
-            {QStringLiteral("the X server's"), [] { return true; },
-             [] {
-                 return KeymapPart{[](WaylandConnection *, int evdev) { return x11KeyCharacter(evdev); },
-                                   [](WaylandConnection *, int evdev) {
-                                       return x11IsLevel3Shift(evdev);
-                                   }};
-             }},
-        }).part;
+        keymap = choose<KeymapPart>(
+                     {
+                         {QStringLiteral("the compositor's"), [w] { return w != nullptr; },
+                          [] {
+                              return KeymapPart{[](WaylandConnection *c, int evdev) {
+                                                    return waylandKeyCharacter(*c, evdev);
+                                                },
+                                                [](WaylandConnection *c, int evdev) {
+                                                    return waylandIsLevel3Shift(*c, evdev);
+                                                }};
+                          }},
+                         {QStringLiteral("the X server's"), [] { return true; },
+                          [] {
+                              return KeymapPart{[](WaylandConnection *, int evdev) {
+                                                    return x11KeyCharacter(evdev);
+                                                },
+                                                [](WaylandConnection *, int evdev) {
+                                                    return x11IsLevel3Shift(evdev);
+                                                }};
+                          }},
+                     })
+                     .part;
     }
 
     QString keyListenerName() const override

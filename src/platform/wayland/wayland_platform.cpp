@@ -67,7 +67,8 @@ class CompositorBindings final : public ShortcutSource {
             return {};
         char name[64] = "";
         xkb_keysym_get_name(keysymOf(connection, evdev), name, sizeof name);
-        return compositorBindingLines(compositor, QCoreApplication::applicationFilePath(), QString::fromLatin1(name), modifiers);
+        return compositorBindingLines(compositor, QCoreApplication::applicationFilePath(),
+                                      QString::fromLatin1(name), modifiers);
     }
 
   private:

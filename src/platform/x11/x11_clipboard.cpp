@@ -1,8 +1,8 @@
 #include "platform/x11/x11_clipboard.h"
 #include "core/threads.h"
 #include "platform/clipboard_formats.h"
-#include "platform/x11/x11_services.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_services.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,8 +1,8 @@
 // Qt before Xlib, whose macros (Bool, Status) clash with Qt's names.
 #include <QFile>
 
-#include "platform/x11/x11_services.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_services.h"
 
 #include <X11/Xauth.h>
 #include <cstdio>
