@@ -76,11 +76,6 @@ struct SelectionsPart {
     bool handedOver = false;
 };
 
-struct KeymapPart {
-    QString (*keyCharacter)(WaylandConnection *, int evdev);
-    bool (*isLevel3Shift)(WaylandConnection *, int evdev);
-};
-
 std::shared_ptr<KeyboardHook> directKeyboard()
 {
     auto hook = std::make_shared<EvdevKeyboardHook>();
@@ -211,29 +206,6 @@ class LinuxServices final : public PulseAudioServices {
             // Without a display they answer that they cannot.
             {QStringLiteral("none"), [] { return true; }, x11Selections},
         });
-
-        keymap = choose<KeymapPart>(
-                     {
-                         {QStringLiteral("the compositor's"), [w] { return w != nullptr; },
-                          [] {
-                              return KeymapPart{[](WaylandConnection *c, int evdev) {
-                                                    return waylandKeyCharacter(*c, evdev);
-                                                },
-                                                [](WaylandConnection *c, int evdev) {
-                                                    return waylandIsLevel3Shift(*c, evdev);
-                                                }};
-                          }},
-                         {QStringLiteral("the X server's"), [] { return true; },
-                          [] {
-                              return KeymapPart{[](WaylandConnection *, int evdev) {
-                                                    return x11KeyCharacter(evdev);
-                                                },
-                                                [](WaylandConnection *, int evdev) {
-                                                    return x11IsLevel3Shift(evdev);
-                                                }};
-                          }},
-                     })
-                     .part;
     }
 
     QString keyListenerName() const override
@@ -282,13 +254,14 @@ class LinuxServices final : public PulseAudioServices {
             window->requestActivate();
         }
     }
+    // The layout the compositor sends a client, else the X server's.
     QString keyCharacter(int evdev) override
     {
-        return keymap.keyCharacter(wayland.get(), evdev);
+        return wayland ? waylandKeyCharacter(*wayland, evdev) : x11KeyCharacter(evdev);
     }
     bool isLevel3Shift(int evdev) override
     {
-        return keymap.isLevel3Shift(wayland.get(), evdev);
+        return wayland ? waylandIsLevel3Shift(*wayland, evdev) : x11IsLevel3Shift(evdev);
     }
 
   private:
@@ -308,7 +281,6 @@ class LinuxServices final : public PulseAudioServices {
     Chosen<KeyListenerPart> listener;
     Chosen<std::shared_ptr<KeyInjector>> injector;
     Chosen<SelectionsPart> selections;
-    KeymapPart keymap{};
 };
 
 } // namespace
