@@ -27,6 +27,8 @@ QString measure(ServerKind server, bool sway, int rounds, const QString &speech)
         return {};
     DaemonProcess daemon(server);
     daemon.setEnvironment(QStringLiteral("PARLOTTA_STALL_PROBE"), QStringLiteral("1"));
+    // Its settings window is pressed through AT-SPI, as assistive technology does.
+    daemon.setEnvironment(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
     daemon.installModel(QStringLiteral("hello"));
     if (!daemon.start())
         return {};
@@ -59,7 +61,8 @@ QString measure(ServerKind server, bool sway, int rounds, const QString &speech)
     if (!again.runToExit() ||
         !waitUntil([] { return accessibleShowing(QStringLiteral("push button"), clearHotkey); },
                    10000)) {
-        std::fprintf(stderr, "no settings window\n");
+        std::fprintf(stderr, "no settings window; AT-SPI shows:\n%s\n",
+                     qPrintable(accessibleTree()));
         return {};
     }
     QThread::msleep(3500); // the probe starts 3 s after start-up
