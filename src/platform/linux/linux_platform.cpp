@@ -117,7 +117,8 @@ class LinuxServices final : public PulseAudioServices {
         };
 
         const bool evdevWanted = onWayland && preferenceBool(prefReadKeyboard, false);
-        if (evdevWanted && !EvdevKeyboardHook::userMayRead())
+        const bool evdevReadable = evdevWanted && EvdevKeyboardHook::userMayRead();
+        if (evdevWanted && !evdevReadable)
             log(QStringLiteral("ERROR: cannot read the keyboard directly: this account is not "
                                "in the input group"));
         const auto desktopIs = [&](Session::Desktop desktop) {
@@ -127,8 +128,7 @@ class LinuxServices final : public PulseAudioServices {
             return KeyListenerPart{nullptr, createCompositorBindings(compositor, *w)};
         };
         listener = choose<KeyListenerPart>({
-            {QStringLiteral("keyboard devices (evdev)"),
-             [&] { return evdevWanted && EvdevKeyboardHook::userMayRead(); },
+            {QStringLiteral("keyboard devices (evdev)"), [&] { return evdevReadable; },
              [] {
                  return KeyListenerPart{directKeyboard(), nullptr};
              }},

@@ -113,7 +113,7 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
             if (isModifierKey(evdev))
                 return done(false, QStringLiteral("KDE cannot bind a modifier key alone without "
                                                   "taking it from every application"));
-            const int key = qtKeyFor(keysymOf(connection, evdev));
+            const int key = qtKeyFor(connection.keysym(evdev));
             if (!key)
                 return done(false, QStringLiteral("KDE has no name for this key"));
             int combination = key;
@@ -230,11 +230,6 @@ bool kdeShortcutsRun()
 std::unique_ptr<ShortcutSource> createKdeShortcuts(WaylandConnection &connection)
 {
     return std::make_unique<KdeShortcuts>(connection);
-}
-
-xkb_keysym_t keysymOf(WaylandConnection &connection, int evdev)
-{
-    return connection.keysym(evdev);
 }
 
 } // namespace parlotta

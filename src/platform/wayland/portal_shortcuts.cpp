@@ -77,7 +77,7 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
             if (modifiers & flag)
                 trigger << QString::fromLatin1(name);
         char key[64] = "";
-        xkb_keysym_get_name(keysymOf(connection, evdev), key, sizeof key);
+        xkb_keysym_get_name(connection.keysym(evdev), key, sizeof key);
         trigger << QString::fromLatin1(key);
         const QString preferred = trigger.join(u'+');
         const QString what = QStringLiteral("the push-to-talk shortcut");

@@ -66,7 +66,7 @@ class CompositorBindings final : public ShortcutSource {
         if (evdev < 0)
             return {};
         char name[64] = "";
-        xkb_keysym_get_name(keysymOf(connection, evdev), name, sizeof name);
+        xkb_keysym_get_name(connection.keysym(evdev), name, sizeof name);
         return compositorBindingLines(compositor, QCoreApplication::applicationFilePath(),
                                       QString::fromLatin1(name), modifiers);
     }
@@ -98,14 +98,14 @@ std::unique_ptr<Clipboard> createDataControlClipboard(WaylandConnection &connect
 
 QString waylandKeyCharacter(WaylandConnection &connection, int evdev)
 {
-    const uint32_t c = xkb_keysym_to_utf32(keysymOf(connection, evdev));
+    const uint32_t c = xkb_keysym_to_utf32(connection.keysym(evdev));
     return c >= 0x20 && c != 0x7f ? QString::fromUcs4(reinterpret_cast<const char32_t *>(&c), 1)
                                   : QString();
 }
 
 bool waylandIsLevel3Shift(WaylandConnection &connection, int evdev)
 {
-    return keysymOf(connection, evdev) == XKB_KEY_ISO_Level3_Shift;
+    return connection.keysym(evdev) == XKB_KEY_ISO_Level3_Shift;
 }
 
 XWaylandDisplay findXWayland(WaylandConnection &connection)

@@ -44,7 +44,5 @@ XWaylandDisplay findXWayland(WaylandConnection &connection);
 
 // Whether the key (evdev code) is a Control, Shift, Alt or Super key.
 bool isModifierKey(int evdev);
-// The keysym a key (evdev code) types unshifted in the seat's layout.
-xkb_keysym_t keysymOf(WaylandConnection &connection, int evdev);
 
 } // namespace parlotta
