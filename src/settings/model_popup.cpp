@@ -1,82 +1,64 @@
 // The model section of the settings window: the popup of the catalogue, the
 // hint under it, and the download's progress.
-#include "menubar/plain_text.h"
 #include "models/model_store.h"
 #include "settings/settings_controller.h"
 #include "settings/settings_window.h"
-
-#include <QComboBox>
-#include <QLabel>
-#include <QMessageBox>
-#include <QProgressBar>
 
 namespace parlotta {
 
 void SettingsController::rebuildModelPopup()
 {
-    if (!modelPopup) // the window is not built yet
+    if (!shown) // the window is not built yet
         return;
-    modelPopup->clear();
+    QList<ModelChoice> choices;
+    const std::optional<QString> current = catalogue.currentModel();
+    if (!current)
+        choices.append({QStringLiteral("Choose a model\u2026"), QString()});
+    int selected = 0;
     for (const ModelEntry &model : catalogue.models()) {
         QString title = model.name + QStringLiteral("  ") + formatBytes(model.size);
         if (isModelInstalled(model.name))
             title += QStringLiteral(" \u00b7 downloaded");
-        modelPopup->addItem(title, model.name);
+        if (model.name == current)
+            selected = int(choices.size());
+        choices.append({title, model.name});
     }
-    const std::optional<QString> current = catalogue.currentModel();
-    if (!current)
-        modelPopup->insertItem(0, QStringLiteral("Choose a model\u2026"));
-    modelPopup->setCurrentIndex(current ? std::max(0, modelPopup->findData(*current)) : 0);
+    shown->setModels(choices, selected);
     updateModelHint();
 }
 
 void SettingsController::updateModelHint()
 {
-    const QVariant selected = modelPopup->currentData();
-    if (catalogue.currentModel() && selected.typeId() == QMetaType::QString)
-        setHintText(modelHint, modelDescription(selected.toString()));
+    const QString selected = shown->selectedModel();
+    if (catalogue.currentModel() && !selected.isEmpty())
+        shown->setModelHint(modelDescription(selected));
     else
-        setHintText(modelHint, QStringLiteral("Choose a model to download. ") + recommendedModel +
-                                   QStringLiteral(" is a good start."));
+        shown->setModelHint(QStringLiteral("Choose a model to download. ") + recommendedModel +
+                            QStringLiteral(" is a good start."));
 }
 
-void SettingsController::modelChanged()
+void SettingsController::modelChosen()
 {
-    const QVariant selected = modelPopup->currentData();
-    if (selected.typeId() != QMetaType::QString)
+    const QString name = shown->selectedModel();
+    if (name.isEmpty())
         return;
     updateModelHint();
-    const QString name = selected.toString();
-    if (catalogue.currentModel() != name && !isModelInstalled(name)) {
-        downloadProgress->setValue(0);
-        downloadLabel->setText(QStringLiteral("Starting download\u2026"));
-    }
+    if (catalogue.currentModel() != name && !isModelInstalled(name))
+        shown->setDownloadProgress(0, QStringLiteral("Starting download\u2026"));
     catalogue.chooseModel(name);
     refresh();
 }
 
 void SettingsController::downloadProgressed(qint64 written, qint64 expected)
 {
-    if (expected >= 1) {
-        downloadProgress->setValue(int(double(written) / double(expected) * 1000));
-        downloadLabel->setText(formatBytes(written) + QStringLiteral(" of ") +
-                               formatBytes(expected));
-    } else {
-        downloadLabel->setText(formatBytes(written));
-    }
-}
-
-void SettingsController::downloadFailed(const QString &message)
-{
-    if (window && window->isVisible()) {
-        auto *sheet = new QMessageBox(QMessageBox::Warning, QStringLiteral("Download Failed"),
-                                      QStringLiteral("Download Failed"), QMessageBox::Ok, window);
-        sheet->setInformativeText(message);
-        usePlainText(*sheet);
-        sheet->setWindowModality(Qt::WindowModal);
-        sheet->setAttribute(Qt::WA_DeleteOnClose);
-        sheet->open();
-    }
+    if (!shown)
+        return;
+    if (expected >= 1)
+        shown->setDownloadProgress(int(double(written) / double(expected) * 1000),
+                                   formatBytes(written) + QStringLiteral(" of ") +
+                                       formatBytes(expected));
+    else
+        shown->setDownloadProgress(-1, formatBytes(written));
 }
 
 } // namespace parlotta

@@ -15,14 +15,8 @@
 #include "settings/settings_window.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QPushButton>
 #include <QScreen>
-#include <QSignalBlocker>
-#include <QToolButton>
 
 namespace parlotta {
 
@@ -36,118 +30,111 @@ SettingsController::SettingsController(ModelCatalogue &catalogue)
         refresh();
     });
     connect(&catalogue, &ModelCatalogue::progressed, this, &SettingsController::downloadProgressed);
-    connect(&catalogue, &ModelCatalogue::downloadFailed, this, &SettingsController::downloadFailed);
+    connect(&catalogue, &ModelCatalogue::downloadFailed, this, [this](const QString &message) {
+        if (shown)
+            shown->showDownloadFailure(message);
+    });
+}
+
+SettingsWindow *SettingsController::window() const
+{
+    return shown;
 }
 
 void SettingsController::buildWindow()
 {
-    window = new SettingsWindow(this);
+    shown = new SettingsWindow;
+    SettingsWindow *w = shown;
+    connect(w, &SettingsWindow::hotkeyClicked, this, &SettingsController::hotkeyClicked);
+    connect(w, &SettingsWindow::clearHotkeyClicked, this, &SettingsController::clearHotkey);
+    connect(w, &SettingsWindow::grantClicked, this, &openAccessibilityPreferences);
+    connect(w, &SettingsWindow::languageChosen, this, &SettingsController::languageChosen);
+    connect(w, &SettingsWindow::showLanguageToggled, this,
+            &SettingsController::showLanguageChanged);
+    connect(w, &SettingsWindow::openAtLoginToggled, this, &SettingsController::loginChanged);
+    connect(w, &SettingsWindow::directKeyboardToggled, this,
+            &SettingsController::directKeyboardChanged);
+    connect(w, &SettingsWindow::modelChosen, this, &SettingsController::modelChosen);
+    connect(w, &SettingsWindow::cancelDownloadClicked, &catalogue, &ModelCatalogue::cancelDownload);
+    // A capture ends with the window.
+    connect(w, &SettingsWindow::closing, this, [this] {
+        stopCapture();
+        refresh();
+    });
+    rebuildModelPopup();
     refresh();
     // Centred once; later openings keep where the user put it.
-    window->adjustSize();
-    if (const QScreen *screen = window->screen())
-        window->move(screen->availableGeometry().center() - window->rect().center());
+    w->adjustSize();
+    if (const QScreen *screen = w->screen())
+        w->move(screen->availableGeometry().center() - w->rect().center());
 }
 
 void SettingsController::show()
 {
-    if (!window)
+    if (!shown)
         buildWindow();
     catalogue.fetchModelList(); // afresh at every opening
     refresh();
-    window->show();
-    window->raise();
-    window->activateWindow();
-    activateWindowForUser(window->windowHandle());
+    shown->show();
+    shown->raise();
+    shown->activateWindow();
+    activateWindowForUser(shown->windowHandle());
 }
 
 void SettingsController::refresh()
 {
-    if (!window)
+    if (!shown)
         return;
+    SettingsState state;
     const std::int64_t hotkey = selectedHotkey();
-    if (isRecordingHotkey)
-        hotkeyButton->setText(QStringLiteral("Press a key\u2026"));
+    if (capturing)
+        state.hotkeyText = QStringLiteral("Press a key\u2026");
     else if (hotkey == hotkeyNone)
-        hotkeyButton->setText(QStringLiteral("Record Hotkey"));
+        state.hotkeyText = QStringLiteral("Record Hotkey");
     else
-        // A key may be named "&" (the 1 key on AZERTY), which a button
-        // would take for a mnemonic marker.
-        hotkeyButton->setText(
-            hotkeyName(hotkey, selectedHotkeyModifiers()).replace(u'&', QStringLiteral("&&")));
-    clearHotkeyButton->setVisible(hotkey != hotkeyNone && !isRecordingHotkey);
-    const QString refusal = hotkey == hotkeyNone ? QString() : hotkeyRefusal();
-    accessibilityRow->setVisible(!eventTapActive || !refusal.isEmpty());
-    hotkeyRefusalLabel->setText(
-        refusal.isEmpty() ? QString()
-                          : QStringLiteral("The desktop did not bind this hotkey: ") + refusal);
-    hotkeyRefusalLabel->setVisible(!refusal.isEmpty());
-    const QString setup = keyListener().setupInstructions(hotkey, selectedHotkeyModifiers());
-    desktopHint->setText(setup);
-    desktopHint->setVisible(!setup.isEmpty());
-    languagePopup->setCurrentIndex(languageRow(selectedLanguageCode()));
-    {
-        // Showing a state is not choosing it.
-        const QSignalBlocker quietShow(showLanguageCheckbox);
-        const QSignalBlocker quietLogin(loginCheckbox);
-        showLanguageCheckbox->setChecked(showLanguageCodeEnabled());
-        loginCheckbox->setChecked(openAtLoginEnabled());
-    }
+        state.hotkeyText = hotkeyName(hotkey, selectedHotkeyModifiers());
+    state.hotkeyClearable = hotkey != hotkeyNone && !capturing;
+    state.refusal = hotkey == hotkeyNone ? QString() : hotkeyRefusal();
+    state.accessibilityShown = !eventTapActive || !state.refusal.isEmpty();
+    state.desktopSetup = keyListener().setupInstructions(hotkey, selectedHotkeyModifiers());
+    state.languageRow = languageRow(selectedLanguageCode());
+    state.showLanguage = showLanguageCodeEnabled();
+    state.openAtLogin = openAtLoginEnabled();
     // X11 shows every key already; on Wayland this is the one way to see them all.
-    const bool wayland = Session::fromEnvironment().kind == Session::Kind::Wayland;
-    const bool direct = preferenceBool(prefReadKeyboard, false);
-    directKeyboardCheckbox->setVisible(wayland);
-    directKeyboardHint->setVisible(wayland);
-    {
-        const QSignalBlocker quiet(directKeyboardCheckbox);
-        directKeyboardCheckbox->setChecked(direct);
-    }
-    QString about = QStringLiteral(
+    state.directKeyboardOffered = Session::fromEnvironment().kind == Session::Kind::Wayland;
+    state.directKeyboard = preferenceBool(prefReadKeyboard, false);
+    state.directKeyboardAbout = QStringLiteral(
         "Sees every key in every window, right Alt alone and every release included, on any "
         "desktop; but it cannot keep the hotkey from the focused window, and any program you "
         "run can read what you type. No key counts while the screen is locked where the lock "
         "is reported to the login manager (GNOME, KDE; swaylock and hyprlock do not report "
         "it). Takes effect when Parlotta starts next.");
-    if (direct && !EvdevKeyboardHook::userMayRead())
-        about += QStringLiteral("\nYour account must be in the input group: run "
-                                "\u201csudo usermod -aG input $USER\u201d, then log out and in "
-                                "again.");
-    directKeyboardHint->setText(about);
-    downloadRow->setVisible(catalogue.downloadingModel().has_value());
-    window->adjustSize();
+    if (state.directKeyboard && !EvdevKeyboardHook::userMayRead())
+        state.directKeyboardAbout +=
+            QStringLiteral("\nYour account must be in the input group: run "
+                           "\u201csudo usermod -aG input $USER\u201d, then log out and in again.");
+    state.downloading = catalogue.downloadingModel().has_value();
+    shown->showState(state);
 }
 
-void SettingsController::windowWillClose()
+void SettingsController::languageChosen(int row)
 {
-    stopRecordingHotkey();
-    refresh();
-}
-
-void SettingsController::grantAccessibility()
-{
-    openAccessibilityPreferences();
-}
-
-void SettingsController::languageChanged()
-{
-    const QString code = languageCode(languagePopup->currentIndex());
+    const QString code = languageCode(row);
     setPreference(prefLanguage, code);
     log(QStringLiteral("Language set to: ") + code);
     menuHandler->rebuildMenu();
 }
 
-void SettingsController::showLanguageChanged()
+void SettingsController::showLanguageChanged(bool on)
 {
-    const bool on = showLanguageCheckbox->isChecked();
     setPreference(prefShowLanguage, on);
     log(QStringLiteral("Show language code ") +
         (on ? QStringLiteral("enabled") : QStringLiteral("disabled")));
     menuHandler->rebuildMenu();
 }
 
-void SettingsController::directKeyboardChanged()
+void SettingsController::directKeyboardChanged(bool on)
 {
-    const bool on = directKeyboardCheckbox->isChecked();
     setPreference(prefReadKeyboard, on);
     log(QStringLiteral("Reading the keyboard directly ") +
         (on ? QStringLiteral("enabled") : QStringLiteral("disabled")) +
@@ -155,19 +142,19 @@ void SettingsController::directKeyboardChanged()
     refresh();
 }
 
-void SettingsController::loginChanged()
+void SettingsController::loginChanged(bool on)
 {
-    setOpenAtLogin(loginCheckbox->isChecked());
+    setOpenAtLogin(on);
     // The checkbox shows what is registered now: a refused change springs back.
     refresh();
 }
 
 // Hotkey capture ------------------------------------------------------------
 
-void SettingsController::hotkeyButtonClicked()
+void SettingsController::hotkeyClicked()
 {
-    if (isRecordingHotkey) {
-        stopRecordingHotkey();
+    if (capturing) {
+        stopCapture();
         refresh();
         return;
     }
@@ -178,7 +165,7 @@ void SettingsController::hotkeyButtonClicked()
     QPointer<SettingsController> self(this);
     QString error;
     const quint64 capture = ++captureNumber;
-    const bool capturing = beginHotkeyCapture(
+    const bool began = beginHotkeyCapture(
         [self, capture](std::optional<ActiveHotkey> result) {
             // On the key listener's thread: the rest happens on the main thread.
             QMetaObject::invokeMethod(
@@ -190,11 +177,11 @@ void SettingsController::hotkeyButtonClicked()
                 Qt::QueuedConnection);
         },
         &error);
-    if (!capturing) {
+    if (!began) {
         log(QStringLiteral("ERROR: could not record a hotkey: ") + error);
         return;
     }
-    isRecordingHotkey = true;
+    capturing = true;
     if (keyListener().capturesFromOwnWindow()) {
         captureKeyFromWindow(-1, false);
         qApp->installEventFilter(this);
@@ -217,19 +204,19 @@ void SettingsController::captured(quint64 capture, std::optional<ActiveHotkey> r
 {
     // That capture already ended (second click, window closed, an earlier
     // result), even if another one runs now.
-    if (!isRecordingHotkey || capture != captureNumber)
+    if (!capturing || capture != captureNumber)
         return;
-    stopRecordingHotkey();
+    stopCapture();
     if (result)
         setHotkey(result->code, result->modifiers);
     refresh();
 }
 
-void SettingsController::stopRecordingHotkey()
+void SettingsController::stopCapture()
 {
-    if (isRecordingHotkey)
+    if (capturing)
         endHotkeyCapture();
-    isRecordingHotkey = false;
+    capturing = false;
     qApp->removeEventFilter(this);
 }
 

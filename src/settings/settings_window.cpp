@@ -1,8 +1,8 @@
 #include "settings/settings_window.h"
 
 #include "core/languages.h"
+#include "menubar/plain_text.h"
 #include "menubar/status_icon.h"
-#include "settings/settings_controller.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -10,8 +10,10 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <algorithm>
@@ -99,74 +101,77 @@ void setHintText(QLabel *hint, const QString &text)
     hint->setFixedHeight(std::max(0, hint->heightForWidth(hintWidth))); // -1 while empty
 }
 
-SettingsWindow::SettingsWindow(SettingsController *controller)
+SettingsWindow::SettingsWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint)
-    , controller(controller)
 {
     setWindowTitle(QStringLiteral("Settings"));
-    SettingsController &c = *controller;
 
-    c.hotkeyButton = new QPushButton;
-    c.hotkeyButton->setMinimumWidth(160);
-    connect(c.hotkeyButton, &QPushButton::clicked, &c, &SettingsController::hotkeyButtonClicked);
-    c.desktopHint = new QLabel;
-    c.desktopHint->setWordWrap(true);
-    c.desktopHint->setTextFormat(Qt::PlainText);
-    c.desktopHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    c.clearHotkeyButton = new QToolButton;
-    c.clearHotkeyButton->setIcon(iconFromSvg(QStringLiteral(":/parlotta/icons/clear.svg")));
-    c.clearHotkeyButton->setAutoRaise(true);
-    c.clearHotkeyButton->setAccessibleName(QStringLiteral("Clear hotkey"));
-    c.clearHotkeyButton->setToolTip(QStringLiteral("Clear hotkey"));
-    connect(c.clearHotkeyButton, &QToolButton::clicked, &c, &SettingsController::clearHotkey);
+    hotkeyButton = new QPushButton;
+    hotkeyButton->setObjectName(QStringLiteral("hotkey"));
+    hotkeyButton->setMinimumWidth(160);
+    connect(hotkeyButton, &QPushButton::clicked, this, &SettingsWindow::hotkeyClicked);
+    desktopHint = new QLabel;
+    desktopHint->setWordWrap(true);
+    desktopHint->setTextFormat(Qt::PlainText);
+    desktopHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    clearHotkeyButton = new QToolButton;
+    clearHotkeyButton->setObjectName(QStringLiteral("clearHotkey"));
+    clearHotkeyButton->setIcon(iconFromSvg(QStringLiteral(":/parlotta/icons/clear.svg")));
+    clearHotkeyButton->setAutoRaise(true);
+    clearHotkeyButton->setAccessibleName(QStringLiteral("Clear hotkey"));
+    clearHotkeyButton->setToolTip(QStringLiteral("Clear hotkey"));
+    connect(clearHotkeyButton, &QToolButton::clicked, this, &SettingsWindow::clearHotkeyClicked);
 
     auto *warning = new QLabel;
     warning->setPixmap(warningIcon().pixmap(16));
     warning->setAccessibleName(QStringLiteral("Warning"));
     QPushButton *grant = smallButton(QStringLiteral("Grant Accessibility Access\u2026"));
-    connect(grant, &QPushButton::clicked, &c, &SettingsController::grantAccessibility);
-    c.hotkeyRefusalLabel = new QLabel;
-    c.hotkeyRefusalLabel->setWordWrap(true);
-    c.accessibilityRow = stack({warning, c.hotkeyRefusalLabel, grant}, 6);
+    connect(grant, &QPushButton::clicked, this, &SettingsWindow::grantClicked);
+    refusalLabel = new QLabel;
+    refusalLabel->setWordWrap(true);
+    accessibilityRow = stack({warning, refusalLabel, grant}, 6);
+    accessibilityRow->setObjectName(QStringLiteral("accessibility"));
 
-    c.languagePopup = new ChoiceBox;
+    languagePopup = new ChoiceBox;
+    languagePopup->setObjectName(QStringLiteral("language"));
     for (const LanguageEntry &entry : languages)
-        c.languagePopup->addItem(entry.name);
-    connect(c.languagePopup, &QComboBox::activated, &c, &SettingsController::languageChanged);
-    c.showLanguageCheckbox = new QCheckBox(QStringLiteral("Show language in menu bar"));
+        languagePopup->addItem(entry.name);
+    connect(languagePopup, &QComboBox::activated, this, &SettingsWindow::languageChosen);
+    showLanguageCheckbox = new QCheckBox(QStringLiteral("Show language in menu bar"));
+    showLanguageCheckbox->setObjectName(QStringLiteral("showLanguage"));
     // toggled, not clicked: assistive technology toggles a check box without a click.
-    connect(c.showLanguageCheckbox, &QCheckBox::toggled, &c,
-            &SettingsController::showLanguageChanged);
+    connect(showLanguageCheckbox, &QCheckBox::toggled, this, &SettingsWindow::showLanguageToggled);
 
-    c.modelPopup = new ChoiceBox;
-    c.modelPopup->setMinimumWidth(260);
-    connect(c.modelPopup, &QComboBox::activated, &c, &SettingsController::modelChanged);
-    c.modelHint = hint(QString());
-    c.downloadProgress = new QProgressBar;
-    c.downloadProgress->setRange(0, 1000);
-    c.downloadProgress->setFixedWidth(140);
-    c.downloadProgress->setTextVisible(false);
-    c.downloadProgress->setAccessibleName(QStringLiteral("Download progress"));
-    c.downloadLabel = new QLabel;
-    c.downloadLabel->setFont(smallFont(c.downloadLabel));
-    c.downloadLabel->setForegroundRole(QPalette::PlaceholderText);
+    modelPopup = new ChoiceBox;
+    modelPopup->setObjectName(QStringLiteral("model"));
+    modelPopup->setMinimumWidth(260);
+    connect(modelPopup, &QComboBox::activated, this, &SettingsWindow::modelChosen);
+    modelHint = hint(QString());
+    downloadProgress = new QProgressBar;
+    downloadProgress->setRange(0, 1000);
+    downloadProgress->setFixedWidth(140);
+    downloadProgress->setTextVisible(false);
+    downloadProgress->setAccessibleName(QStringLiteral("Download progress"));
+    downloadLabel = new QLabel;
+    downloadLabel->setFont(smallFont(downloadLabel));
+    downloadLabel->setForegroundRole(QPalette::PlaceholderText);
     QPushButton *cancel = smallButton(QStringLiteral("Cancel"));
     cancel->setAccessibleName(QStringLiteral("Cancel download"));
-    c.cancelButton = cancel;
-    connect(cancel, &QPushButton::clicked, &c.catalogue, &ModelCatalogue::cancelDownload);
-    c.downloadRow = stack({c.downloadProgress, c.downloadLabel, cancel}, 8);
-    c.rebuildModelPopup();
+    connect(cancel, &QPushButton::clicked, this, &SettingsWindow::cancelDownloadClicked);
+    downloadRow = stack({downloadProgress, downloadLabel, cancel}, 8);
+    downloadRow->setObjectName(QStringLiteral("download"));
 
-    c.directKeyboardCheckbox = new QCheckBox(QStringLiteral("Read the keyboard directly"));
-    connect(c.directKeyboardCheckbox, &QCheckBox::toggled, &c,
-            &SettingsController::directKeyboardChanged);
-    c.directKeyboardHint = hint(QString());
-    c.directKeyboardHint->setWordWrap(true);
-    c.directKeyboardHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    directKeyboardCheckbox = new QCheckBox(QStringLiteral("Read the keyboard directly"));
+    directKeyboardCheckbox->setObjectName(QStringLiteral("directKeyboard"));
+    connect(directKeyboardCheckbox, &QCheckBox::toggled, this,
+            &SettingsWindow::directKeyboardToggled);
+    directKeyboardHint = hint(QString());
+    directKeyboardHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    c.loginCheckbox = new QCheckBox(QStringLiteral("Open at login"));
-    connect(c.loginCheckbox, &QCheckBox::toggled, &c, &SettingsController::loginChanged);
+    loginCheckbox = new QCheckBox(QStringLiteral("Open at login"));
+    loginCheckbox->setObjectName(QStringLiteral("login"));
+    connect(loginCheckbox, &QCheckBox::toggled, this, &SettingsWindow::openAtLoginToggled);
 
     // Labels and the controls they name are siblings in the grid: that is how
     // screen readers learn which label names which control.
@@ -189,26 +194,95 @@ SettingsWindow::SettingsWindow(SettingsController *controller)
         grid->addWidget(control, row++, 1, left);
     };
     QLabel *hotkeyLabel = label(QStringLiteral("&Hotkey:"));
-    hotkeyLabel->setBuddy(c.hotkeyButton);
+    hotkeyLabel->setBuddy(hotkeyButton);
     grid->addWidget(hotkeyLabel, row, 0, right);
-    grid->addWidget(stack({c.hotkeyButton, c.clearHotkeyButton}, 6), row++, 1);
+    grid->addWidget(stack({hotkeyButton, clearHotkeyButton}, 6), row++, 1);
     grid->addWidget(hint(QStringLiteral("Hold to record, release to transcribe and paste.")), row++,
                     1, left);
-    grid->addWidget(c.desktopHint, row++, 1);
-    grid->addWidget(c.accessibilityRow, row++, 1);
-    grid->addWidget(c.directKeyboardCheckbox, row++, 1, left);
-    grid->addWidget(c.directKeyboardHint, row++, 1);
-    section(QStringLiteral("Language:"), c.languagePopup);
-    grid->addWidget(c.showLanguageCheckbox, row++, 1, left);
-    section(QStringLiteral("Model:"), c.modelPopup);
-    grid->addWidget(c.modelHint, row++, 1, left);
-    grid->addWidget(c.downloadRow, row++, 1);
-    section(QStringLiteral("Startup:"), c.loginCheckbox);
+    grid->addWidget(desktopHint, row++, 1);
+    grid->addWidget(accessibilityRow, row++, 1);
+    grid->addWidget(directKeyboardCheckbox, row++, 1, left);
+    grid->addWidget(directKeyboardHint, row++, 1);
+    section(QStringLiteral("Language:"), languagePopup);
+    grid->addWidget(showLanguageCheckbox, row++, 1, left);
+    section(QStringLiteral("Model:"), modelPopup);
+    grid->addWidget(modelHint, row++, 1, left);
+    grid->addWidget(downloadRow, row++, 1);
+    section(QStringLiteral("Startup:"), loginCheckbox);
+}
+
+void SettingsWindow::showState(const SettingsState &state)
+{
+    // A key may be named "&" (the 1 key on AZERTY), which a button would take
+    // for a mnemonic marker.
+    hotkeyButton->setText(QString(state.hotkeyText).replace(u'&', QStringLiteral("&&")));
+    clearHotkeyButton->setVisible(state.hotkeyClearable);
+    accessibilityRow->setVisible(state.accessibilityShown);
+    refusalLabel->setText(state.refusal.isEmpty()
+                              ? QString()
+                              : QStringLiteral("The desktop did not bind this hotkey: ") +
+                                    state.refusal);
+    refusalLabel->setVisible(!state.refusal.isEmpty());
+    desktopHint->setText(state.desktopSetup);
+    desktopHint->setVisible(!state.desktopSetup.isEmpty());
+    languagePopup->setCurrentIndex(state.languageRow);
+    {
+        // Showing a state is not choosing it.
+        const QSignalBlocker quietShow(showLanguageCheckbox);
+        const QSignalBlocker quietLogin(loginCheckbox);
+        const QSignalBlocker quietDirect(directKeyboardCheckbox);
+        showLanguageCheckbox->setChecked(state.showLanguage);
+        loginCheckbox->setChecked(state.openAtLogin);
+        directKeyboardCheckbox->setChecked(state.directKeyboard);
+    }
+    directKeyboardCheckbox->setVisible(state.directKeyboardOffered);
+    directKeyboardHint->setVisible(state.directKeyboardOffered);
+    setHintText(directKeyboardHint, state.directKeyboardAbout);
+    downloadRow->setVisible(state.downloading);
+    adjustSize();
+}
+
+void SettingsWindow::setModels(const QList<ModelChoice> &models, int current)
+{
+    modelPopup->clear();
+    for (const ModelChoice &model : models)
+        modelPopup->addItem(model.title, model.name.isEmpty() ? QVariant() : model.name);
+    modelPopup->setCurrentIndex(current);
+}
+
+QString SettingsWindow::selectedModel() const
+{
+    return modelPopup->currentData().toString();
+}
+
+void SettingsWindow::setModelHint(const QString &text)
+{
+    setHintText(modelHint, text);
+}
+
+void SettingsWindow::setDownloadProgress(int permille, const QString &text)
+{
+    if (permille >= 0)
+        downloadProgress->setValue(permille);
+    downloadLabel->setText(text);
+}
+
+void SettingsWindow::showDownloadFailure(const QString &message)
+{
+    if (!isVisible())
+        return;
+    auto *sheet = new QMessageBox(QMessageBox::Warning, QStringLiteral("Download Failed"),
+                                  QStringLiteral("Download Failed"), QMessageBox::Ok, this);
+    sheet->setInformativeText(message);
+    usePlainText(*sheet);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
 }
 
 void SettingsWindow::closeEvent(QCloseEvent *event)
 {
-    controller->windowWillClose();
+    Q_EMIT closing();
     QWidget::closeEvent(event);
 }
 

@@ -1,29 +1,92 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
 
 namespace parlotta {
 
 // Sets a hint's text and the height its wrapped lines need.
 void setHintText(QLabel *hint, const QString &text);
 
-class SettingsController;
+// Everything the window shows apart from the model list; the controller decides it.
+struct SettingsState {
+    QString hotkeyText; // the hotkey button's caption, as it should read
+    bool hotkeyClearable = false;
+    bool accessibilityShown = false; // the warning row with "Grant Accessibility Access…"
+    QString refusal;                 // why the desktop did not bind the hotkey, or empty
+    QString desktopSetup;            // what the desktop wants done once, or empty
+    int languageRow = 0;
+    bool showLanguage = false;
+    bool openAtLogin = false;
+    bool directKeyboardOffered = false; // Wayland only
+    bool directKeyboard = false;
+    QString directKeyboardAbout;
+    bool downloading = false;
+};
 
-// The settings window: titled and closable only; closing hides it and tells
-// the controller.
+// One entry of the model list: its title, and the model it names (empty for
+// the "Choose a model…" entry).
+struct ModelChoice {
+    QString title;
+    QString name;
+};
+
+// The settings window: titled and closable only; closing hides it. It owns its
+// controls, shows what it is given and reports what the user does.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 
   public:
-    explicit SettingsWindow(SettingsController *controller);
+    SettingsWindow();
+
+    void showState(const SettingsState &state);
+    void setModels(const QList<ModelChoice> &models, int current);
+    // The model selected in the list; empty on "Choose a model…".
+    QString selectedModel() const;
+    void setModelHint(const QString &text);
+    // permille of the download, or -1 for a download of unknown size.
+    void setDownloadProgress(int permille, const QString &text);
+    // A sheet on the window, while it is open.
+    void showDownloadFailure(const QString &message);
+
+  Q_SIGNALS:
+    void hotkeyClicked();
+    void clearHotkeyClicked();
+    void grantClicked();
+    void languageChosen(int row);
+    void showLanguageToggled(bool on);
+    void openAtLoginToggled(bool on);
+    void directKeyboardToggled(bool on);
+    void modelChosen();
+    void cancelDownloadClicked();
+    void closing();
 
   protected:
     void closeEvent(QCloseEvent *event) override;
 
   private:
-    SettingsController *controller;
+    QPushButton *hotkeyButton;
+    QToolButton *clearHotkeyButton;
+    QLabel *desktopHint;
+    QWidget *accessibilityRow;
+    QLabel *refusalLabel; // in accessibilityRow
+    QComboBox *languagePopup;
+    QCheckBox *showLanguageCheckbox;
+    QComboBox *modelPopup;
+    QLabel *modelHint;
+    QWidget *downloadRow; // the row's cells, shown and hidden together
+    QProgressBar *downloadProgress;
+    QLabel *downloadLabel;
+    QCheckBox *directKeyboardCheckbox;
+    QLabel *directKeyboardHint;
+    QCheckBox *loginCheckbox;
 };
 
 } // namespace parlotta

@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRect>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,6 +78,21 @@ SettingsController &c()
     return *settingsController;
 }
 
+// A control of the settings window, as its user finds it.
+template <typename Control> Control *control(const char *name)
+{
+    Control *found = c().window()->findChild<Control *>(QLatin1String(name));
+    Q_ASSERT(found);
+    return found;
+}
+
+QPushButton *hotkeyButton()
+{
+    return control<QPushButton>("hotkey");
+}
+
+ModelCatalogue *catalogue = nullptr;
+
 HttpStub *hub = nullptr; // the model hub
 
 QByteArray refuseListing(const QByteArray &request)
@@ -112,9 +128,10 @@ class TestMenuAndSettings : public QObject {
         hub = new HttpStub;
         hub->hold = true;
         hub->respond = refuseListing;
-        settingsController = new SettingsController(*new ModelCatalogue(hub->address()));
+        catalogue = new ModelCatalogue(hub->address());
+        settingsController = new SettingsController(*catalogue);
         settingsController->show();
-        QVERIFY(c().window);
+        QVERIFY(c().window());
     }
 
     void init()
@@ -124,7 +141,7 @@ class TestMenuAndSettings : public QObject {
         QDir(home.path() + u"/.config/autostart"_s).removeRecursively();
         QFile::remove(home.path() + u"/.config/autostart"_s);
         eventTapActive = true;
-        c().catalogue.cancelDownload();
+        catalogue->cancelDownload();
         updates.setState(std::nullopt, false);
     }
 
@@ -303,49 +320,53 @@ class TestMenuAndSettings : public QObject {
             setPreference(prefLanguage, language);
         setOpenAtLogin(login);
         eventTapActive = listening;
-        c().isRecordingHotkey = capturing;
+        if (capturing)
+            hotkeyButton()->click();
         if (downloading)
-            c().catalogue.startDownload(u"tiny"_s);
+            catalogue->startDownload(u"tiny"_s);
         c().refresh();
-        c().isRecordingHotkey = false;
+        const auto endCapture = qScopeGuard([] {
+            if (c().isCapturingHotkey())
+                hotkeyButton()->click();
+        });
 
         // As assistive technology reads it: what the button shows, mnemonics aside.
-        QTEST(QAccessible::queryAccessibleInterface(c().hotkeyButton)->text(QAccessible::Name),
+        QTEST(QAccessible::queryAccessibleInterface(hotkeyButton())->text(QAccessible::Name),
               "button");
-        QTEST(!c().clearHotkeyButton->isHidden(), "clearShown");
-        QCOMPARE(!c().accessibilityRow->isHidden(), !listening);
-        QTEST(c().languagePopup->currentIndex(), "languageRow");
-        QVERIFY(c().showLanguageCheckbox->isChecked());
-        QCOMPARE(c().loginCheckbox->isChecked(), login);
-        QCOMPARE(!c().downloadRow->isHidden(), downloading);
+        QTEST(!control<QToolButton>("clearHotkey")->isHidden(), "clearShown");
+        QCOMPARE(!control<QWidget>("accessibility")->isHidden(), !listening);
+        QTEST(control<QComboBox>("language")->currentIndex(), "languageRow");
+        QVERIFY(control<QCheckBox>("showLanguage")->isChecked());
+        QCOMPARE(control<QCheckBox>("login")->isChecked(), login);
+        QCOMPARE(!control<QWidget>("download")->isHidden(), downloading);
     }
 
     // A capture ends once: with its result, with Escape, or by a second click;
     // a result arriving after that changes nothing.
     void captureEndsOnce()
     {
-        c().hotkeyButton->click();
+        hotkeyButton()->click();
         const CaptureHandler first = captureHandlerSnapshot(); // as the key listener calls it
-        QVERIFY(first && c().isRecordingHotkey);
+        QVERIFY(first && c().isCapturingHotkey());
         first(ActiveHotkey{96, flagControl});
         first(ActiveHotkey{97, 0}); // late
         QTest::qWait(0);
         QCOMPARE(selectedHotkey(), 96);
         QCOMPARE(selectedHotkeyModifiers(), flagControl);
         QVERIFY(!captureHandlerSnapshot());
-        c().hotkeyButton->click();
+        hotkeyButton()->click();
         const CaptureHandler second = captureHandlerSnapshot();
-        c().hotkeyButton->click();
-        QVERIFY(!c().isRecordingHotkey && !captureHandlerSnapshot());
+        hotkeyButton()->click();
+        QVERIFY(!c().isCapturingHotkey() && !captureHandlerSnapshot());
         second(ActiveHotkey{97, 0}); // late, and lands during the next capture
-        c().hotkeyButton->click();
+        hotkeyButton()->click();
         QTest::qWait(0);
-        QVERIFY(c().isRecordingHotkey);
+        QVERIFY(c().isCapturingHotkey());
         captureHandlerSnapshot()(std::nullopt); // Escape
         QTest::qWait(0);
-        QVERIFY(!c().isRecordingHotkey);
+        QVERIFY(!c().isCapturingHotkey());
         QCOMPARE(selectedHotkey(), 96);
-        QCOMPARE(c().hotkeyButton->text(), u"Ctrl+F5"_s);
+        QCOMPARE(hotkeyButton()->text(), u"Ctrl+F5"_s);
     }
 
     // A wrong owner gets an error status with a JSON object: no listing, in
@@ -356,7 +377,7 @@ class TestMenuAndSettings : public QObject {
             return HttpStub::ok("{\"error\":\"Invalid credentials\"}\n", "401 Unauthorized");
         };
         const int before = hub->requests;
-        c().catalogue.fetchModelList();
+        catalogue->fetchModelList();
         QTRY_VERIFY(hub->requests > before);
         hub->respond = refuseListing;
         QTRY_VERIFY(logText().endsWith("Model list unavailable, using defaults: invalid response"));
@@ -364,7 +385,7 @@ class TestMenuAndSettings : public QObject {
 
     void actions()
     {
-        c().showLanguageCheckbox->click();
+        control<QCheckBox>("showLanguage")->click();
         QCOMPARE(showLanguageCodeEnabled(), false);
         QVERIFY(logText().contains("Show language code disabled"));
 
@@ -372,8 +393,8 @@ class TestMenuAndSettings : public QObject {
         QFile blocker(home.path() + u"/.config/autostart"_s);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        c().loginCheckbox->click();
-        QVERIFY(!c().loginCheckbox->isChecked());
+        control<QCheckBox>("login")->click();
+        QVERIFY(!control<QCheckBox>("login")->isChecked());
         QVERIFY(logText().contains("ERROR: could not change open at login: "));
 
         // A model directory that cannot be written fails the download with the
@@ -382,11 +403,11 @@ class TestMenuAndSettings : public QObject {
         QFile models(home.path() + u"/.config/parlotta/models"_s);
         QVERIFY(models.open(QIODevice::WriteOnly));
         models.close();
-        c().catalogue.startDownload(u"tiny"_s);
-        QTRY_VERIFY(!c().catalogue.downloadingModel() && !c().catalogue.downloadRuns());
+        catalogue->startDownload(u"tiny"_s);
+        QTRY_VERIFY(!catalogue->downloadingModel() && !catalogue->downloadRuns());
         QVERIFY(logText().contains("Downloading model tiny"));
         QVERIFY(logText().contains("ERROR: model download failed: "));
-        QVERIFY(c().downloadRow->isHidden());
+        QVERIFY(control<QWidget>("download")->isHidden());
     }
 };
 
