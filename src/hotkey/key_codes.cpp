@@ -35,12 +35,15 @@ std::int64_t virtualKeyFromEvdev(int evdev)
     for (const auto &[evdevCode, code] : keyTable)
         if (evdevCode == evdev)
             return code;
-    return 256 + evdev + 8;
+    return keyWithoutCounterpart + evdev;
 }
 
 int evdevFromVirtualKey(std::int64_t code)
 {
-    if (code >= 256)
+    if (code >= keyWithoutCounterpart)
+        return int(code - keyWithoutCounterpart);
+    // Stored by earlier versions: 256 + the X keycode, which is the evdev code + 8.
+    if (code >= 256 + 8)
         return int(code - 256 - 8);
     for (const auto &[evdevCode, virtualCode] : keyTable)
         if (virtualCode == code)
