@@ -63,8 +63,14 @@ QString preferenceString(const QString &key, const QString &fallback)
 
 void setPreference(const QString &key, const QVariant &value)
 {
+    setPreferences({{key, value}});
+}
+
+void setPreferences(std::initializer_list<std::pair<QString, QVariant>> values)
+{
     QSettings store = openStore();
-    store.setValue(key, value);
+    for (const auto &[key, value] : values)
+        store.setValue(key, value);
     store.sync();
 }
 

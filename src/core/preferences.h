@@ -1,5 +1,8 @@
 #pragma once
 
+#include <initializer_list>
+#include <utility>
+
 #include <QString>
 #include <QVariant>
 #include <optional>
@@ -32,6 +35,8 @@ QString preferenceString(const QString &key, const QString &fallback);
 
 // Writes and persists at once, so a value survives even an abrupt end.
 void setPreference(const QString &key, const QVariant &value);
+// Stores several at once: one write of the file (each write waits for the disk).
+void setPreferences(std::initializer_list<std::pair<QString, QVariant>> values);
 void removePreference(const QString &key);
 
 QString selectedLanguageCode();

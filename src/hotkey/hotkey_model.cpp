@@ -148,8 +148,7 @@ std::uint64_t selectedHotkeyModifiers()
 
 void setHotkey(std::int64_t code, std::uint64_t modifiers)
 {
-    setPreference(prefHotkey, qint64(code));
-    setPreference(prefHotkeyModifiers, qint64(modifiers));
+    setPreferences({{prefHotkey, qint64(code)}, {prefHotkeyModifiers, qint64(modifiers)}});
     setActiveHotkey(code, modifiers);
     log(QStringLiteral("Hotkey set to: %1 (code %2, modifiers %3)")
             .arg(hotkeyName(code, modifiers))
