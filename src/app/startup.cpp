@@ -155,8 +155,9 @@ qint64 waitedForCpuNs()
     return file.open(QIODevice::ReadOnly) ? file.readLine().split(' ').value(1).toLongLong() : 0;
 }
 
-// For the stall benchmark (PARLOTTA_STALL_PROBE set): how late a 1 ms timer
-// ran at worst, from 3 s after start-up (its queued work done) to the exit,
+// For the stall benchmark (PARLOTTA_STALL_PROBE set to the seconds after
+// start-up it begins, 3 by default, so that start-up's work is done): how late
+// a 1 ms timer ran at worst, from then to the exit,
 // where it is logged; the time the thread only waited for a CPU (a busy
 // whisper-server on few cores) is counted apart, since no code of ours
 // caused it.
@@ -177,7 +178,8 @@ void startStallProbe()
         last = now;
         lastWaited = waited;
     });
-    QTimer::singleShot(3000, [timer] {
+    const int delay = qEnvironmentVariableIntValue("PARLOTTA_STALL_PROBE");
+    QTimer::singleShot(delay > 0 ? delay * 1000 : 3000, [timer] {
         clock.start();
         lastWaited = waitedForCpuNs();
         timer->start(1);
