@@ -19,6 +19,12 @@
 
 namespace {
 
+QString failed(const char *step)
+{
+    std::fprintf(stderr, "%s\n", step);
+    return {};
+}
+
 // The daemon's line on its longest stall over `rounds` dictations; empty when a step failed.
 QString measure(ServerKind server, const QString &desktop, int rounds, const QString &speech)
 {
@@ -32,7 +38,7 @@ QString measure(ServerKind server, const QString &desktop, int rounds, const QSt
     QElapsedTimer sinceStart;
     sinceStart.start();
     if (!daemon.start())
-        return {};
+        return failed("the daemon did not start");
     // A KWin just started may not have read the desktop entry that grants
     // fake input yet: the daemon then takes the portal, which is another row.
     for (int tries = 0;
@@ -41,11 +47,11 @@ QString measure(ServerKind server, const QString &desktop, int rounds, const QSt
          ++tries) {
         daemon.sendSignal(SIGTERM);
         if (!daemon.waitForExit())
-            return {};
+            return failed("the daemon did not exit");
         QThread::sleep(3);
         sinceStart.start();
         if (!daemon.start())
-            return {};
+            return failed("the daemon did not start");
     }
     const bool listening = server == ServerKind::Real
                                ? waitForWhisperServer()
@@ -56,7 +62,7 @@ QString measure(ServerKind server, const QString &desktop, int rounds, const QSt
                                      },
                                      10000);
     if (!listening)
-        return {};
+        return failed("the server did not listen");
     // The settings window first (building it is the window's own work, not a
     // wait), then the paste target, which a new window's focus goes to.
     const QString clear = QStringLiteral("Clear hotkey");
@@ -64,12 +70,11 @@ QString measure(ServerKind server, const QString &desktop, int rounds, const QSt
     if (!again.runToExit() ||
         !waitUntil([&] { return accessibleShowing(QStringLiteral("push button"), clear); },
                    10000)) {
-        std::fprintf(stderr, "no settings window\n");
-        return {};
+        return failed("no settings window");
     }
     PasteTarget window;
     if (!window.start({QStringLiteral("--own-clipboard")}))
-        return {};
+        return failed("the paste target did not start");
     // The window's content is what each paste saves and gives back; sway
     // takes a client's clipboard only with the serial of a key.
     if (!waitUntil(
@@ -79,12 +84,10 @@ QString measure(ServerKind server, const QString &desktop, int rounds, const QSt
                 return clipboardContents().contains(QStringLiteral("application/x-parlotta-test"));
             },
             15000)) {
-        std::fprintf(stderr, "the window did not take the clipboard\n");
-        return {};
+        return failed("the window did not take the clipboard");
     }
     if (sinceStart.elapsed() > 9500) {
-        std::fprintf(stderr, "the daemon took too long to get ready\n");
-        return {};
+        return failed("the daemon took too long to get ready");
     }
     QThread::msleep(10500 - sinceStart.elapsed());
     for (int i = 0; i < rounds; ++i)
@@ -94,13 +97,12 @@ QString measure(ServerKind server, const QString &desktop, int rounds, const QSt
         }
     if (!accessibleAction(QStringLiteral("press"), QStringLiteral("push button"), clear) ||
         !daemon.waitForMessage(QStringLiteral("Hotkey set to: None (code -1, modifiers 0)"))) {
-        std::fprintf(stderr, "the hotkey was not cleared\n");
-        return {};
+        return failed("the hotkey was not cleared");
     }
     QThread::msleep(1000); // the desktop's answer to the unbinding
     daemon.sendSignal(SIGTERM);
     if (!daemon.waitForExit())
-        return {};
+        return failed("the daemon did not exit");
     return lastLineStartingWith(daemon, QStringLiteral("Main thread's longest stall: "))
         .section(u' ', 4);
 }

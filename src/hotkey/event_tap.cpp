@@ -5,7 +5,6 @@
 #include "core/threads.h"
 #include "dictation/recording.h"
 #include "hotkey/hotkey_model.h"
-#include "hotkey/key_codes.h"
 #include "hotkey/key_listener.h"
 #include "hotkey/key_tracker.h"
 #include "platform/keyboard.h"
@@ -13,7 +12,6 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
-#include <linux/input-event-codes.h>
 
 namespace parlotta {
 
@@ -31,11 +29,7 @@ bool hotkeyHoldsModifiers()
     if (!hotkeyHeld)
         return false;
     const ActiveHotkey hotkey = activeHotkeySnapshot();
-    static const QList<int> modifierKeys = {KEY_LEFTCTRL,   KEY_RIGHTCTRL, KEY_LEFTSHIFT,
-                                            KEY_RIGHTSHIFT, KEY_LEFTALT,   KEY_RIGHTALT,
-                                            KEY_LEFTMETA,   KEY_RIGHTMETA};
-    return (hotkey.modifiers & comboModifiers) ||
-           modifierKeys.contains(evdevFromVirtualKey(hotkey.code));
+    return (hotkey.modifiers & comboModifiers) || modifierFlags.contains(hotkey.code);
 }
 
 QString hotkeyRefusal()
@@ -59,9 +53,9 @@ void request(void (*what)())
 
 // One physical key event: the rules, and the request they make.
 void processKey(KeyTracker &tracker, TapState &state, std::optional<std::int64_t> &pendingModifier,
-                int evdev, bool pressed)
+                std::int64_t key, bool pressed)
 {
-    const std::optional<TapEvent> event = tracker.onKey(virtualKeyFromEvdev(evdev), pressed);
+    const std::optional<TapEvent> event = tracker.onKey(key, pressed);
     if (!event)
         return;
     // Capture takes every key; push-to-talk rests meanwhile.
@@ -113,15 +107,14 @@ void eventTapLoop(KeyboardHook &hook)
     TapState state;
     std::optional<std::int64_t> capturePendingModifier;
     hook.run(
-        [&](int evdev, bool pressed) {
+        [&](std::int64_t key, bool pressed) {
             const auto start = std::chrono::steady_clock::now();
-            processKey(tracker, state, capturePendingModifier, evdev, pressed);
+            processKey(tracker, state, capturePendingModifier, key, pressed);
             if (tapEventTimed)
                 tapEventTimed(std::chrono::steady_clock::now() - start);
         },
-        [](int evdev, std::uint64_t modifiers) {
+        [](std::int64_t code, std::uint64_t modifiers) {
             // Named on the main thread, where the keyboard layout is read.
-            const std::int64_t code = virtualKeyFromEvdev(evdev);
             QMetaObject::invokeMethod(
                 qApp,
                 [code, modifiers] {
@@ -170,19 +163,19 @@ void followShortcut(ShortcutSource &source)
 
 } // namespace
 
-void captureKeyFromWindow(int evdev, bool pressed)
+void captureKeyFromWindow(std::int64_t key, bool pressed)
 {
     // Main thread only; a capture starts with a reset.
     static KeyTracker tracker;
     static TapState state;
     static std::optional<std::int64_t> pendingModifier;
-    if (evdev < 0) {
+    if (key < 0) {
         tracker = {};
         state = {};
         pendingModifier.reset();
         return;
     }
-    processKey(tracker, state, pendingModifier, evdev, pressed);
+    processKey(tracker, state, pendingModifier, key, pressed);
 }
 
 void startEventTapThread()

@@ -3,6 +3,7 @@
 #include <QString>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 namespace parlotta {
@@ -33,7 +34,7 @@ void startEventTapThread();
 
 // Where the desktop binds the shortcut itself and shows us no other keys,
 // capture by example reads the keys our own focused window receives: each
-// physical key event (evdev code) goes here; evdev -1 starts a capture afresh.
-void captureKeyFromWindow(int evdev, bool pressed);
+// physical key event goes here; key -1 starts a capture afresh.
+void captureKeyFromWindow(std::int64_t key, bool pressed);
 
 } // namespace parlotta

@@ -3,7 +3,6 @@
 #include "core/events.h"
 #include "core/log.h"
 #include "core/preferences.h"
-#include "hotkey/key_codes.h"
 #include "hotkey/key_listener.h"
 
 #include <mutex>
@@ -131,8 +130,7 @@ std::int64_t selectedHotkey()
     if (!stored.present && !keyListener().bindsModifierAlone())
         return defaultHotkeyForShortcuts;
     if (!stored.present)
-        return isLevel3Shift(evdevFromVirtualKey(defaultHotkey)) ? defaultHotkeyBesideAltGr
-                                                                 : defaultHotkey;
+        return isLevel3Shift(defaultHotkey) ? defaultHotkeyBesideAltGr : defaultHotkey;
     if (!stored.value || *stored.value < hotkeyNone || *stored.value > 65535)
         return hotkeyNone;
     return *stored.value;
@@ -162,11 +160,8 @@ QString keyName(std::int64_t code)
         return QStringLiteral("None");
     if (const auto it = specialKeyNames.constFind(code); it != specialKeyNames.cend())
         return *it;
-    if (const int evdev = evdevFromVirtualKey(code); evdev >= 0) {
-        const QString typed = keyCharacter(evdev);
-        if (!typed.isEmpty())
-            return typed.toUpper();
-    }
+    if (const QString typed = keyCharacter(code); !typed.isEmpty())
+        return typed.toUpper();
     return QStringLiteral("Key %1").arg(code);
 }
 

@@ -19,6 +19,7 @@ inline constexpr std::int64_t defaultHotkey = 61;
 inline constexpr std::int64_t defaultHotkeyBesideAltGr = 62;
 // The default where the desktop binds the shortcut and cannot bind a modifier alone: F9.
 inline constexpr std::int64_t defaultHotkeyForShortcuts = 101;
+inline constexpr std::int64_t capsLockKey = 57;
 // The nine modifier keys and the device-dependent flag bit each sets while down.
 extern const QMap<std::int64_t, std::uint64_t> modifierMasks;
 // The device-independent flag (flagShift ...) each modifier key sets while down; Fn sets none.

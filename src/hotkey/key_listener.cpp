@@ -3,7 +3,6 @@
 #include "core/events.h"
 #include "core/log.h"
 #include "hotkey/hotkey_model.h"
-#include "hotkey/key_codes.h"
 
 namespace parlotta {
 
@@ -23,10 +22,9 @@ bool KeyListener::start(const std::function<void(KeyboardHook &)> &rawLoop,
 
 void KeyListener::bind(std::int64_t code, std::uint64_t modifiers) const
 {
-    const int evdev = code == hotkeyNone ? -1 : evdevFromVirtualKey(code);
     if (KeyboardHook *hook = keyboardHook()) {
         const bool ordinary = code != hotkeyNone && !modifierMasks.contains(code);
-        hook->setSwallowedKey(ordinary ? evdev : -1, modifiers & comboModifiers);
+        hook->setSwallowedKey(ordinary ? code : hotkeyNone, modifiers & comboModifiers);
         return;
     }
     ShortcutSource *source = shortcutSource();
@@ -35,7 +33,7 @@ void KeyListener::bind(std::int64_t code, std::uint64_t modifiers) const
     // Only the answer to the latest request counts: the user may have chosen
     // again while the desktop was still deciding.
     static quint64 requests = 0;
-    source->bind(evdev, modifiers & comboModifiers,
+    source->bind(code, modifiers & comboModifiers,
                  [code, modifiers, request = ++requests](bool bound, const QString &error) {
                      if (request != requests)
                          return;
@@ -83,7 +81,7 @@ QString KeyListener::setupInstructions(std::int64_t code, std::uint64_t modifier
     const ShortcutSource *source = shortcutSource();
     if (!source || code == hotkeyNone)
         return {};
-    return source->setupInstructions(evdevFromVirtualKey(code), modifiers & comboModifiers);
+    return source->setupInstructions(code, modifiers & comboModifiers);
 }
 
 const KeyListener &keyListener()

@@ -1,7 +1,6 @@
 #include "hotkey/key_tracker.h"
 
 #include "hotkey/hotkey_model.h"
-#include "hotkey/key_codes.h"
 
 namespace parlotta {
 

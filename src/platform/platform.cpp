@@ -4,6 +4,7 @@
 #include "platform/clipboard.h"
 #include "platform/key_injector.h"
 #include "platform/keyboard.h"
+#include "platform/linux/evdev_keyboard.h"
 #include "platform/windowing.h"
 
 #include <QtGlobal>
@@ -79,14 +80,24 @@ ShortcutSource *shortcutSource()
     return platformServices().shortcutSource();
 }
 
-QString keyCharacter(int evdev)
+QString keyCharacter(std::int64_t key)
 {
-    return platformServices().keyCharacter(evdev);
+    return platformServices().keyCharacter(key);
 }
 
-bool isLevel3Shift(int evdev)
+bool isLevel3Shift(std::int64_t key)
 {
-    return platformServices().isLevel3Shift(evdev);
+    return platformServices().isLevel3Shift(key);
+}
+
+bool userMayReadKeyboards()
+{
+    return EvdevKeyboardHook::userMayRead();
+}
+
+std::int64_t keyOfScanCode(std::uint32_t scanCode)
+{
+    return platformServices().keyOfScanCode(scanCode);
 }
 
 Clipboard &clipboard()

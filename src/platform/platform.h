@@ -57,8 +57,9 @@ class PlatformServices {
     virtual void handOverClipboardToManager() = 0;
     virtual KeyInjector &keyInjector() = 0;
     virtual void activateWindowForUser(QWindow *window) = 0;
-    virtual QString keyCharacter(int evdev) = 0;
-    virtual bool isLevel3Shift(int evdev) = 0;
+    virtual QString keyCharacter(std::int64_t key) = 0;
+    virtual bool isLevel3Shift(std::int64_t key) = 0;
+    virtual std::int64_t keyOfScanCode(std::uint32_t scanCode) = 0;
     virtual std::unique_ptr<AudioRecorder> createAudioRecorder() = 0;
     virtual CuePlayer &cuePlayer() = 0;
     virtual void queryMicrophone(std::function<void(bool available)> answer) = 0;

@@ -5,11 +5,9 @@
 #include "core/login_item.h"
 #include "core/preferences.h"
 #include "hotkey/event_tap.h"
-#include "hotkey/key_codes.h"
 #include "hotkey/key_listener.h"
 #include "menubar/menu_handler.h"
 #include "platform/keyboard.h"
-#include "platform/linux/evdev_keyboard.h"
 #include "platform/platform.h"
 #include "platform/windowing.h"
 #include "settings/settings_window.h"
@@ -109,7 +107,7 @@ void SettingsController::refresh()
         "run can read what you type. No key counts while the screen is locked where the lock "
         "is reported to the login manager (GNOME, KDE; swaylock and hyprlock do not report "
         "it). Takes effect when Parlotta starts next.");
-    if (state.directKeyboard && !EvdevKeyboardHook::userMayRead())
+    if (state.directKeyboard && !userMayReadKeyboards())
         state.directKeyboardAbout +=
             QStringLiteral("\nYour account must be in the input group: run "
                            "\u201csudo usermod -aG input $USER\u201d, then log out and in again.");
@@ -195,8 +193,9 @@ bool SettingsController::eventFilter(QObject *, QEvent *event)
         return false;
     const auto *key = static_cast<const QKeyEvent *>(event);
     // Qt sees a key once per window it passes through; the repeats add nothing.
-    if (!key->isAutoRepeat() && key->spontaneous() && key->nativeScanCode() > 8)
-        captureKeyFromWindow(int(key->nativeScanCode()) - 8, event->type() == QEvent::KeyPress);
+    if (const std::int64_t code = keyOfScanCode(key->nativeScanCode());
+        !key->isAutoRepeat() && key->spontaneous() && code >= 0)
+        captureKeyFromWindow(code, event->type() == QEvent::KeyPress);
     return true;
 }
 

@@ -41,12 +41,12 @@ struct Platform {
     QString keystrokeError; // set: the keystroke cannot be posted, for this reason
     bool liftsHeldKeys = true;
     int pastes = 0;
-    int swallowedKey = -1;
+    std::int64_t swallowedKey = -1;
     std::uint64_t swallowedModifiers = 0;
-    QMap<int, QString> layout; // evdev code → the character it types
-    QSet<int> level3Shifts;    // evdev codes that are AltGr in the layout
+    QMap<std::int64_t, QString> layout; // key code → the character it types
+    QSet<std::int64_t> level3Shifts;    // key codes that are AltGr in the layout
     // Set: the desktop binds the shortcut itself and shows no raw keys; bound
-    // says what was asked ("evdev,modifiers"), shortcut presses and releases it.
+    // says what was asked ("key,modifiers"), shortcut presses and releases it.
     bool shortcutsOnly = false;
     QString bound;
     std::function<void(bool pressed)> shortcut;

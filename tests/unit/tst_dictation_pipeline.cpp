@@ -115,7 +115,7 @@ class TestDictationPipeline : public QObject {
     {
         fake::platform().shortcutsOnly = true;
         setActiveHotkey(96, flagControl); // Ctrl+F5
-        QCOMPARE(fake::platform().bound, u"63,%1"_s.arg(flagControl));
+        QCOMPARE(fake::platform().bound, u"96,%1"_s.arg(flagControl));
         startEventTapThread();
         QVERIFY(eventTapActive);
         fake::platform().shortcut(true);
@@ -145,8 +145,8 @@ class TestDictationPipeline : public QObject {
         fake::platform().shortcut(true); // push-to-talk rests during capture
         QVERIFY(!isRecording());
         captureKeyFromWindow(-1, false);
-        captureKeyFromWindow(29, true); // Ctrl+F9
-        captureKeyFromWindow(67, true);
+        captureKeyFromWindow(59, true); // Ctrl+F9
+        captureKeyFromWindow(101, true);
         QVERIFY(captured);
         QCOMPARE(captured->code, 101);
         QCOMPARE(captured->modifiers & comboModifiers, flagControl);

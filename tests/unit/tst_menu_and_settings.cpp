@@ -121,7 +121,7 @@ class TestMenuAndSettings : public QObject {
     {
         QVERIFY(openLog(home.path() + u"/helper.log"_s, nullptr));
         fake::reset();
-        fake::platform().layout.insert(2, u"&"_s);
+        fake::platform().layout.insert(18, u"&"_s); // the 1 key
         menuHandler = new MenuHandler(updates);
         // The hub refuses the listing at once and never answers a download,
         // which therefore runs until cancelled.

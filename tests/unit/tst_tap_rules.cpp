@@ -1,10 +1,10 @@
 #include "fake_platform.h"
 #include "hotkey/hotkey_model.h"
-#include "hotkey/key_codes.h"
 #include "hotkey/key_tracker.h"
 #include "hotkey/tap_rules.h"
 #include "platform/compositor_bindings.h"
 #include "platform/linux/evdev_keyboard.h"
+#include "platform/linux/key_codes.h"
 #include "platform/platform.h"
 
 #include <QDir>
@@ -249,8 +249,9 @@ class TestTapRules : public QObject {
     // The direct keyboard listener fed recorded kernel event streams through
     // FIFOs that appear in a watched folder as keyboards do. A step: "A@"
     // plugs keyboard A in, "A+100" / "A=100" / "A-100" press, repeat, release
-    // key 100 (right Alt) on it, "A!" unplugs it, "L1" / "L0" lock and unlock
-    // the session; after each, everything the listener has reported so far.
+    // evdev key 100 (right Alt) on it, "A!" unplugs it, "L1" / "L0" lock and
+    // unlock the session; after each, everything the listener has reported so
+    // far, in key codes (right Alt 61, left Alt 58, A 0).
     void evdevStreams_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -258,22 +259,21 @@ class TestTapRules : public QObject {
         QTest::newRow("press, repeats, release: every edge, right Alt exactly")
             << QStringList{u"A@"_s, u"A+100"_s, u"A=100"_s, u"A=100"_s, u"A-100"_s, u"A+56"_s}
             << QStringList{u""_s,
-                           u"+100"_s,
-                           u"+100 +100"_s,
-                           u"+100 +100 +100"_s,
-                           u"+100 +100 +100 -100"_s,
-                           u"+100 +100 +100 -100 +56"_s};
+                           u"+61"_s,
+                           u"+61 +61"_s,
+                           u"+61 +61 +61"_s,
+                           u"+61 +61 +61 -61"_s,
+                           u"+61 +61 +61 -61 +58"_s};
         QTest::newRow("a second keyboard: the key is up when both let go")
             << QStringList{u"A@"_s, u"B@"_s, u"A+100"_s, u"B+100"_s, u"A-100"_s, u"B-100"_s}
-            << QStringList{u""_s,          u""_s,          u"+100"_s,
-                           u"+100 +100"_s, u"+100 +100"_s, u"+100 +100 -100"_s};
+            << QStringList{u""_s, u""_s, u"+61"_s, u"+61 +61"_s, u"+61 +61"_s, u"+61 +61 -61"_s};
         QTest::newRow("unplugged during a hold: released; the other keyboard goes on")
             << QStringList{u"A@"_s, u"B@"_s, u"A+100"_s, u"A!"_s, u"B+30"_s}
-            << QStringList{u""_s, u""_s, u"+100"_s, u"+100 -100"_s, u"+100 -100 +30"_s};
+            << QStringList{u""_s, u""_s, u"+61"_s, u"+61 -61"_s, u"+61 -61 +0"_s};
         QTest::newRow("locked session: the hold ends, no key counts until unlocked")
             << QStringList{u"A@"_s, u"A+100"_s, u"L1"_s, u"A-100"_s, u"A+30"_s, u"L0"_s, u"A+100"_s}
-            << QStringList{u""_s,          u"+100"_s,      u"+100 -100"_s,     u"+100 -100"_s,
-                           u"+100 -100"_s, u"+100 -100"_s, u"+100 -100 +100"_s};
+            << QStringList{u""_s,        u"+61"_s,     u"+61 -61"_s,    u"+61 -61"_s,
+                           u"+61 -61"_s, u"+61 -61"_s, u"+61 -61 +61"_s};
     }
 
     void evdevStreams()
@@ -305,7 +305,7 @@ class TestTapRules : public QObject {
         QVERIFY(hook.open());
         std::thread reader([&] {
             hook.run(
-                [&](int code, bool pressed) {
+                [&](std::int64_t code, bool pressed) {
                     std::lock_guard lock(guard);
                     seen << (pressed ? u"+"_s : u"-"_s) + QString::number(code);
                 },

@@ -1,4 +1,5 @@
 #include "platform/linux/evdev_keyboard.h"
+#include "platform/linux/key_codes.h"
 
 #include <QDir>
 #include <fcntl.h>
@@ -108,12 +109,12 @@ void EvdevKeyboardHook::key(int fd, int code, bool pressed)
         // A second keyboard pressing a key that is down already repeats it.
         if (!wasDown)
             ++holders[code];
-        deliver(code, true);
+        deliver(virtualKeyFromEvdev(code), true);
     } else if (wasDown) {
         device.down.erase(code);
         if (--holders[code] == 0) {
             holders.erase(code);
-            deliver(code, false);
+            deliver(virtualKeyFromEvdev(code), false);
         }
     }
 }
@@ -172,8 +173,8 @@ void EvdevKeyboardHook::readDevice(int fd)
     }
 }
 
-void EvdevKeyboardHook::run(const std::function<void(int, bool)> &onKey,
-                            const std::function<void(int, std::uint64_t)> &)
+void EvdevKeyboardHook::run(const std::function<void(std::int64_t, bool)> &onKey,
+                            const std::function<void(std::int64_t, std::uint64_t)> &)
 {
     deliver = onKey;
     bool wasLocked = false;

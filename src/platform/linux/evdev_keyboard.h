@@ -29,17 +29,16 @@ class EvdevKeyboardHook final : public KeyboardHook {
     // Until stop(): each key's press, repeat (as a press) and release, merged
     // over the keyboards (a key is down while any keyboard holds it; a keyboard
     // unplugged during a hold releases what it held).
-    void run(const std::function<void(int evdev, bool pressed)> &onKey,
-             const std::function<void(int evdev, std::uint64_t modifiers)> &onGrabRefused) override;
+    void run(const std::function<void(std::int64_t key, bool pressed)> &onKey,
+             const std::function<void(std::int64_t key, std::uint64_t modifiers)> &onGrabRefused)
+        override;
     // The devices are only read: no key is kept from the focused window.
-    void setSwallowedKey(int, std::uint64_t) override {}
+    void setSwallowedKey(std::int64_t, std::uint64_t) override {}
     // Capture by example sees every key already; they reach the window too.
     bool grabKeyboard(bool) override
     {
         return true;
     }
-    // What we type goes through the desktop, never through these devices.
-    void expectInjected(int, bool) override {}
 
     // While the session is locked no key counts, and a hold ends. Any thread.
     void setLocked(bool locked);
@@ -66,7 +65,7 @@ class EvdevKeyboardHook final : public KeyboardHook {
     int wake = -1;  // eventfd: stop() and lock changes
     std::map<int, Device> devices;
     std::map<int, int> holders; // key → how many keyboards hold it
-    std::function<void(int, bool)> deliver;
+    std::function<void(std::int64_t, bool)> deliver;
     std::atomic<bool> locked{false};
     std::atomic<bool> stopping{false};
 };

@@ -1,4 +1,5 @@
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/key_codes.h"
 
 #include "core/events.h"
 #include "core/log.h"
@@ -255,13 +256,24 @@ class LinuxServices final : public PulseAudioServices {
         }
     }
     // The layout the compositor sends a client, else the X server's.
-    QString keyCharacter(int evdev) override
+    QString keyCharacter(std::int64_t key) override
     {
+        const int evdev = evdevFromVirtualKey(key);
+        if (evdev < 0)
+            return {};
         return wayland ? waylandKeyCharacter(*wayland, evdev) : x11KeyCharacter(evdev);
     }
-    bool isLevel3Shift(int evdev) override
+    bool isLevel3Shift(std::int64_t key) override
     {
-        return wayland ? waylandIsLevel3Shift(*wayland, evdev) : x11IsLevel3Shift(evdev);
+        const int evdev = evdevFromVirtualKey(key);
+        return evdev >= 0 &&
+               (wayland ? waylandIsLevel3Shift(*wayland, evdev) : x11IsLevel3Shift(evdev));
+    }
+    // Our windows get the X keycode (evdev + 8) as the native scan code, on
+    // XWayland and Wayland alike.
+    std::int64_t keyOfScanCode(std::uint32_t scanCode) override
+    {
+        return scanCode > 8 ? virtualKeyFromEvdev(int(scanCode) - 8) : -1;
     }
 
   private:

@@ -1,4 +1,5 @@
 #include "platform/linux/dbus_call.h"
+#include "platform/linux/key_codes.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_services.h"
 
@@ -96,9 +97,9 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
         return false;
     }
 
-    QString setupInstructions(int evdev, std::uint64_t) const override
+    QString setupInstructions(std::int64_t key, std::uint64_t) const override
     {
-        if (!isModifierKey(evdev))
+        if (!isModifierKey(key < 0 ? -1 : evdevFromVirtualKey(key)))
             return {};
         return QStringLiteral(
             "KDE can bind a modifier key alone only as that modifier on both sides, and then "
@@ -106,8 +107,9 @@ class KdeShortcuts final : public QObject, public ShortcutSource {
             "offered here. Choose another key, such as F9.");
     }
 
-    void bind(int evdev, std::uint64_t modifiers, BindDone done) override
+    void bind(std::int64_t code, std::uint64_t modifiers, BindDone done) override
     {
+        const int evdev = code < 0 ? -1 : evdevFromVirtualKey(code);
         QList<KeySequence> keys;
         if (evdev >= 0) {
             if (isModifierKey(evdev))

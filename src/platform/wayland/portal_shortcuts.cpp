@@ -1,4 +1,5 @@
 #include "core/log.h"
+#include "platform/linux/key_codes.h"
 #include "platform/wayland/portal_session.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_services.h"
@@ -62,8 +63,9 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
                             SLOT(deactivated(QDBusObjectPath, QString)));
     }
 
-    void bind(int evdev, std::uint64_t modifiers, BindDone done) override
+    void bind(std::int64_t code, std::uint64_t modifiers, BindDone done) override
     {
+        const int evdev = code < 0 ? -1 : evdevFromVirtualKey(code);
         if (evdev >= 0 && modifiers == 0 && isModifierKey(evdev))
             return done(false, QStringLiteral("GNOME reports no release of a modifier key alone"));
         // A session binds once: a new hotkey takes a new session.
@@ -115,9 +117,9 @@ class PortalShortcuts final : public PortalRequests, public ShortcutSource {
         return false;
     }
 
-    QString setupInstructions(int evdev, std::uint64_t) const override
+    QString setupInstructions(std::int64_t key, std::uint64_t) const override
     {
-        if (evdev < 0)
+        if (key < 0)
             return {};
         return QStringLiteral(
             "GNOME asks once to allow the shortcut; change it later in Settings \u2192 Keyboard "

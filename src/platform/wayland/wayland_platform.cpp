@@ -1,4 +1,5 @@
 #include "platform/compositor_bindings.h"
+#include "platform/linux/key_codes.h"
 #include "platform/wayland/data_control.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_services.h"
@@ -56,13 +57,14 @@ class CompositorBindings final : public ShortcutSource {
         , connection(connection)
     {
     }
-    void bind(int, std::uint64_t, BindDone done) override
+    void bind(std::int64_t, std::uint64_t, BindDone done) override
     {
         done(true, {}); // the user's configuration holds the binding
     }
     void start(const std::function<void(bool)> &) override {}
-    QString setupInstructions(int evdev, std::uint64_t modifiers) const override
+    QString setupInstructions(std::int64_t key, std::uint64_t modifiers) const override
     {
+        const int evdev = key < 0 ? -1 : evdevFromVirtualKey(key);
         if (evdev < 0)
             return {};
         char name[64] = "";

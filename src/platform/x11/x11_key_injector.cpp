@@ -78,7 +78,7 @@ class X11KeyInjector final : public KeyInjector {
   private:
     void inject(KeyCode key, bool pressed)
     {
-        x11KeyboardHook().expectInjected(int(key) - 8, pressed);
+        expectInjectedX11Key(int(key), pressed);
         XTestFakeKeyEvent(display, key, pressed, CurrentTime);
     }
 

@@ -1,4 +1,5 @@
 #include "platform/keyboard.h"
+#include "platform/linux/key_codes.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_services.h"
 
@@ -69,9 +70,17 @@ class X11KeyboardHook final : public KeyboardHook {
         return true;
     }
 
-    void run(const std::function<void(int, bool)> &onKey,
-             const std::function<void(int, std::uint64_t)> &onGrabRefused) override
+    void run(const std::function<void(std::int64_t, bool)> &onKeyCode,
+             const std::function<void(std::int64_t, std::uint64_t)> &onGrabRefusedCode) override
     {
+        // Inside, keys are evdev codes (X keycode - 8).
+        const std::function<void(int, bool)> onKey = [&](int evdev, bool pressed) {
+            onKeyCode(virtualKeyFromEvdev(evdev), pressed);
+        };
+        const std::function<void(int, std::uint64_t)> onGrabRefused = [&](int evdev,
+                                                                          std::uint64_t modifiers) {
+            onGrabRefusedCode(virtualKeyFromEvdev(evdev), modifiers);
+        };
         while (true) {
             applySwallowedKey(onGrabRefused);
             applyKeyboardGrab();
@@ -98,11 +107,11 @@ class X11KeyboardHook final : public KeyboardHook {
         }
     }
 
-    void setSwallowedKey(int evdev, std::uint64_t modifiers) override
+    void setSwallowedKey(std::int64_t key, std::uint64_t modifiers) override
     {
         {
             std::lock_guard lock(wantedMutex);
-            wanted = {evdev, modifiers};
+            wanted = {key < 0 ? -1 : evdevFromVirtualKey(key), modifiers};
             ++wantedGeneration; // set again: a refused grab is tried again
         }
         [[maybe_unused]] const ssize_t n = ::write(wake[1], "g", 1);
@@ -126,7 +135,10 @@ class X11KeyboardHook final : public KeyboardHook {
         return keyboardGranted == on;
     }
 
-    void expectInjected(int evdev, bool pressed) override
+    // Announces a key event we are about to inject ourselves (the paste
+    // keystroke, modifiers lifted around it): the listener does not report it,
+    // so our own typing never looks like the user's. Safe from any thread.
+    void expectInjected(int evdev, bool pressed)
     {
         std::lock_guard lock(wantedMutex);
         QElapsedTimer now;
@@ -327,12 +339,22 @@ class X11KeyboardHook final : public KeyboardHook {
     bool capturing = false;
 };
 
+X11KeyboardHook &hook()
+{
+    static X11KeyboardHook *hook = new X11KeyboardHook; // used for the life of the process
+    return *hook;
+}
+
 } // namespace
 
 KeyboardHook &x11KeyboardHook()
 {
-    static X11KeyboardHook *hook = new X11KeyboardHook; // used for the life of the process
-    return *hook;
+    return hook();
+}
+
+void expectInjectedX11Key(int keycode, bool pressed)
+{
+    hook().expectInjected(keycode - 8, pressed);
 }
 
 namespace {

@@ -14,6 +14,9 @@ class QWindow;
 namespace parlotta {
 
 KeyboardHook &x11KeyboardHook();
+// The injector's key event (X keycode), announced to the listener so that it
+// does not take it for the user's.
+void expectInjectedX11Key(int keycode, bool pressed);
 KeyInjector &x11KeyInjector();
 // Whether an X11 window has the focus (on a Wayland desktop, an XWayland one).
 bool x11WindowHasFocus();

@@ -4,8 +4,6 @@
 
 namespace parlotta {
 
-inline constexpr std::int64_t capsLockKey = 57;
-
 // A key with no virtual code is numbered from here by its evdev code, which
 // no display server renumbers.
 inline constexpr std::int64_t keyWithoutCounterpart = 0x8000; // stored codes end at 65535

@@ -1,4 +1,4 @@
-#include "hotkey/key_codes.h"
+#include "platform/linux/key_codes.h"
 
 #include <utility>
 
