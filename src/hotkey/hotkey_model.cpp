@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "hotkey/key_listener.h"
+#include "platform/linux/key_codes.h"
 
 #include <mutex>
 
@@ -133,6 +134,11 @@ std::int64_t selectedHotkey()
         return isLevel3Shift(defaultHotkey) ? defaultHotkeyBesideAltGr : defaultHotkey;
     if (!stored.value || *stored.value < hotkeyNone || *stored.value > 65535)
         return hotkeyNone;
+    // Earlier versions stored a key without a virtual code as 256 + its X keycode.
+    if (*stored.value >= 256 && *stored.value < keyWithoutCounterpart) {
+        const int evdev = evdevFromVirtualKey(*stored.value);
+        return evdev < 0 ? hotkeyNone : virtualKeyFromEvdev(evdev);
+    }
     return *stored.value;
 }
 

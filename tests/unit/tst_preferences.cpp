@@ -56,6 +56,9 @@ class TestPreferences : public QObject {
                                << qint64(122) << quint64(0x140000) << u"auto"_s << true << false;
         QTest::newRow("code past the model") << QByteArray("hotkey=65536\n") << qint64(-1)
                                              << quint64(0) << u"auto"_s << true << false;
+        QTest::newRow("a key without a virtual code, as earlier versions stored it")
+            << QByteArray("hotkey=504\n") << qint64(0x8000 + 240) << quint64(0) << u"auto"_s << true
+            << false;
         QTest::newRow("hand-edited garbage")
             << QByteArray("hotkey=abc\nhotkey-modifiers=@Variant(\\0\\0)\nlanguage=de,fr\n"
                           "show-language=maybe\n")
