@@ -42,6 +42,16 @@ void beginRecording()
 }
 void stopRecordingAndTranscribe() {}
 void cancelRecording() {}
+void cancelRecordingBecause(const QString &) {}
+void latchRecording() {}
+bool isRecording()
+{
+    return false;
+}
+bool isToggledRecording()
+{
+    return false;
+}
 } // namespace parlotta
 
 int main(int argc, char *argv[])

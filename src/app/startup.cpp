@@ -98,10 +98,24 @@ class DaemonBusObject final : public QObject {
     }
     Q_SCRIPTABLE void Toggle()
     {
-        const bool recording = isRecording();
         log(QStringLiteral("Received parlotta --toggle \u2192 ") +
-            (recording ? QStringLiteral("stop + transcribe") : QStringLiteral("start recording")));
-        recording ? stopRecordingAndTranscribe() : beginRecording();
+            (isRecording() ? QStringLiteral("stop + transcribe")
+                           : QStringLiteral("start recording")));
+        toggleRecording();
+    }
+    // What a compositor's key binding runs: the hotkey's own press and
+    // release, which the hotkey mode turns into a start, a stop or neither.
+    Q_SCRIPTABLE void Press()
+    {
+        log(QStringLiteral("Received parlotta --press \u2192 hotkey pressed"));
+        hotkeyHeld = true;
+        hotkeyPressed();
+    }
+    Q_SCRIPTABLE void Release()
+    {
+        log(QStringLiteral("Received parlotta --release \u2192 hotkey released"));
+        hotkeyHeld = false;
+        hotkeyReleased();
     }
     Q_SCRIPTABLE void Cancel()
     {
@@ -197,10 +211,12 @@ int sendDaemonCommand(const QString &option)
         {QStringLiteral("--start"), QStringLiteral("Start")},
         {QStringLiteral("--stop"), QStringLiteral("Stop")},
         {QStringLiteral("--toggle"), QStringLiteral("Toggle")},
-        {QStringLiteral("--cancel"), QStringLiteral("Cancel")}};
+        {QStringLiteral("--cancel"), QStringLiteral("Cancel")},
+        {QStringLiteral("--press"), QStringLiteral("Press")},
+        {QStringLiteral("--release"), QStringLiteral("Release")}};
     if (!methods.contains(option))
         return cannotStart(QStringLiteral("unknown option %1 (the options are --start, --stop, "
-                                          "--toggle and --cancel)")
+                                          "--toggle, --cancel, --press and --release)")
                                .arg(option));
     if (!callRunningDaemon(methods.value(option)))
         return cannotStart(QStringLiteral("no running Parlotta daemon answers on the session bus"));

@@ -47,8 +47,9 @@ void wireSubsystems()
     // Only while the hold records: a release the listener missed never holds pastes up.
     holdPastesWhile([] { return hotkeyHoldsModifiers() && isRecording(); });
     QObject::connect(events, &DaemonEvents::sessionLocked, events, [] {
-        if (hotkeyHeld && isRecording())
-            cancelRecording();
+        // Nothing said while the screen is locked is pasted into it.
+        if ((hotkeyHeld || isToggledRecording()) && isRecording())
+            cancelRecordingBecause(QStringLiteral("the screen was locked"));
     });
     // ... and show it again when the desktop will not bind the hotkey.
     const auto showKeyListener = [] {
@@ -76,6 +77,14 @@ void wireSubsystems()
             settingsController->show();
     });
     QObject::connect(events, &DaemonEvents::modelActivated, events, [] { restartWhisperServer(); });
+    QObject::connect(events, &DaemonEvents::dictationChanged, events, [] {
+        if (menuHandler)
+            menuHandler->showState();
+    });
+    QObject::connect(events, &DaemonEvents::recentTranscriptsChanged, events, [] {
+        if (menuHandler)
+            menuHandler->rebuildMenu();
+    });
 }
 
 } // namespace parlotta

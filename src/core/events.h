@@ -26,6 +26,9 @@ class DaemonEvents : public QObject {
     void sessionLocked();     // the screen locked, as the direct keyboard listener learns it
     void settingsRequested(); // "Settings…"
     void modelActivated();    // current.bin names another model
+    // A recording began or ended, or a transcription was sent or answered.
+    void dictationChanged();
+    void recentTranscriptsChanged();
 };
 
 DaemonEvents &daemonEvents();

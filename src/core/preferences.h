@@ -17,6 +17,12 @@ inline const QString prefShowLanguage = QStringLiteral("show-language");
 inline const QString prefLoginItemConfigured = QStringLiteral("login-item-configured");
 inline const QString prefUpdateDismissed = QStringLiteral("update-dismissed");
 inline const QString prefReadKeyboard = QStringLiteral("read-keyboard-directly");
+inline const QString prefHotkeyMode = QStringLiteral("hotkey-mode"); // hold, toggle, both
+// Seconds of silence after speech that end a toggled recording; 0 or absent: never.
+inline const QString prefStopAfterSilence = QStringLiteral("stop-after-silence");
+inline const QString prefMicrophone =
+    QStringLiteral("microphone"); // a source's name; empty: default
+inline const QString prefKeepRecent = QStringLiteral("keep-recent-transcripts");
 
 // A stored integer as read from the store: absent, or present with a value
 // that is empty when what is stored is not an integer (a hand-edited file).

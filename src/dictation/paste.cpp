@@ -9,6 +9,7 @@
 #include <QQueue>
 #include <QTimer>
 #include <algorithm>
+#include <optional>
 
 namespace parlotta {
 
@@ -92,6 +93,13 @@ class Paster {
             startWhenKeysUp();
     }
 
+    void copy(const QString &text)
+    {
+        copyAfter = text;
+        if (!underWay && pending.isEmpty())
+            copyNow();
+    }
+
     void finishNow()
     {
         ++attempts;
@@ -108,6 +116,7 @@ class Paster {
     {
         if (pending.isEmpty()) {
             holdTicker.stop();
+            copyNow();
             return;
         }
         if (keysHeld && !keyInjector().liftsHeldKeys() && keysHeld()) {
@@ -223,11 +232,21 @@ class Paster {
         startWhenKeysUp();
     }
 
+    void copyNow()
+    {
+        if (!copyAfter)
+            return;
+        clipboard().setText(*copyAfter);
+        copyAfter.reset();
+        log(QStringLiteral("Copied to clipboard"));
+    }
+
     QQueue<QString> pending;
-    bool underWay = false;   // from the save until the clipboard is given back
-    bool offered = false;    // the transcript is on the clipboard
-    QList<Saved> selections; // saved so far
-    QString undelivered;     // what failed keystrokes left on the clipboard
+    std::optional<QString> copyAfter; // asked for while a paste was under way
+    bool underWay = false;            // from the save until the clipboard is given back
+    bool offered = false;             // the transcript is on the clipboard
+    QList<Saved> selections;          // saved so far
+    QString undelivered;              // what failed keystrokes left on the clipboard
     QElapsedTimer sincePosted;
     quint64 attempts = 0; // pastes started or stopped: tells a late answer
     QTimer ticker;
@@ -246,6 +265,11 @@ Paster &paster()
 void deliverPaste(const QString &text)
 {
     paster().add(text);
+}
+
+void copyToClipboard(const QString &text)
+{
+    paster().copy(text);
 }
 
 void holdPastesWhile(std::function<bool()> held)

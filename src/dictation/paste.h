@@ -11,6 +11,11 @@ namespace parlotta {
 // another is under way follows it.
 void deliverPaste(const QString &text);
 
+// Puts text on the clipboard for the user to paste (no keystroke, nothing
+// given back); after the pastes under way, which would otherwise give the
+// earlier content back over it.
+void copyToClipboard(const QString &text);
+
 // Where the paste keystroke cannot lift the keys the user holds, a paste
 // waits while keysHeld() says keys are down that would join it (a modifier
 // hotkey held for the next dictation).

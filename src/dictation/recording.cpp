@@ -1,13 +1,18 @@
 #include "dictation/recording.h"
 
+#include "core/events.h"
 #include "core/log.h"
+#include "core/preferences.h"
 #include "core/runtime_files.h"
 #include "core/system_error.h"
+#include "dictation/gates.h"
 #include "dictation/stop_path.h"
 #include "platform/audio.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -16,17 +21,84 @@
 namespace parlotta {
 
 float peakAvgPower = -160.0f;
+double toggledRecordingLimit = 600;
 
 namespace {
 
 std::unique_ptr<AudioRecorder> recorder;
 std::unique_ptr<QTimer> meterTimer;
 
-void sampleLevel()
+// A toggled recording's own ends. Silence counts only once speech was heard:
+// a user still gathering their words is not cut off.
+struct Toggled {
+    bool on = false;
+    int silenceLimit = 0; // seconds; 0: never
+    bool heardSpeech = false;
+    double lastSound = 0; // recorded seconds at the last sample above the silence level
+};
+Toggled toggled;
+quint64 recordingSerial = 0;
+
+// Below this, a sample is silence: the level gate's, or well below the
+// loudest speech so far in a room whose background is louder than that.
+constexpr float silenceBelowPeak = 25.0f;
+
+void dictationChanged()
+{
+    Q_EMIT daemonEvents().dictationChanged();
+}
+
+// Ends the open recording from one of its own meter ticks, once the tick has returned.
+void stopLater(const QString &line)
+{
+    toggled.on = false;
+    QMetaObject::invokeMethod(
+        qApp,
+        [line, serial = recordingSerial] {
+            if (!recorder || serial != recordingSerial)
+                return;
+            log(line);
+            stopRecordingAndTranscribe();
+        },
+        Qt::QueuedConnection);
+}
+
+void watchToggled(float level)
+{
+    const double seconds = recorder->currentTime();
+    if (seconds >= toggledRecordingLimit) {
+        stopLater(QStringLiteral("Recording reached the %1-minute limit, stopping")
+                      .arg(toggledRecordingLimit / 60, 0, 'g', 3));
+        return;
+    }
+    if (toggled.silenceLimit <= 0)
+        return;
+    if (level >= std::max(quietLevel, peakAvgPower - silenceBelowPeak)) {
+        toggled.lastSound = seconds;
+        toggled.heardSpeech = toggled.heardSpeech || level > quietLevel;
+    } else if (toggled.heardSpeech && seconds - toggled.lastSound >= toggled.silenceLimit) {
+        stopLater(
+            QStringLiteral("Silence for %1 s after speech, stopping").arg(toggled.silenceLimit));
+    }
+}
+
+float sampleLevel()
 {
     const float level = recorder->averagePower();
     if (peakAvgPower < level)
         peakAvgPower = level;
+    return level;
+}
+
+// The recorder and its timer gone, whatever ended the recording.
+void closeRecording()
+{
+    meterTimer.reset();
+    if (recorder)
+        recorder->stop();
+    recorder.reset();
+    toggled = {};
+    dictationChanged();
 }
 
 void meterTick()
@@ -40,11 +112,15 @@ void meterTick()
         meterTimer.release()->deleteLater(); // we are in its timeout
         recorder->stop();
         recorder.reset();
+        toggled = {};
+        dictationChanged();
         log(QStringLiteral("ERROR: recording ended: ") + failure);
         playSound(soundBasso);
         return;
     }
-    sampleLevel();
+    const float level = sampleLevel();
+    if (toggled.on)
+        watchToggled(level);
 }
 
 } // namespace
@@ -95,6 +171,9 @@ void startRecording()
         return;
     }
     recorder = std::move(created);
+    ++recordingSerial;
+    toggled = {};
+    dictationChanged();
     if (QString why; !recorder->record(&why)) {
         log(QStringLiteral("ERROR: record() returned false (%1)").arg(why));
         return;
@@ -110,25 +189,47 @@ void startRecording()
 
 void cancelRecording()
 {
+    cancelRecordingBecause(QStringLiteral("hotkey used in a key combination"));
+}
+
+void cancelRecordingBecause(const QString &why)
+{
     if (!recorder)
         return;
-    meterTimer.reset();
-    recorder->stop();
-    recorder.reset();
-    log(QStringLiteral("Recording cancelled (hotkey used in a key combination)"));
+    closeRecording();
+    log(QStringLiteral("Recording cancelled (%1)").arg(why));
 }
 
 void stopRecorderForShutdown()
 {
-    meterTimer.reset();
-    if (recorder)
-        recorder->stop();
-    recorder.reset();
+    closeRecording();
 }
 
 bool isRecording()
 {
     return recorder != nullptr;
+}
+
+double recordingSeconds()
+{
+    return recorder ? recorder->currentTime() : 0;
+}
+
+void latchRecording()
+{
+    if (!recorder || toggled.on)
+        return;
+    const StoredInteger silence = preferenceInteger(prefStopAfterSilence);
+    toggled = {true, int(std::clamp<qint64>(silence.value.value_or(0), 0, 10)), false, 0};
+    log(toggled.silenceLimit
+            ? QStringLiteral("Recording until the hotkey is pressed again or %1 s of silence")
+                  .arg(toggled.silenceLimit)
+            : QStringLiteral("Recording until the hotkey is pressed again"));
+}
+
+bool isToggledRecording()
+{
+    return recorder && toggled.on;
 }
 
 void stopRecordingAndTranscribe()
@@ -142,8 +243,7 @@ void stopRecordingAndTranscribe()
     const double duration = recorder->currentTime();
     log(QString::asprintf("Stopping - duration: %.2fs, best avg: %.1f dB", duration,
                           double(peakAvgPower)));
-    recorder->stop();
-    recorder.reset();
+    closeRecording();
     log(QStringLiteral("Recording stopped, file: ") + outputPath);
     finishDictation({duration, peakAvgPower});
 }

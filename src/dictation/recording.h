@@ -2,6 +2,8 @@
 
 #include "dictation/cues.h"
 
+#include <QString>
+
 namespace parlotta {
 
 // The loudest 100 ms average level of the current recording, dBFS.
@@ -16,10 +18,21 @@ void beginRecording();
 void startRecording();
 // Abandons an open recording without transcribing it; the file stays.
 void cancelRecording();
+// The same, logging "Recording cancelled (" + why + ")".
+void cancelRecordingBecause(const QString &why);
 // Stops the recorder without transcribing, for shutdown; the file stays.
 void stopRecorderForShutdown();
 // Whether a recording is open (from a successful recorder creation to its stop).
 bool isRecording();
+// Seconds recorded so far by the open recording, 0 when none is open.
+double recordingSeconds();
+
+// Makes the open recording a toggled one: it goes on with the hotkey released,
+// until the next press, Escape, the silence the user set after speech, or
+// toggledRecordingLimit. Does nothing when no recording is open.
+void latchRecording();
+bool isToggledRecording();
+extern double toggledRecordingLimit; // seconds; 10 minutes (lowered by tests)
 
 // Stops the recording, transcribes it and pastes the result (the rest of the
 // path is finishDictation, stop_path.h).

@@ -1,5 +1,6 @@
 #include "dictation/stop_path.h"
 
+#include "core/events.h"
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
@@ -18,6 +19,21 @@ namespace parlotta {
 namespace {
 
 constexpr qsizetype minimumFileBytes = 1001;
+
+QList<double> pending;
+QStringList recent;
+
+void remember(const QString &transcript)
+{
+    if (!preferenceBool(prefKeepRecent, true)) {
+        clearRecentTranscripts();
+        return;
+    }
+    recent.prepend(transcript);
+    if (recent.size() > recentTranscriptLimit)
+        recent.resize(recentTranscriptLimit);
+    Q_EMIT daemonEvents().recentTranscriptsChanged();
+}
 
 bool rejected(const std::optional<QString> &line)
 {
@@ -60,12 +76,37 @@ void finishDictation(const FinishedRecording &recording)
     const QString boundary = newBoundary();
     QByteArray body = inferenceBody(boundary, wav, selectedLanguageCode());
     const float peak = recording.peakAvgPower;
+    pending.append(recording.duration);
+    Q_EMIT daemonEvents().dictationChanged();
     postInference(std::move(body), boundary, [peak](const QString &transcript) {
+        // Answers come in the order the requests were posted.
+        if (!pending.isEmpty())
+            pending.removeFirst();
+        Q_EMIT daemonEvents().dictationChanged();
         log(QStringLiteral("Whisper response: '%1'").arg(transcript));
         if (rejected(blankGate(transcript)) || rejected(hallucinationGate(transcript, peak)))
             return;
+        remember(transcript);
         deliverPaste(transcript);
     });
+}
+
+QList<double> transcriptionsPending()
+{
+    return pending;
+}
+
+QStringList recentTranscripts()
+{
+    return recent;
+}
+
+void clearRecentTranscripts()
+{
+    if (recent.isEmpty())
+        return;
+    recent.clear();
+    Q_EMIT daemonEvents().recentTranscriptsChanged();
 }
 
 } // namespace parlotta

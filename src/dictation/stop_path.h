@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QList>
+#include <QStringList>
+
 namespace parlotta {
 
 // What the stop path needs to know of a recording that has just stopped.
@@ -12,5 +15,14 @@ struct FinishedRecording {
 // whisper-server and, when its answer comes back, the paste; each dropped
 // dictation ends with the Basso cue. Returns once the request is on its way.
 void finishDictation(const FinishedRecording &recording);
+
+// The seconds of speech of each recording sent and not yet answered, oldest first.
+QList<double> transcriptionsPending();
+
+// The last transcripts that passed the gates, newest first, whether or not
+// their paste landed: in memory only, and none while the user turned it off.
+inline constexpr qsizetype recentTranscriptLimit = 10;
+QStringList recentTranscripts();
+void clearRecentTranscripts();
 
 } // namespace parlotta

@@ -10,6 +10,7 @@
 #include "platform/keyboard.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -44,9 +45,54 @@ void setHotkeyRefusal(const QString &why)
 
 namespace {
 
+ModeState modeState;
+QElapsedTimer pressClock;
+
+} // namespace
+
+void hotkeyPressed()
+{
+    pressClock.start();
+    if (modeOnPress(modeState, isToggledRecording()) == ModeAction::Stop)
+        stopRecordingAndTranscribe();
+    else
+        beginRecording();
+}
+
+ModeAction hotkeyReleased(const QString &beforeStop)
+{
+    const auto held = std::chrono::milliseconds(pressClock.isValid() ? pressClock.elapsed() : 0);
+    const ModeAction action = modeOnRelease(modeState, selectedHotkeyMode(), held);
+    if (action == ModeAction::Stop && !beforeStop.isEmpty() && isRecording())
+        log(beforeStop);
+    if (action == ModeAction::Stop)
+        stopRecordingAndTranscribe();
+    else if (action == ModeAction::Latch)
+        latchRecording();
+    return action;
+}
+
+void escapePressed()
+{
+    if (isToggledRecording())
+        cancelRecordingBecause(QStringLiteral("Escape"));
+}
+
+void toggleRecording()
+{
+    if (isRecording()) {
+        stopRecordingAndTranscribe();
+        return;
+    }
+    beginRecording();
+    latchRecording();
+}
+
+namespace {
+
 constexpr unsigned long retryIntervalMs = 2000;
 
-void request(void (*what)())
+template <typename Call> void request(Call what)
 {
     QMetaObject::invokeMethod(qApp, what, Qt::QueuedConnection);
 }
@@ -69,16 +115,20 @@ void processKey(KeyTracker &tracker, TapState &state, std::optional<std::int64_t
     }
     pendingModifier.reset();
     const ActiveHotkey hotkey = activeHotkeySnapshot();
+    // Seen, never taken: Escape still reaches the focused window.
+    if (event->type == eventKeyDown && event->keyCode == escapeKey && !event->autorepeat &&
+        hotkey.code != escapeKey)
+        request(escapePressed);
     // Whether the event reaches the focused window was settled by the key
     // grab already; here only the requests remain.
     switch (handleTapEvent(*event, state, hotkey.code, hotkey.modifiers).request) {
     case TapRequest::Begin:
         hotkeyHeld = true;
-        request(beginRecording);
+        request(hotkeyPressed);
         break;
     case TapRequest::Stop:
         hotkeyHeld = false;
-        request(stopRecordingAndTranscribe);
+        request([] { hotkeyReleased(); });
         break;
     case TapRequest::Cancel:
         hotkeyHeld = false;
@@ -137,10 +187,10 @@ void followShortcut(ShortcutSource &source)
     // release the next press must count.
     holdLimit->setSingleShot(true);
     QObject::connect(holdLimit, &QTimer::timeout, [] {
-        log(QStringLiteral("No release of the hotkey seen for %1 s, stopping as if released")
-                .arg(std::chrono::duration_cast<std::chrono::seconds>(heldShortcutLimit).count()));
         hotkeyHeld = false;
-        stopRecordingAndTranscribe();
+        hotkeyReleased(
+            QStringLiteral("No release of the hotkey seen for %1 s, stopping as if released")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(heldShortcutLimit).count()));
     });
     eventTapActive = true;
     Q_EMIT daemonEvents().keyListenerActive();
@@ -152,11 +202,11 @@ void followShortcut(ShortcutSource &source)
             return;
         hotkeyHeld = pressed;
         if (pressed) {
-            beginRecording();
+            hotkeyPressed();
             holdLimit->start(heldShortcutLimit);
         } else {
             holdLimit->stop();
-            stopRecordingAndTranscribe();
+            hotkeyReleased();
         }
     });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hotkey/tap_rules.h"
+
 #include <QString>
 #include <atomic>
 #include <chrono>
@@ -27,6 +29,16 @@ bool hotkeyHoldsModifiers();
 // nothing was asked of it. Main thread.
 QString hotkeyRefusal();
 void setHotkeyRefusal(const QString &why);
+
+// The hotkey's press and release, from whichever listener, through the
+// hotkey mode (hold, toggle, both). Main thread.
+void hotkeyPressed();
+// Returns what the release did; beforeStop, when set, is logged before a stop.
+ModeAction hotkeyReleased(const QString &beforeStop = {});
+// Escape ends a toggled recording without transcribing it, and nothing else.
+void escapePressed();
+// "parlotta --toggle": starts a toggled recording, or stops the open one.
+void toggleRecording();
 
 // Starts the "EventTap" thread, once: it connects to the desktop (retrying
 // every 2 s until it can) and then follows the push-to-talk key for good.

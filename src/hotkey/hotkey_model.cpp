@@ -121,6 +121,28 @@ void setActiveHotkey(std::int64_t code, std::uint64_t modifiers)
     keyListener().bind(code, modifiers);
 }
 
+namespace {
+constexpr std::pair<HotkeyMode, const char *> modeNames[] = {
+    {HotkeyMode::Hold, "hold"}, {HotkeyMode::Toggle, "toggle"}, {HotkeyMode::Both, "both"}};
+} // namespace
+
+HotkeyMode selectedHotkeyMode()
+{
+    const QString stored = preferenceString(prefHotkeyMode, QString()).trimmed().toLower();
+    for (const auto &[mode, name] : modeNames)
+        if (stored == QLatin1String(name))
+            return mode;
+    return HotkeyMode::Hold;
+}
+
+QString hotkeyModeName(HotkeyMode mode)
+{
+    for (const auto &[each, name] : modeNames)
+        if (each == mode)
+            return QString::fromLatin1(name);
+    return QStringLiteral("hold");
+}
+
 std::int64_t selectedHotkey()
 {
     const StoredInteger stored = preferenceInteger(prefHotkey);

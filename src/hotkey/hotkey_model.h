@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hotkey/tap_rules.h"
+
 #include "platform/keyboard.h"
 
 #include <QMap>
@@ -51,6 +53,10 @@ CaptureHandler captureHandlerSnapshot();
 bool beginHotkeyCapture(CaptureHandler handler, QString *error);
 // Leaves capture mode and gives the keyboard back at once.
 void endHotkeyCapture();
+
+// The stored mode: "hold" (the default, and for anything unknown), "toggle", "both".
+HotkeyMode selectedHotkeyMode();
+QString hotkeyModeName(HotkeyMode mode);
 
 // The stored hotkey: 61 when nothing is stored (62 where right Alt is AltGr), hotkeyNone for -1 and
 // for values outside the model (not an integer, outside 0...65535) from a hand-edited file.

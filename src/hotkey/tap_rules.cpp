@@ -2,6 +2,8 @@
 
 #include "hotkey/hotkey_model.h"
 
+#include <utility>
+
 namespace parlotta {
 
 namespace {
@@ -63,10 +65,30 @@ TapDecision handleTapEvent(const TapEvent &event, TapState &state, std::int64_t 
     return ordinaryHotkey(event, state, hotkey, hotkeyModifiers);
 }
 
+ModeAction modeOnPress(ModeState &state, bool toggledRecordingOpen)
+{
+    state.stoppingPress = toggledRecordingOpen;
+    return toggledRecordingOpen ? ModeAction::Stop : ModeAction::Begin;
+}
+
+ModeAction modeOnRelease(ModeState &state, HotkeyMode mode, std::chrono::milliseconds held)
+{
+    if (std::exchange(state.stoppingPress, false))
+        return ModeAction::None;
+    switch (mode) {
+    case HotkeyMode::Hold:
+        return ModeAction::Stop;
+    case HotkeyMode::Toggle:
+        return ModeAction::Latch;
+    case HotkeyMode::Both:
+        return held < toggleTapLimit ? ModeAction::Latch : ModeAction::Stop;
+    }
+    return ModeAction::Stop;
+}
+
 CaptureDecision handleCaptureEvent(const TapEvent &event,
                                    std::optional<std::int64_t> &pendingModifier)
 {
-    constexpr std::int64_t escape = 53;
     if (event.type == eventFlagsChanged) {
         const auto mask = modifierMasks.constFind(event.keyCode);
         if (mask == modifierMasks.cend()) // Caps Lock
@@ -84,7 +106,7 @@ CaptureDecision handleCaptureEvent(const TapEvent &event,
         return {};
     pendingModifier.reset();
     const std::uint64_t modifiers = event.flags & comboModifiers;
-    if (event.keyCode == escape && modifiers == 0)
+    if (event.keyCode == escapeKey && modifiers == 0)
         return {false, CaptureOutcome::Cancelled};
     return {false, CaptureOutcome::Captured, event.keyCode, modifiers};
 }

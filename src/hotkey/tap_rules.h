@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -39,6 +40,25 @@ struct TapDecision {
 // required modifiers). Pure: changes only state.
 TapDecision handleTapEvent(const TapEvent &event, TapState &state, std::int64_t hotkey,
                            std::uint64_t hotkeyModifiers);
+
+inline constexpr std::int64_t escapeKey = 53;
+
+// How the hotkey drives a recording: held for as long as the user speaks,
+// pressed once to start and again to stop, or both (a short tap starts a
+// recording the next press stops; a longer hold talks).
+enum class HotkeyMode { Hold, Toggle, Both };
+// In Both, a press released sooner than this was a tap.
+inline constexpr std::chrono::milliseconds toggleTapLimit{330};
+
+// What a press or release of the hotkey does to the recording. Latch: the
+// recording the press began goes on after the release, as a toggled one.
+enum class ModeAction { None, Begin, Stop, Latch };
+struct ModeState {
+    bool stoppingPress = false; // the press stopped a toggled recording: its release does nothing
+};
+// Pure: changes only state.
+ModeAction modeOnPress(ModeState &state, bool toggledRecordingOpen);
+ModeAction modeOnRelease(ModeState &state, HotkeyMode mode, std::chrono::milliseconds held);
 
 // What one event does during hotkey capture: whether it reaches the focused
 // window (with the keyboard grabbed, nothing does; the rules still say what a

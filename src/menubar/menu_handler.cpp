@@ -6,6 +6,9 @@
 #include "core/languages.h"
 #include "core/log.h"
 #include "core/preferences.h"
+#include "dictation/paste.h"
+#include "dictation/recording.h"
+#include "dictation/stop_path.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
 #include "menubar/about_dialog.h"
@@ -18,6 +21,7 @@
 #include <QDesktopServices>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 
 namespace parlotta {
@@ -31,7 +35,10 @@ constexpr qsizetype toolTipCodeLength = 16;
 MenuHandler::MenuHandler(UpdateChecker &updates)
     : statusItem(new QSystemTrayIcon(this))
     , updates(updates)
+    , recordingClock(new QTimer(this))
 {
+    recordingClock->setInterval(1000);
+    connect(recordingClock, &QTimer::timeout, this, &MenuHandler::showState);
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         log(QStringLiteral("No system tray found: the tray icon appears when one starts; the "
                            "hotkey and the signals work meanwhile"));
@@ -50,16 +57,57 @@ MenuHandler::MenuHandler(UpdateChecker &updates)
     statusItem->show();
 }
 
-void MenuHandler::rebuildMenu()
+namespace {
+bool hotkeyNeedsAttention()
+{
+    return selectedHotkey() != hotkeyNone && (!eventTapActive || !hotkeyRefusal().isEmpty());
+}
+} // namespace
+
+void MenuHandler::showState()
 {
     const QString code = selectedLanguageCode();
     const bool showCode = showLanguageCodeEnabled();
-    statusItem->setIcon(statusIcon(code, showCode));
-    // The code in full, unlike the icon, but not a hand-edited page of it.
-    const QString shown =
-        code.size() > toolTipCodeLength ? code.left(toolTipCodeLength) + QChar(0x2026) : code;
-    statusItem->setToolTip(showCode && !shown.isEmpty() ? QStringLiteral("Parlotta \u00b7 ") + shown
-                                                        : QStringLiteral("Parlotta"));
+    const QList<double> waiting = transcriptionsPending();
+    TrayState state = hotkeyNeedsAttention() ? TrayState::Warning : TrayState::Idle;
+    QString tip;
+    if (isRecording()) {
+        state = TrayState::Recording;
+        tip = QStringLiteral("Recording \u2013 %1 s").arg(qint64(recordingSeconds()));
+    } else if (!waiting.isEmpty()) {
+        state = TrayState::Transcribing;
+        tip = QStringLiteral("Transcribing %1 s of speech\u2026").arg(qRound(waiting.first()));
+        if (waiting.size() > 1)
+            tip += QStringLiteral(" (%1 more waiting)").arg(waiting.size() - 1);
+    } else {
+        // The code in full, unlike the icon, but not a hand-edited page of it.
+        const QString shown =
+            code.size() > toolTipCodeLength ? code.left(toolTipCodeLength) + QChar(0x2026) : code;
+        tip = showCode && !shown.isEmpty() ? QStringLiteral("Parlotta \u00b7 ") + shown
+                                           : QStringLiteral("Parlotta");
+        if (state == TrayState::Warning)
+            tip += QStringLiteral(" \u2013 the hotkey does not reach Parlotta, see the menu");
+    }
+    if (state == TrayState::Recording) {
+        if (!recordingClock->isActive())
+            recordingClock->start();
+    } else {
+        recordingClock->stop();
+    }
+    // The panel is told only of what changed: each change is a round of D-Bus.
+    const QString now = QString::number(int(state)) + code + QString::number(showCode);
+    if (now != shownState) {
+        shownState = now;
+        statusItem->setIcon(statusIcon(code, showCode, state));
+    }
+    if (tip != statusItem->toolTip())
+        statusItem->setToolTip(tip);
+}
+
+void MenuHandler::rebuildMenu()
+{
+    showState();
+    const QString code = selectedLanguageCode();
 
     QMenu *old = menu;
     menu = new QMenu;
@@ -75,8 +123,9 @@ void MenuHandler::rebuildMenu()
         languageItems.append(item);
     }
     menu->addMenu(languageMenu);
+    addRecentMenu();
 
-    if (selectedHotkey() != hotkeyNone && (!eventTapActive || !hotkeyRefusal().isEmpty())) {
+    if (hotkeyNeedsAttention()) {
         QAction *warning = menu->addAction(QStringLiteral("Grant Accessibility Access\u2026"), this,
                                            &MenuHandler::openAccessibilitySettings);
         warning->setIcon(warningIcon());
@@ -108,6 +157,39 @@ void MenuHandler::rebuildMenu()
             action->disconnect(this);
         old->deleteLater();
     }
+}
+
+namespace {
+// The first words of a transcript, on one line, as a menu shows them.
+QString menuTitle(const QString &text)
+{
+    constexpr qsizetype longest = 48;
+    QString line = text.simplified();
+    if (line.size() > longest) {
+        const qsizetype cut = line.lastIndexOf(u' ', longest);
+        line = line.left(cut > longest / 2 ? cut : longest) + QChar(0x2026);
+    }
+    return line.replace(u'&', QStringLiteral("&&"));
+}
+} // namespace
+
+void MenuHandler::addRecentMenu()
+{
+    if (!preferenceBool(prefKeepRecent, true))
+        return;
+    auto *recent = new QMenu(QStringLiteral("Recent"), menu);
+    const QStringList texts = recentTranscripts();
+    if (texts.isEmpty())
+        recent->addAction(QStringLiteral("No transcripts yet"))->setEnabled(false);
+    for (const QString &text : texts)
+        recent->addAction(menuTitle(text), this, [text] { copyToClipboard(text); });
+    recent->addSeparator();
+    QAction *clear = recent->addAction(QStringLiteral("Clear"), this, [] {
+        log(QStringLiteral("Recent transcripts cleared"));
+        clearRecentTranscripts();
+    });
+    clear->setEnabled(!texts.isEmpty());
+    menu->addMenu(recent);
 }
 
 void MenuHandler::languageSelected()

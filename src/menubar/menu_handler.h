@@ -10,6 +10,7 @@
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace parlotta {
 
@@ -34,6 +35,9 @@ class MenuHandler : public QObject {
 
     // Replaces the icon, the tooltip and the whole menu with fresh ones.
     void rebuildMenu();
+    // Shows in the icon and the tooltip whether it records, transcribes, or
+    // waits for keyboard access; cheap, called on every change.
+    void showState();
     // The offer to install remoteVersion (else updates.updateAvailable) over
     // localVersion (else the installed one); accepted, the install starts.
     void showUpdateAlert(std::optional<QString> remoteVersion, std::optional<QString> localVersion);
@@ -50,7 +54,10 @@ class MenuHandler : public QObject {
     void quitApp();
 
   private:
+    void addRecentMenu();
     QMenu *menu = nullptr;
+    QTimer *recordingClock; // the tooltip's seconds while a recording runs
+    QString shownState;     // what icon and tooltip show now
     QPointer<AboutDialog> about;
 };
 

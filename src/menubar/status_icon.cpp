@@ -12,6 +12,8 @@ namespace parlotta {
 namespace {
 
 const QColor badgeColour(0x23, 0x5f, 0xd8);
+const QColor recordingColour(0xc6, 0x28, 0x28);
+const QColor transcribingColour(0xb8, 0x57, 0x00);
 // The sizes panels ask for (16 to 32) and the larger ones of window icons.
 constexpr int iconSizes[] = {16, 22, 24, 32, 48, 64, 128};
 
@@ -60,7 +62,7 @@ QString codeForDisplay(const QString &languageCode)
     return shown;
 }
 
-QPixmap statusPixmap(int size, const QString &languageCode, bool showCode)
+QPixmap statusPixmap(int size, const QString &languageCode, bool showCode, TrayState state)
 {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
@@ -70,8 +72,29 @@ QPixmap statusPixmap(int size, const QString &languageCode, bool showCode)
 
     const QRectF badge(0, 0, size, size);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(badgeColour);
+    painter.setBrush(state == TrayState::Recording      ? recordingColour
+                     : state == TrayState::Transcribing ? transcribingColour
+                                                        : badgeColour);
     painter.drawRoundedRect(badge, size * 0.2, size * 0.2);
+    painter.setBrush(Qt::white);
+    if (state == TrayState::Recording) {
+        const qreal r = size * 0.24;
+        painter.drawEllipse(badge.center(), r, r);
+        return pixmap;
+    }
+    if (state == TrayState::Transcribing) {
+        const qreal r = std::max(1.0, size * 0.09);
+        for (int i = -1; i <= 1; ++i)
+            painter.drawEllipse(badge.center() + QPointF(i * size * 0.27, 0), r, r);
+        return pixmap;
+    }
+    if (state == TrayState::Warning) {
+        // The sign over the lower right, the waveform still beside it.
+        const QRectF sign(size * 0.42, size * 0.42, size * 0.58, size * 0.58);
+        svg(QStringLiteral("warning")).render(&painter, sign);
+        painter.setClipRegion(QRegion(0, 0, size, size) -
+                              QRegion(sign.toAlignedRect().adjusted(-1, -1, 0, 0)));
+    }
 
     const qreal margin = size * 0.14;
     const QRectF inner = badge.adjusted(margin, margin, -margin, -margin);
@@ -97,11 +120,20 @@ QPixmap statusPixmap(int size, const QString &languageCode, bool showCode)
     return pixmap;
 }
 
-QIcon statusIcon(const QString &languageCode, bool showCode)
+QIcon statusIcon(const QString &languageCode, bool showCode, TrayState state)
 {
+    static QHash<QString, QIcon> made; // main thread
+    const QString code =
+        showCode && state <= TrayState::Warning ? codeForDisplay(languageCode) : QString();
+    const QString key = QString::number(int(state)) + u'/' + code;
+    if (const auto found = made.constFind(key); found != made.cend())
+        return *found;
     QIcon icon;
     for (int size : iconSizes)
-        icon.addPixmap(statusPixmap(size, languageCode, showCode));
+        icon.addPixmap(statusPixmap(size, code, !code.isEmpty(), state));
+    if (made.size() > 64) // a user trying every language
+        made.clear();
+    made.insert(key, icon);
     return icon;
 }
 

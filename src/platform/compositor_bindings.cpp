@@ -28,12 +28,13 @@ QString compositorBindingLines(BindingCompositor compositor, QString program,
         const QString head =
             mods.join(u' ') + QStringLiteral(", ") + keyName + QStringLiteral(", exec, ");
         return QStringLiteral("Add to your Hyprland configuration:\nbind = %1%2\nbindr = %1%3")
-            .arg(head, signal.arg(QStringLiteral("start")), signal.arg(QStringLiteral("stop")));
+            .arg(head, signal.arg(QStringLiteral("press")), signal.arg(QStringLiteral("release")));
     }
     const QString combination = (mods << keyName).join(u'+');
     return QStringLiteral("Add to your sway configuration:\n"
                           "bindsym --no-repeat %1 exec %2\nbindsym --release %1 exec %3")
-        .arg(combination, signal.arg(QStringLiteral("start")), signal.arg(QStringLiteral("stop")));
+        .arg(combination, signal.arg(QStringLiteral("press")),
+             signal.arg(QStringLiteral("release")));
 }
 
 } // namespace parlotta

@@ -9,7 +9,8 @@ enum class BindingCompositor { Sway, Hyprland };
 
 // The lines that bind the hotkey in the compositor's own configuration: the
 // key (its keysym name) with its modifiers (flagShift …) runs program with
-// --start when pressed and --stop when released. program is quoted for the
+// --press when pressed and --release when released (the daemon's hotkey mode
+// decides what they do). program is quoted for the
 // compositor's shell where it holds anything but plain path characters.
 QString compositorBindingLines(BindingCompositor compositor, QString program,
                                const QString &keyName, std::uint64_t modifiers);

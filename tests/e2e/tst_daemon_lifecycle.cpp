@@ -194,8 +194,9 @@ class TestDaemonLifecycle : public QObject {
         };
         QCOMPARE(command(u"--start"_s),
                  "parlotta: no running Parlotta daemon answers on the session bus\n"_ba);
-        QCOMPARE(command(u"--stat"_s), "parlotta: unknown option --stat (the options are "
-                                       "--start, --stop, --toggle and --cancel)\n"_ba);
+        QCOMPARE(command(u"--stat"_s),
+                 "parlotta: unknown option --stat (the options are "
+                 "--start, --stop, --toggle, --cancel, --press and --release)\n"_ba);
         QDir(runtimeDir).removeRecursively();
         QVERIFY(QDir().mkdir(runtimeDir));
         QProcess victim;

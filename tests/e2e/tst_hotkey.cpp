@@ -11,10 +11,11 @@
 namespace {
 
 // X keycodes (evdev + 8) of the US layout.
-constexpr int rightAlt = 108, rightControl = 105, leftControl = 37, f5 = 71, keyA = 38, keyB = 56;
+constexpr int rightAlt = 108, rightControl = 105, leftControl = 37, f5 = 71, keyA = 38, keyB = 56,
+              escape = 9;
 // What the test window records (Qt key numbers).
 const QString qtAlt = QString::number(Qt::Key_Alt), qtF5 = QString::number(Qt::Key_F5),
-              qtA = QString::number(Qt::Key_A);
+              qtA = QString::number(Qt::Key_A), qtEscape = QString::number(Qt::Key_Escape);
 
 int countKeys(const PasteTarget &target, const QString &what, const QString &key)
 {
@@ -52,7 +53,7 @@ class TestHotkey : public QObject {
     // A test that failed halfway must not leave keys held down for the next.
     void cleanup()
     {
-        xkey(u"up"_s, {108, 105, 64, 50, 37, 133, 67, 71, 38, 56});
+        xkey(u"up"_s, {108, 105, 64, 50, 37, 133, 67, 71, 38, 56, 9});
     }
 
     void initTestCase()
@@ -215,6 +216,58 @@ class TestHotkey : public QObject {
         QTRY_COMPARE(countKeys(target, u"press"_s, qtA), 2);
         QTest::qWait(500);
         QCOMPARE(daemon.logMessages().filter(u"Whisper response"_s).size(), 2);
+    }
+
+    // "Both": a tap starts a recording the next tap stops, a hold talks;
+    // Escape cancels only a toggled recording, and silence after speech ends one.
+    void tapTogglesHoldTalks()
+    {
+        DaemonProcess daemon;
+        PasteTarget target;
+        QVERIFY(startAll(daemon, target, "hotkey-mode=both\nstop-after-silence=2\n"));
+        const auto tap = [](int key) { return xkey(u"tap"_s, {key}); };
+        const auto count = [&](const QString &line) { return daemon.logMessages().count(line); };
+        const QString latched = u"Recording until the hotkey is pressed again or 2 s of silence"_s;
+
+        // Escape with nothing toggled is the window's alone.
+        QVERIFY(tap(escape));
+        QTRY_COMPARE(countKeys(target, u"press"_s, qtEscape), 1);
+
+        QVERIFY(tap(rightAlt));
+        QVERIFY(daemon.waitForMessage(latched));
+        QVERIFY(playIntoMicrophone(speech));
+        QVERIFY(tap(rightAlt));
+        QVERIFY(daemon.waitForMessage(u"Clipboard restored"_s, 20000));
+        QCOMPARE(target.text(), u"Hello world."_s);
+        QCOMPARE(count(u"Recording started"_s), 1);
+
+        QVERIFY(tap(rightAlt));
+        QTRY_COMPARE(count(latched), 2);
+        QVERIFY(tap(escape));
+        QVERIFY(daemon.waitForMessage(u"Recording cancelled (Escape)"_s));
+        QTRY_COMPARE(countKeys(target, u"press"_s, qtEscape), 2); // seen, never taken
+
+        QVERIFY(tap(rightAlt));
+        QTRY_COMPARE(count(latched), 3);
+        QVERIFY(playIntoMicrophone(speech));
+        QVERIFY(daemon.waitForMessage(u"Silence for 2 s after speech, stopping"_s, 5000));
+        QTRY_COMPARE_WITH_TIMEOUT(count(u"Clipboard restored"_s), 2, 20000);
+
+        // A hold talks, and a combination while held still cancels.
+        QVERIFY(xkey(u"down"_s, {rightAlt}));
+        QTRY_COMPARE(count(u"Recording started"_s), 4);
+        QVERIFY(playIntoMicrophone(speech));
+        QVERIFY(xkey(u"up"_s, {rightAlt}));
+        QTRY_COMPARE_WITH_TIMEOUT(count(u"Clipboard restored"_s), 3, 20000);
+        QCOMPARE(count(latched), 3);
+        QVERIFY(xkey(u"down"_s, {rightAlt}));
+        QTRY_COMPARE(count(u"Recording started"_s), 5);
+        QVERIFY(tap(keyA));
+        QVERIFY(daemon.waitForMessage(u"Recording cancelled (hotkey used in a key combination)"_s));
+        QVERIFY(xkey(u"up"_s, {rightAlt}));
+        QTest::qWait(500);
+        QCOMPARE(count(latched), 3);
+        QCOMPARE(target.text(), u"Hello world.Hello world.Hello world.a"_s);
     }
 };
 

@@ -18,8 +18,8 @@ using Formats = QMap<QString, QByteArray>;
 
 // The lines the settings window gives for right Alt.
 const QString bindingLines =
-    QStringLiteral("bindsym --no-repeat Alt_R exec " PARLOTTA_BINARY " --start\n"
-                   "bindsym --release Alt_R exec " PARLOTTA_BINARY " --stop\n");
+    QStringLiteral("bindsym --no-repeat Alt_R exec " PARLOTTA_BINARY " --press\n"
+                   "bindsym --release Alt_R exec " PARLOTTA_BINARY " --release\n");
 
 // Starts the daemon on the hello model; true when its log names these backends.
 bool startedWith(DaemonProcess &daemon, const QStringList &backends)
@@ -166,7 +166,7 @@ class TestWayland : public QObject {
         daemon.setEnvironment(u"XKB_DEFAULT_LAYOUT"_s, layout.section(u'(', 0, 0));
         daemon.setEnvironment(u"XKB_DEFAULT_VARIANT"_s, variant);
         QVERIFY(startedWith(daemon,
-                            {u"Key listener: sway key bindings (parlotta --start/--stop)"_s,
+                            {u"Key listener: sway key bindings (parlotta --press/--release)"_s,
                              u"Paste: virtual keyboard"_s, u"Clipboard: Wayland data control"_s}));
 
         QProcess frozen;
@@ -193,7 +193,7 @@ class TestWayland : public QObject {
             QVERIFY(daemon.waitForMessage(u"Recording started"_s));
             QVERIFY(playIntoMicrophone(hello));
             QVERIFY(hold.waitForFinished());
-            QVERIFY(daemon.waitForMessage(u"Received parlotta --stop \u2192 stop + transcribe"_s));
+            QVERIFY(daemon.waitForMessage(u"Received parlotta --release \u2192 hotkey released"_s));
             QVERIFY(daemon.waitForMessage(u"Clipboard restored"_s, 30000));
         } else {
             QVERIFY(daemon.dictate(hello, pasted));

@@ -153,6 +153,40 @@ class TestDictationPipeline : public QObject {
         endHotkeyCapture();
     }
 
+    // Toggle mode through the desktop's shortcut: a press starts, the next
+    // stops; a lost release changes nothing; Escape, the cap and --toggle.
+    void toggledRecordings()
+    {
+        fake::platform().shortcutsOnly = true;
+        setActiveHotkey(96, 0);
+        setPreference(prefHotkeyMode, u"toggle"_s);
+        startEventTapThread();
+        fake::platform().shortcut(true);
+        fake::platform().shortcut(false);
+        QVERIFY(isToggledRecording());
+        escapePressed();
+        QVERIFY(!isRecording());
+        QVERIFY(logMessagesIn(logPath).contains(u"Recording cancelled (Escape)"_s));
+        escapePressed(); // nothing toggled: nothing happens
+        heldShortcutLimit = std::chrono::milliseconds(200);
+        fake::platform().shortcut(true);
+        QTest::qWait(400); // the release is lost: in toggle mode it did not matter
+        QVERIFY(isToggledRecording());
+        fake::platform().shortcut(true);
+        QVERIFY(!isRecording());
+        fake::platform().shortcut(false);
+        QVERIFY(!isRecording());
+        // The cap ends a toggled recording and transcribes it.
+        fake::platform().recorder.seconds = 601;
+        toggleRecording();
+        QVERIFY(isToggledRecording());
+        QTRY_VERIFY(!isRecording());
+        QVERIFY(
+            logMessagesIn(logPath).contains(u"Recording reached the 10-minute limit, stopping"_s));
+        removePreference(prefHotkeyMode);
+        heldShortcutLimit = std::chrono::minutes(5);
+    }
+
     void stopPath_data()
     {
         QTest::addColumn<double>("seconds");

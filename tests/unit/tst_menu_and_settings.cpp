@@ -186,7 +186,7 @@ class TestMenuAndSettings : public QObject {
         menuHandler->rebuildMenu();
         QFETCH(bool, warning);
         QFETCH(QString, updateEntry);
-        QStringList entries = {u"Language: Auto >"_s};
+        QStringList entries = {u"Language: Auto >"_s, u"Recent >"_s};
         if (warning)
             entries << u"[!] Grant Accessibility Access…"_s;
         entries << u"---"_s << u"Settings… [Ctrl+,]"_s << u"---"_s << u"About Parlotta"_s

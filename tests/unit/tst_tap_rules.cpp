@@ -22,6 +22,8 @@
 using namespace parlotta;
 
 Q_DECLARE_METATYPE(TapRequest)
+Q_DECLARE_METATYPE(HotkeyMode)
+Q_DECLARE_METATYPE(ModeAction)
 
 namespace {
 constexpr std::uint32_t down = eventKeyDown, up = eventKeyUp, flagsChanged = eventFlagsChanged;
@@ -340,6 +342,41 @@ class TestTapRules : public QObject {
     }
 
     // The lines the settings window gives where the compositor binds the keys itself.
+    // A press and its release under each mode: what the recording does.
+    void hotkeyModes_data()
+    {
+        QTest::addColumn<HotkeyMode>("mode");
+        QTest::addColumn<bool>("toggledOpen"); // a toggled recording runs at the press
+        QTest::addColumn<int>("heldMs");
+        QTest::addColumn<ModeAction>("onPress");
+        QTest::addColumn<ModeAction>("onRelease");
+        using enum ModeAction;
+        QTest::newRow("hold: press talks, release stops")
+            << HotkeyMode::Hold << false << 50 << Begin << Stop;
+        QTest::newRow("hold: a toggled one (parlotta --toggle) stops at the press")
+            << HotkeyMode::Hold << true << 50 << Stop << None;
+        QTest::newRow("toggle: a long press still latches")
+            << HotkeyMode::Toggle << false << 2000 << Begin << Latch;
+        QTest::newRow("toggle: the next press stops, its release does nothing")
+            << HotkeyMode::Toggle << true << 2000 << Stop << None;
+        QTest::newRow("both: a tap latches") << HotkeyMode::Both << false << 329 << Begin << Latch;
+        QTest::newRow("both: a hold talks") << HotkeyMode::Both << false << 330 << Begin << Stop;
+        QTest::newRow("both: the next press stops")
+            << HotkeyMode::Both << true << 100 << Stop << None;
+    }
+    void hotkeyModes()
+    {
+        QFETCH(HotkeyMode, mode);
+        QFETCH(bool, toggledOpen);
+        QFETCH(int, heldMs);
+        ModeState state;
+        QTEST(modeOnPress(state, toggledOpen), "onPress");
+        QTEST(modeOnRelease(state, mode, std::chrono::milliseconds(heldMs)), "onRelease");
+        // Whatever the press was, the next release is an ordinary one again.
+        QCOMPARE(modeOnRelease(state, HotkeyMode::Hold, std::chrono::milliseconds(1)),
+                 ModeAction::Stop);
+    }
+
     void compositorBindingLines_data()
     {
         QTest::addColumn<BindingCompositor>("compositor");
@@ -350,26 +387,26 @@ class TestTapRules : public QObject {
         QTest::newRow("sway") << BindingCompositor::Sway << u"/usr/bin/parlotta"_s << u"Alt_R"_s
                               << std::uint64_t(0)
                               << u"Add to your sway configuration:\n"
-                                 "bindsym --no-repeat Alt_R exec /usr/bin/parlotta --start\n"
-                                 "bindsym --release Alt_R exec /usr/bin/parlotta --stop"_s;
+                                 "bindsym --no-repeat Alt_R exec /usr/bin/parlotta --press\n"
+                                 "bindsym --release Alt_R exec /usr/bin/parlotta --release"_s;
         QTest::newRow("sway, a combination, a path the shell must not split")
             << BindingCompositor::Sway << u"/home/o'neil/my apps/parlotta"_s << u"F9"_s
             << (flagControl | flagShift)
             << u"Add to your sway configuration:\n"
                "bindsym --no-repeat Ctrl+Shift+F9 exec '/home/o'\\''neil/my apps/parlotta' "
-               "--start\n"
-               "bindsym --release Ctrl+Shift+F9 exec '/home/o'\\''neil/my apps/parlotta' --stop"_s;
+               "--press\n"
+               "bindsym --release Ctrl+Shift+F9 exec '/home/o'\\''neil/my apps/parlotta' --release"_s;
         QTest::newRow("Hyprland") << BindingCompositor::Hyprland << u"/usr/bin/parlotta"_s
                                   << u"Alt_R"_s << std::uint64_t(0)
                                   << u"Add to your Hyprland configuration:\n"
-                                     "bind = , Alt_R, exec, /usr/bin/parlotta --start\n"
-                                     "bindr = , Alt_R, exec, /usr/bin/parlotta --stop"_s;
+                                     "bind = , Alt_R, exec, /usr/bin/parlotta --press\n"
+                                     "bindr = , Alt_R, exec, /usr/bin/parlotta --release"_s;
         QTest::newRow("Hyprland, a combination")
             << BindingCompositor::Hyprland << u"/opt/p/parlotta"_s << u"F12"_s
             << (flagSuper | flagAlt)
             << u"Add to your Hyprland configuration:\n"
-               "bind = SUPER ALT, F12, exec, /opt/p/parlotta --start\n"
-               "bindr = SUPER ALT, F12, exec, /opt/p/parlotta --stop"_s;
+               "bind = SUPER ALT, F12, exec, /opt/p/parlotta --press\n"
+               "bindr = SUPER ALT, F12, exec, /opt/p/parlotta --release"_s;
     }
     void compositorBindingLines()
     {

@@ -138,10 +138,10 @@ class LinuxServices final : public PulseAudioServices {
              [w] {
                  return KeyListenerPart{nullptr, createKdeShortcuts(*w)};
              }},
-            {QStringLiteral("sway key bindings (parlotta --start/--stop)"),
+            {QStringLiteral("sway key bindings (parlotta --press/--release)"),
              [&] { return desktopIs(Session::Desktop::Sway); },
              [&] { return bindings(BindingCompositor::Sway); }},
-            {QStringLiteral("Hyprland key bindings (parlotta --start/--stop)"),
+            {QStringLiteral("Hyprland key bindings (parlotta --press/--release)"),
              [&] { return desktopIs(Session::Desktop::Hyprland); },
              [&] { return bindings(BindingCompositor::Hyprland); }},
             {QStringLiteral("desktop portal global shortcuts"),
