@@ -13,6 +13,12 @@
 
 namespace {
 
+// The icon's badge colour, beside its glyph.
+QColor badge(const QImage &icon)
+{
+    return icon.pixelColor(icon.width() / 8, icon.height() / 2);
+}
+
 QStringList checkedItems(const MenuNode &menu)
 {
     QStringList checked;
@@ -73,8 +79,8 @@ class TestTray : public QObject {
         QTRY_VERIFY(panel.menu().find(u"Deutsch"_s));
         const MenuNode fresh = panel.menu();
         QCOMPARE(fresh.childLabels(),
-                 (QStringList{"Language: Auto", "---", "Settings…", "---", "About Parlotta",
-                              "Check for Updates…", "Quit"}));
+                 (QStringList{"Language: Auto", "Recent", "---", "Settings…", "---",
+                              "About Parlotta", "Check for Updates…", "Quit"}));
         QCOMPARE(fresh.children[0].childLabels().size(), parlotta::languages.size() + 1); // and ---
         QCOMPARE(checkedItems(fresh), QStringList{u"Auto"_s});
         for (const MenuNode &item : fresh.children)
@@ -121,6 +127,57 @@ class TestTray : public QObject {
         QCOMPARE(log.mid(log.size() - 3),
                  (QStringList{"Quit from menu", "whisper-server stopped", "Daemon shutting down"}));
         QVERIFY(server > 0 && ::kill(pid_t(server), 0) != 0);
+    }
+
+    // The icon and tooltip follow a recording and a slow transcription, and
+    // the transcript is then in Recent, from where it goes back on the clipboard.
+    void showsStateAndRecent()
+    {
+        QObject watcher;
+        TestPanel panel(&watcher);
+        QVERIFY(panel.start());
+        DaemonProcess daemon(ServerKind::StandIn);
+        prepare(daemon);
+        QVERIFY(QDir().mkpath(daemon.serverDir() + u"/answers"_s));
+        QFile answer(daemon.serverDir() + u"/answers/1"_s);
+        QVERIFY(answer.open(QIODevice::WriteOnly));
+        answer.write("200 3000\n First words, then a good many more of them, said slowly.\n");
+        answer.close();
+        QVERIFY(daemon.start());
+        QVERIFY(!panel.waitForItem().isEmpty());
+        QTRY_COMPARE(panel.toolTip(), u"Parlotta · auto"_s);
+        QVERIFY(badge(panel.icon()).blue() > 150);
+        const QStringList nothingYet = {u"No transcripts yet"_s, u"---"_s, u"Clear"_s};
+        QCOMPARE(panel.menu().find(u"Recent"_s)->childLabels(), nothingYet);
+
+        daemon.sendSignal(SIGUSR1);
+        QTRY_VERIFY(panel.toolTip().startsWith(u"Recording \u2013 "_s));
+        QVERIFY(badge(panel.icon()).red() > 150 && badge(panel.icon()).blue() < 90);
+        QVERIFY(playIntoMicrophone(makeSpeech(u"first words and then a good many more"_s)));
+        QTRY_COMPARE(panel.toolTip().isEmpty(), false);
+        QVERIFY2(panel.toolTip() != u"Recording \u2013 0 s"_s, qPrintable(panel.toolTip()));
+        daemon.sendSignal(SIGUSR2);
+        QTRY_VERIFY(panel.toolTip().startsWith(u"Transcribing "_s));
+        QVERIFY2(panel.toolTip().endsWith(u" s of speech\u2026"_s), qPrintable(panel.toolTip()));
+        const QColor transcribing = badge(panel.icon());
+        QVERIFY(transcribing.red() > 150 && transcribing.green() > 60 && transcribing.blue() < 60);
+        QVERIFY(daemon.waitForMessage(u"Clipboard restored"_s, 10000) ||
+                daemon.waitForMessage(u"Copied to clipboard"_s, 1000));
+        QTRY_COMPARE(panel.toolTip(), u"Parlotta · auto"_s);
+
+        const MenuNode menu = panel.menu();
+        const MenuNode *recent = menu.find(u"Recent"_s);
+        QVERIFY(recent);
+        QCOMPARE(recent->childLabels(),
+                 (QStringList{u"First words, then a good many more of them, said\u2026"_s, u"---"_s,
+                              u"Clear"_s}));
+        QVERIFY(panel.click(recent->children.value(0).id));
+        QTRY_VERIFY(daemon.logMessages().count(u"Copied to clipboard"_s) == 2);
+        QByteArray clip;
+        QTRY_VERIFY(readClipboard(u"UTF8_STRING"_s, &clip) &&
+                    clip == "First words, then a good many more of them, said slowly.");
+        QVERIFY(panel.click(panel.menu().find(u"Clear"_s)->id));
+        QTRY_COMPARE(panel.menu().find(u"Recent"_s)->childLabels(), nothingYet);
     }
 
     // Without a StatusNotifier panel the icon docks into the XEmbed tray, where
