@@ -157,7 +157,8 @@ void startRecording()
     }
     auto created = createAudioRecorder();
     QString error;
-    if (!created->prepare(fd, &error)) {
+    const QString source = preferenceString(prefMicrophone, QString());
+    if (!created->prepare(fd, source, &error)) {
         created.reset();
         ::unlink(QFile::encodeName(partial).constData());
         log(QStringLiteral("ERROR: ") + error);
@@ -170,6 +171,9 @@ void startRecording()
         ::unlink(QFile::encodeName(partial).constData());
         return;
     }
+    if (created->usedDefaultInstead())
+        log(QStringLiteral("Microphone %1 is not connected, recording from the system default")
+                .arg(source));
     recorder = std::move(created);
     ++recordingSerial;
     toggled = {};

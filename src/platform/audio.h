@@ -1,19 +1,23 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <memory>
 
 namespace parlotta {
 
-// Records the sound server's default source as 16 kHz mono 16-bit PCM into a WAV file.
+// Records a source of the sound server as 16 kHz mono 16-bit PCM into a WAV file.
 class AudioRecorder {
   public:
     virtual ~AudioRecorder() = default;
-    // Connects to the default source, ready to record into fd (which it then owns).
-    // False with a description when there is no sound server or no source.
-    virtual bool prepare(int fd, QString *error) = 0;
+    // Connects to the source of that name (empty: the default one), ready to
+    // record into fd (which it then owns). A named source that is not there
+    // gives way to the default one (usedDefaultInstead). False with a
+    // description when there is no sound server or no source.
+    virtual bool prepare(int fd, const QString &source, QString *error) = 0;
+    virtual bool usedDefaultInstead() const = 0;
     // Starts capturing; false with the reason when the prepared stream cannot start.
     virtual bool record(QString *error) = 0;
     // Seconds of audio captured so far.
@@ -28,6 +32,28 @@ class AudioRecorder {
 };
 
 std::unique_ptr<AudioRecorder> createAudioRecorder();
+
+// An input of the sound server: its stable name, and the description it shows people.
+struct AudioSource {
+    QString name;
+    QString description;
+    bool operator==(const AudioSource &) const = default;
+};
+
+// Follows the sound server's inputs while a window shows them; ends with the object.
+class AudioSourceWatch {
+  public:
+    virtual ~AudioSourceWatch() = default;
+    // Whose level is reported: the source of that name, empty for the default one.
+    virtual void watchLevel(const QString &source) = 0;
+};
+using SourcesChanged = std::function<void(const QList<AudioSource> &sources)>;
+using LevelChanged = std::function<void(float dbfs)>;
+// sources runs on the main thread with every input but the monitors of
+// outputs, at once and after every change; level about ten times a second
+// with the watched source's average power (dBFS, -160 for silence). Null
+// where there is no sound server.
+std::unique_ptr<AudioSourceWatch> watchAudioSources(SourcesChanged sources, LevelChanged level);
 
 // Plays short cues on the sound server's default sink, never blocking for long.
 class CuePlayer {

@@ -140,4 +140,9 @@ void queryMicrophone(std::function<void(bool available)> answer)
     platformServices().queryMicrophone(std::move(answer));
 }
 
+std::unique_ptr<AudioSourceWatch> watchAudioSources(SourcesChanged sources, LevelChanged level)
+{
+    return platformServices().watchAudioSources(std::move(sources), std::move(level));
+}
+
 } // namespace parlotta

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/audio.h"
+
 #include <QString>
 #include <functional>
 #include <memory>
@@ -10,6 +12,7 @@ namespace parlotta {
 
 class AudioRecorder;
 class CuePlayer;
+
 class Clipboard;
 class KeyboardHook;
 class KeyInjector;
@@ -63,6 +66,13 @@ class PlatformServices {
     virtual std::unique_ptr<AudioRecorder> createAudioRecorder() = 0;
     virtual CuePlayer &cuePlayer() = 0;
     virtual void queryMicrophone(std::function<void(bool available)> answer) = 0;
+    virtual std::unique_ptr<AudioSourceWatch> watchAudioSources(SourcesChanged sources,
+                                                                LevelChanged level)
+    {
+        (void)sources;
+        (void)level;
+        return nullptr;
+    }
 };
 
 // Builds the services for a session: the platform a build offers.

@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/login_item.h"
 #include "core/preferences.h"
+#include "dictation/stop_path.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/key_listener.h"
 #include "menubar/menu_handler.h"
@@ -53,9 +54,14 @@ void SettingsController::buildWindow()
     connect(w, &SettingsWindow::directKeyboardToggled, this,
             &SettingsController::directKeyboardChanged);
     connect(w, &SettingsWindow::modelChosen, this, &SettingsController::modelChosen);
+    connect(w, &SettingsWindow::hotkeyModeChosen, this, &SettingsController::hotkeyModeChosen);
+    connect(w, &SettingsWindow::silenceChanged, this, &SettingsController::silenceChanged);
+    connect(w, &SettingsWindow::microphoneChosen, this, &SettingsController::microphoneChosen);
+    connect(w, &SettingsWindow::keepRecentToggled, this, &SettingsController::keepRecentChanged);
     connect(w, &SettingsWindow::cancelDownloadClicked, &catalogue, &ModelCatalogue::cancelDownload);
     // A capture ends with the window.
     connect(w, &SettingsWindow::closing, this, [this] {
+        microphones.reset(); // nothing listens to the microphone once the window is closed
         stopCapture();
         refresh();
     });
@@ -73,6 +79,7 @@ void SettingsController::show()
         buildWindow();
     catalogue.fetchModelList(); // afresh at every opening
     refresh();
+    watchMicrophones();
     shown->show();
     shown->raise();
     shown->activateWindow();
@@ -112,7 +119,75 @@ void SettingsController::refresh()
             QStringLiteral("\nYour account must be in the input group: run "
                            "\u201csudo usermod -aG input $USER\u201d, then log out and in again.");
     state.downloading = catalogue.downloadingModel().has_value();
+    state.keepRecent = preferenceBool(prefKeepRecent, true);
+    const HotkeyMode mode = selectedHotkeyMode();
+    state.hotkeyModeRow = int(mode);
+    state.hotkeyHint =
+        mode == HotkeyMode::Hold ? QStringLiteral("Hold to record, release to transcribe and paste.")
+        : mode == HotkeyMode::Toggle
+            ? QStringLiteral("Press to record, press again to transcribe and paste; Escape "
+                             "cancels.")
+            : QStringLiteral("Tap to record and tap again to transcribe, or hold to talk; Escape "
+                             "cancels a tapped recording.");
+    state.silenceSeconds =
+        int(std::clamp<qint64>(preferenceInteger(prefStopAfterSilence).value.value_or(0), 0, 10));
     shown->showState(state);
+}
+
+void SettingsController::hotkeyModeChosen(int row)
+{
+    const HotkeyMode mode = HotkeyMode(std::clamp(row, 0, 2));
+    setPreference(prefHotkeyMode, hotkeyModeName(mode));
+    log(QStringLiteral("Hotkey mode set to: ") + hotkeyModeName(mode));
+    refresh();
+}
+
+void SettingsController::silenceChanged(int seconds)
+{
+    setPreference(prefStopAfterSilence, seconds);
+    log(seconds ? QStringLiteral("Stop after %1 s of silence").arg(seconds)
+                : QStringLiteral("Stop after silence disabled"));
+}
+
+void SettingsController::keepRecentChanged(bool on)
+{
+    setPreference(prefKeepRecent, on);
+    log(on ? QStringLiteral("Recent transcripts kept")
+           : QStringLiteral("Recent transcripts not kept"));
+    if (!on)
+        clearRecentTranscripts();
+    menuHandler->rebuildMenu();
+}
+
+void SettingsController::microphoneChosen(const QString &source)
+{
+    if (source.isEmpty())
+        removePreference(prefMicrophone);
+    else
+        setPreference(prefMicrophone, source);
+    log(QStringLiteral("Microphone set to: ") +
+        (source.isEmpty() ? QStringLiteral("System default") : source));
+    if (microphones)
+        microphones->watchLevel(source);
+}
+
+void SettingsController::watchMicrophones()
+{
+    if (microphones)
+        return;
+    microphones = watchAudioSources(
+        [this](const QList<AudioSource> &list) {
+            if (shown)
+                shown->setMicrophones(list, preferenceString(prefMicrophone, QString()));
+        },
+        [this](float level) {
+            if (shown)
+                shown->setInputLevel(level);
+        });
+    if (microphones)
+        microphones->watchLevel(preferenceString(prefMicrophone, QString()));
+    else if (shown)
+        shown->setMicrophones({}, preferenceString(prefMicrophone, QString()));
 }
 
 void SettingsController::languageChosen(int row)

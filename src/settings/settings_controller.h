@@ -2,9 +2,11 @@
 
 #include "hotkey/hotkey_model.h"
 #include "models/model_catalogue.h"
+#include "platform/audio.h"
 
 #include <QObject>
 #include <QPointer>
+#include <memory>
 #include <optional>
 
 namespace parlotta {
@@ -57,7 +59,15 @@ class SettingsController : public QObject {
     // capture numbered capture.
     void captured(quint64 capture, std::optional<ActiveHotkey> result);
 
+    void hotkeyModeChosen(int row);
+    void silenceChanged(int seconds);
+    void microphoneChosen(const QString &source);
+    void keepRecentChanged(bool on);
+    // The microphone list and its level, followed while the window is open.
+    void watchMicrophones();
+
     ModelCatalogue &catalogue;
+    std::unique_ptr<AudioSourceWatch> microphones;
     QPointer<SettingsWindow> shown;
     bool capturing = false;
     quint64 captureNumber = 0;

@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <algorithm>
@@ -123,6 +124,47 @@ SettingsWindow::SettingsWindow()
     clearHotkeyButton->setToolTip(QStringLiteral("Clear hotkey"));
     connect(clearHotkeyButton, &QToolButton::clicked, this, &SettingsWindow::clearHotkeyClicked);
 
+    hotkeyModePopup = new ChoiceBox;
+    hotkeyModePopup->setObjectName(QStringLiteral("hotkeyMode"));
+    hotkeyModePopup->setAccessibleName(QStringLiteral("Hotkey mode"));
+    hotkeyModePopup->addItems({QStringLiteral("Hold to talk"),
+                               QStringLiteral("Press to start, press again to stop"),
+                               QStringLiteral("Both")});
+    connect(hotkeyModePopup, &QComboBox::activated, this, &SettingsWindow::hotkeyModeChosen);
+    hotkeyHint = hint(QString());
+    silenceCheckbox = new QCheckBox(QStringLiteral("Stop after"));
+    silenceCheckbox->setObjectName(QStringLiteral("stopAfterSilence"));
+    silenceCheckbox->setAccessibleName(QStringLiteral("Stop after seconds of silence"));
+    silenceSpin = new QSpinBox;
+    silenceSpin->setObjectName(QStringLiteral("silenceSeconds"));
+    silenceSpin->setRange(1, 10);
+    silenceSpin->setValue(2);
+    silenceSpin->setSuffix(QStringLiteral(" s of silence"));
+    silenceSpin->setAccessibleName(QStringLiteral("Seconds of silence"));
+    const auto silence = [this] {
+        silenceSpin->setEnabled(silenceCheckbox->isChecked());
+        Q_EMIT silenceChanged(silenceCheckbox->isChecked() ? silenceSpin->value() : 0);
+    };
+    connect(silenceCheckbox, &QCheckBox::toggled, this, silence);
+    connect(silenceSpin, &QSpinBox::valueChanged, this, silence);
+    silenceRow = stack({silenceCheckbox, silenceSpin}, 6);
+
+    microphonePopup = new ChoiceBox;
+    microphonePopup->setObjectName(QStringLiteral("microphone"));
+    microphonePopup->setMinimumWidth(260);
+    connect(microphonePopup, &QComboBox::activated, this,
+            [this] { Q_EMIT microphoneChosen(microphonePopup->currentData().toString()); });
+    inputLevel = new QProgressBar;
+    inputLevel->setObjectName(QStringLiteral("microphoneLevel"));
+    inputLevel->setRange(0, 60); // -60 dBFS to full scale
+    inputLevel->setFixedSize(260, 8);
+    inputLevel->setTextVisible(false);
+    inputLevel->setAccessibleName(QStringLiteral("Input level"));
+
+    keepRecentCheckbox = new QCheckBox(QStringLiteral("Keep the last 10 transcripts in the menu"));
+    keepRecentCheckbox->setObjectName(QStringLiteral("keepRecent"));
+    connect(keepRecentCheckbox, &QCheckBox::toggled, this, &SettingsWindow::keepRecentToggled);
+
     auto *warning = new QLabel;
     warning->setPixmap(warningIcon().pixmap(16));
     warning->setAccessibleName(QStringLiteral("Warning"));
@@ -197,18 +239,27 @@ SettingsWindow::SettingsWindow()
     hotkeyLabel->setBuddy(hotkeyButton);
     grid->addWidget(hotkeyLabel, row, 0, right);
     grid->addWidget(stack({hotkeyButton, clearHotkeyButton}, 6), row++, 1);
-    grid->addWidget(hint(QStringLiteral("Hold to record, release to transcribe and paste.")), row++,
-                    1, left);
+    grid->addWidget(hotkeyModePopup, row++, 1, left);
+    grid->addWidget(hotkeyHint, row++, 1, left);
+    grid->addWidget(silenceRow, row++, 1);
     grid->addWidget(desktopHint, row++, 1);
     grid->addWidget(accessibilityRow, row++, 1);
     grid->addWidget(directKeyboardCheckbox, row++, 1, left);
     grid->addWidget(directKeyboardHint, row++, 1);
     section(QStringLiteral("Language:"), languagePopup);
     grid->addWidget(showLanguageCheckbox, row++, 1, left);
+    grid->addItem(new QSpacerItem(0, sectionPadding, QSizePolicy::Fixed, QSizePolicy::Fixed), row++,
+                  0);
+    QLabel *microphoneLabel = label(QStringLiteral("M&icrophone:"));
+    microphoneLabel->setBuddy(microphonePopup);
+    grid->addWidget(microphoneLabel, row, 0, right);
+    grid->addWidget(microphonePopup, row++, 1, left);
+    grid->addWidget(inputLevel, row++, 1, left);
     section(QStringLiteral("Model:"), modelPopup);
     grid->addWidget(modelHint, row++, 1, left);
     grid->addWidget(downloadRow, row++, 1);
     section(QStringLiteral("Startup:"), loginCheckbox);
+    grid->addWidget(keepRecentCheckbox, row++, 1, left);
 }
 
 void SettingsWindow::showState(const SettingsState &state)
@@ -217,6 +268,9 @@ void SettingsWindow::showState(const SettingsState &state)
     // for a mnemonic marker.
     hotkeyButton->setText(QString(state.hotkeyText).replace(u'&', QStringLiteral("&&")));
     clearHotkeyButton->setVisible(state.hotkeyClearable);
+    hotkeyModePopup->setCurrentIndex(state.hotkeyModeRow);
+    setHintText(hotkeyHint, state.hotkeyHint);
+    silenceRow->setVisible(state.hotkeyModeRow != 0);
     accessibilityRow->setVisible(state.accessibilityShown);
     refusalLabel->setText(state.refusal.isEmpty()
                               ? QString()
@@ -231,6 +285,14 @@ void SettingsWindow::showState(const SettingsState &state)
         const QSignalBlocker quietShow(showLanguageCheckbox);
         const QSignalBlocker quietLogin(loginCheckbox);
         const QSignalBlocker quietDirect(directKeyboardCheckbox);
+        const QSignalBlocker quietRecent(keepRecentCheckbox);
+        const QSignalBlocker quietSilence(silenceCheckbox);
+        const QSignalBlocker quietSeconds(silenceSpin);
+        keepRecentCheckbox->setChecked(state.keepRecent);
+        silenceCheckbox->setChecked(state.silenceSeconds > 0);
+        if (state.silenceSeconds > 0)
+            silenceSpin->setValue(state.silenceSeconds);
+        silenceSpin->setEnabled(state.silenceSeconds > 0);
         showLanguageCheckbox->setChecked(state.showLanguage);
         loginCheckbox->setChecked(state.openAtLogin);
         directKeyboardCheckbox->setChecked(state.directKeyboard);
@@ -248,6 +310,26 @@ void SettingsWindow::setModels(const QList<ModelChoice> &models, int current)
     for (const ModelChoice &model : models)
         modelPopup->addItem(model.title, model.name.isEmpty() ? QVariant() : model.name);
     modelPopup->setCurrentIndex(current);
+}
+
+void SettingsWindow::setMicrophones(const QList<AudioSource> &sources, const QString &current)
+{
+    microphonePopup->clear();
+    microphonePopup->addItem(QStringLiteral("System default"), QString());
+    for (const AudioSource &source : sources)
+        microphonePopup->addItem(source.description.isEmpty() ? source.name : source.description,
+                                 source.name);
+    int row = microphonePopup->findData(current);
+    if (row < 0) { // chosen once, unplugged now: recordings use the default meanwhile
+        microphonePopup->addItem(QStringLiteral("%1 (not connected)").arg(current), current);
+        row = microphonePopup->count() - 1;
+    }
+    microphonePopup->setCurrentIndex(row);
+}
+
+void SettingsWindow::setInputLevel(float dbfs)
+{
+    inputLevel->setValue(int(std::clamp(dbfs + 60.0f, 0.0f, 60.0f)));
 }
 
 QString SettingsWindow::selectedModel() const

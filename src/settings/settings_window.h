@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/audio.h"
+
 #include <QList>
 #include <QWidget>
 
@@ -8,6 +10,7 @@ class QComboBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QToolButton;
 
 namespace parlotta {
@@ -18,6 +21,9 @@ void setHintText(QLabel *hint, const QString &text);
 // Everything the window shows apart from the model list; the controller decides it.
 struct SettingsState {
     QString hotkeyText; // the hotkey button's caption, as it should read
+    int hotkeyModeRow = 0; // hold, toggle, both
+    QString hotkeyHint;    // how the mode is used
+    int silenceSeconds = 0; // a toggled recording's stop after silence; 0: off
     bool hotkeyClearable = false;
     bool accessibilityShown = false; // the warning row with "Grant Accessibility Access…"
     QString refusal;                 // why the desktop did not bind the hotkey, or empty
@@ -29,6 +35,7 @@ struct SettingsState {
     bool directKeyboard = false;
     QString directKeyboardAbout;
     bool downloading = false;
+    bool keepRecent = true;
 };
 
 // One entry of the model list: its title, and the model it names (empty for
@@ -53,11 +60,19 @@ class SettingsWindow : public QWidget {
     void setModelHint(const QString &text);
     // permille of the download, or -1 for a download of unknown size.
     void setDownloadProgress(int permille, const QString &text);
+    // The microphone list: "System default", then the sources; current is a
+    // source's name, empty for the default.
+    void setMicrophones(const QList<AudioSource> &sources, const QString &current);
+    void setInputLevel(float dbfs);
     // A sheet on the window, while it is open.
     void showDownloadFailure(const QString &message);
 
   Q_SIGNALS:
     void hotkeyClicked();
+    void hotkeyModeChosen(int row);
+    void silenceChanged(int seconds); // 0: off
+    void microphoneChosen(const QString &source);
+    void keepRecentToggled(bool on);
     void clearHotkeyClicked();
     void grantClicked();
     void languageChosen(int row);
@@ -75,6 +90,14 @@ class SettingsWindow : public QWidget {
     QPushButton *hotkeyButton;
     QToolButton *clearHotkeyButton;
     QLabel *desktopHint;
+    QComboBox *hotkeyModePopup;
+    QLabel *hotkeyHint;
+    QCheckBox *silenceCheckbox;
+    QSpinBox *silenceSpin;
+    QWidget *silenceRow;
+    QComboBox *microphonePopup;
+    QProgressBar *inputLevel;
+    QCheckBox *keepRecentCheckbox;
     QWidget *accessibilityRow;
     QLabel *refusalLabel; // in accessibilityRow
     QComboBox *languagePopup;

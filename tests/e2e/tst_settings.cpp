@@ -4,12 +4,27 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
 // X keycodes (evdev + 8) of the US layout.
-constexpr int rightControl = 105, leftAlt = 64, escape = 9, keyA = 38, keyL = 46, down = 116;
+constexpr int rightControl = 105, leftAlt = 64, escape = 9, keyA = 38, keyL = 46, keyI = 31,
+              down = 116, end = 115;
+
+// The tone a recording holds, from its zero crossings: Hz.
+double toneOf(const QByteArray &wav)
+{
+    const auto *samples = reinterpret_cast<const qint16 *>(wav.constData() + 44);
+    const qsizetype count = (wav.size() - 44) / 2;
+    int crossings = 0;
+    for (qsizetype i = 1; i < count; ++i)
+        crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+    return count > 0 ? crossings / 2.0 / (double(count) / 16000) : 0;
+}
 
 QStringList hotkeyLines(const DaemonProcess &daemon)
 {
@@ -34,7 +49,7 @@ class TestSettings : public QObject {
   private Q_SLOTS:
     void cleanup()
     {
-        xkey(u"up"_s, {rightControl, leftAlt, escape, keyA, keyL, down});
+        xkey(u"up"_s, {rightControl, leftAlt, escape, keyA, keyL, keyI, down, end});
     }
 
     // A user sets up Parlotta through the window: opened from the tray menu,
@@ -137,6 +152,56 @@ class TestSettings : public QObject {
         QVERIFY(accessibleShowing(u"push button"_s, u"Record Hotkey"_s));
         grabber.kill();
         grabber.waitForFinished();
+    }
+
+    // A second microphone, chosen by keyboard in the window (Alt+I, End):
+    // its level shows, a recording hears it; unplugged, the default serves.
+    void chosenMicrophoneThenUnplugged()
+    {
+        const QString module = runTool(u"pactl"_s, {u"load-module"_s, u"module-sine-source"_s,
+                                                     u"source_name=tone"_s, u"rate=16000"_s,
+                                                     u"frequency=880"_s});
+        QVERIFY(!module.isEmpty());
+        // What the default microphone hears meanwhile: a 300 Hz tone.
+        QTemporaryDir work;
+        const QString low = work.filePath(u"low.wav"_s);
+        QCOMPARE(QProcess::execute(u"sox"_s, {u"-n"_s, u"-r"_s, u"16000"_s, u"-c"_s, u"1"_s,
+                                               u"-b"_s, u"16"_s, low, u"synth"_s, u"1"_s,
+                                               u"sine"_s, u"300"_s}),
+                 0);
+        const auto unload = qScopeGuard([&] { runTool(u"pactl"_s, {u"unload-module"_s, module}); });
+        DaemonProcess daemon(ServerKind::StandIn);
+        daemon.installModel(u"hello"_s);
+        daemon.setEnvironment(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
+        QVERIFY(daemon.start());
+        DaemonProcess second;
+        QVERIFY(second.runToExit()); // shows the running one's settings
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(u"Settings"_s).isEmpty(), 10000);
+        QTRY_COMPARE(runTool(u"xdotool"_s, {u"getactivewindow"_s}), windowNamed(u"Settings"_s));
+        QTRY_VERIFY(accessibleTree().contains(u"\tcombo box\tSystem default\tMicrophone:\t"_s));
+        QVERIFY(accessibleShowing(u"progress bar"_s, u"Input level"_s));
+
+        QVERIFY(xkey(u"down"_s, {leftAlt}));
+        QVERIFY(xkey(u"tap"_s, {keyI}));
+        QVERIFY(xkey(u"up"_s, {leftAlt}));
+        QVERIFY(xkey(u"tap"_s, {end}));
+        QVERIFY(daemon.waitForMessage(u"Microphone set to: tone"_s));
+        QVERIFY(readFile(daemon.preferencesPath()).contains("microphone=tone"));
+        // The sine is loud; the default microphone is silent.
+        QTRY_VERIFY(accessibleTree().contains(QRegularExpression(
+            u"\tprogress bar\tInput level\t\t(value=[1-6][0-9])"_s)));
+        QVERIFY(daemon.dictate(low, u"Recording stopped"_s));
+        const double tone = toneOf(readFile(u"/tmp/parlotta/recording.wav"_s));
+        QVERIFY2(tone > 850 && tone < 910, qPrintable(QString::number(tone)));
+
+        runTool(u"pactl"_s, {u"unload-module"_s, module});
+        QTRY_VERIFY(accessibleTree().contains(
+            u"\tcombo box\ttone (not connected)\tMicrophone:\t"_s));
+        QVERIFY(daemon.dictate(low, u"Recording stopped"_s));
+        QVERIFY(daemon.logMessages().contains(
+            u"Microphone tone is not connected, recording from the system default"_s));
+        const double heard = toneOf(readFile(u"/tmp/parlotta/recording.wav"_s));
+        QVERIFY2(heard > 250 && heard < 320, qPrintable(QString::number(heard)));
     }
 };
 

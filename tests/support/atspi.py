@@ -5,7 +5,8 @@
 #   atspi.py tree APP                 one line per accessible: depth, role, name
 #                                     (a combo box's is its current item), the
 #                                     label that names it, and its states
-#                                     ("checked", "hidden" when not showing)
+#                                     ("checked", "hidden" when not showing,
+#                                     "value=N" of a progress bar)
 #   atspi.py press APP ROLE NAME      does the first action of the first match
 #   atspi.py point APP ROLE NAME      moves the pointer to the middle of it
 # NAME matches an accessible's name or the label that names it.
@@ -45,6 +46,8 @@ def states(node):
         found.append("checked")
     if not state.contains(pyatspi.STATE_SHOWING):
         found.append("hidden")
+    if node.getRoleName() == "progress bar":
+        found.append("value=%d" % node.queryValue().currentValue)
     return ",".join(found)
 
 

@@ -20,9 +20,10 @@ namespace {
 
 class FakeRecorder final : public AudioRecorder {
   public:
-    bool prepare(int fd, QString *error) override
+    bool prepare(int fd, const QString &source, QString *error) override
     {
         file = fd;
+        fake::platform().recordedSource = source;
         if (!fake::platform().recorder.prepares) {
             *error = u"no sound server"_s;
             return false;
@@ -34,6 +35,10 @@ class FakeRecorder final : public AudioRecorder {
         if (!fake::platform().recorder.records)
             *error = u"not ready"_s;
         return fake::platform().recorder.records;
+    }
+    bool usedDefaultInstead() const override
+    {
+        return false;
     }
     double currentTime() const override
     {

@@ -34,7 +34,8 @@ struct Selection {
 
 struct Platform {
     Recorder recorder;
-    QStringList cues; // played, in order
+    QString recordedSource; // what the last recorder was asked to record
+    QStringList cues;       // played, in order
     Selection clipboard;
     Selection primary;
     parlotta::KeyInjector::Keystroke keystroke = parlotta::KeyInjector::Keystroke::ControlV;

@@ -6,6 +6,7 @@
 #include "platform/linux/pulse_connection.h"
 #include "platform/wav.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QtEndian>
 #include <array>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <unistd.h>
+#include <utility>
 
 namespace parlotta {
 
@@ -30,7 +32,7 @@ class PulseRecorder final : public AudioRecorder {
         stop();
     }
 
-    bool prepare(int fd, QString *error) override
+    bool prepare(int fd, const QString &source, QString *error) override
     {
         file = fd;
         if (!writeAll(file, wavHeader(0).constData(), wavHeaderSize)) {
@@ -41,6 +43,36 @@ class PulseRecorder final : public AudioRecorder {
         if (!pulse.ensureReady(error))
             return false;
         PulseConnection::Lock lock;
+        if (source.isEmpty() || openStream(source.toUtf8().constData(), error))
+            return !source.isEmpty() || openStream(nullptr, error);
+        // Unplugged since it was chosen: the default one hears the user still.
+        fallenBack = true;
+        return openStream(nullptr, error);
+    }
+
+    bool usedDefaultInstead() const override
+    {
+        return fallenBack;
+    }
+
+  private:
+    // Loop locked.
+    void dropStream()
+    {
+        if (!stream)
+            return;
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+
+    // A corked stream from device (null: the default source); loop locked.
+    bool openStream(const char *device, QString *error)
+    {
+        dropStream();
+        PulseConnection &pulse = PulseConnection::instance();
         const pa_sample_spec spec{PA_SAMPLE_S16LE, sampleRate, 1};
         stream = pa_stream_new(pulse.context(), "Dictation", &spec, nullptr);
         if (!stream) {
@@ -64,7 +96,7 @@ class PulseRecorder final : public AudioRecorder {
         attr.maxlength = std::uint32_t(-1);
         attr.fragsize = sampleRate * 2 / 50; // 20 ms
         const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-        if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0 ||
+        if (pa_stream_connect_record(stream, device, &attr, flags) < 0 ||
             !pulse.waitLocked(
                 [this] {
                     const pa_stream_state_t s = pa_stream_get_state(stream);
@@ -75,11 +107,13 @@ class PulseRecorder final : public AudioRecorder {
             const int err = pa_context_errno(pulse.context());
             *error = QStringLiteral("cannot open the microphone: %1")
                          .arg(QString::fromUtf8(err ? pa_strerror(err) : "no answer"));
+            dropStream();
             return false;
         }
         return true;
     }
 
+  public:
     bool record(QString *error) override
     {
         PulseConnection::Lock lock;
@@ -127,11 +161,7 @@ class PulseRecorder final : public AudioRecorder {
     {
         if (stream) {
             PulseConnection::Lock lock;
-            pa_stream_set_read_callback(stream, nullptr, nullptr);
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-            stream = nullptr;
+            dropStream();
         }
         if (file >= 0) {
             const QByteArray h = wavHeader(std::uint32_t(samplesWritten.load() * 2));
@@ -173,6 +203,7 @@ class PulseRecorder final : public AudioRecorder {
     }
 
     pa_stream *stream = nullptr;
+    bool fallenBack = false;
     int file = -1;
     std::atomic<qint64> samplesWritten{0};
     bool writeFailed = false; // the loop thread's
@@ -248,7 +279,160 @@ class PulseCuePlayer final : public CuePlayer {
     QHash<QString, CueStream *> streams;
 };
 
+// The inputs and one input's level, while the settings window is open. The
+// sound server's callbacks run on its loop thread and hand their results to
+// the main thread through context, which dies first with this object.
+class PulseSourceWatch final : public AudioSourceWatch {
+  public:
+    PulseSourceWatch(SourcesChanged sources, LevelChanged level)
+        : onSources(std::move(sources))
+        , onLevel(std::move(level))
+    {
+        PulseConnection::Lock lock;
+        pa_context *c = PulseConnection::instance().context();
+        pa_context_set_subscribe_callback(
+            c,
+            [](pa_context *, pa_subscription_event_type_t, uint32_t, void *self) {
+                static_cast<PulseSourceWatch *>(self)->list();
+            },
+            this);
+        if (pa_operation *op = pa_context_subscribe(
+                c, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER),
+                nullptr, nullptr))
+            pa_operation_unref(op);
+        list();
+    }
+
+    ~PulseSourceWatch() override
+    {
+        // Locked: the loop's callbacks post to context while they hold the lock.
+        PulseConnection::Lock lock;
+        delete context;
+        pa_context *c = PulseConnection::instance().context();
+        pa_context_set_subscribe_callback(c, nullptr, nullptr);
+        if (pa_operation *op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr))
+            pa_operation_unref(op);
+        if (listing) {
+            pa_operation_cancel(listing);
+            pa_operation_unref(listing);
+        }
+        closeMeter();
+    }
+
+    void watchLevel(const QString &source) override
+    {
+        PulseConnection::Lock lock;
+        watched = source.toUtf8();
+        openMeter();
+    }
+
+  private:
+    // Loop locked (every caller holds it or is a callback of the loop).
+    void list()
+    {
+        if (listing)
+            return; // the one under way reads the change too
+        found.clear();
+        listing = pa_context_get_source_info_list(
+            PulseConnection::instance().context(),
+            [](pa_context *, const pa_source_info *info, int eol, void *self) {
+                auto *watch = static_cast<PulseSourceWatch *>(self);
+                if (info && info->monitor_of_sink == PA_INVALID_INDEX)
+                    watch->found.append({QString::fromUtf8(info->name),
+                                         QString::fromUtf8(info->description)});
+                if (!eol)
+                    return;
+                pa_operation_unref(std::exchange(watch->listing, nullptr));
+                QMetaObject::invokeMethod(
+                    watch->context,
+                    [watch, sources = watch->found] {
+                        watch->onSources(sources);
+                        // A source back from an unplugging is listened to again.
+                        PulseConnection::Lock lock;
+                        if (!watch->meter || watch->broken)
+                            watch->openMeter();
+                    },
+                    Qt::QueuedConnection);
+            },
+            this);
+    }
+
+    void openMeter()
+    {
+        closeMeter();
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, sampleRate, 1};
+        meter = pa_stream_new(PulseConnection::instance().context(), "Input level", &spec, nullptr);
+        if (!meter)
+            return;
+        pa_stream_set_read_callback(
+            meter,
+            [](pa_stream *s, size_t, void *self) {
+                static_cast<PulseSourceWatch *>(self)->readLevel(s);
+            },
+            this);
+        pa_stream_set_state_callback(
+            meter,
+            [](pa_stream *s, void *self) {
+                // Gone with its source: opened again when the list changes.
+                if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
+                    static_cast<PulseSourceWatch *>(self)->broken = true;
+            },
+            this);
+        pa_buffer_attr attr{};
+        attr.maxlength = std::uint32_t(-1);
+        attr.fragsize = sampleRate * 2 / 10;
+        broken = false;
+        if (pa_stream_connect_record(meter, watched.isEmpty() ? nullptr : watched.constData(),
+                                     &attr, PA_STREAM_ADJUST_LATENCY) < 0)
+            closeMeter();
+    }
+
+    void closeMeter()
+    {
+        if (!meter)
+            return;
+        pa_stream_set_read_callback(meter, nullptr, nullptr);
+        pa_stream_set_state_callback(meter, nullptr, nullptr);
+        pa_stream_disconnect(meter);
+        pa_stream_unref(meter);
+        meter = nullptr;
+    }
+
+    void readLevel(pa_stream *s)
+    {
+        const void *data = nullptr;
+        size_t bytes = 0;
+        while (pa_stream_readable_size(s) > 0 && pa_stream_peek(s, &data, &bytes) == 0 &&
+               bytes > 0) {
+            if (data) {
+                const float db =
+                    averagePowerDb(static_cast<const std::int16_t *>(data), bytes / 2);
+                QMetaObject::invokeMethod(
+                    context, [this, db] { onLevel(db); }, Qt::QueuedConnection);
+            }
+            pa_stream_drop(s);
+        }
+    }
+
+    SourcesChanged onSources;
+    LevelChanged onLevel;
+    QObject *context = new QObject;
+    pa_operation *listing = nullptr;
+    QList<AudioSource> found; // the listing under way
+    QByteArray watched;
+    pa_stream *meter = nullptr;
+    bool broken = false;
+};
+
 } // namespace
+
+std::unique_ptr<AudioSourceWatch> watchPulseSources(SourcesChanged sources, LevelChanged level)
+{
+    QString error;
+    if (!PulseConnection::instance().ensureReady(&error))
+        return nullptr;
+    return std::make_unique<PulseSourceWatch>(std::move(sources), std::move(level));
+}
 
 std::unique_ptr<AudioRecorder> createPulseRecorder()
 {

@@ -10,6 +10,7 @@ namespace parlotta {
 std::unique_ptr<AudioRecorder> createPulseRecorder();
 CuePlayer &pulseCuePlayer();
 void queryPulseMicrophone(std::function<void(bool available)> answer);
+std::unique_ptr<AudioSourceWatch> watchPulseSources(SourcesChanged sources, LevelChanged level);
 
 // The audio services every Linux session shares; the desktop's own services
 // derive from it.
@@ -26,6 +27,11 @@ class PulseAudioServices : public PlatformServices {
     void queryMicrophone(std::function<void(bool available)> answer) override
     {
         queryPulseMicrophone(std::move(answer));
+    }
+    std::unique_ptr<AudioSourceWatch> watchAudioSources(SourcesChanged sources,
+                                                        LevelChanged level) override
+    {
+        return watchPulseSources(std::move(sources), std::move(level));
     }
 };
 
