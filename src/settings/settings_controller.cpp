@@ -123,7 +123,8 @@ void SettingsController::refresh()
     const HotkeyMode mode = selectedHotkeyMode();
     state.hotkeyModeRow = int(mode);
     state.hotkeyHint =
-        mode == HotkeyMode::Hold ? QStringLiteral("Hold to record, release to transcribe and paste.")
+        mode == HotkeyMode::Hold
+            ? QStringLiteral("Hold to record, release to transcribe and paste.")
         : mode == HotkeyMode::Toggle
             ? QStringLiteral("Press to record, press again to transcribe and paste; Escape "
                              "cancels.")

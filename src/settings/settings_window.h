@@ -20,9 +20,9 @@ void setHintText(QLabel *hint, const QString &text);
 
 // Everything the window shows apart from the model list; the controller decides it.
 struct SettingsState {
-    QString hotkeyText; // the hotkey button's caption, as it should read
-    int hotkeyModeRow = 0; // hold, toggle, both
-    QString hotkeyHint;    // how the mode is used
+    QString hotkeyText;     // the hotkey button's caption, as it should read
+    int hotkeyModeRow = 0;  // hold, toggle, both
+    QString hotkeyHint;     // how the mode is used
     int silenceSeconds = 0; // a toggled recording's stop after silence; 0: off
     bool hotkeyClearable = false;
     bool accessibilityShown = false; // the warning row with "Grant Accessibility Access…"

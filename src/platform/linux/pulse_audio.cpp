@@ -297,7 +297,8 @@ class PulseSourceWatch final : public AudioSourceWatch {
             },
             this);
         if (pa_operation *op = pa_context_subscribe(
-                c, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER),
+                c,
+                pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER),
                 nullptr, nullptr))
             pa_operation_unref(op);
         list();
@@ -338,8 +339,8 @@ class PulseSourceWatch final : public AudioSourceWatch {
             [](pa_context *, const pa_source_info *info, int eol, void *self) {
                 auto *watch = static_cast<PulseSourceWatch *>(self);
                 if (info && info->monitor_of_sink == PA_INVALID_INDEX)
-                    watch->found.append({QString::fromUtf8(info->name),
-                                         QString::fromUtf8(info->description)});
+                    watch->found.append(
+                        {QString::fromUtf8(info->name), QString::fromUtf8(info->description)});
                 if (!eol)
                     return;
                 pa_operation_unref(std::exchange(watch->listing, nullptr));
@@ -405,8 +406,7 @@ class PulseSourceWatch final : public AudioSourceWatch {
         while (pa_stream_readable_size(s) > 0 && pa_stream_peek(s, &data, &bytes) == 0 &&
                bytes > 0) {
             if (data) {
-                const float db =
-                    averagePowerDb(static_cast<const std::int16_t *>(data), bytes / 2);
+                const float db = averagePowerDb(static_cast<const std::int16_t *>(data), bytes / 2);
                 QMetaObject::invokeMethod(
                     context, [this, db] { onLevel(db); }, Qt::QueuedConnection);
             }
