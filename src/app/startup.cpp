@@ -105,18 +105,32 @@ class DaemonBusObject final : public QObject {
     }
     // What a compositor's key binding runs: the hotkey's own press and
     // release, which the hotkey mode turns into a start, a stop or neither.
+    // Each comes from a process of its own, so a quick tap's release can
+    // overtake its press: a release just before a press makes the two a tap.
     Q_SCRIPTABLE void Press()
     {
         log(QStringLiteral("Received parlotta --press \u2192 hotkey pressed"));
         hotkeyHeld = true;
         hotkeyPressed();
+        if (earlyRelease.isValid() && earlyRelease.elapsed() < 500) {
+            hotkeyHeld = false;
+            hotkeyReleased();
+        }
+        earlyRelease.invalidate();
     }
     Q_SCRIPTABLE void Release()
     {
         log(QStringLiteral("Received parlotta --release \u2192 hotkey released"));
+        if (!hotkeyHeld) {
+            earlyRelease.start();
+            return;
+        }
         hotkeyHeld = false;
         hotkeyReleased();
     }
+
+  private:
+    QElapsedTimer earlyRelease;
     Q_SCRIPTABLE void Cancel()
     {
         log(QStringLiteral("Received parlotta --cancel \u2192 cancel recording"));

@@ -39,6 +39,20 @@ class TestWayland : public QObject {
 
     QString hello;
 
+    // Toggle mode, set in the running daemon's preferences: a tap of the
+    // hotkey (tap() types one) starts a recording, the next tap ends it.
+    bool tapToggles(DaemonProcess &daemon, const std::function<bool()> &tap,
+                    const QString &pasted) const
+    {
+        daemon.writePreferences("[General]\nhotkey-mode=toggle\n");
+        const auto count = [&] { return daemon.logMessages().count(pasted); };
+        const qsizetype before = count();
+        return tap() &&
+               daemon.waitForMessage(u"Recording until the hotkey is pressed again"_s, 15000) &&
+               playIntoMicrophone(hello) && tap() &&
+               waitUntil([&] { return count() > before; }, 30000);
+    }
+
   private Q_SLOTS:
     void initTestCase()
     {
@@ -125,6 +139,9 @@ class TestWayland : public QObject {
         QVERIFY(daemon.waitForMessage(u"Clipboard restored"_s));
         QTRY_COMPARE(x11Window.text(), u"Hello world."_s);
         QCOMPARE(clipboardContents(), before);
+        QVERIFY(tapToggles(
+            daemon, [] { return typeInGnome({u"67:1"_s, u"67:0"_s}); }, u"Pasted via XTest"_s));
+        QTRY_COMPARE(x11Window.text(), u"Hello world.Hello world."_s);
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
     }
@@ -195,6 +212,12 @@ class TestWayland : public QObject {
             QVERIFY(hold.waitForFinished());
             QVERIFY(daemon.waitForMessage(u"Received parlotta --release \u2192 hotkey released"_s));
             QVERIFY(daemon.waitForMessage(u"Clipboard restored"_s, 30000));
+            QTRY_COMPARE(window.text(), text);
+            QVERIFY(tapToggles(
+                daemon,
+                [] { return QProcess::execute(u"wtype"_s, {u"-k"_s, u"Alt_R"_s}) == 0; },
+                u"Clipboard restored"_s));
+            text += text;
         } else {
             QVERIFY(daemon.dictate(hello, pasted));
         }
@@ -325,6 +348,14 @@ class TestWayland : public QObject {
         QVERIFY(daemon.logMessages().contains(u"Pasted via "_s + paste));
         QTRY_COMPARE(window.text(), u"Hello world."_s);
         QCOMPARE(clipboardContents(), before);
+        QVERIFY(tapToggles(
+            daemon,
+            [] {
+                return QProcess::execute(QStringLiteral(WLKEY),
+                                         {u"67:1"_s, u"sleep:80"_s, u"67:0"_s}) == 0;
+            },
+            u"Clipboard restored"_s));
+        QTRY_COMPARE(window.text(), u"Hello world.Hello world."_s);
 
         if (compositor == u"kwin"_s) {
             // A terminal, known by the application id KWin reports for the focused window.
