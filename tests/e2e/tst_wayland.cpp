@@ -140,7 +140,11 @@ class TestWayland : public QObject {
         QTRY_COMPARE(x11Window.text(), u"Hello world."_s);
         QCOMPARE(clipboardContents(), before);
         QVERIFY(tapToggles(
-            daemon, [] { return typeInGnome({u"67:1"_s, u"67:0"_s}); }, u"Pasted via XTest"_s));
+            daemon,
+            [] {
+                return typeInGnome({u"67:1"_s, u"67:0"_s});
+            },
+            u"Pasted via XTest"_s));
         QTRY_COMPARE(x11Window.text(), u"Hello world.Hello world."_s);
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
@@ -215,7 +219,9 @@ class TestWayland : public QObject {
             QTRY_COMPARE(window.text(), text);
             QVERIFY(tapToggles(
                 daemon,
-                [] { return QProcess::execute(u"wtype"_s, {u"-k"_s, u"Alt_R"_s}) == 0; },
+                [] {
+                    return QProcess::execute(u"wtype"_s, {u"-k"_s, u"Alt_R"_s}) == 0;
+                },
                 u"Clipboard restored"_s));
             text += text;
         } else {

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QRect>
 #include <QScopeGuard>
+#include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -408,6 +409,36 @@ class TestMenuAndSettings : public QObject {
         QVERIFY(logText().contains("Downloading model tiny"));
         QVERIFY(logText().contains("ERROR: model download failed: "));
         QVERIFY(control<QWidget>("download")->isHidden());
+    }
+
+    // The hotkey mode, its silence stop, and the Recent submenu switched off.
+    void dictationSettings()
+    {
+        auto *mode = control<QComboBox>("hotkeyMode");
+        auto *silence = control<QCheckBox>("stopAfterSilence");
+        QCOMPARE(mode->currentText(), u"Hold to talk"_s);
+        QVERIFY(!silence->isVisible()); // holding has nothing to stop
+        mode->setCurrentIndex(2);
+        Q_EMIT mode->activated(2);
+        QCOMPARE(preferenceString(prefHotkeyMode, {}), u"both"_s);
+        QVERIFY(silence->isVisible());
+        silence->click();
+        QCOMPARE(preferenceInteger(prefStopAfterSilence).value, 2);
+        control<QSpinBox>("silenceSeconds")->setValue(7);
+        QCOMPARE(preferenceInteger(prefStopAfterSilence).value, 7);
+        silence->click();
+        QCOMPARE(preferenceInteger(prefStopAfterSilence).value, 0);
+        QVERIFY(!control<QSpinBox>("silenceSeconds")->isEnabled());
+        removePreference(prefHotkeyMode);
+        c().refresh();
+        QCOMPARE(mode->currentText(), u"Hold to talk"_s);
+
+        QVERIFY(describe(menuHandler->statusItem->contextMenu()).contains(u"Recent >"_s));
+        control<QCheckBox>("keepRecent")->click();
+        QCOMPARE(preferenceBool(prefKeepRecent, true), false);
+        QVERIFY(!describe(menuHandler->statusItem->contextMenu()).contains(u"Recent >"_s));
+        control<QCheckBox>("keepRecent")->click();
+        QVERIFY(describe(menuHandler->statusItem->contextMenu()).contains(u"Recent >"_s));
     }
 };
 
