@@ -248,6 +248,7 @@ SettingsWindow::SettingsWindow()
     grid->addWidget(directKeyboardHint, row++, 1);
     section(QStringLiteral("Language:"), languagePopup);
     grid->addWidget(showLanguageCheckbox, row++, 1, left);
+    grid->addWidget(keepRecentCheckbox, row++, 1, left);
     grid->addItem(new QSpacerItem(0, sectionPadding, QSizePolicy::Fixed, QSizePolicy::Fixed), row++,
                   0);
     QLabel *microphoneLabel = label(QStringLiteral("M&icrophone:"));
@@ -259,7 +260,6 @@ SettingsWindow::SettingsWindow()
     grid->addWidget(modelHint, row++, 1, left);
     grid->addWidget(downloadRow, row++, 1);
     section(QStringLiteral("Startup:"), loginCheckbox);
-    grid->addWidget(keepRecentCheckbox, row++, 1, left);
 }
 
 void SettingsWindow::showState(const SettingsState &state)

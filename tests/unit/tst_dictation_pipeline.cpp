@@ -12,6 +12,7 @@
 #include "dictation/multipart.h"
 #include "dictation/paste.h"
 #include "dictation/recording.h"
+#include "dictation/stop_path.h"
 #include "fake_platform.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
@@ -262,10 +263,12 @@ class TestDictationPipeline : public QObject {
         if (answer.isEmpty())
             inferenceUrl = u"http://127.0.0.1:1/inference"_s;
 
+        clearRecentTranscripts();
         beginRecording();
         stopRecordingAndTranscribe();
         inferenceUrl = url;
         QTRY_COMPARE(fake::platform().cues.size(), 2); // the answer and the paste come later
+        QVERIFY(transcriptionsPending().isEmpty());
 
         QStringList logged = logMessagesIn(logPath);
         const qsizetype stopped = logged.indexOf(u"Recording stopped, file: "_s + outputPath);
@@ -284,6 +287,8 @@ class TestDictationPipeline : public QObject {
         QCOMPARE(server.requests, sent ? 1 : 0);
         const bool pasted = cue == u"pop"_s;
         QCOMPARE(fake::platform().pastes, pasted && keystroke >= 0 ? 1 : 0);
+        // Recent keeps what passed the gates, whether its keystroke landed or not.
+        QCOMPARE(recentTranscripts(), pasted ? QStringList{u"Hello world."_s} : QStringList());
         if (!pasted)
             return;
         // The user's clipboard, byte for byte, or still nothing; PRIMARY as it was.
