@@ -129,13 +129,14 @@ class DaemonBusObject final : public QObject {
         hotkeyReleased();
     }
 
-  private:
-    QElapsedTimer earlyRelease;
     Q_SCRIPTABLE void Cancel()
     {
         log(QStringLiteral("Received parlotta --cancel \u2192 cancel recording"));
-        cancelRecording();
+        cancelRecordingBecause(QStringLiteral("parlotta --cancel"));
     }
+
+  private:
+    QElapsedTimer earlyRelease;
 };
 
 const QString busName = QStringLiteral(PARLOTTA_BUNDLE_ID);
