@@ -55,6 +55,9 @@ MenuHandler::MenuHandler(UpdateChecker &updates)
     connect(&updates, &UpdateChecker::message, this, &MenuHandler::showUpdateMessage);
     rebuildMenu();
     statusItem->show();
+    // Drawn now, not at the first press: drawing one takes milliseconds.
+    statusIcon({}, false, TrayState::Recording);
+    statusIcon({}, false, TrayState::Transcribing);
 }
 
 namespace {
