@@ -45,7 +45,9 @@ void wireSubsystems()
     });
     // The menu and the settings window drop what they show about missing keyboard access.
     // Only while the hold records: a release the listener missed never holds pastes up.
-    holdPastesWhile([] { return hotkeyHoldsModifiers() && isRecording(); });
+    // The press that stopped a toggled recording may still be held as its paste comes.
+    holdPastesWhile(
+        [] { return hotkeyHoldsModifiers() && (isRecording() || hotkeyStoppedByPress()); });
     QObject::connect(events, &DaemonEvents::sessionLocked, events, [] {
         // Nothing said while the screen is locked is pasted into it.
         if ((hotkeyHeld || isToggledRecording()) && isRecording())

@@ -20,6 +20,7 @@ std::atomic<bool> eventTapActive{false};
 std::atomic<bool> hotkeyHeld{false};
 std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 std::chrono::milliseconds heldShortcutLimit = std::chrono::minutes(5);
+std::chrono::milliseconds lostReleaseGap = std::chrono::seconds(1);
 
 namespace {
 QString refusal;
@@ -70,6 +71,11 @@ ModeAction hotkeyReleased(const QString &beforeStop)
     else if (action == ModeAction::Latch)
         latchRecording();
     return action;
+}
+
+bool hotkeyStoppedByPress()
+{
+    return hotkeyHeld && modeState.stoppingPress;
 }
 
 void escapePressed()
@@ -198,7 +204,22 @@ void followShortcut(ShortcutSource &source)
             .arg(activeHotkeySnapshot().code));
     source.start([](bool pressed) {
         // Capture takes every key; push-to-talk rests meanwhile.
-        if (captureHandlerSnapshot() || pressed == hotkeyHeld)
+        if (captureHandlerSnapshot())
+            return;
+        // Repeats come many times a second while the shortcut is held: a
+        // press long after the last one follows a release the desktop lost.
+        static QElapsedTimer lastPress;
+        const bool releaseLost = pressed && hotkeyHeld && lastPress.isValid() &&
+                                 lastPress.elapsed() > lostReleaseGap.count();
+        if (pressed)
+            lastPress.start();
+        if (releaseLost) {
+            holdLimit->stop();
+            hotkeyHeld = false;
+            hotkeyReleased(QStringLiteral("No release of the hotkey seen before this press, "
+                                          "stopping as if released"));
+        }
+        if (pressed == hotkeyHeld)
             return;
         hotkeyHeld = pressed;
         if (pressed) {

@@ -17,6 +17,10 @@ extern std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 // a release would (lowered by tests).
 extern std::chrono::milliseconds heldShortcutLimit;
 
+// Where the desktop binds the shortcut: a press this long after the last press
+// or repeat, with no release between, follows a release the desktop lost.
+extern std::chrono::milliseconds lostReleaseGap;
+
 // Whether the key listener is running (false while it waits for the desktop).
 extern std::atomic<bool> eventTapActive;
 
@@ -35,6 +39,8 @@ void setHotkeyRefusal(const QString &why);
 void hotkeyPressed();
 // Returns what the release did; beforeStop, when set, is logged before a stop.
 ModeAction hotkeyReleased(const QString &beforeStop = {});
+// Whether the hotkey is held down after a press that stopped a toggled recording.
+bool hotkeyStoppedByPress();
 // Escape ends a toggled recording without transcribing it, and nothing else.
 void escapePressed();
 // "parlotta --toggle": starts a toggled recording, or stops the open one.

@@ -177,6 +177,16 @@ class TestDictationPipeline : public QObject {
         QVERIFY(!isRecording());
         fake::platform().shortcut(false);
         QVERIFY(!isRecording());
+        // A release lost, then a press well after the last one: the press counts.
+        lostReleaseGap = std::chrono::milliseconds(100);
+        fake::platform().shortcut(true);
+        fake::platform().shortcut(true); // a repeat
+        QTest::qWait(150);
+        fake::platform().shortcut(true);
+        QVERIFY(!isRecording());
+        fake::platform().shortcut(false);
+        QVERIFY(!isRecording());
+        lostReleaseGap = std::chrono::seconds(1);
         // The cap ends a toggled recording and transcribes it.
         fake::platform().recorder.seconds = 601;
         toggleRecording();
