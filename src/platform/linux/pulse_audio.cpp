@@ -25,6 +25,18 @@ constexpr int sampleRate = 16000;
 constexpr std::size_t meterWindow = sampleRate / 10; // the latest 100 ms
 constexpr int streamTimeoutMs = 1500;
 
+// Disconnects a stream, its callbacks first, and forgets it; loop locked.
+void closeStream(pa_stream *&stream)
+{
+    if (!stream)
+        return;
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
 class PulseRecorder final : public AudioRecorder {
   public:
     ~PulseRecorder() override
@@ -56,22 +68,10 @@ class PulseRecorder final : public AudioRecorder {
     }
 
   private:
-    // Loop locked.
-    void dropStream()
-    {
-        if (!stream)
-            return;
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_disconnect(stream);
-        pa_stream_unref(stream);
-        stream = nullptr;
-    }
-
     // A corked stream from device (null: the default source); loop locked.
     bool openStream(const char *device, QString *error)
     {
-        dropStream();
+        closeStream(stream);
         PulseConnection &pulse = PulseConnection::instance();
         const pa_sample_spec spec{PA_SAMPLE_S16LE, sampleRate, 1};
         stream = pa_stream_new(pulse.context(), "Dictation", &spec, nullptr);
@@ -107,7 +107,7 @@ class PulseRecorder final : public AudioRecorder {
             const int err = pa_context_errno(pulse.context());
             *error = QStringLiteral("cannot open the microphone: %1")
                          .arg(QString::fromUtf8(err ? pa_strerror(err) : "no answer"));
-            dropStream();
+            closeStream(stream);
             return false;
         }
         return true;
@@ -161,7 +161,7 @@ class PulseRecorder final : public AudioRecorder {
     {
         if (stream) {
             PulseConnection::Lock lock;
-            dropStream();
+            closeStream(stream);
         }
         if (file >= 0) {
             const QByteArray h = wavHeader(std::uint32_t(samplesWritten.load() * 2));
@@ -268,11 +268,7 @@ class PulseCuePlayer final : public CuePlayer {
     // Loop locked.
     static void finish(CueStream *cue)
     {
-        if (cue->stream) {
-            pa_stream_set_state_callback(cue->stream, nullptr, nullptr);
-            pa_stream_disconnect(cue->stream);
-            pa_stream_unref(cue->stream);
-        }
+        closeStream(cue->stream);
         delete cue;
     }
 
@@ -317,7 +313,7 @@ class PulseSourceWatch final : public AudioSourceWatch {
             pa_operation_cancel(listing);
             pa_operation_unref(listing);
         }
-        closeMeter();
+        closeStream(meter);
     }
 
     void watchLevel(const QString &source) override
@@ -360,7 +356,7 @@ class PulseSourceWatch final : public AudioSourceWatch {
 
     void openMeter()
     {
-        closeMeter();
+        closeStream(meter);
         const pa_sample_spec spec{PA_SAMPLE_S16LE, sampleRate, 1};
         meter = pa_stream_new(PulseConnection::instance().context(), "Input level", &spec, nullptr);
         if (!meter)
@@ -385,18 +381,7 @@ class PulseSourceWatch final : public AudioSourceWatch {
         broken = false;
         if (pa_stream_connect_record(meter, watched.isEmpty() ? nullptr : watched.constData(),
                                      &attr, PA_STREAM_ADJUST_LATENCY) < 0)
-            closeMeter();
-    }
-
-    void closeMeter()
-    {
-        if (!meter)
-            return;
-        pa_stream_set_read_callback(meter, nullptr, nullptr);
-        pa_stream_set_state_callback(meter, nullptr, nullptr);
-        pa_stream_disconnect(meter);
-        pa_stream_unref(meter);
-        meter = nullptr;
+            closeStream(meter);
     }
 
     void readLevel(pa_stream *s)
