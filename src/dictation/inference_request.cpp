@@ -3,7 +3,6 @@
 #include "core/log.h"
 #include "core/server_address.h"
 #include "core/threads.h"
-#include "dictation/cues.h"
 #include "dictation/multipart.h"
 #include "server/port_owner.h"
 
@@ -93,7 +92,7 @@ QString runInference(const QByteArray &url, const QByteArray &body, const QStrin
 } // namespace
 
 void postInference(QByteArray body, QString boundary,
-                   std::function<void(const QString &transcript)> done)
+                   std::function<void(const std::optional<QString> &transcript)> done)
 {
     ++requestsInFlight;
     QMetaObject::invokeMethod(
@@ -112,7 +111,7 @@ void postInference(QByteArray body, QString boundary,
                         .arg(*uid));
                 --requestsInFlight;
                 QMetaObject::invokeMethod(
-                    qApp, [] { playSound(soundBasso); }, Qt::QueuedConnection);
+                    qApp, [done] { done(std::nullopt); }, Qt::QueuedConnection);
                 return;
             }
             const QString transcript = abortRequest ? QString() : runInference(url, body, boundary);

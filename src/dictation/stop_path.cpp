@@ -78,11 +78,16 @@ void finishDictation(const FinishedRecording &recording)
     const float peak = recording.peakAvgPower;
     pending.append(recording.duration);
     Q_EMIT daemonEvents().dictationChanged();
-    postInference(std::move(body), boundary, [peak](const QString &transcript) {
+    postInference(std::move(body), boundary, [peak](const std::optional<QString> &answer) {
         // Answers come in the order the requests were posted.
         if (!pending.isEmpty())
             pending.removeFirst();
         Q_EMIT daemonEvents().dictationChanged();
+        if (!answer) {
+            playSound(soundBasso);
+            return;
+        }
+        const QString &transcript = *answer;
         log(QStringLiteral("Whisper response: '%1'").arg(transcript));
         if (rejected(blankGate(transcript)) || rejected(hallucinationGate(transcript, peak)))
             return;
