@@ -55,10 +55,12 @@ class PulseRecorder final : public AudioRecorder {
         if (!pulse.ensureReady(error))
             return false;
         PulseConnection::Lock lock;
-        if (source.isEmpty() || openStream(source.toUtf8().constData(), error))
-            return !source.isEmpty() || openStream(nullptr, error);
+        // Asked first, not left to the connection: PipeWire's server links a
+        // stream for a missing source to the default one without a word.
+        if (!source.isEmpty() && sourceExists(source.toUtf8()))
+            return openStream(source.toUtf8().constData(), error);
         // Unplugged since it was chosen: the default one hears the user still.
-        fallenBack = true;
+        fallenBack = !source.isEmpty();
         return openStream(nullptr, error);
     }
 
@@ -68,6 +70,35 @@ class PulseRecorder final : public AudioRecorder {
     }
 
   private:
+    // Loop locked.
+    static bool sourceExists(const QByteArray &name)
+    {
+        struct Lookup {
+            bool done = false;
+            bool found = false;
+        } lookup;
+        PulseConnection &pulse = PulseConnection::instance();
+        pa_operation *op = pa_context_get_source_info_by_name(
+            pulse.context(), name.constData(),
+            [](pa_context *, const pa_source_info *info, int eol, void *userdata) {
+                auto *l = static_cast<Lookup *>(userdata);
+                l->found = l->found || info != nullptr;
+                if (eol) {
+                    l->done = true;
+                    pa_threaded_mainloop_signal(PulseConnection::instance().loop(), 0);
+                }
+            },
+            &lookup);
+        if (!op)
+            return false;
+        pulse.waitLocked([&lookup] { return lookup.done; }, streamTimeoutMs);
+        // An answer that has not come never will: its callback is dropped.
+        if (!lookup.done)
+            pa_operation_cancel(op);
+        pa_operation_unref(op);
+        return lookup.found;
+    }
+
     // A corked stream from device (null: the default source); loop locked.
     bool openStream(const char *device, QString *error)
     {
