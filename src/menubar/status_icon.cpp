@@ -89,16 +89,15 @@ QPixmap statusPixmap(int size, const QString &languageCode, bool showCode, TrayS
         return pixmap;
     }
     if (state == TrayState::Warning) {
-        // The sign over the lower right, the waveform still beside it.
-        const QRectF sign(size * 0.42, size * 0.42, size * 0.58, size * 0.58);
-        svg(QStringLiteral("warning")).render(&painter, sign);
-        painter.setClipRegion(QRegion(0, 0, size, size) -
-                              QRegion(sign.toAlignedRect().adjusted(-1, -1, 0, 0)));
+        const qreal inset = size * 0.14;
+        svg(QStringLiteral("warning"))
+            .render(&painter, badge.adjusted(inset, inset, -inset, -inset));
+        return pixmap;
     }
-
     const qreal margin = size * 0.14;
     const QRectF inner = badge.adjusted(margin, margin, -margin, -margin);
-    const QString code = showCode ? codeForDisplay(languageCode) : QString();
+    const QString code =
+        showCode && state == TrayState::Idle ? codeForDisplay(languageCode) : QString();
     if (code.isEmpty()) {
         svg(QStringLiteral("waveform"))
             .render(&painter, fitted(svg(QStringLiteral("waveform")), inner));
@@ -123,8 +122,9 @@ QPixmap statusPixmap(int size, const QString &languageCode, bool showCode, TrayS
 QIcon statusIcon(const QString &languageCode, bool showCode, TrayState state)
 {
     static QHash<QString, QIcon> made; // main thread
+    // The warning sign takes the code's place: a half-hidden code reads as broken.
     const QString code =
-        showCode && state <= TrayState::Warning ? codeForDisplay(languageCode) : QString();
+        showCode && state == TrayState::Idle ? codeForDisplay(languageCode) : QString();
     const QString key = QString::number(int(state)) + u'/' + code;
     if (const auto found = made.constFind(key); found != made.cend())
         return *found;

@@ -10,7 +10,7 @@ namespace parlotta {
 // so that it reads without colour vision too.
 enum class TrayState {
     Idle,        // the waveform (with the language code)
-    Warning,     // the same, with a warning sign: the hotkey does not reach us
+    Warning,     // a warning sign: the hotkey does not reach us
     Recording,   // a white dot on red
     Transcribing // three white dots on orange
 };
