@@ -20,7 +20,7 @@ test_pkgs=(xvfb xauth x11-utils openbox trayer xdotool xclip xsel imagemagick db
   pulseaudio pulseaudio-utils sox espeak-ng procps curl python3 xterm clang libclang-rt-14-dev
   at-spi2-core python3-pyatspi fonts-dejavu-core mesa-vulkan-drivers qemu-user xfce4-settings
   sway kwin-wayland libkf5globalaccel-bin libkf5service-bin qtwayland5 weston wtype wl-clipboard
-  xdg-desktop-portal xdg-desktop-portal-kde debootstrap)
+  xdg-desktop-portal xdg-desktop-portal-kde debootstrap pipewire pipewire-pulse wireplumber)
 
 pkgs=("${build_pkgs[@]}")
 [[ "${1:-}" == "--test" ]] && pkgs+=("${test_pkgs[@]}")
