@@ -110,10 +110,7 @@ void meterTick()
     if (const QString failure = recorder->failure(); !failure.isEmpty()) {
         meterTimer->stop();
         meterTimer.release()->deleteLater(); // we are in its timeout
-        recorder->stop();
-        recorder.reset();
-        toggled = {};
-        dictationChanged();
+        closeRecording();
         log(QStringLiteral("ERROR: recording ended: ") + failure);
         playSound(soundBasso);
         return;
@@ -175,8 +172,7 @@ void startRecording()
         log(QStringLiteral("Microphone %1 is not connected, recording from the system default")
                 .arg(source));
     recorder = std::move(created);
-    ++recordingSerial;
-    toggled = {};
+    ++recordingSerial; // toggled was reset when the last recording closed
     dictationChanged();
     if (QString why; !recorder->record(&why)) {
         log(QStringLiteral("ERROR: record() returned false (%1)").arg(why));

@@ -60,7 +60,7 @@ void hotkeyPressed()
         beginRecording();
 }
 
-ModeAction hotkeyReleased(const QString &beforeStop)
+void hotkeyReleased(const QString &beforeStop)
 {
     const auto held = std::chrono::milliseconds(pressClock.isValid() ? pressClock.elapsed() : 0);
     const ModeAction action = modeOnRelease(modeState, selectedHotkeyMode(), held);
@@ -70,7 +70,6 @@ ModeAction hotkeyReleased(const QString &beforeStop)
         stopRecordingAndTranscribe();
     else if (action == ModeAction::Latch)
         latchRecording();
-    return action;
 }
 
 bool hotkeyStoppedByPress()
@@ -134,7 +133,7 @@ void processKey(KeyTracker &tracker, TapState &state, std::optional<std::int64_t
         break;
     case TapRequest::Stop:
         hotkeyHeld = false;
-        request([] { hotkeyReleased(); });
+        request([] { hotkeyReleased(); }); // a lambda: the default argument
         break;
     case TapRequest::Cancel:
         hotkeyHeld = false;

@@ -37,8 +37,8 @@ void setHotkeyRefusal(const QString &why);
 // The hotkey's press and release, from whichever listener, through the
 // hotkey mode (hold, toggle, both). Main thread.
 void hotkeyPressed();
-// Returns what the release did; beforeStop, when set, is logged before a stop.
-ModeAction hotkeyReleased(const QString &beforeStop = {});
+// beforeStop, when set, is logged before the stop the release makes.
+void hotkeyReleased(const QString &beforeStop = {});
 // Whether the hotkey is held down after a press that stopped a toggled recording.
 bool hotkeyStoppedByPress();
 // Escape ends a toggled recording without transcribing it, and nothing else.
