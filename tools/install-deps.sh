@@ -12,7 +12,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config clang-format qt6-base-dev qt6-svg-d
   libx11-dev libx11-xcb-dev libxi-dev libxtst-dev libxkbcommon-x11-dev libarchive-dev libssl-dev
   libpulse-dev libcurl4-openssl-dev ca-certificates openssl python3
   glslc spirv-headers libvulkan1 vulkan-tools curl qt6-wayland libwayland-dev
-  plasma-wayland-protocols)
+  plasma-wayland-protocols qtkeychain-qt6-dev)
 # npm fetches the pinned whisper.cpp source. A machine whose Node.js came from
 # elsewhere has its own npm, and Debian's would conflict with it.
 command -v npm >/dev/null || build_pkgs+=(npm)
@@ -20,7 +20,8 @@ test_pkgs=(xvfb xauth x11-utils openbox trayer xdotool xclip xsel imagemagick db
   pulseaudio pulseaudio-utils sox espeak-ng procps curl python3 xterm clang libclang-rt-14-dev
   at-spi2-core python3-pyatspi fonts-dejavu-core mesa-vulkan-drivers qemu-user xfce4-settings
   sway kwin-wayland libkf5globalaccel-bin libkf5service-bin qtwayland5 weston wtype wl-clipboard
-  xdg-desktop-portal xdg-desktop-portal-kde debootstrap pipewire pipewire-pulse wireplumber)
+  xdg-desktop-portal xdg-desktop-portal-kde debootstrap pipewire pipewire-pulse wireplumber
+  stunnel4 gnome-keyring)
 
 pkgs=("${build_pkgs[@]}")
 [[ "${1:-}" == "--test" ]] && pkgs+=("${test_pkgs[@]}")

@@ -9,8 +9,10 @@
 #include "core/preferences.h"
 #include "core/runtime_files.h"
 #include "core/system_error.h"
+#include "dictation/api_key.h"
 #include "dictation/cues.h"
 #include "dictation/recording.h"
+#include "dictation/transcription_server.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
 #include "menubar/menu_handler.h"
@@ -285,6 +287,11 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
 
     stopStaleWhisperServer();
     startWhisperServer();
+    if (remoteServerChosen()) {
+        log(QStringLiteral("Transcription server: ") +
+            serverEndpoint(preferenceString(prefServerAddress, {}), {}).origin);
+        loadApiKey(); // now, so that the first dictation does not wait for the keyring
+    }
 
     log(QStringLiteral("Daemon ready \u2014 hotkey: %1, also accepting SIGUSR1 (start) / SIGUSR2 "
                        "(stop+transcribe)")
@@ -309,7 +316,7 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
         setPreference(prefLoginItemConfigured, true);
     }
     // Without a model nothing can be transcribed: the window to choose one opens.
-    if (!activeModel())
+    if (!activeModel() && !remoteServerChosen())
         QMetaObject::invokeMethod(settingsController, &SettingsController::show,
                                   Qt::QueuedConnection);
     // Shortly after start-up, then daily; each started check runs on its own.

@@ -6,6 +6,7 @@
 #include "app/wiring.h"
 
 #include "core/events.h"
+#include "core/preferences.h"
 #include "dictation/inference_request.h"
 #include "dictation/paste.h"
 #include "dictation/recording.h"
@@ -86,6 +87,17 @@ void wireSubsystems()
     QObject::connect(events, &DaemonEvents::recentTranscriptsChanged, events, [] {
         if (menuHandler)
             menuHandler->rebuildMenu();
+    });
+    QObject::connect(events, &DaemonEvents::transcriptionFailureChanged, events, [] {
+        if (menuHandler)
+            menuHandler->rebuildMenu();
+    });
+    // Another server transcribes: whisper-server ends here and frees its model's memory.
+    QObject::connect(events, &DaemonEvents::serverChosen, events, [] {
+        if (remoteServerChosen())
+            stopWhisperServer();
+        else
+            restartWhisperServer();
     });
 }
 

@@ -29,6 +29,10 @@ class DaemonEvents : public QObject {
     // A recording began or ended, or a transcription was sent or answered.
     void dictationChanged();
     void recentTranscriptsChanged();
+    // A transcription failed, or one kept after a failure went through.
+    void transcriptionFailureChanged();
+    // "This computer" or "Another server" was chosen in the settings window.
+    void serverChosen();
 };
 
 DaemonEvents &daemonEvents();

@@ -91,6 +91,11 @@ bool showLanguageCodeEnabled()
     return preferenceBool(prefShowLanguage, true);
 }
 
+bool remoteServerChosen()
+{
+    return preferenceString(prefServer, {}) == u"remote";
+}
+
 QString preferencesFilePath()
 {
     return openStore().fileName();

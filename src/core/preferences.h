@@ -23,6 +23,16 @@ inline const QString prefStopAfterSilence = QStringLiteral("stop-after-silence")
 inline const QString prefMicrophone =
     QStringLiteral("microphone"); // a source's name; empty: default
 inline const QString prefKeepRecent = QStringLiteral("keep-recent-transcripts");
+// Names and terms for whisper's prompt, as the user typed them.
+inline const QString prefVocabulary = QStringLiteral("vocabulary");
+// Where recordings are transcribed: "local" (absent too), or "remote" at server-address.
+inline const QString prefServer = QStringLiteral("server");
+inline const QString prefServerAddress = QStringLiteral("server-address");
+// The model an OpenAI-compatible server is asked for.
+inline const QString prefServerModel = QStringLiteral("server-model");
+inline const QString defaultServerModel = QStringLiteral("whisper-1");
+// The one plain-http origin (scheme://host:port) the user accepted to send recordings to.
+inline const QString prefServerPlainHttp = QStringLiteral("server-plain-http-accepted");
 
 // A stored integer as read from the store: absent, or present with a value
 // that is empty when what is stored is not an integer (a hand-edited file).
@@ -46,6 +56,8 @@ void setPreferences(std::initializer_list<std::pair<QString, QVariant>> values);
 void removePreference(const QString &key);
 
 QString selectedLanguageCode();
+// Whether another server transcribes, so that whisper-server does not run here.
+bool remoteServerChosen();
 bool showLanguageCodeEnabled();
 
 // The path of the store's file ($XDG_CONFIG_HOME/parlotta/parlotta.conf).

@@ -14,9 +14,13 @@ QString newBoundary()
 }
 
 QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
-                         const QString &languageCode)
+                         const QString &languageCode, const QString &prompt, const QString &model)
 {
     const QByteArray b = boundary.toUtf8();
+    const auto field = [&](const char *name, const QString &value) -> QByteArray {
+        return "--" + b + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+               value.toUtf8() + "\r\n";
+    };
     QByteArray body;
     body.reserve(wav.size() + 512);
     body += "--" + b +
@@ -24,11 +28,13 @@ QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
             "Content-Type: audio/wav\r\n\r\n";
     body += wav;
     body += "\r\n";
-    body +=
-        "--" + b + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\ntext\r\n";
+    if (!model.isEmpty())
+        body += field("model", model);
+    body += field("response_format", QStringLiteral("text"));
     if (!isAutomaticLanguage(languageCode))
-        body += "--" + b + "\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\n" +
-                languageCode.toUtf8() + "\r\n";
+        body += field("language", languageCode);
+    if (!prompt.isEmpty())
+        body += field("prompt", prompt);
     body += "--" + b + "--\r\n";
     return body;
 }

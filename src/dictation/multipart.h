@@ -9,9 +9,11 @@ namespace parlotta {
 QString newBoundary();
 
 // The inference form: the "file" part with the WAV bytes unchanged,
-// "response_format" = "text", and "language" unless the code is "auto".
+// "response_format" = "text", "language" unless the code is "auto", "prompt"
+// unless empty, and "model" (the OpenAI-compatible form's) unless empty.
 QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
-                         const QString &languageCode);
+                         const QString &languageCode, const QString &prompt = {},
+                         const QString &model = {});
 
 // The answer's body as a transcript: UTF-8 (else empty), each line (one per
 // 30-second window) trimmed and the lines joined by one space.

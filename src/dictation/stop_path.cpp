@@ -4,14 +4,18 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
+#include "dictation/api_key.h"
 #include "dictation/cues.h"
 #include "dictation/gates.h"
 #include "dictation/inference_request.h"
 #include "dictation/multipart.h"
 #include "dictation/paste.h"
+#include "dictation/transcription_server.h"
+#include "dictation/vocabulary.h"
 
 #include <QFile>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace parlotta {
@@ -61,6 +65,112 @@ QByteArray readRecording()
 
 } // namespace
 
+namespace {
+
+// The last recording whose transcription failed, kept until it goes through.
+struct KeptRecording {
+    QByteArray wav;
+    FinishedRecording recording;
+    int id = 0;
+    bool sending = false;
+};
+std::optional<KeptRecording> kept;
+QString failure; // the last request's, until one goes through
+int lastId = 0;
+
+void setFailure(const QString &summary)
+{
+    if (summary == failure)
+        return;
+    failure = summary;
+    Q_EMIT daemonEvents().transcriptionFailureChanged();
+}
+
+void keep(const QByteArray &wav, const FinishedRecording &recording, int id, const QString &summary)
+{
+    kept = KeptRecording{wav, recording, id};
+    failure.clear(); // the menu is rebuilt for the kept one
+    setFailure(summary);
+}
+
+void answered(const QString &transcript, const FinishedRecording &recording, const QString &prompt)
+{
+    log(QStringLiteral("Whisper response: '%1'").arg(transcript));
+    if (rejected(blankGate(transcript)) ||
+        rejected(echoGate(transcript, prompt, recording.peakAvgPower)) ||
+        rejected(hallucinationGate(transcript, recording.peakAvgPower)))
+        return;
+    remember(transcript);
+    deliverPaste(transcript);
+}
+
+// Sends a recording to the server chosen now; id names it while it may be kept.
+void send(const QByteArray &wav, const FinishedRecording &recording, int id)
+{
+    const QString prompt = vocabularyPrompt(preferenceString(prefVocabulary, {})).text;
+    InferenceTarget target;
+    QString model;
+    if (remoteServerChosen()) {
+        const ServerEndpoint endpoint = serverEndpoint(preferenceString(prefServerAddress, {}),
+                                                       preferenceString(prefServerPlainHttp, {}));
+        if (!endpoint.problem.isEmpty()) {
+            log(QStringLiteral("Transcription failed: the server's address cannot be used: ") +
+                endpoint.problem);
+            playSound(soundBasso);
+            keep(wav, recording, id,
+                 QStringLiteral("The transcription server's address needs attention"));
+            return;
+        }
+        target = {endpoint.url.toUtf8(), true, endpoint.loopback,
+                  endpoint.origin,       {},   remoteTimeoutMs(recording.duration)};
+        if (endpoint.protocol == ServerProtocol::OpenAI)
+            model = preferenceString(prefServerModel, defaultServerModel);
+    } else {
+        target.url = inferenceUrl.toUtf8();
+    }
+    const QString boundary = newBoundary();
+    QByteArray body = inferenceBody(boundary, wav, selectedLanguageCode(), prompt, model);
+    pending.append(recording.duration);
+    Q_EMIT daemonEvents().dictationChanged();
+    const bool remote = target.remote;
+    auto done = [wav, recording, id, prompt, remote](const InferenceResult &result) {
+        // Answers come in the order the requests were posted.
+        if (!pending.isEmpty())
+            pending.removeFirst();
+        Q_EMIT daemonEvents().dictationChanged();
+        if (result.outcome != InferenceResult::Outcome::Answered) {
+            // The local server's failure reads as an empty answer, as it always has.
+            if (!remote && result.outcome == InferenceResult::Outcome::Failed) {
+                log(QStringLiteral("Whisper response: ''"));
+                rejected(blankGate({}));
+            } else {
+                playSound(soundBasso);
+            }
+            keep(wav, recording, id, result.failure);
+            return;
+        }
+        if (kept && kept->id == id) {
+            kept.reset();
+            failure.clear();
+            Q_EMIT daemonEvents().transcriptionFailureChanged();
+        } else {
+            setFailure({});
+        }
+        answered(result.transcript, recording, prompt);
+    };
+    auto post = [target, body = std::move(body), boundary,
+                 done = std::move(done)](const QByteArray &key) mutable {
+        target.apiKey = key;
+        postInference(std::move(target), std::move(body), boundary, std::move(done));
+    };
+    if (remote)
+        withApiKey(std::move(post));
+    else
+        post({});
+}
+
+} // namespace
+
 void finishDictation(const FinishedRecording &recording)
 {
     if (rejected(durationGate(recording.duration)) || rejected(levelGate(recording.peakAvgPower)))
@@ -73,27 +183,27 @@ void finishDictation(const FinishedRecording &recording)
     }
     // The body holds the recording itself: the next recording may take the
     // file while this one is being transcribed.
-    const QString boundary = newBoundary();
-    QByteArray body = inferenceBody(boundary, wav, selectedLanguageCode());
-    const float peak = recording.peakAvgPower;
-    pending.append(recording.duration);
-    Q_EMIT daemonEvents().dictationChanged();
-    postInference(std::move(body), boundary, [peak](const std::optional<QString> &answer) {
-        // Answers come in the order the requests were posted.
-        if (!pending.isEmpty())
-            pending.removeFirst();
-        Q_EMIT daemonEvents().dictationChanged();
-        if (!answer) {
-            playSound(soundBasso);
-            return;
-        }
-        const QString &transcript = *answer;
-        log(QStringLiteral("Whisper response: '%1'").arg(transcript));
-        if (rejected(blankGate(transcript)) || rejected(hallucinationGate(transcript, peak)))
-            return;
-        remember(transcript);
-        deliverPaste(transcript);
-    });
+    send(wav, recording, ++lastId);
+}
+
+QString transcriptionFailure()
+{
+    return failure;
+}
+
+bool canTranscribeAgain()
+{
+    return kept && !kept->sending;
+}
+
+void transcribeLastRecordingAgain()
+{
+    if (!canTranscribeAgain())
+        return;
+    log(QStringLiteral("Transcribing the last recording again"));
+    kept->sending = true;
+    Q_EMIT daemonEvents().transcriptionFailureChanged();
+    send(kept->wav, kept->recording, kept->id);
 }
 
 QList<double> transcriptionsPending()

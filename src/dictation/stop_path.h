@@ -16,6 +16,13 @@ struct FinishedRecording {
 // dictation ends with the Basso cue. Returns once the request is on its way.
 void finishDictation(const FinishedRecording &recording);
 
+// A transcription that failed leaves its recording kept, whatever the server:
+// the menu offers to send it again, and says what went wrong until a request
+// goes through. Empty: nothing failed since.
+QString transcriptionFailure();
+bool canTranscribeAgain(); // a recording is kept and not being sent again
+void transcribeLastRecordingAgain();
+
 // The seconds of speech of each recording sent and not yet answered, oldest first.
 QList<double> transcriptionsPending();
 

@@ -72,7 +72,8 @@ void MenuHandler::showState()
     const QString code = selectedLanguageCode();
     const bool showCode = showLanguageCodeEnabled();
     const QList<double> waiting = transcriptionsPending();
-    TrayState state = hotkeyNeedsAttention() ? TrayState::Warning : TrayState::Idle;
+    const bool failed = !transcriptionFailure().isEmpty();
+    TrayState state = hotkeyNeedsAttention() || failed ? TrayState::Warning : TrayState::Idle;
     QString tip;
     if (isRecording()) {
         state = TrayState::Recording;
@@ -88,8 +89,10 @@ void MenuHandler::showState()
             code.size() > toolTipCodeLength ? code.left(toolTipCodeLength) + QChar(0x2026) : code;
         tip = showCode && !shown.isEmpty() ? QStringLiteral("Parlotta \u00b7 ") + shown
                                            : QStringLiteral("Parlotta");
-        if (state == TrayState::Warning)
+        if (hotkeyNeedsAttention())
             tip += QStringLiteral(" \u2013 the hotkey does not reach Parlotta, see the menu");
+        else if (failed)
+            tip += QStringLiteral(" \u2013 the last transcription failed, see the menu");
     }
     if (state == TrayState::Recording) {
         if (!recordingClock->isActive())
@@ -133,6 +136,15 @@ void MenuHandler::rebuildMenu()
                                            &MenuHandler::openAccessibilitySettings);
         warning->setIcon(warningIcon());
     }
+    if (const QString failure = transcriptionFailure(); !failure.isEmpty()) {
+        // Its cure is most often in the settings (the address, the key).
+        QAction *warning = menu->addAction(QString(failure).replace(u'&', QStringLiteral("&&")),
+                                           this, &MenuHandler::openSettings);
+        warning->setIcon(warningIcon());
+    }
+    if (canTranscribeAgain())
+        menu->addAction(QStringLiteral("Transcribe the last recording again"), this,
+                        [] { transcribeLastRecordingAgain(); });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Settings\u2026"), QKeySequence(QStringLiteral("Ctrl+,")), this,
                     &MenuHandler::openSettings);

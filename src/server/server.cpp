@@ -1,6 +1,7 @@
 #include "server/server.h"
 
 #include "core/log.h"
+#include "core/preferences.h"
 #include "core/runtime_files.h"
 #include "core/signal_mask.h"
 #include "core/system_error.h"
@@ -173,6 +174,11 @@ void startWhisperServer()
 {
     if (serverProcess)
         return;
+    if (remoteServerChosen()) {
+        // Another machine transcribes: the model's memory stays free here.
+        log(QStringLiteral("Another server transcribes, whisper-server not started"));
+        return;
+    }
     if (stoppingProcess || staleEnding) {
         startWhenStopped = true;
         return;

@@ -1,5 +1,6 @@
 // The model section of the settings window: the popup of the catalogue, the
 // hint under it, and the download's progress.
+#include "core/preferences.h"
 #include "models/model_store.h"
 #include "settings/settings_controller.h"
 #include "settings/settings_window.h"
@@ -30,7 +31,9 @@ void SettingsController::rebuildModelPopup()
 void SettingsController::updateModelHint()
 {
     const QString selected = shown->selectedModel();
-    if (catalogue.currentModel() && !selected.isEmpty())
+    if (remoteServerChosen())
+        shown->setModelHint(QStringLiteral("The model is chosen on the server."));
+    else if (catalogue.currentModel() && !selected.isEmpty())
         shown->setModelHint(modelDescription(selected));
     else
         shown->setModelHint(QStringLiteral("Choose a model to download. ") + recommendedModel +

@@ -1,10 +1,14 @@
 #include "settings/settings_controller.h"
 
+#include "core/events.h"
 #include "core/languages.h"
 #include "core/log.h"
 #include "core/login_item.h"
 #include "core/preferences.h"
+#include "dictation/api_key.h"
 #include "dictation/stop_path.h"
+#include "dictation/transcription_server.h"
+#include "dictation/vocabulary.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/key_listener.h"
 #include "menubar/menu_handler.h"
@@ -58,6 +62,13 @@ void SettingsController::buildWindow()
     connect(w, &SettingsWindow::silenceChanged, this, &SettingsController::silenceChanged);
     connect(w, &SettingsWindow::microphoneChosen, this, &SettingsController::microphoneChosen);
     connect(w, &SettingsWindow::keepRecentToggled, this, &SettingsController::keepRecentChanged);
+    connect(w, &SettingsWindow::vocabularyEdited, this, &SettingsController::vocabularyEdited);
+    connect(w, &SettingsWindow::serverChosen, this, &SettingsController::serverChosen);
+    connect(w, &SettingsWindow::serverAddressEdited, this,
+            &SettingsController::serverAddressEdited);
+    connect(w, &SettingsWindow::plainHttpToggled, this, &SettingsController::plainHttpToggled);
+    connect(w, &SettingsWindow::serverModelEdited, this, &SettingsController::serverModelEdited);
+    connect(w, &SettingsWindow::apiKeyEntered, this, &SettingsController::apiKeyEntered);
     connect(w, &SettingsWindow::cancelDownloadClicked, &catalogue, &ModelCatalogue::cancelDownload);
     // A capture ends with the window.
     connect(w, &SettingsWindow::closing, this, [this] {
@@ -132,7 +143,113 @@ void SettingsController::refresh()
                              "cancels a tapped recording.");
     state.silenceSeconds =
         int(std::clamp<qint64>(preferenceInteger(prefStopAfterSilence).value.value_or(0), 0, 10));
+    state.vocabulary = preferenceString(prefVocabulary, {});
+    const Prompt prompt = vocabularyPrompt(state.vocabulary);
+    state.vocabularyHint =
+        QStringLiteral("Names and terms, one per line or separated by commas: whisper is told of "
+                       "them with every recording.");
+    if (prompt.left > 0) {
+        QString notSent =
+            vocabularyEntries(state.vocabulary).join(QStringLiteral(", ")).mid(prompt.text.size());
+        while (notSent.startsWith(u',') || notSent.startsWith(u' '))
+            notSent.remove(0, 1);
+        state.vocabularyHint +=
+            QStringLiteral(" Whisper reads only the first %1 characters: the last %2, from "
+                           "\u201c%3\u201d on, are not sent.")
+                .arg(promptCharacterLimit)
+                .arg(prompt.left)
+                .arg(notSent.section(u' ', 0, 0));
+    }
+    state.remoteServer = remoteServerChosen();
+    state.serverAddress = preferenceString(prefServerAddress, {});
+    const QString accepted = preferenceString(prefServerPlainHttp, {});
+    const ServerEndpoint endpoint = serverEndpoint(state.serverAddress, accepted);
+    if (!endpoint.problem.isEmpty())
+        state.serverHint = endpoint.problem;
+    else if (endpoint.protocol == ServerProtocol::OpenAI)
+        state.serverHint =
+            QStringLiteral("An OpenAI-compatible server: recordings go to ") + endpoint.url;
+    else
+        state.serverHint = QStringLiteral("A whisper.cpp server: recordings go to ") + endpoint.url;
+    if (endpoint.needsPlainHttpConsent ||
+        (!endpoint.origin.isEmpty() && endpoint.origin == accepted))
+        state.plainHttpConsent =
+            QStringLiteral("Send recordings to %1 unencrypted").arg(endpoint.origin);
+    state.plainHttpAccepted = !endpoint.origin.isEmpty() && endpoint.origin == accepted;
+    state.serverModelShown =
+        endpoint.problem.isEmpty() && endpoint.protocol == ServerProtocol::OpenAI;
+    state.serverModel = preferenceString(prefServerModel, defaultServerModel);
+    state.apiKeyStored = hasApiKey();
+    state.apiKeyHint = apiKeyOutcome.isEmpty() ? apiKeyWhereabouts() : apiKeyOutcome;
     shown->showState(state);
+    updateModelHint();
+}
+
+void SettingsController::vocabularyEdited(const QString &text)
+{
+    if (text == preferenceString(prefVocabulary, {}))
+        return;
+    if (text.trimmed().isEmpty())
+        removePreference(prefVocabulary);
+    else
+        setPreference(prefVocabulary, text);
+    log(QStringLiteral("Vocabulary set: %1 words").arg(vocabularyEntries(text).size()));
+    refresh();
+}
+
+void SettingsController::serverChosen(bool remote)
+{
+    if (remote == remoteServerChosen())
+        return;
+    setPreference(prefServer, remote ? QStringLiteral("remote") : QStringLiteral("local"));
+    log(remote ? QStringLiteral("Transcription set to: another server")
+               : QStringLiteral("Transcription set to: this computer"));
+    if (remote)
+        loadApiKey();
+    Q_EMIT daemonEvents().serverChosen();
+    refresh();
+}
+
+void SettingsController::serverAddressEdited(const QString &address)
+{
+    if (address == preferenceString(prefServerAddress, {}))
+        return;
+    setPreference(prefServerAddress, address);
+    log(QStringLiteral("Transcription server set to: ") + serverEndpoint(address, {}).origin);
+    refresh();
+}
+
+void SettingsController::plainHttpToggled(bool accepted)
+{
+    const ServerEndpoint endpoint = serverEndpoint(preferenceString(prefServerAddress, {}), {});
+    if (accepted && !endpoint.origin.isEmpty()) {
+        setPreference(prefServerPlainHttp, endpoint.origin);
+        log(QStringLiteral("Plain http accepted for ") + endpoint.origin);
+    } else {
+        removePreference(prefServerPlainHttp);
+        log(QStringLiteral("Plain http no longer accepted"));
+    }
+    refresh();
+}
+
+void SettingsController::serverModelEdited(const QString &name)
+{
+    if (name == preferenceString(prefServerModel, defaultServerModel))
+        return;
+    if (name.isEmpty())
+        removePreference(prefServerModel);
+    else
+        setPreference(prefServerModel, name);
+    refresh();
+}
+
+void SettingsController::apiKeyEntered(const QString &key)
+{
+    storeApiKey(key, [this](const QString &outcome) {
+        apiKeyOutcome = outcome;
+        refresh();
+    });
+    refresh();
 }
 
 void SettingsController::hotkeyModeChosen(int row)

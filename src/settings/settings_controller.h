@@ -63,12 +63,19 @@ class SettingsController : public QObject {
     void silenceChanged(int seconds);
     void microphoneChosen(const QString &source);
     void keepRecentChanged(bool on);
+    void vocabularyEdited(const QString &text);
+    void serverChosen(bool remote);
+    void serverAddressEdited(const QString &address);
+    void plainHttpToggled(bool accepted);
+    void serverModelEdited(const QString &name);
+    void apiKeyEntered(const QString &key);
     // The microphone list and its level, followed while the window is open.
     void watchMicrophones();
 
     ModelCatalogue &catalogue;
     std::unique_ptr<AudioSourceWatch> microphones;
     QPointer<SettingsWindow> shown;
+    QString apiKeyOutcome; // what storing the key last said, until the window closes
     bool capturing = false;
     quint64 captureNumber = 0;
 };

@@ -10,11 +10,14 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <algorithm>
@@ -165,6 +168,59 @@ SettingsWindow::SettingsWindow()
     keepRecentCheckbox->setObjectName(QStringLiteral("keepRecent"));
     connect(keepRecentCheckbox, &QCheckBox::toggled, this, &SettingsWindow::keepRecentToggled);
 
+    vocabularyEdit = new QPlainTextEdit;
+    vocabularyEdit->setObjectName(QStringLiteral("vocabulary"));
+    vocabularyEdit->setAccessibleName(QStringLiteral("Words Parlotta should know"));
+    vocabularyEdit->setPlaceholderText(QStringLiteral("Words Parlotta should know"));
+    vocabularyEdit->setTabChangesFocus(true);
+    vocabularyEdit->setFixedSize(hintWidth, 64);
+    vocabularyPause = new QTimer(this);
+    vocabularyPause->setSingleShot(true);
+    vocabularyPause->setInterval(700);
+    connect(vocabularyEdit, &QPlainTextEdit::textChanged, vocabularyPause,
+            qOverload<>(&QTimer::start));
+    connect(vocabularyPause, &QTimer::timeout, this,
+            [this] { Q_EMIT vocabularyEdited(vocabularyEdit->toPlainText()); });
+    vocabularyHint = hint(QString());
+
+    serverPopup = new ChoiceBox;
+    serverPopup->setObjectName(QStringLiteral("server"));
+    serverPopup->addItems({QStringLiteral("This computer"), QStringLiteral("Another server")});
+    connect(serverPopup, &QComboBox::activated, this,
+            [this](int row) { Q_EMIT serverChosen(row == 1); });
+    serverAddressEdit = new QLineEdit;
+    serverAddressEdit->setObjectName(QStringLiteral("serverAddress"));
+    serverAddressEdit->setPlaceholderText(QStringLiteral("https://gpu-box.lan:8443"));
+    serverAddressEdit->setFixedWidth(hintWidth);
+    connect(serverAddressEdit, &QLineEdit::editingFinished, this,
+            [this] { Q_EMIT serverAddressEdited(serverAddressEdit->text().trimmed()); });
+    serverHint = hint(QString());
+    plainHttpCheckbox = new QCheckBox;
+    plainHttpCheckbox->setObjectName(QStringLiteral("plainHttp"));
+    connect(plainHttpCheckbox, &QCheckBox::toggled, this, &SettingsWindow::plainHttpToggled);
+    serverModelEdit = new QLineEdit;
+    serverModelEdit->setObjectName(QStringLiteral("serverModel"));
+    serverModelEdit->setFixedWidth(hintWidth);
+    connect(serverModelEdit, &QLineEdit::editingFinished, this,
+            [this] { Q_EMIT serverModelEdited(serverModelEdit->text().trimmed()); });
+    apiKeyEdit = new QLineEdit;
+    apiKeyEdit->setObjectName(QStringLiteral("apiKey"));
+    apiKeyEdit->setEchoMode(QLineEdit::Password);
+    apiKeyEdit->setAccessibleName(QStringLiteral("API key")); // its label names the row
+    apiKeyEdit->setAccessibleDescription(QStringLiteral("Type a key and press Enter"));
+    apiKeyEdit->setFixedWidth(hintWidth - 80);
+    // The field never shows a stored key: typing one and Enter replaces it.
+    connect(apiKeyEdit, &QLineEdit::returnPressed, this, [this] {
+        const QString key = apiKeyEdit->text().trimmed();
+        apiKeyEdit->clear();
+        if (!key.isEmpty())
+            Q_EMIT apiKeyEntered(key);
+    });
+    removeKeyButton = smallButton(QStringLiteral("Remove"));
+    removeKeyButton->setAccessibleName(QStringLiteral("Remove API key"));
+    connect(removeKeyButton, &QPushButton::clicked, this, [this] { Q_EMIT apiKeyEntered({}); });
+    apiKeyHint = hint(QString());
+
     auto *warning = new QLabel;
     warning->setPixmap(warningIcon().pixmap(16));
     warning->setAccessibleName(QStringLiteral("Warning"));
@@ -256,6 +312,26 @@ SettingsWindow::SettingsWindow()
     grid->addWidget(microphoneLabel, row, 0, right);
     grid->addWidget(microphonePopup, row++, 1, left);
     grid->addWidget(inputLevel, row++, 1, left);
+    section(QStringLiteral("Vocabulary:"), vocabularyEdit);
+    grid->addWidget(vocabularyHint, row++, 1, left);
+    section(QStringLiteral("Transcription:"), serverPopup);
+    // A labelled row that shows and hides whole.
+    const auto labelled = [&](const QString &text, QWidget *control,
+                              QWidget *cell = nullptr) -> QList<QWidget *> {
+        QLabel *name = label(text);
+        name->setBuddy(control);
+        grid->addWidget(name, row, 0, right);
+        grid->addWidget(cell ? cell : control, row++, 1, left);
+        return {name, cell ? cell : control};
+    };
+    remoteRows << labelled(QStringLiteral("A&ddress:"), serverAddressEdit) << serverHint
+               << plainHttpCheckbox;
+    grid->addWidget(serverHint, row++, 1, left);
+    grid->addWidget(plainHttpCheckbox, row++, 1, left);
+    serverModelRow = labelled(QStringLiteral("Model &name:"), serverModelEdit);
+    remoteRows << labelled(QStringLiteral("API &key:"), apiKeyEdit,
+                           stack({apiKeyEdit, removeKeyButton}, 6));
+    grid->addWidget(apiKeyHint, row++, 1, left);
     section(QStringLiteral("Model:"), modelPopup);
     grid->addWidget(modelHint, row++, 1, left);
     grid->addWidget(downloadRow, row++, 1);
@@ -301,6 +377,35 @@ void SettingsWindow::showState(const SettingsState &state)
     directKeyboardHint->setVisible(state.directKeyboardOffered);
     setHintText(directKeyboardHint, state.directKeyboardAbout);
     downloadRow->setVisible(state.downloading);
+    // Typing in progress is not overwritten by what was stored before it.
+    if (!vocabularyPause->isActive() && vocabularyEdit->toPlainText() != state.vocabulary) {
+        const QSignalBlocker quiet(vocabularyEdit);
+        vocabularyEdit->setPlainText(state.vocabulary);
+    }
+    setHintText(vocabularyHint, state.vocabularyHint);
+    serverPopup->setCurrentIndex(state.remoteServer ? 1 : 0);
+    for (QWidget *widget : std::as_const(remoteRows))
+        widget->setVisible(state.remoteServer);
+    if (!serverAddressEdit->hasFocus())
+        serverAddressEdit->setText(state.serverAddress);
+    setHintText(serverHint, state.serverHint);
+    plainHttpCheckbox->setVisible(state.remoteServer && !state.plainHttpConsent.isEmpty());
+    plainHttpCheckbox->setText(state.plainHttpConsent);
+    {
+        const QSignalBlocker quiet(plainHttpCheckbox);
+        plainHttpCheckbox->setChecked(state.plainHttpAccepted);
+    }
+    for (QWidget *widget : std::as_const(serverModelRow))
+        widget->setVisible(state.remoteServer && state.serverModelShown);
+    if (!serverModelEdit->hasFocus())
+        serverModelEdit->setText(state.serverModel);
+    apiKeyEdit->setPlaceholderText(state.apiKeyStored ? QStringLiteral("Stored; type to replace")
+                                                      : QStringLiteral("None"));
+    removeKeyButton->setVisible(state.remoteServer && state.apiKeyStored);
+    setHintText(apiKeyHint, state.apiKeyHint);
+    apiKeyHint->setVisible(state.remoteServer && !state.apiKeyHint.isEmpty());
+    // The model is the server's to choose while another one transcribes.
+    modelPopup->setEnabled(!state.remoteServer);
     adjustSize();
 }
 
@@ -364,6 +469,10 @@ void SettingsWindow::showDownloadFailure(const QString &message)
 
 void SettingsWindow::closeEvent(QCloseEvent *event)
 {
+    if (vocabularyPause->isActive()) {
+        vocabularyPause->stop();
+        Q_EMIT vocabularyEdited(vocabularyEdit->toPlainText());
+    }
     Q_EMIT closing();
     QWidget::closeEvent(event);
 }

@@ -8,6 +8,9 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QTimer;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
@@ -36,6 +39,17 @@ struct SettingsState {
     QString directKeyboardAbout;
     bool downloading = false;
     bool keepRecent = true;
+    QString vocabulary;
+    QString vocabularyHint; // what is sent, and what is left out
+    bool remoteServer = false;
+    QString serverAddress;
+    QString serverHint;       // the form used, or why the address cannot be used
+    QString plainHttpConsent; // the consent's caption, or empty when none is asked
+    bool plainHttpAccepted = false;
+    bool serverModelShown = false; // an OpenAI-compatible address
+    QString serverModel;
+    bool apiKeyStored = false;
+    QString apiKeyHint;
 };
 
 // One entry of the model list: its title, and the model it names (empty for
@@ -73,6 +87,12 @@ class SettingsWindow : public QWidget {
     void silenceChanged(int seconds); // 0: off
     void microphoneChosen(const QString &source);
     void keepRecentToggled(bool on);
+    void vocabularyEdited(const QString &text); // once typing pauses, and at closing
+    void serverChosen(bool remote);
+    void serverAddressEdited(const QString &address);
+    void plainHttpToggled(bool accepted);
+    void serverModelEdited(const QString &name);
+    void apiKeyEntered(const QString &key); // empty: remove the stored one
     void clearHotkeyClicked();
     void grantClicked();
     void languageChosen(int row);
@@ -98,6 +118,19 @@ class SettingsWindow : public QWidget {
     QComboBox *microphonePopup;
     QProgressBar *inputLevel;
     QCheckBox *keepRecentCheckbox;
+    QPlainTextEdit *vocabularyEdit;
+    QTimer *vocabularyPause;
+    QLabel *vocabularyHint;
+    QComboBox *serverPopup;
+    QList<QWidget *> remoteRows; // shown with "Another server"
+    QLineEdit *serverAddressEdit;
+    QLabel *serverHint;
+    QCheckBox *plainHttpCheckbox;
+    QList<QWidget *> serverModelRow;
+    QLineEdit *serverModelEdit;
+    QLineEdit *apiKeyEdit;
+    QPushButton *removeKeyButton;
+    QLabel *apiKeyHint;
     QWidget *accessibilityRow;
     QLabel *refusalLabel; // in accessibilityRow
     QComboBox *languagePopup;

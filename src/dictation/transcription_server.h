@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+namespace parlotta {
+
+// The form a server takes: whisper.cpp's own, or the OpenAI-compatible one
+// (which adds the model's name).
+enum class ServerProtocol { WhisperCpp, OpenAI };
+
+// Where another server takes recordings, as read from the address the user gave.
+struct ServerEndpoint {
+    QString url;    // where the form is posted
+    QString origin; // scheme://host:port: what log lines name and plain http consent is given to
+    ServerProtocol protocol = ServerProtocol::WhisperCpp;
+    bool loopback = false;
+    // Plain http to another machine, not yet accepted: recordings and the key would
+    // cross the network readable by anyone on the way.
+    bool needsPlainHttpConsent = false;
+    QString problem; // why it cannot be used; empty when it can
+};
+
+// Reads an address: https anywhere, http to loopback or to the origin the user
+// accepted. The path chooses the form: none or "/" means whisper.cpp's
+// "/inference", "/v1" and ".../audio/transcriptions" the OpenAI-compatible one,
+// any other path whisper.cpp's form posted there (its --inference-path).
+ServerEndpoint serverEndpoint(const QString &address, const QString &acceptedPlainOrigin);
+
+// Another server's limits: it must take the connection within 5 s, and answer
+// within 20 s plus 2 s per second recorded (a busy CPU server is slower than speech).
+inline constexpr int remoteConnectTimeoutMs = 5000;
+long long remoteTimeoutMs(double recordedSeconds);
+
+// A failed exchange with another server: the log line and the menu's short text.
+struct ServerFailure {
+    QString logLine;
+    QString summary;
+};
+// From libcurl's result code (0 when the exchange completed), error text and
+// the system's error number, and the HTTP status; nothing failed (both texts
+// empty) when the code is 0 and the status 2xx.
+ServerFailure describeServerFailure(const QString &origin, int curlCode, const QString &curlError,
+                                    int osError, long httpStatus, long long timeoutMs);
+
+} // namespace parlotta

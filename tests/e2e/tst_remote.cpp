@@ -1,0 +1,315 @@
+#include "daemon_process.h"
+#include "desktop_helpers.h"
+#include "test_panel.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+// Another machine's transcription server on loopback: the real whisper-server
+// behind a bearer-token check and TLS from a test authority (remote_server.py).
+class RemoteServer {
+  public:
+    bool start(const QString &inferencePath, const QString &key = {})
+    {
+        process.setProgram(u"python3"_s);
+        process.setArguments({QStringLiteral(SUPPORT_DIR "/remote_server.py"), u"--whisper"_s,
+                              QStringLiteral(WHISPER_SERVER), u"--model"_s,
+                              fixtureModel(u"hello"_s), u"--inference-path"_s, inferencePath,
+                              u"--key"_s, key, u"--dir"_s, dir.path()});
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start();
+        if (!waitUntil([this] { return QFile::exists(dir.filePath(u"ready"_s)); }, 60000))
+            return false;
+        const QJsonObject ready =
+            QJsonDocument::fromJson(readFile(dir.filePath(u"ready"_s))).object();
+        tlsPort = ready.value(u"tls").toInt();
+        closedPort = ready.value(u"closed").toInt();
+        return tlsPort > 0;
+    }
+    ~RemoteServer()
+    {
+        process.terminate();
+        process.waitForFinished(10000);
+    }
+    void setMode(const QByteArray &mode) const
+    {
+        QFile file(dir.filePath(u"mode"_s));
+        file.open(QIODevice::WriteOnly);
+        file.write(mode);
+    }
+    QString caFile() const
+    {
+        return dir.filePath(u"ca.pem"_s);
+    }
+    QByteArray lastBody() const
+    {
+        return readFile(dir.filePath(u"body"_s));
+    }
+    QByteArray lastAuthorization() const
+    {
+        return readFile(dir.filePath(u"authorization"_s));
+    }
+    int tlsPort = 0;
+    int closedPort = 0;
+
+  private:
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+// A secret service of the test's own on the session bus: gnome-keyring with
+// an unlocked login keyring in its own data folder.
+class Keyring {
+  public:
+    bool start()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_DATA_HOME"_s, data.path());
+        process.setProcessEnvironment(env);
+        process.start(u"gnome-keyring-daemon"_s, {u"--foreground"_s, u"--replace"_s, u"--unlock"_s,
+                                                  u"--components=secrets"_s});
+        if (!process.waitForStarted())
+            return false;
+        process.write("test password");
+        process.closeWriteChannel();
+        // Asked of the bus, not of the service: that would start another one.
+        return waitUntil(
+            [] {
+                return QProcess::execute(u"dbus-send"_s, {u"--session"_s, u"--print-reply"_s,
+                                                          u"--dest=org.freedesktop.DBus"_s, u"/"_s,
+                                                          u"org.freedesktop.DBus.GetNameOwner"_s,
+                                                          u"string:org.freedesktop.secrets"_s}) ==
+                       0;
+            },
+            10000);
+    }
+    ~Keyring()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    QString dataPath() const
+    {
+        return data.path();
+    }
+
+  private:
+    QTemporaryDir data;
+    QProcess process;
+};
+
+QByteArray formField(const QByteArray &body, const QByteArray &name)
+{
+    const QByteArray head = "name=\"" + name + "\"\r\n\r\n";
+    const qsizetype at = body.indexOf(head);
+    if (at < 0)
+        return {};
+    const qsizetype start = at + head.size();
+    return body.mid(start, body.indexOf("\r\n", start) - start);
+}
+
+// Every file under a folder that holds the text.
+QStringList filesHolding(const QString &folder, const QByteArray &text)
+{
+    QStringList found;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        if (readFile(path).contains(text))
+            found << path;
+    }
+    return found;
+}
+
+void openSettings(const TestPanel &panel)
+{
+    QTRY_VERIFY(panel.menu().find(u"Settings…"_s));
+    QVERIFY(panel.click(panel.menu().find(u"Settings…"_s)->id));
+    QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(u"Settings"_s).isEmpty(), 10000);
+    QTRY_COMPARE(runTool(u"xdotool"_s, {u"getactivewindow"_s}), windowNamed(u"Settings"_s));
+}
+
+} // namespace
+
+class TestRemote : public QObject {
+    Q_OBJECT
+
+    QString hello;
+
+  private Q_SLOTS:
+    void initTestCase()
+    {
+        hello = makeSpeech(u"hello world"_s);
+        QVERIFY(!hello.isEmpty());
+    }
+
+    // Both forms over TLS with a key typed into the window, kept in the secret
+    // service and read back after a restart; the local server is not started.
+    void throughTlsWithKey_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("model");
+        QTest::newRow("whisper.cpp")
+            << u"/inference"_s << u"https://127.0.0.1:%1"_s << QByteArray();
+        QTest::newRow("OpenAI-compatible")
+            << u"/v1/audio/transcriptions"_s << u"https://localhost:%1/v1"_s << "whisper-1"_ba;
+    }
+    void throughTlsWithKey()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, address);
+        QFETCH(QByteArray, model);
+        const QByteArray key = "pk-test-" + QByteArray::number(qHash(path), 16);
+        RemoteServer remote;
+        QVERIFY(remote.start(path, QString::fromLatin1(key)));
+        Keyring keyring;
+        QVERIFY(keyring.start());
+        QObject owner;
+        TestPanel panel(&owner);
+        QVERIFY(panel.start());
+        PasteTarget target;
+
+        DaemonProcess daemon;
+        daemon.installModel(u"morning"_s); // were it used, the paste would read "Good morning."
+        daemon.writePreferences(
+            "[General]\nserver=remote\nserver-address=" + address.arg(remote.tlsPort).toUtf8() +
+            "\nvocabulary=Kubernetes\\nAnneke Janssen\n");
+        daemon.setEnvironment(u"SSL_CERT_FILE"_s, remote.caFile());
+        daemon.setEnvironment(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
+        QVERIFY(daemon.start());
+        QVERIFY(daemon.waitForMessage(u"Another server transcribes, whisper-server not started"_s));
+        QVERIFY(!serverPortOpen());
+        QVERIFY(!panel.waitForItem().isEmpty());
+
+        openSettings(panel);
+        QVERIFY(accessibleShowing(u"password text"_s, u"API key"_s));
+        runTool(u"xdotool"_s, {u"key"_s, u"alt+k"_s});
+        runTool(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"20"_s, QString::fromLatin1(key)});
+        runTool(u"xdotool"_s, {u"key"_s, u"Return"_s});
+        QVERIFY(daemon.waitForMessage(u"API key stored in the secret service"_s));
+        QTRY_VERIFY(
+            accessibleShowing(u"label"_s, u"The key is kept in the desktop's secret service."_s));
+        QVERIFY(target.start());
+
+        QVERIFY(daemon.dictate(hello, u"Pasted via"_s));
+        QTRY_COMPARE(target.text(), u"Hello world."_s);
+        QCOMPARE(remote.lastAuthorization(), "Bearer " + key);
+        const QByteArray body = remote.lastBody();
+        QCOMPARE(formField(body, "prompt"), "Kubernetes, Anneke Janssen"_ba);
+        QCOMPARE(formField(body, "model"), model);
+        QCOMPARE(formField(body, "response_format"), "text"_ba);
+
+        // Read back from the secret service by the next run.
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+        QVERIFY(daemon.start());
+        QVERIFY(daemon.dictate(hello, u"Pasted via"_s));
+        QTRY_COMPARE(target.text(), u"Hello world.Hello world."_s);
+        QCOMPARE(remote.lastAuthorization(), "Bearer " + key);
+
+        // The key is in no file in the clear, the log and the preferences included.
+        QCOMPARE(filesHolding(daemon.home(), key), QStringList());
+        QCOMPARE(filesHolding(keyring.dataPath(), key), QStringList());
+        QVERIFY(!daemon.logBytes().contains(key));
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+    }
+
+    // Each way another server fails: its line, the Basso cue, a warning in the
+    // menu and the recording kept; sent again once the server is back, it pastes.
+    void failuresKeepTheRecording()
+    {
+        RemoteServer remote;
+        QVERIFY(remote.start(u"/inference"_s));
+        QObject owner;
+        TestPanel panel(&owner);
+        QVERIFY(panel.start());
+        PasteTarget target;
+        QVERIFY(target.start());
+        DaemonProcess daemon;
+        daemon.installModel(u"morning"_s);
+        daemon.setEnvironment(u"SSL_CERT_FILE"_s, remote.caFile());
+        const auto serveAt = [&](const QString &address) {
+            daemon.writePreferences("[General]\nserver=remote\nserver-address=" + address.toUtf8() +
+                                    "\n");
+        };
+        const QString working = u"https://127.0.0.1:%1"_s.arg(remote.tlsPort);
+        serveAt(u"https://parlotta-test.invalid:%1"_s.arg(remote.tlsPort));
+        QVERIFY(daemon.start());
+        QVERIFY(!panel.waitForItem().isEmpty());
+
+        struct Failure {
+            QString address;
+            QByteArray mode;
+            QString line;
+            QString menu;
+        };
+        const QString server = u"Transcription failed: the server at "_s;
+        const QList<Failure> failures = {
+            {u"https://parlotta-test.invalid:%1"_s.arg(remote.tlsPort), "",
+             server + u"https://parlotta-test.invalid:%1 is unreachable"_s.arg(remote.tlsPort),
+             u"The transcription server is unreachable"_s},
+            {u"https://127.0.0.1:%1"_s.arg(remote.closedPort), "",
+             server + u"https://127.0.0.1:%1 refused the connection"_s.arg(remote.closedPort),
+             u"The transcription server refused the connection"_s},
+            {working, "401", server + working + u" refused the API key (HTTP 401)"_s,
+             u"The transcription server refused the API key"_s},
+            {working, "503", server + working + u" failed (HTTP 503)"_s,
+             u"The transcription server failed (HTTP 503)"_s},
+            {working, "redirect",
+             server + working + u" sent it on to an address that is not https; not followed"_s,
+             u"The transcription server redirected to plain http"_s},
+            {working, "hang", server + working + u" did not answer within 2"_s,
+             u"The transcription server did not answer in time"_s},
+        };
+        for (const Failure &failure : failures) {
+            serveAt(failure.address);
+            remote.setMode(failure.mode);
+            CueWatcher cues;
+            QVERIFY2(daemon.dictate(hello, failure.line, 60000), qPrintable(failure.line));
+            QTRY_VERIFY(cues.played().contains(u"basso"_s));
+            QTRY_VERIFY(panel.menu().find(failure.menu));
+            QVERIFY(panel.menu().find(u"Transcribe the last recording again"_s));
+            QVERIFY(panel.toolTip().endsWith(u"the last transcription failed, see the menu"_s));
+        }
+        QVERIFY(target.text().isEmpty());
+
+        serveAt(working);
+        remote.setMode("");
+        QVERIFY(panel.click(panel.menu().find(u"Transcribe the last recording again"_s)->id));
+        QVERIFY(daemon.waitForMessage(u"Pasted via XTest"_s, 30000));
+        QTRY_COMPARE(target.text(), u"Hello world."_s);
+        QTRY_VERIFY(!panel.menu().find(u"Transcribe the last recording again"_s));
+        QCOMPARE(panel.toolTip(), u"Parlotta · auto"_s);
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+    }
+
+    // On the local server too, whisper hears the vocabulary; an answer that is
+    // the vocabulary read back is dropped.
+    void vocabularyEchoIsDropped()
+    {
+        DaemonProcess daemon;
+        daemon.installModel(u"echo"_s);
+        daemon.writePreferences("[General]\nvocabulary=Kubernetes\\nAnneke Janssen\n");
+        QVERIFY(daemon.start() && waitForWhisperServer());
+        CueWatcher cues;
+        QVERIFY(daemon.dictate(hello, u"Transcript repeats the vocabulary"_s));
+        QCOMPARE(lastLineStartingWith(daemon, u"Whisper response: "_s),
+                 u"Whisper response: 'Kubernetes, Anneke Janssen.'"_s);
+        QTRY_VERIFY(cues.played().contains(u"basso"_s));
+        QVERIFY(daemon.logMessages().filter(u"Copied to clipboard"_s).isEmpty());
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRemote)
+#include "tst_remote.moc"
