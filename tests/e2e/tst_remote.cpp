@@ -292,6 +292,67 @@ class TestRemote : public QObject {
         QVERIFY(daemon.waitForExit());
     }
 
+    // The window's way there and back, by keyboard: the local server stops and
+    // starts again; plain http to another machine waits for the user's consent.
+    void chooseAnotherServerInTheWindow()
+    {
+        QObject owner;
+        TestPanel panel(&owner);
+        QVERIFY(panel.start());
+        DaemonProcess daemon;
+        daemon.installModel(u"hello"_s);
+        daemon.setEnvironment(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
+        QVERIFY(daemon.start() && waitForWhisperServer());
+        QVERIFY(!panel.waitForItem().isEmpty());
+        openSettings(panel);
+        const auto keys = [](const QStringList &names) {
+            runTool(u"xdotool"_s, QStringList{u"key"_s, u"--delay"_s, u"50"_s} + names);
+        };
+        const auto type = [](const QString &text) {
+            runTool(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"20"_s, text});
+        };
+
+        keys({u"alt+t"_s, u"End"_s});
+        QVERIFY(daemon.waitForMessage(u"Transcription set to: another server"_s));
+        QVERIFY(daemon.waitForMessage(u"whisper-server stopped"_s));
+        QVERIFY(!serverPortOpen());
+        QTRY_VERIFY(accessibleShowing(u"label"_s, u"The model is chosen on the server."_s));
+        QVERIFY(accessibleShowing(u"label"_s, u"Enter the server's address."_s));
+
+        keys({u"alt+d"_s});
+        type(u"http://192.0.2.7:8178"_s);
+        keys({u"Tab"_s});
+        QVERIFY(daemon.waitForMessage(u"Transcription server set to: http://192.0.2.7:8178"_s));
+        const QString consent = u"Send recordings to http://192.0.2.7:8178 unencrypted"_s;
+        QTRY_VERIFY(accessibleShowing(u"check box"_s, consent));
+        QVERIFY(accessibleAction(u"press"_s, u"check box"_s, consent));
+        QVERIFY(daemon.waitForMessage(u"Plain http accepted for http://192.0.2.7:8178"_s));
+        QTRY_VERIFY(accessibleShowing(
+            u"label"_s,
+            u"A whisper.cpp server: recordings go to http://192.0.2.7:8178/inference"_s));
+
+        keys({u"alt+d"_s, u"ctrl+a"_s});
+        type(u"https://api.example.com/v1"_s);
+        keys({u"Tab"_s});
+        QTRY_VERIFY(accessibleShowing(u"text"_s, u"Model name:"_s));
+        screenshot(windowNamed(u"Settings"_s), u"settings-another-server"_s);
+        QVERIFY(!accessibleShowing(u"check box"_s, consent));
+        keys({u"alt+v"_s});
+        type(u"Kubernetes"_s);
+        QVERIFY(daemon.waitForMessage(u"Vocabulary set: 1 words"_s));
+        const QByteArray preferences = readFile(daemon.preferencesPath());
+        for (const QByteArray &line :
+             {"server=remote"_ba, "server-address=https://api.example.com/v1"_ba,
+              "server-plain-http-accepted=http://192.0.2.7:8178"_ba, "vocabulary=Kubernetes"_ba})
+            QVERIFY2(preferences.contains(line), preferences.constData());
+
+        keys({u"alt+t"_s, u"Home"_s});
+        QVERIFY(daemon.waitForMessage(u"Transcription set to: this computer"_s));
+        QVERIFY(waitForWhisperServer());
+        daemon.sendSignal(SIGTERM);
+        QVERIFY(daemon.waitForExit());
+    }
+
     // On the local server too, whisper hears the vocabulary; an answer that is
     // the vocabulary read back is dropped.
     void vocabularyEchoIsDropped()
