@@ -60,7 +60,7 @@ QString selectedLanguageCode();
 bool remoteServerChosen();
 bool showLanguageCodeEnabled();
 
-// The path of the store's file ($XDG_CONFIG_HOME/parlotta/parlotta.conf).
+// The path of the store's file ($XDG_CONFIG_HOME/parlotta/parlotta.ini).
 QString preferencesFilePath();
 
 } // namespace parlotta
