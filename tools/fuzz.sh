@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-harnesses=(transcript pid_file listening_sockets preferences model_listing version manifest)
+harnesses=(transcript pid_file listening_sockets preferences model_listing version manifest
+  server_address)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${harnesses[@]/#/fuzz_}"

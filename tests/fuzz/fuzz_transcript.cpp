@@ -1,7 +1,9 @@
 // What whisper-server (or whatever answers on its port) sends back: the body
-// becomes the transcript, which the blank and hallucination gates judge.
+// becomes the transcript, which the blank, vocabulary and hallucination gates
+// judge; taken as a vocabulary too, it shows what its prompt may be.
 #include "dictation/gates.h"
 #include "dictation/multipart.h"
+#include "dictation/vocabulary.h"
 
 #include <cmath>
 #include <cstdint>
@@ -32,6 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     // Only quiet recordings are ever suspected.
     if (hallucination && !(level < hallucinationLevel))
+        std::abort();
+    // The prompt is what the vocabulary held, cut to what whisper reads; read
+    // back on quiet audio it is always taken for an echo; no vocabulary, no echo.
+    const Prompt prompt = vocabularyPrompt(transcript);
+    if (prompt.text.size() > promptCharacterLimit)
+        std::abort();
+    const bool words = !normaliseForHallucinationTest(prompt.text).trimmed().isEmpty();
+    if (echoGate(prompt.text, prompt.text, -60.0f).has_value() != words)
+        std::abort();
+    if (echoGate(transcript, QString(), level).has_value())
         std::abort();
     const QString normal = normaliseForHallucinationTest(transcript);
     if (normal.contains(u"  "_s) || normaliseForHallucinationTest(normal) != normal)
