@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
+#include "dictation/api_key.h"
 #include "dictation/cues.h"
 #include "dictation/gates.h"
 #include "dictation/inference_request.h"
@@ -31,6 +32,7 @@
 #include <cmath>
 #include <curl/curl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace parlotta;
@@ -353,6 +355,7 @@ class TestDictationPipeline : public QObject {
         QVERIFY(fake::platform().clipboard.calls.isEmpty()); // the user's clipboard untouched
         held = false;
         QTRY_COMPARE(fake::platform().pastes, 1);
+        QTRY_COMPARE(fake::platform().cues.last(), u"pop"_s); // its paste over, not the next test's
         holdPastesWhile({});
     }
 
@@ -473,6 +476,33 @@ class TestDictationPipeline : public QObject {
         }
         expected += format + rest + "--B--\r\n";
         QCOMPARE(inferenceBody(u"B"_s, wav, language, prompt, model), expected);
+    }
+
+    // Without a secret service the key is kept in a file only the user can
+    // read, written whole; removing the key removes the file.
+    void apiKeyWithoutSecretService()
+    {
+        QString said = u"unset"_s;
+        storeApiKey(u" sk-test-1 "_s, [&](const QString &outcome) { said = outcome; });
+        QTRY_VERIFY(said != u"unset"_s);
+        QVERIFY2(said.startsWith(u"No secret service is running"_s), qPrintable(said));
+        QCOMPARE(apiKeyStore(), KeyStore::PrivateFile);
+        QFile file(apiKeyFilePath());
+        struct stat status {};
+        QCOMPARE(::stat(QFile::encodeName(apiKeyFilePath()).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 07777, 0600u);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), "sk-test-1"_ba);
+        QByteArray used;
+        withApiKey([&](const QByteArray &key) { used = key; });
+        QCOMPARE(used, "sk-test-1"_ba);
+        QVERIFY(logMessagesIn(logPath).filter(u"sk-test-1"_s).isEmpty());
+
+        said = u"unset"_s;
+        storeApiKey({}, [&](const QString &outcome) { said = outcome; });
+        QTRY_VERIFY(said.isEmpty());
+        QVERIFY(!QFile::exists(apiKeyFilePath()));
+        QVERIFY(!hasApiKey());
     }
 
     // What is sent of the vocabulary, and which answers read it back.
@@ -701,7 +731,8 @@ class TestDictationPipeline : public QObject {
         };
         transcribeLastRecordingAgain();
         QVERIFY(!canTranscribeAgain()); // not twice while it is on its way
-        QTRY_COMPARE(fake::platform().pastes, 1);
+        QTRY_COMPARE(fake::platform().cues, (QStringList{u"tink"_s, u"basso"_s, u"pop"_s}));
+        QCOMPARE(fake::platform().pastes, 1);
         QVERIFY(sent.contains(QByteArray(4000, 'w')));
         QVERIFY(sent.contains("name=\"prompt\"\r\n\r\nKubernetes\r\n"));
         QCOMPARE(sent.contains("name=\"model\"\r\n\r\nwhisper-1\r\n"), server == u"/v1");
@@ -843,6 +874,7 @@ int main(int argc, char *argv[])
     QTemporaryDir config; // preferences of a fresh account: language "auto"
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     qputenv("HOME", config.path().toLocal8Bit());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"); // no secret service
     QCoreApplication app(argc, argv);
     TestDictationPipeline test;
     return QTest::qExec(&test, argc, argv);
