@@ -63,10 +63,6 @@ QByteArray readRecording()
     return bytes;
 }
 
-} // namespace
-
-namespace {
-
 // The last recording whose transcription failed, kept until it goes through.
 struct KeptRecording {
     QByteArray wav;
