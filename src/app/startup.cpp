@@ -288,8 +288,12 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
     stopStaleWhisperServer();
     startWhisperServer();
     if (remoteServerChosen()) {
-        log(QStringLiteral("Transcription server: ") +
-            serverEndpoint(preferenceString(prefServerAddress, {}), {}).origin);
+        const ServerEndpoint endpoint = serverEndpoint(preferenceString(prefServerAddress, {}),
+                                                       preferenceString(prefServerPlainHttp, {}));
+        log(endpoint.problem.isEmpty()
+                ? QStringLiteral("Transcription server: ") + endpoint.origin
+                : QStringLiteral("Transcription server: none usable yet (%1)")
+                      .arg(endpoint.problem));
         loadApiKey(); // now, so that the first dictation does not wait for the keyring
     }
 
