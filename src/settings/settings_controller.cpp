@@ -215,7 +215,11 @@ void SettingsController::serverAddressEdited(const QString &address)
     if (address == preferenceString(prefServerAddress, {}))
         return;
     setPreference(prefServerAddress, address);
-    log(QStringLiteral("Transcription server set to: ") + serverEndpoint(address, {}).origin);
+    // The origin only: what else an address holds (a password, a query) stays out of the log.
+    const ServerEndpoint endpoint = serverEndpoint(address, {});
+    log(endpoint.origin.isEmpty()
+            ? QStringLiteral("Transcription server address not usable: ") + endpoint.problem
+            : QStringLiteral("Transcription server set to: ") + endpoint.origin);
     refresh();
 }
 
