@@ -33,6 +33,7 @@ class RemoteServer {
             QJsonDocument::fromJson(readFile(dir.filePath(u"ready"_s))).object();
         tlsPort = ready.value(u"tls").toInt();
         closedPort = ready.value(u"closed").toInt();
+        untrustedPort = ready.value(u"untrusted").toInt();
         return tlsPort > 0;
     }
     ~RemoteServer()
@@ -60,6 +61,7 @@ class RemoteServer {
     }
     int tlsPort = 0;
     int closedPort = 0;
+    int untrustedPort = 0;
 
   private:
     QTemporaryDir dir;
@@ -263,6 +265,9 @@ class TestRemote : public QObject {
             {u"https://127.0.0.1:%1"_s.arg(remote.closedPort), "",
              server + u"https://127.0.0.1:%1 refused the connection"_s.arg(remote.closedPort),
              u"The transcription server refused the connection"_s},
+            {u"https://127.0.0.1:%1"_s.arg(remote.untrustedPort), "",
+             server + u"https://127.0.0.1:%1 could not prove who it is"_s.arg(remote.untrustedPort),
+             u"The transcription server's certificate is not trusted"_s},
             {working, "401", server + working + u" refused the API key (HTTP 401)"_s,
              u"The transcription server refused the API key"_s},
             {working, "503", server + working + u" failed (HTTP 503)"_s,

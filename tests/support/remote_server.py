@@ -7,8 +7,9 @@ certificate from a test certificate authority:
 
     daemon --https--> stunnel --http--> proxy --http--> whisper-server
 
-DIR/ready holds {"tls": port, "closed": a port nobody listens on} once all
-three answer; DIR/ca.pem is the authority to trust. The proxy reads DIR/mode
+DIR/ready holds {"tls": port, "untrusted": a port whose certificate no
+authority signed, "closed": a port nobody listens on} once all three answer;
+DIR/ca.pem is the authority to trust. The proxy reads DIR/mode
 at each request: "" passes it on, "401" and "503" answer that status,
 "redirect" sends it on to plain http, "hang" never answers. DIR/body and
 DIR/authorization hold the last request's form and Authorization header.
@@ -48,7 +49,10 @@ def make_certificates(folder):
         f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
     openssl("x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-days",
             "2", "-extfile", names, "-out", cert)
-    return key, cert
+    own = os.path.join(folder, "self-signed.pem")
+    openssl("req", "-x509", "-key", key, "-days", "2", "-subj", "/CN=localhost", "-addext",
+            "subjectAltName=DNS:localhost,IP:127.0.0.1", "-out", own)
+    return key, cert, own
 
 
 def proxy_handler(folder, upstream, key, proxy_port):
@@ -122,8 +126,9 @@ def main():
     parser.add_argument("--dir", required=True)
     args = parser.parse_args()
 
-    key_file, cert = make_certificates(args.dir)
-    whisper_port, proxy_port, tls_port, closed_port = (free_port() for _ in range(4))
+    key_file, cert, self_signed = make_certificates(args.dir)
+    whisper_port, proxy_port, tls_port, untrusted_port, closed_port = (
+        free_port() for _ in range(5))
     children = []
 
     def stop(*_):
@@ -150,7 +155,9 @@ def main():
     config = os.path.join(args.dir, "stunnel.conf")
     with open(config, "w") as f:
         f.write(f"foreground = yes\npid =\n[transcription]\naccept = 127.0.0.1:{tls_port}\n"
-                f"connect = 127.0.0.1:{proxy_port}\ncert = {cert}\nkey = {key_file}\n")
+                f"connect = 127.0.0.1:{proxy_port}\ncert = {cert}\nkey = {key_file}\n"
+                f"[untrusted]\naccept = 127.0.0.1:{untrusted_port}\n"
+                f"connect = 127.0.0.1:{proxy_port}\ncert = {self_signed}\nkey = {key_file}\n")
     children.append(subprocess.Popen(["stunnel4", config], stdout=log, stderr=log))
 
     deadline = time.time() + 30
@@ -164,7 +171,7 @@ def main():
         print("whisper-server did not start", file=sys.stderr)
         stop()
     with open(os.path.join(args.dir, "ready.new"), "w") as f:
-        json.dump({"tls": tls_port, "closed": closed_port}, f)
+        json.dump({"tls": tls_port, "untrusted": untrusted_port, "closed": closed_port}, f)
     os.rename(os.path.join(args.dir, "ready.new"), os.path.join(args.dir, "ready"))
     while True:
         time.sleep(3600)
