@@ -14,8 +14,8 @@
 #include "dictation/vocabulary.h"
 
 #include <QFile>
+#include <algorithm>
 #include <fcntl.h>
-#include <optional>
 #include <unistd.h>
 
 namespace parlotta {
@@ -63,14 +63,23 @@ QByteArray readRecording()
     return bytes;
 }
 
-// The last recording whose transcription failed, kept until it goes through.
+// The recordings whose transcription failed, oldest first, each kept until it
+// goes through; the oldest goes past the limit.
 struct KeptRecording {
     QByteArray wav;
     FinishedRecording recording;
     int id = 0;
     bool sending = false;
 };
-std::optional<KeptRecording> kept;
+QList<KeptRecording> kept;
+
+qsizetype keptIndex(int id)
+{
+    for (qsizetype i = 0; i < kept.size(); ++i)
+        if (kept[i].id == id)
+            return i;
+    return -1;
+}
 QString failure; // the last request's, until one goes through
 int lastId = 0;
 
@@ -84,7 +93,17 @@ void setFailure(const QString &summary)
 
 void keep(const QByteArray &wav, const FinishedRecording &recording, int id, const QString &summary)
 {
-    kept = KeptRecording{wav, recording, id};
+    if (const qsizetype at = keptIndex(id); at >= 0) {
+        kept[at].sending = false; // sent again and failed again: it keeps its place
+    } else {
+        kept.append(KeptRecording{wav, recording, id});
+        if (kept.size() > keptRecordingLimit) {
+            kept.removeFirst();
+            log(QStringLiteral("The oldest of %1 recordings kept after a failed transcription "
+                               "was dropped")
+                    .arg(keptRecordingLimit + 1));
+        }
+    }
     failure.clear(); // the menu is rebuilt for the kept one
     setFailure(summary);
 }
@@ -145,8 +164,8 @@ void send(const QByteArray &wav, const FinishedRecording &recording, int id)
             keep(wav, recording, id, result.failure);
             return;
         }
-        if (kept && kept->id == id) {
-            kept.reset();
+        if (const qsizetype at = keptIndex(id); at >= 0) {
+            kept.removeAt(at);
             failure.clear();
             Q_EMIT daemonEvents().transcriptionFailureChanged();
         } else {
@@ -187,19 +206,27 @@ QString transcriptionFailure()
     return failure;
 }
 
-bool canTranscribeAgain()
+qsizetype recordingsToTranscribeAgain()
 {
-    return kept && !kept->sending;
+    return std::count_if(kept.cbegin(), kept.cend(),
+                         [](const KeptRecording &one) { return !one.sending; });
 }
 
-void transcribeLastRecordingAgain()
+void transcribeKeptRecordingsAgain()
 {
-    if (!canTranscribeAgain())
+    const qsizetype count = recordingsToTranscribeAgain();
+    if (count == 0)
         return;
-    log(QStringLiteral("Transcribing the last recording again"));
-    kept->sending = true;
+    log(count == 1 ? QStringLiteral("Transcribing the last recording again")
+                   : QStringLiteral("Transcribing the last %1 recordings again").arg(count));
+    // In the order they were made, so their texts are pasted in that order.
+    for (KeptRecording &one : kept) {
+        if (one.sending)
+            continue;
+        one.sending = true;
+        send(one.wav, one.recording, one.id);
+    }
     Q_EMIT daemonEvents().transcriptionFailureChanged();
-    send(kept->wav, kept->recording, kept->id);
 }
 
 QList<double> transcriptionsPending()

@@ -16,12 +16,15 @@ struct FinishedRecording {
 // dictation ends with the Basso cue. Returns once the request is on its way.
 void finishDictation(const FinishedRecording &recording);
 
-// A transcription that failed leaves its recording kept, whatever the server:
-// the menu offers to send it again, and says what went wrong until a request
-// goes through. Empty: nothing failed since.
+// A transcription that failed leaves its recording kept (the last 10), whatever
+// the server: the menu offers to send them again, and says what went wrong
+// until a request goes through. Empty: nothing failed since.
+inline constexpr qsizetype keptRecordingLimit = 10;
 QString transcriptionFailure();
-bool canTranscribeAgain(); // a recording is kept and not being sent again
-void transcribeLastRecordingAgain();
+// The kept recordings not on their way again already.
+qsizetype recordingsToTranscribeAgain();
+// Sends each of those again, oldest first, to the server chosen now.
+void transcribeKeptRecordingsAgain();
 
 // The seconds of speech of each recording sent and not yet answered, oldest first.
 QList<double> transcriptionsPending();

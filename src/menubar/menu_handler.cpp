@@ -142,9 +142,11 @@ void MenuHandler::rebuildMenu()
                                            this, &MenuHandler::openSettings);
         warning->setIcon(warningIcon());
     }
-    if (canTranscribeAgain())
-        menu->addAction(QStringLiteral("Transcribe the last recording again"), this,
-                        [] { transcribeLastRecordingAgain(); });
+    if (const qsizetype again = recordingsToTranscribeAgain(); again > 0)
+        menu->addAction(again == 1
+                            ? QStringLiteral("Transcribe the last recording again")
+                            : QStringLiteral("Transcribe the last %1 recordings again").arg(again),
+                        this, [] { transcribeKeptRecordingsAgain(); });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Settings\u2026"), QKeySequence(QStringLiteral("Ctrl+,")), this,
                     &MenuHandler::openSettings);

@@ -203,6 +203,80 @@ class TestDictationPipeline : public QObject {
         heldShortcutLimit = std::chrono::minutes(5);
     }
 
+    // A request that failed keeps its recording: sent again once the server
+    // answers, it is transcribed and pasted; the vocabulary goes with it.
+    void failedRecordingSentAgain_data()
+    {
+        QTest::addColumn<QString>("server");     // empty: this computer
+        QTest::addColumn<QByteArray>("failing"); // the answer that fails; empty: nothing listens
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("menu");
+        QTest::newRow("whisper-server down")
+            << QString() << QByteArray() << u"Blank audio, skipping paste"_s
+            << u"whisper-server did not answer"_s;
+        QTest::newRow("another server, key refused")
+            << u"/v1"_s << HttpStub::ok("Unauthorized", "401 Unauthorized")
+            << u"Transcription failed: the server at http://127.0.0.1:%1 refused the API key "
+               u"(HTTP 401)"_s
+            << u"The transcription server refused the API key"_s;
+        QTest::newRow("another server down")
+            << u"/inference"_s << QByteArray()
+            << u"Transcription failed: the server at http://127.0.0.1:1 refused the connection"_s
+            << u"The transcription server refused the connection"_s;
+    }
+
+    void failedRecordingSentAgain()
+    {
+        QFETCH(QString, server);
+        QFETCH(QByteArray, failing);
+        QFETCH(QString, line);
+        QCOMPARE(recordingsToTranscribeAgain(), 0); // it runs before the stop path's rows keep any
+        const QString port =
+            failing.isEmpty() ? u"1"_s : QString::number(this->server.serverPort());
+        setPreference(prefVocabulary, u"Kubernetes"_s);
+        if (!server.isEmpty())
+            setPreferences({{prefServer, u"remote"_s},
+                            {prefServerAddress, u"http://127.0.0.1:"_s + port + server}});
+        const auto cleanup = qScopeGuard([] {
+            removePreference(prefVocabulary);
+            removePreference(prefServer);
+            removePreference(prefServerAddress);
+        });
+        const QString url = inferenceUrl;
+        if (failing.isEmpty())
+            inferenceUrl = u"http://127.0.0.1:1/inference"_s;
+        QByteArray sent;
+        this->server.respond = [&](const QByteArray &request) {
+            sent = request;
+            return failing;
+        };
+        fake::platform().recorder = {true, true, 2.0, -20.f, QByteArray(4000, 'w'), {}};
+        beginRecording();
+        stopRecordingAndTranscribe();
+        QTRY_COMPARE(fake::platform().cues.size(), 2);
+        QCOMPARE(fake::platform().cues.last(), u"basso"_s);
+        QCOMPARE(logMessagesIn(logPath).last(), line.arg(port));
+        QTEST(transcriptionFailure(), "menu");
+        QCOMPARE(recordingsToTranscribeAgain(), 1);
+
+        inferenceUrl = url;
+        if (!server.isEmpty())
+            setPreference(prefServerAddress, this->server.address() + server);
+        this->server.respond = [&](const QByteArray &request) {
+            sent = request;
+            return HttpStub::ok(" Hello world.\n");
+        };
+        transcribeKeptRecordingsAgain();
+        QCOMPARE(recordingsToTranscribeAgain(), 0); // not twice while it is on its way
+        QTRY_COMPARE(fake::platform().cues, (QStringList{u"tink"_s, u"basso"_s, u"pop"_s}));
+        QCOMPARE(fake::platform().pastes, 1);
+        QVERIFY(sent.contains(QByteArray(4000, 'w')));
+        QVERIFY(sent.contains("name=\"prompt\"\r\n\r\nKubernetes\r\n"));
+        QCOMPARE(sent.contains("name=\"model\"\r\n\r\nwhisper-1\r\n"), server == u"/v1");
+        QVERIFY(transcriptionFailure().isEmpty());
+        QCOMPARE(recordingsToTranscribeAgain(), 0);
+    }
+
     void stopPath_data()
     {
         QTest::addColumn<double>("seconds");
@@ -665,79 +739,6 @@ class TestDictationPipeline : public QObject {
                 failure.logLine.startsWith(u"Transcription failed: the server at https://h:1 "_s));
         if (code == CURLE_OPERATION_TIMEDOUT)
             QVERIFY(failure.logLine.endsWith(u"did not answer within 24 s"_s));
-    }
-
-    // A request that failed keeps its recording: sent again once the server
-    // answers, it is transcribed and pasted; the vocabulary goes with it.
-    void failedRecordingSentAgain_data()
-    {
-        QTest::addColumn<QString>("server");     // empty: this computer
-        QTest::addColumn<QByteArray>("failing"); // the answer that fails; empty: nothing listens
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("menu");
-        QTest::newRow("whisper-server down")
-            << QString() << QByteArray() << u"Blank audio, skipping paste"_s
-            << u"whisper-server did not answer"_s;
-        QTest::newRow("another server, key refused")
-            << u"/v1"_s << HttpStub::ok("Unauthorized", "401 Unauthorized")
-            << u"Transcription failed: the server at http://127.0.0.1:%1 refused the API key "
-               u"(HTTP 401)"_s
-            << u"The transcription server refused the API key"_s;
-        QTest::newRow("another server down")
-            << u"/inference"_s << QByteArray()
-            << u"Transcription failed: the server at http://127.0.0.1:1 refused the connection"_s
-            << u"The transcription server refused the connection"_s;
-    }
-
-    void failedRecordingSentAgain()
-    {
-        QFETCH(QString, server);
-        QFETCH(QByteArray, failing);
-        QFETCH(QString, line);
-        const QString port =
-            failing.isEmpty() ? u"1"_s : QString::number(this->server.serverPort());
-        setPreference(prefVocabulary, u"Kubernetes"_s);
-        if (!server.isEmpty())
-            setPreferences({{prefServer, u"remote"_s},
-                            {prefServerAddress, u"http://127.0.0.1:"_s + port + server}});
-        const auto cleanup = qScopeGuard([] {
-            removePreference(prefVocabulary);
-            removePreference(prefServer);
-            removePreference(prefServerAddress);
-        });
-        const QString url = inferenceUrl;
-        if (failing.isEmpty())
-            inferenceUrl = u"http://127.0.0.1:1/inference"_s;
-        QByteArray sent;
-        this->server.respond = [&](const QByteArray &request) {
-            sent = request;
-            return failing;
-        };
-        fake::platform().recorder = {true, true, 2.0, -20.f, QByteArray(4000, 'w'), {}};
-        beginRecording();
-        stopRecordingAndTranscribe();
-        QTRY_COMPARE(fake::platform().cues.size(), 2);
-        QCOMPARE(fake::platform().cues.last(), u"basso"_s);
-        QCOMPARE(logMessagesIn(logPath).last(), line.arg(port));
-        QTEST(transcriptionFailure(), "menu");
-        QVERIFY(canTranscribeAgain());
-
-        inferenceUrl = url;
-        if (!server.isEmpty())
-            setPreference(prefServerAddress, this->server.address() + server);
-        this->server.respond = [&](const QByteArray &request) {
-            sent = request;
-            return HttpStub::ok(" Hello world.\n");
-        };
-        transcribeLastRecordingAgain();
-        QVERIFY(!canTranscribeAgain()); // not twice while it is on its way
-        QTRY_COMPARE(fake::platform().cues, (QStringList{u"tink"_s, u"basso"_s, u"pop"_s}));
-        QCOMPARE(fake::platform().pastes, 1);
-        QVERIFY(sent.contains(QByteArray(4000, 'w')));
-        QVERIFY(sent.contains("name=\"prompt\"\r\n\r\nKubernetes\r\n"));
-        QCOMPARE(sent.contains("name=\"model\"\r\n\r\nwhisper-1\r\n"), server == u"/v1");
-        QVERIFY(transcriptionFailure().isEmpty());
-        QVERIFY(!canTranscribeAgain());
     }
 
     void transcriptFromAnswer_data()
