@@ -204,8 +204,8 @@ void SettingsController::serverChosen(bool remote)
     setPreference(prefServer, remote ? QStringLiteral("remote") : QStringLiteral("local"));
     log(remote ? QStringLiteral("Transcription set to: another server")
                : QStringLiteral("Transcription set to: this computer"));
-    if (remote)
-        loadApiKey();
+    if (remote) // the window says where the key is once it has been read
+        withApiKey([this](const QByteArray &) { refresh(); });
     Q_EMIT daemonEvents().serverChosen();
     refresh();
 }
