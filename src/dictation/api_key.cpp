@@ -3,10 +3,12 @@
 #include "core/log.h"
 #include "core/preferences.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QTimer>
 #include <fcntl.h>
 #include <qt6keychain/keychain.h>
 #include <sys/stat.h>
@@ -24,6 +26,7 @@ bool loading = false;
 bool loaded = false;
 KeyStore store = KeyStore::SecretService;
 QList<std::function<void(const QByteArray &)>> waiting;
+constexpr int keyringWaitMs = 15000;
 
 QByteArray readKeyFile()
 {
@@ -119,6 +122,18 @@ void withApiKey(std::function<void(const QByteArray &key)> use)
     }
     waiting.append(std::move(use));
     loadApiKey();
+    // A locked keyring waits for the user to unlock it, maybe forever: a
+    // recording is not held up for that; it goes without the key.
+    QTimer::singleShot(keyringWaitMs, qApp, [] {
+        if (loaded || waiting.isEmpty())
+            return;
+        log(QStringLiteral("The secret service has not given the API key within %1 s (is the "
+                           "keyring locked?); sending without it")
+                .arg(keyringWaitMs / 1000));
+        const auto users = std::exchange(waiting, {});
+        for (const auto &user : users)
+            user({});
+    });
 }
 
 bool hasApiKey()
