@@ -207,10 +207,11 @@ SettingsWindow::SettingsWindow()
     apiKeyEdit->setObjectName(QStringLiteral("apiKey"));
     apiKeyEdit->setEchoMode(QLineEdit::Password);
     apiKeyEdit->setAccessibleName(QStringLiteral("API key")); // its label names the row
-    apiKeyEdit->setAccessibleDescription(QStringLiteral("Type a key and press Enter"));
+    apiKeyEdit->setAccessibleDescription(QStringLiteral("Type a key and press Enter to store it"));
     apiKeyEdit->setFixedWidth(hintWidth - 80);
-    // The field never shows a stored key: typing one and Enter replaces it.
-    connect(apiKeyEdit, &QLineEdit::returnPressed, this, [this] {
+    // The field never shows a stored key: typing one, then Enter or leaving the
+    // field, replaces it.
+    connect(apiKeyEdit, &QLineEdit::editingFinished, this, [this] {
         const QString key = apiKeyEdit->text().trimmed();
         apiKeyEdit->clear();
         if (!key.isEmpty())
