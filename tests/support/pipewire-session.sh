@@ -29,15 +29,16 @@ export PULSE_SERVER="unix:$run/pulse/native"
 for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 pactl info | grep -q 'on PipeWire' || { echo "pipewire-session: no PipeWire" >&2; exit 1; }
 
-# PipeWire makes a node a moment after pactl returns: what names one ("feed.monitor",
-# "mic") is tried again until it is there ("Failure: Not supported" until then).
+# Until WirePlumber has started, and until PipeWire has made the node a step
+# names ("feed.monitor", "mic"), pactl answers "Failure: Not supported": each
+# step is tried again for up to 5 s.
 again() {
   for _ in $(seq 50); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
   "$@" >/dev/null
 }
-pactl load-module module-null-sink sink_name=feed rate=16000 channels=1 format=s16le >/dev/null
+again pactl load-module module-null-sink sink_name=feed rate=16000 channels=1 format=s16le
 again pactl load-module module-remap-source master=feed.monitor source_name=mic
-pactl load-module module-null-sink sink_name=speakers >/dev/null
+again pactl load-module module-null-sink sink_name=speakers
 again pactl set-default-source mic
 again pactl set-default-sink speakers
 pacat --playback -d feed --latency-msec=20 --format=s16le --rate=16000 --channels=1 /dev/zero &
