@@ -288,8 +288,7 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
     stopStaleWhisperServer();
     startWhisperServer();
     if (remoteServerChosen()) {
-        const ServerEndpoint endpoint = serverEndpoint(preferenceString(prefServerAddress, {}),
-                                                       preferenceString(prefServerPlainHttp, {}));
+        const ServerEndpoint endpoint = chosenServerEndpoint();
         log(endpoint.problem.isEmpty()
                 ? QStringLiteral("Transcription server: ") + endpoint.origin
                 : QStringLiteral("Transcription server: none usable yet (%1)")

@@ -83,14 +83,6 @@ qsizetype keptIndex(int id)
 QString failure; // the last request's, until one goes through
 int lastId = 0;
 
-void setFailure(const QString &summary)
-{
-    if (summary == failure)
-        return;
-    failure = summary;
-    Q_EMIT daemonEvents().transcriptionFailureChanged();
-}
-
 void keep(const QByteArray &wav, const FinishedRecording &recording, int id, const QString &summary)
 {
     if (const qsizetype at = keptIndex(id); at >= 0) {
@@ -104,8 +96,8 @@ void keep(const QByteArray &wav, const FinishedRecording &recording, int id, con
                     .arg(keptRecordingLimit + 1));
         }
     }
-    failure.clear(); // the menu is rebuilt for the kept one
-    setFailure(summary);
+    failure = summary;
+    Q_EMIT daemonEvents().transcriptionFailureChanged(); // the menu shows the kept one too
 }
 
 void answered(const QString &transcript, const FinishedRecording &recording, const QString &prompt)
@@ -126,8 +118,7 @@ void send(const QByteArray &wav, const FinishedRecording &recording, int id)
     InferenceTarget target;
     QString model;
     if (remoteServerChosen()) {
-        const ServerEndpoint endpoint = serverEndpoint(preferenceString(prefServerAddress, {}),
-                                                       preferenceString(prefServerPlainHttp, {}));
+        const ServerEndpoint endpoint = chosenServerEndpoint();
         if (!endpoint.problem.isEmpty()) {
             log(QStringLiteral("Transcription failed: the server's address cannot be used: ") +
                 endpoint.problem);
@@ -164,12 +155,13 @@ void send(const QByteArray &wav, const FinishedRecording &recording, int id)
             keep(wav, recording, id, result.failure);
             return;
         }
-        if (const qsizetype at = keptIndex(id); at >= 0) {
+        // The menu is rebuilt only when what it shows changed: each rebuild is a round of D-Bus.
+        const qsizetype at = keptIndex(id);
+        if (at >= 0)
             kept.removeAt(at);
+        if (at >= 0 || !failure.isEmpty()) {
             failure.clear();
             Q_EMIT daemonEvents().transcriptionFailureChanged();
-        } else {
-            setFailure({});
         }
         answered(result.transcript, recording, prompt);
     };

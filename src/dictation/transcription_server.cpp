@@ -1,5 +1,7 @@
 #include "dictation/transcription_server.h"
 
+#include "core/preferences.h"
+
 #include <QHostAddress>
 #include <QUrl>
 #include <algorithm>
@@ -71,6 +73,12 @@ ServerEndpoint serverEndpoint(const QString &address, const QString &acceptedPla
                                           "network unencrypted.");
     }
     return endpoint;
+}
+
+ServerEndpoint chosenServerEndpoint()
+{
+    return serverEndpoint(preferenceString(prefServerAddress, {}),
+                          preferenceString(prefServerPlainHttp, {}));
 }
 
 long long remoteTimeoutMs(double recordedSeconds)

@@ -25,6 +25,8 @@ struct ServerEndpoint {
 // "/inference", "/v1" and ".../audio/transcriptions" the OpenAI-compatible one,
 // any other path whisper.cpp's form posted there (its --inference-path).
 ServerEndpoint serverEndpoint(const QString &address, const QString &acceptedPlainOrigin);
+// The endpoint the stored address and plain-http consent give.
+ServerEndpoint chosenServerEndpoint();
 
 // Another server's limits: it must take the connection within 5 s, and answer
 // within 20 s plus 2 s per second recorded (a busy CPU server is slower than speech).

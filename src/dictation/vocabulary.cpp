@@ -21,7 +21,8 @@ QStringList vocabularyEntries(const QString &vocabulary)
 
 Prompt vocabularyPrompt(const QString &vocabulary)
 {
-    Prompt prompt{vocabularyEntries(vocabulary).join(QStringLiteral(", "))};
+    Prompt prompt;
+    prompt.text = vocabularyEntries(vocabulary).join(QStringLiteral(", "));
     if (prompt.text.size() <= promptCharacterLimit)
         return prompt;
     qsizetype cut = prompt.text.lastIndexOf(u' ', promptCharacterLimit);
@@ -31,6 +32,9 @@ Prompt vocabularyPrompt(const QString &vocabulary)
     while (sent.endsWith(u',') || sent.endsWith(u' '))
         sent.chop(1);
     prompt.left = prompt.text.size() - sent.size();
+    prompt.leftOut = prompt.text.mid(sent.size());
+    while (prompt.leftOut.startsWith(u',') || prompt.leftOut.startsWith(u' '))
+        prompt.leftOut.remove(0, 1);
     prompt.text = sent;
     return prompt;
 }

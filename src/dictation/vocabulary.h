@@ -17,6 +17,7 @@ QStringList vocabularyEntries(const QString &vocabulary);
 struct Prompt {
     QString text;       // the entries joined by ", ", as whisper's prompt
     qsizetype left = 0; // characters of it not sent, cut at a word
+    QString leftOut;    // what is not sent, from its first word on
 };
 Prompt vocabularyPrompt(const QString &vocabulary);
 

@@ -149,21 +149,17 @@ void SettingsController::refresh()
         QStringLiteral("Names and terms, one per line or separated by commas: whisper is told of "
                        "them with every recording.");
     if (prompt.left > 0) {
-        QString notSent =
-            vocabularyEntries(state.vocabulary).join(QStringLiteral(", ")).mid(prompt.text.size());
-        while (notSent.startsWith(u',') || notSent.startsWith(u' '))
-            notSent.remove(0, 1);
         state.vocabularyHint +=
             QStringLiteral(" Whisper reads only the first %1 characters: the last %2, from "
                            "\u201c%3\u201d on, are not sent.")
                 .arg(promptCharacterLimit)
                 .arg(prompt.left)
-                .arg(notSent.section(u' ', 0, 0));
+                .arg(prompt.leftOut.section(u' ', 0, 0));
     }
     state.remoteServer = remoteServerChosen();
     state.serverAddress = preferenceString(prefServerAddress, {});
     const QString accepted = preferenceString(prefServerPlainHttp, {});
-    const ServerEndpoint endpoint = serverEndpoint(state.serverAddress, accepted);
+    const ServerEndpoint endpoint = chosenServerEndpoint();
     if (!endpoint.problem.isEmpty())
         state.serverHint = endpoint.problem;
     else if (endpoint.protocol == ServerProtocol::OpenAI)
