@@ -24,6 +24,7 @@ const QString entry = QStringLiteral("server-api-key");
 QByteArray key;
 bool loading = false;
 bool loaded = false;
+bool gaveUp = false; // the secret service let one recording wait in vain
 KeyStore store = KeyStore::SecretService;
 QList<std::function<void(const QByteArray &)>> waiting;
 constexpr int keyringWaitMs = 15000;
@@ -120,6 +121,10 @@ void withApiKey(std::function<void(const QByteArray &key)> use)
         use(key);
         return;
     }
+    if (gaveUp) { // not every recording waits for a keyring that does not answer
+        use({});
+        return;
+    }
     waiting.append(std::move(use));
     loadApiKey();
     // A locked keyring waits for the user to unlock it, maybe forever: a
@@ -127,6 +132,7 @@ void withApiKey(std::function<void(const QByteArray &key)> use)
     QTimer::singleShot(keyringWaitMs, qApp, [] {
         if (loaded || waiting.isEmpty())
             return;
+        gaveUp = true;
         log(QStringLiteral("The secret service has not given the API key within %1 s (is the "
                            "keyring locked?); sending without it")
                 .arg(keyringWaitMs / 1000));

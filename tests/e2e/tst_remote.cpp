@@ -298,8 +298,9 @@ class TestRemote : public QObject {
         serveAt(working);
         remote.setMode("");
         QVERIFY(panel.click(panel.menu().find(again)->id));
-        QTRY_VERIFY_WITH_TIMEOUT(target.text() == u"Hello world."_s.repeated(failures.size()),
-                                 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            target.text() == u"Hello world."_s.repeated(failures.size()),
+            qPrintable(target.text() + u'\n' + daemon.logMessages().join(u'\n')), 30000);
         QTRY_VERIFY(panel.menu().childLabels().filter(u"Transcribe the last"_s).isEmpty());
         QCOMPARE(panel.toolTip(), u"Parlotta · auto"_s);
         daemon.sendSignal(SIGTERM);

@@ -253,13 +253,20 @@ bool DaemonProcess::dictate(const QString &audio, const QString &lastLine, int t
         return std::any_of(lines.cbegin(), lines.cend(),
                            [&](const QString &line) { return line.startsWith(prefix); });
     };
+    // A failed step says which, and what the daemon logged meanwhile.
+    const auto failed = [&](const char *step) {
+        qWarning("dictate: %s; the daemon logged:\n%s", step,
+                 qPrintable(logMessages().mid(before).join(u'\n')));
+        return false;
+    };
     sendSignal(SIGUSR1);
     if (!waitUntil([&] { return logged(u"Recording started"_s); }, 5000))
-        return false;
+        return failed("no \"Recording started\"");
     if (!audio.isEmpty() && !playIntoMicrophone(audio))
-        return false;
+        return failed("the audio did not play into the microphone");
     sendSignal(SIGUSR2);
-    return waitUntil([&] { return logged(lastLine); }, timeoutMs);
+    return waitUntil([&] { return logged(lastLine); }, timeoutMs) ||
+           failed("the awaited line did not come");
 }
 
 QString lastLineStartingWith(const DaemonProcess &daemon, const QString &prefix)

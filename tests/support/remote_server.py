@@ -28,10 +28,16 @@ import threading
 import time
 
 
-def free_port():
-    with socket.socket() as s:
+def free_ports(count):
+    """Distinct free ports; the last stays bound, never listening, so that
+    nothing takes it and a connection to it is always refused."""
+    sockets = [socket.socket() for _ in range(count)]
+    for s in sockets:
         s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    ports = [s.getsockname()[1] for s in sockets]
+    for s in sockets[:-1]:
+        s.close()
+    return ports, sockets[-1]
 
 
 def make_certificates(folder):
@@ -127,8 +133,7 @@ def main():
     args = parser.parse_args()
 
     key_file, cert, self_signed = make_certificates(args.dir)
-    whisper_port, proxy_port, tls_port, untrusted_port, closed_port = (
-        free_port() for _ in range(5))
+    (whisper_port, proxy_port, tls_port, untrusted_port, closed_port), closed = free_ports(5)
     children = []
 
     def stop(*_):
