@@ -26,7 +26,8 @@ bool loading = false;
 bool loaded = false;
 bool gaveUp = false; // the secret service let one recording wait in vain
 KeyStore store = KeyStore::SecretService;
-QList<std::function<void(const QByteArray &)>> waiting;
+QList<std::function<void(const QByteArray &)>> waiting; // recordings, for 15 s at most
+QList<std::function<void()>> readers;                   // for as long as the read takes
 constexpr int keyringWaitMs = 15000;
 
 QByteArray readKeyFile()
@@ -82,6 +83,8 @@ void finishLoading(const QByteArray &found, KeyStore where)
     const auto users = std::exchange(waiting, {});
     for (const auto &use : users)
         use(key);
+    for (const auto &read : std::exchange(readers, {}))
+        read();
 }
 
 } // namespace
@@ -91,8 +94,12 @@ QString apiKeyFilePath()
     return QFileInfo(preferencesFilePath()).path() + QStringLiteral("/api-key");
 }
 
-void loadApiKey()
+void loadApiKey(std::function<void()> read)
 {
+    if (read && loaded)
+        read();
+    else if (read)
+        readers.append(std::move(read));
     if (loading || loaded)
         return;
     loading = true;
@@ -127,6 +134,8 @@ void withApiKey(std::function<void(const QByteArray &key)> use)
     }
     waiting.append(std::move(use));
     loadApiKey();
+    if (waiting.size() > 1)
+        return; // the first one's wait stands for all
     // A locked keyring waits for the user to unlock it, maybe forever: a
     // recording is not held up for that; it goes without the key.
     QTimer::singleShot(keyringWaitMs, qApp, [] {

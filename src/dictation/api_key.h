@@ -14,8 +14,9 @@ enum class KeyStore { SecretService, PrivateFile };
 // $XDG_CONFIG_HOME/parlotta/api-key, mode 0600: only without a secret service.
 QString apiKeyFilePath();
 
-// Reads the key once, at start-up; returns at once.
-void loadApiKey();
+// Reads the key once, at start-up; returns at once. read, if given, is called
+// once the key has been read (at once if it has), however long the keyring takes.
+void loadApiKey(std::function<void()> read = {});
 // Calls use with the key (empty when none is set) once it has been read.
 void withApiKey(std::function<void(const QByteArray &key)> use);
 bool hasApiKey();

@@ -72,6 +72,8 @@ struct KeptRecording {
     bool sending = false;
 };
 QList<KeptRecording> kept;
+QString failure; // the last request's, until one goes through
+int lastId = 0;
 
 qsizetype keptIndex(int id)
 {
@@ -80,8 +82,6 @@ qsizetype keptIndex(int id)
             return i;
     return -1;
 }
-QString failure; // the last request's, until one goes through
-int lastId = 0;
 
 void keep(const QByteArray &wav, const FinishedRecording &recording, int id, const QString &summary)
 {

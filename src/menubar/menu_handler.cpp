@@ -73,8 +73,8 @@ void MenuHandler::showState()
     const bool showCode = showLanguageCodeEnabled();
     const QList<double> waiting = transcriptionsPending();
     const bool failed = !transcriptionFailure().isEmpty();
-    const bool unreachable = hotkeyNeedsAttention();
-    TrayState state = unreachable || failed ? TrayState::Warning : TrayState::Idle;
+    const bool hotkeyAttention = hotkeyNeedsAttention();
+    TrayState state = hotkeyAttention || failed ? TrayState::Warning : TrayState::Idle;
     QString tip;
     if (isRecording()) {
         state = TrayState::Recording;
@@ -90,7 +90,7 @@ void MenuHandler::showState()
             code.size() > toolTipCodeLength ? code.left(toolTipCodeLength) + QChar(0x2026) : code;
         tip = showCode && !shown.isEmpty() ? QStringLiteral("Parlotta \u00b7 ") + shown
                                            : QStringLiteral("Parlotta");
-        if (unreachable)
+        if (hotkeyAttention)
             tip += QStringLiteral(" \u2013 the hotkey does not reach Parlotta, see the menu");
         else if (failed)
             tip += QStringLiteral(" \u2013 the last transcription failed, see the menu");

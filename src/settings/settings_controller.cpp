@@ -159,7 +159,7 @@ void SettingsController::refresh()
     state.remoteServer = remoteServerChosen();
     state.serverAddress = preferenceString(prefServerAddress, {});
     const QString accepted = preferenceString(prefServerPlainHttp, {});
-    const ServerEndpoint endpoint = chosenServerEndpoint();
+    const ServerEndpoint endpoint = serverEndpoint(state.serverAddress, accepted);
     if (!endpoint.problem.isEmpty())
         state.serverHint = endpoint.problem;
     else if (endpoint.protocol == ServerProtocol::OpenAI)
@@ -201,7 +201,7 @@ void SettingsController::serverChosen(bool remote)
     log(remote ? QStringLiteral("Transcription set to: another server")
                : QStringLiteral("Transcription set to: this computer"));
     if (remote) // the window says where the key is once it has been read
-        withApiKey([this](const QByteArray &) { refresh(); });
+        loadApiKey([this] { refresh(); });
     Q_EMIT daemonEvents().serverChosen();
     refresh();
 }
