@@ -95,7 +95,10 @@ mkdir -p "$root/run/dbus"
 [[ -e "$root/run/dbus/pid" ]] && kill "$(cat "$root/run/dbus/pid")" 2>/dev/null || true
 rm -f "$root/run/dbus/pid"
 chroot "$root" dbus-daemon --system --fork
-in_root dbus-daemon --session --nofork --nopidfile --address="unix:path=$run/bus" &
+# What the bus starts (portals, gvfs, goa…) writes to its log, not into the
+# test's output, where a failure's own lines would drown.
+in_root dbus-daemon --session --nofork --nopidfile --address="unix:path=$run/bus" \
+  >"$run/bus.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [[ -S "$run/bus" ]] && break; sleep 0.05; done
 in_root dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP XDG_RUNTIME_DIR \
