@@ -80,8 +80,7 @@ void finishLoading(const QByteArray &found, KeyStore where)
     key = found;
     store = where;
     loaded = true;
-    const auto users = std::exchange(waiting, {});
-    for (const auto &use : users)
+    for (const auto &use : std::exchange(waiting, {}))
         use(key);
     for (const auto &read : std::exchange(readers, {}))
         read();
@@ -96,10 +95,8 @@ QString apiKeyFilePath()
 
 void loadApiKey(std::function<void()> read)
 {
-    if (read && loaded)
-        read();
-    else if (read)
-        readers.append(std::move(read));
+    if (read)
+        loaded ? read() : readers.append(std::move(read));
     if (loading || loaded)
         return;
     loading = true;
@@ -139,14 +136,13 @@ void withApiKey(std::function<void(const QByteArray &key)> use)
     // A locked keyring waits for the user to unlock it, maybe forever: a
     // recording is not held up for that; it goes without the key.
     QTimer::singleShot(keyringWaitMs, qApp, [] {
-        if (loaded || waiting.isEmpty())
+        if (waiting.isEmpty()) // read in time: the read took them all
             return;
         gaveUp = true;
         log(QStringLiteral("The secret service has not given the API key within %1 s (is the "
                            "keyring locked?); sending without it")
                 .arg(keyringWaitMs / 1000));
-        const auto users = std::exchange(waiting, {});
-        for (const auto &user : users)
+        for (const auto &user : std::exchange(waiting, {}))
             user({});
     });
 }
