@@ -43,15 +43,15 @@ void beginRecording()
 void stopRecordingAndTranscribe() {}
 void cancelRecording() {}
 void cancelRecordingBecause(const QString &) {}
-void latchRecording() {}
 bool isRecording()
 {
     return false;
 }
-bool isToggledRecording()
+quint64 recordingNumber()
 {
-    return false;
+    return 0;
 }
+void watchRecordingLevels(std::function<void(float, float, double)>) {}
 } // namespace parlotta
 
 int main(int argc, char *argv[])

@@ -106,29 +106,16 @@ class DaemonBusObject final : public QObject {
         toggleRecording();
     }
     // What a compositor's key binding runs: the hotkey's own press and
-    // release, which the hotkey mode turns into a start, a stop or neither.
-    // Each comes from a process of its own, so a quick tap's release can
-    // overtake its press: a release just before a press makes the two a tap.
+    // release, which the hotkey session turns into a start, a stop or neither.
     Q_SCRIPTABLE void Press()
     {
         log(QStringLiteral("Received parlotta --press \u2192 hotkey pressed"));
-        hotkeyHeld = true;
-        hotkeyPressed();
-        if (earlyRelease.isValid() && earlyRelease.elapsed() < 500) {
-            hotkeyHeld = false;
-            hotkeyReleased();
-        }
-        earlyRelease.invalidate();
+        hotkeyEvent(HotkeyEvent::Press, KeySource::Bus);
     }
     Q_SCRIPTABLE void Release()
     {
         log(QStringLiteral("Received parlotta --release \u2192 hotkey released"));
-        if (!hotkeyHeld) {
-            earlyRelease.start();
-            return;
-        }
-        hotkeyHeld = false;
-        hotkeyReleased();
+        hotkeyEvent(HotkeyEvent::Release, KeySource::Bus);
     }
 
     Q_SCRIPTABLE void Cancel()
@@ -136,9 +123,6 @@ class DaemonBusObject final : public QObject {
         log(QStringLiteral("Received parlotta --cancel \u2192 cancel recording"));
         cancelRecordingBecause(QStringLiteral("parlotta --cancel"));
     }
-
-  private:
-    QElapsedTimer earlyRelease;
 };
 
 const QString busName = QStringLiteral(PARLOTTA_BUNDLE_ID);

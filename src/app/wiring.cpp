@@ -44,17 +44,15 @@ void wireSubsystems()
         handOverClipboardToManager();
         stopWhisperServerNow();
     });
-    // The menu and the settings window drop what they show about missing keyboard access.
     // Only while the hold records: a release the listener missed never holds pastes up.
     // The press that stopped a toggled recording may still be held as its paste comes.
     holdPastesWhile(
         [] { return hotkeyHoldsModifiers() && (isRecording() || hotkeyStoppedByPress()); });
-    QObject::connect(events, &DaemonEvents::sessionLocked, events, [] {
-        // Nothing said while the screen is locked is pasted into it.
-        if ((hotkeyHeld || isToggledRecording()) && isRecording())
-            cancelRecordingBecause(QStringLiteral("the screen was locked"));
-    });
-    // ... and show it again when the desktop will not bind the hotkey.
+    QObject::connect(events, &DaemonEvents::sessionLocked, events,
+                     [] { hotkeyEvent(HotkeyEvent::Lock); });
+    watchRecordings();
+    // The menu and the settings window drop what they show about missing keyboard
+    // access, and show it again when the desktop will not bind the hotkey.
     const auto showKeyListener = [] {
         if (menuHandler)
             menuHandler->rebuildMenu();

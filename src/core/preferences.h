@@ -33,6 +33,8 @@ inline const QString prefServerModel = QStringLiteral("server-model");
 inline const QString defaultServerModel = QStringLiteral("whisper-1");
 // The one plain-http origin (scheme://host:port) the user accepted to send recordings to.
 inline const QString prefServerPlainHttp = QStringLiteral("server-plain-http-accepted");
+// The origin the API key was given for: it is sent nowhere else.
+inline const QString prefServerKeyOrigin = QStringLiteral("server-api-key-origin");
 
 // A stored integer as read from the store: absent, or present with a value
 // that is empty when what is stored is not an integer (a hand-edited file).

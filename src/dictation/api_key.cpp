@@ -119,9 +119,22 @@ void loadApiKey(std::function<void()> read)
     job->start();
 }
 
-void withApiKey(std::function<void(const QByteArray &key)> use)
+QString apiKeyOrigin()
+{
+    return key.isEmpty() ? QString() : preferenceString(prefServerKeyOrigin, {});
+}
+
+void withApiKey(const QString &origin, std::function<void(const QByteArray &key)> use)
 {
     if (loaded) {
+        const QString givenFor = apiKeyOrigin();
+        if (!key.isEmpty() && givenFor.isEmpty()) {
+            setPreference(prefServerKeyOrigin, origin); // stored before keys had an origin
+        } else if (!key.isEmpty() && givenFor != origin) {
+            log(QStringLiteral("The API key given for %1 is not sent to %2").arg(givenFor, origin));
+            use({});
+            return;
+        }
         use(key);
         return;
     }
@@ -129,7 +142,9 @@ void withApiKey(std::function<void(const QByteArray &key)> use)
         use({});
         return;
     }
-    waiting.append(std::move(use));
+    waiting.append([origin, use = std::move(use)](const QByteArray &) {
+        withApiKey(origin, use); // read: the origin is checked as above
+    });
     loadApiKey();
     if (waiting.size() > 1)
         return; // the first one's wait stands for all
@@ -157,10 +172,14 @@ KeyStore apiKeyStore()
     return store;
 }
 
-QString apiKeyWhereabouts()
+QString apiKeyWhereabouts(const QString &origin)
 {
     if (key.isEmpty())
         return {};
+    const QString givenFor = apiKeyOrigin();
+    if (!givenFor.isEmpty() && givenFor != origin)
+        return QStringLiteral("The key stored for %1 is not sent to %2: enter this server's key.")
+            .arg(givenFor, origin.isEmpty() ? QStringLiteral("this address") : origin);
     return store == KeyStore::SecretService
                ? QStringLiteral("The key is kept in the desktop's secret service.")
                : QStringLiteral("No secret service is running: the key is kept in %1, which "
@@ -168,11 +187,21 @@ QString apiKeyWhereabouts()
                      .arg(apiKeyFilePath());
 }
 
-void storeApiKey(const QString &newKey, std::function<void(const QString &outcome)> done)
+bool keyRemoved(int keychainError, KeyStore where)
+{
+    return keychainError == QKeychain::NoError || keychainError == QKeychain::EntryNotFound ||
+           (where == KeyStore::PrivateFile && keychainError != QKeychain::AccessDeniedByUser);
+}
+
+void storeApiKey(const QString &newKey, const QString &origin,
+                 std::function<void(const QString &outcome)> done)
 {
     const QByteArray bytes = newKey.trimmed().toUtf8();
-    finishLoading(bytes, store);
-    key = bytes;
+    if (!bytes.isEmpty()) {
+        finishLoading(bytes, store);
+        key = bytes;
+        setPreference(prefServerKeyOrigin, origin);
+    }
     QKeychain::Job *job;
     if (bytes.isEmpty()) {
         job = new QKeychain::DeletePasswordJob(service);
@@ -185,7 +214,20 @@ void storeApiKey(const QString &newKey, std::function<void(const QString &outcom
     QObject::connect(job, &QKeychain::Job::finished, [bytes, done](QKeychain::Job *finished) {
         const QKeychain::Error error = finished->error();
         if (bytes.isEmpty()) {
+            // The key is forgotten only once the keyring let it go: else it
+            // would come back, and be sent again, at the next start.
+            if (!keyRemoved(error, store)) {
+                log(QStringLiteral("ERROR: the API key could not be removed from the keyring: ") +
+                    finished->errorString());
+                done(QStringLiteral("The key could not be removed from the keyring (%1); it is "
+                                    "still stored.")
+                         .arg(finished->errorString()));
+                return;
+            }
             removeKeyFile();
+            finishLoading({}, store);
+            key.clear();
+            removePreference(prefServerKeyOrigin);
             log(QStringLiteral("API key removed"));
             done({});
             return;
@@ -210,7 +252,7 @@ void storeApiKey(const QString &newKey, std::function<void(const QString &outcom
             done(QStringLiteral("The key could not be stored; it is used until Parlotta quits."));
             return;
         }
-        done(apiKeyWhereabouts());
+        done(apiKeyWhereabouts(preferenceString(prefServerKeyOrigin, {})));
     });
     job->start();
 }

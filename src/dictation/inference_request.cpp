@@ -5,13 +5,13 @@
 #include "core/threads.h"
 #include "dictation/multipart.h"
 #include "dictation/transcription_server.h"
+#include "platform/wav.h"
 #include "server/port_owner.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QThread>
+#include <QUrl>
 #include <atomic>
 #include <curl/curl.h>
 #include <memory>
@@ -44,36 +44,31 @@ int progress(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 size_t collect(char *data, size_t size, size_t count, void *body)
 {
-    static_cast<QByteArray *>(body)->append(data, qsizetype(size * count));
+    auto *answer = static_cast<QByteArray *>(body);
+    if (answer->size() + qsizetype(size * count) > answerLimitBytes)
+        return 0; // curl ends the exchange with CURLE_WRITE_ERROR
+    answer->append(data, qsizetype(size * count));
     return size * count;
-}
-
-// The answer's text. Some OpenAI-compatible services answer JSON whatever
-// response_format asks for.
-QString answerText(const QByteArray &answer, const char *contentType)
-{
-    if (contentType && QByteArray(contentType).startsWith("application/json")) {
-        const QJsonDocument json = QJsonDocument::fromJson(answer);
-        if (json.isObject() && json.object().value(u"text").isString())
-            return transcriptFromBody(json.object().value(u"text").toString().toUtf8());
-    }
-    return transcriptFromBody(answer);
 }
 
 // On the inference thread. The inference request goes through libcurl rather
 // than the Qt session: Qt sends a request's head and body in separate writes
 // without TCP_NODELAY, and the server's delayed ACK then holds the body back
 // for 40 ms on every request but a connection's first.
-InferenceResult runInference(const InferenceTarget &target, const QByteArray &body,
-                             const QString &boundary)
+InferenceResult runInference(const InferenceTarget &target, const InferenceForm &form)
 {
     using Outcome = InferenceResult::Outcome;
     static CURL *curl = curl_easy_init(); // kept, so the connection is reused
     if (!curl) {
         log(QStringLiteral("Request error: cannot create an HTTP client"));
-        return {Outcome::Failed, {}, localServerFailure};
+        return {Outcome::NoAnswer, {}, localServerFailure};
     }
     curl_easy_reset(curl);
+    // Built here, one request at a time: kept recordings sent again together
+    // are not all held twice.
+    const QString boundary = newBoundary();
+    const QByteArray body = inferenceBody(boundary, paddedToOneSecond(form.wav), form.languageCode,
+                                          form.prompt, form.model);
     const QByteArray contentType =
         "Content-Type: multipart/form-data; boundary=" + boundary.toUtf8();
     curl_slist *headers = curl_slist_append(nullptr, contentType.constData());
@@ -86,19 +81,16 @@ InferenceResult runInference(const InferenceTarget &target, const QByteArray &bo
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(answerLimitBytes));
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+    // Redirects are never followed (curl's default): the recording goes only
+    // where the user said, and a redirect is reported with where it pointed.
     if (target.remote) {
         const bool https = target.url.startsWith("https:");
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, https ? "https" : "http,https");
-        // A redirect may lead on, never down to plain http; the key goes to the
-        // first host only (curl drops it on a change of host).
-        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-        curl_easy_setopt(curl, CURLOPT_POSTREDIR, long(CURL_REDIR_POST_ALL));
         // The system's certificate store, or the one the environment names.
         if (const QByteArray file = qgetenv("SSL_CERT_FILE"); !file.isEmpty())
             curl_easy_setopt(curl, CURLOPT_CAINFO, file.constData());
@@ -122,62 +114,116 @@ InferenceResult runInference(const InferenceTarget &target, const QByteArray &bo
     const CURLcode result = curl_easy_perform(curl);
     curl_slist_free_all(headers);
     const QString errorText = QString::fromUtf8(error[0] ? error : curl_easy_strerror(result));
-    if (!target.remote) {
-        if (result != CURLE_OK) {
-            log(QStringLiteral("Request error: ") + errorText);
-            return {Outcome::Failed, {}, localServerFailure};
-        }
-        // Whatever the status, the body is the transcript.
-        return {Outcome::Answered, transcriptFromBody(answer), {}};
-    }
     long status = 0;
     long osError = 0;
+    char *redirect = nullptr;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
-    const ServerFailure failure = describeServerFailure(target.origin, int(result), errorText,
-                                                        int(osError), status, target.timeoutMs);
-    if (!failure.logLine.isEmpty()) {
-        log(failure.logLine);
-        return {Outcome::Failed, {}, failure.summary};
+    curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &redirect);
+    const auto failed = [](const QString &line, const QString &summary) {
+        log(line);
+        return InferenceResult{Outcome::Failed, {}, summary};
+    };
+    const bool tooLarge = result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED;
+    if (!target.remote) {
+        // The server not there, or gone quiet: read as an empty answer.
+        if (result != CURLE_OK && !tooLarge) {
+            log(QStringLiteral("Request error: ") + errorText);
+            return {Outcome::NoAnswer, {}, localServerFailure};
+        }
+        const QString server = QStringLiteral("Transcription failed: whisper-server ");
+        const QString summary = QStringLiteral("whisper-server did not give a transcript");
+        if (tooLarge)
+            return failed(server + QStringLiteral("answered more than %1 MB, which is no "
+                                                  "transcript")
+                                       .arg(answerLimitBytes >> 20),
+                          summary);
+        if (status < 200 || status >= 300)
+            return failed(server + QStringLiteral("answered HTTP %1 (%2)")
+                                       .arg(status)
+                                       .arg(QString::fromUtf8(answer).simplified().left(200)),
+                          summary);
+        const TranscriptAnswer read = transcriptFromAnswer(answer);
+        if (!read.transcript)
+            return failed(server + read.problem, summary);
+        return {Outcome::Answered, *read.transcript, {}};
     }
-    char *answerType = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &answerType);
-    return {Outcome::Answered, answerText(answer, answerType), {}};
+    const ServerFailure failure =
+        describeServerFailure(target.origin, int(result), errorText, int(osError), status,
+                              target.timeoutMs, QString::fromUtf8(redirect));
+    if (!failure.logLine.isEmpty())
+        return failed(failure.logLine, failure.summary);
+    const TranscriptAnswer read = transcriptFromAnswer(answer);
+    if (!read.transcript)
+        return failed(QStringLiteral("Transcription failed: the server at %1 %2")
+                          .arg(target.origin, read.problem),
+                      QStringLiteral("The transcription server's answer is not a transcript"));
+    return {Outcome::Answered, *read.transcript, {}};
+}
+
+// Which port of this computer the request goes to, when it goes to this computer.
+std::optional<quint16> loopbackPort(const InferenceTarget &target)
+{
+    if (!target.remote)
+        return quint16(serverPort);
+    if (!target.loopback)
+        return std::nullopt;
+    const QUrl url(QString::fromUtf8(target.url));
+    return quint16(url.port(url.scheme() == u"https" ? 443 : 80));
 }
 
 } // namespace
 
-void postInference(InferenceTarget target, QByteArray body, QString boundary,
+QByteArray paddedToOneSecond(const QByteArray &wav)
+{
+    const std::optional<WavAudio> audio = parseWav(wav);
+    if (!audio || audio->bitsPerSample % 8 != 0)
+        return wav;
+    const qsizetype frame = qsizetype(audio->channels) * audio->bitsPerSample / 8;
+    const qsizetype second = qsizetype(audio->sampleRate) * frame;
+    if (frame <= 0 || audio->samples.size() >= second)
+        return wav;
+    const qsizetype samples = audio->samples.size() / frame * frame;
+    return wavHeader(std::uint32_t(second), audio->sampleRate, audio->channels,
+                     audio->bitsPerSample) +
+           audio->samples.left(samples) + QByteArray(second - samples, '\0');
+}
+
+void postInference(InferenceTarget target, InferenceForm form,
                    std::function<void(const InferenceResult &result)> done)
 {
     ++requestsInFlight;
     QMetaObject::invokeMethod(
         inferenceWorker(),
-        [target = std::move(target), body = std::move(body), boundary = std::move(boundary),
-         done = std::move(done)] {
-            // Another user's program on the server's port would read the
-            // recording and choose what we type: checked just before sending,
-            // as the server may have restarted while this request waited.
-            const auto uid = abortRequest || target.remote
-                                 ? std::nullopt
-                                 : foreignListenerUid(quint16(serverPort));
+        [target = std::move(target), form = std::move(form), done = std::move(done)] {
+            // Another user's program on a port of this computer would read the
+            // recording (and the key) and choose what we type: checked just
+            // before sending, as the server may have restarted, or a tunnel
+            // gone down, while this request waited.
+            const std::optional<quint16> port = loopbackPort(target);
+            const auto uid = abortRequest || !port ? std::nullopt : foreignListenerUid(*port);
             if (uid) {
+                const QString host =
+                    target.remote ? QUrl(QString::fromUtf8(target.url)).host() : serverHost;
                 log(QStringLiteral("ERROR: port %1 on %2 belongs to another user (uid %3); the "
                                    "recording was not sent")
-                        .arg(serverPort)
-                        .arg(serverHost)
+                        .arg(*port)
+                        .arg(host)
                         .arg(*uid));
                 --requestsInFlight;
-                const InferenceResult refused{InferenceResult::Outcome::NotSent,
-                                              {},
-                                              QStringLiteral("Another user's program holds "
-                                                             "whisper-server's port")};
+                const InferenceResult refused{
+                    InferenceResult::Outcome::NotSent,
+                    {},
+                    target.remote ? QStringLiteral("Another user's program holds the "
+                                                   "transcription server's port")
+                                  : QStringLiteral("Another user's program holds "
+                                                   "whisper-server's port")};
                 QMetaObject::invokeMethod(
                     qApp, [done, refused] { done(refused); }, Qt::QueuedConnection);
                 return;
             }
             const InferenceResult result =
-                abortRequest ? InferenceResult{} : runInference(target, body, boundary);
+                abortRequest ? InferenceResult{} : runInference(target, form);
             --requestsInFlight;
             if (!abortRequest)
                 QMetaObject::invokeMethod(

@@ -16,9 +16,8 @@ inline QString inferenceUrl =
 inline const QString localServerFailure = QStringLiteral("whisper-server did not answer");
 inline constexpr int requestTimeoutMs = 300000; // without progress
 
-// Where a recording is sent. The local server gets the request as it always
-// has; another server is held to https (or accepted plain http), must answer
-// with a 2xx status within timeoutMs, and gets the key as a bearer token.
+// Where a recording is sent. Another server is held to https (or accepted
+// plain http), must answer within timeoutMs, and gets the key as a bearer token.
 struct InferenceTarget {
     QByteArray url;
     bool remote = false;
@@ -28,8 +27,19 @@ struct InferenceTarget {
     long long timeoutMs = 0;
 };
 
+// What is sent: the recording and the form's fields (the body is built just
+// before sending).
+struct InferenceForm {
+    QByteArray wav;
+    QString languageCode;
+    QString prompt;
+    QString model; // the OpenAI-compatible form's; empty for whisper.cpp's
+};
+
 struct InferenceResult {
-    enum class Outcome { Answered, Failed, NotSent };
+    // NoAnswer: the local server was not there or went quiet ("Request error: …"),
+    // read as an empty answer. Failed: "Transcription failed: …" was logged.
+    enum class Outcome { Answered, Failed, NotSent, NoAnswer };
     Outcome outcome = Outcome::Failed;
     QString transcript; // decoded as UTF-8 and trimmed; empty when it was not UTF-8
     QString failure;    // what went wrong, in a few words, for the menu
@@ -37,11 +47,16 @@ struct InferenceResult {
 
 // Posts the inference form on the inference thread and returns at once. The
 // requests run one at a time in the order posted, and done is called on the
-// main thread in that order. A failed request is logged ("Request error: ..."
-// for the local server, "Transcription failed: ..." for another); NotSent when
-// another user's program holds the local server's port (logged).
-void postInference(InferenceTarget target, QByteArray body, QString boundary,
+// main thread in that order. Only an answer {"text": …} with a 2xx status is a
+// transcript; redirects are not followed; an answer over answerLimitBytes is
+// not read. A failed request is logged; NotSent when another user's program
+// holds the port on this computer it would go to (logged).
+void postInference(InferenceTarget target, InferenceForm form,
                    std::function<void(const InferenceResult &result)> done);
+
+// The WAV with silence added to make it last at least one second: whisper.cpp
+// up to 1.7.5 answers nothing for less. What is not a PCM WAV is left as it is.
+QByteArray paddedToOneSecond(const QByteArray &wav);
 
 // At shutdown: stops the request in flight and drops those queued (their done
 // is never called); waits up to two seconds for the one in flight to end.

@@ -2,6 +2,8 @@
 
 #include "core/languages.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringDecoder>
 #include <QStringList>
 #include <QUuid>
@@ -30,13 +32,31 @@ QByteArray inferenceBody(const QString &boundary, const QByteArray &wav,
     body += "\r\n";
     if (!model.isEmpty())
         body += field("model", model);
-    body += field("response_format", QStringLiteral("text"));
+    // An answer whose shape can be checked: whisper.cpp and OpenAI-compatible
+    // servers both answer {"text": …}, and an error page or a JSON error is not that.
+    body += field("response_format", QStringLiteral("json"));
     if (!isAutomaticLanguage(languageCode))
         body += field("language", languageCode);
     if (!prompt.isEmpty())
         body += field("prompt", prompt);
     body += "--" + b + "--\r\n";
     return body;
+}
+
+TranscriptAnswer transcriptFromAnswer(const QByteArray &answer)
+{
+    const QJsonDocument json = QJsonDocument::fromJson(answer);
+    const QJsonObject object = json.object();
+    if (const QJsonValue text = object.value(u"text"); text.isString())
+        return {transcriptFromBody(text.toString().toUtf8()), {}};
+    // {"error": "…"} (whisper.cpp) or {"error": {"message": "…"}} (OpenAI).
+    const QJsonValue error = object.value(u"error");
+    QString message =
+        error.isString() ? error.toString() : error.toObject().value(u"message").toString();
+    message = message.simplified().left(200);
+    if (!message.isEmpty())
+        return {std::nullopt, QStringLiteral("answered an error: ") + message};
+    return {std::nullopt, QStringLiteral("answered something that is not a transcript")};
 }
 
 QString transcriptFromBody(const QByteArray &body)

@@ -21,65 +21,17 @@
 namespace parlotta {
 
 float peakAvgPower = -160.0f;
-double toggledRecordingLimit = 600;
 
 namespace {
 
 std::unique_ptr<AudioRecorder> recorder;
 std::unique_ptr<QTimer> meterTimer;
-
-// A toggled recording's own ends. Silence counts only once speech was heard:
-// a user still gathering their words is not cut off.
-struct Toggled {
-    bool on = false;
-    int silenceLimit = 0; // seconds; 0: never
-    bool heardSpeech = false;
-    double lastSound = 0; // recorded seconds at the last sample above the silence level
-};
-Toggled toggled;
 quint64 recordingSerial = 0;
-
-// Below this, a sample is silence: the level gate's, or well below the
-// loudest speech so far in a room whose background is louder than that.
-constexpr float silenceBelowPeak = 25.0f;
+std::function<void(float level, float peak, double seconds)> levelWatcher;
 
 void dictationChanged()
 {
     Q_EMIT daemonEvents().dictationChanged();
-}
-
-// Ends the open recording from one of its own meter ticks, once the tick has returned.
-void stopLater(const QString &line)
-{
-    toggled.on = false;
-    QMetaObject::invokeMethod(
-        qApp,
-        [line, serial = recordingSerial] {
-            if (!recorder || serial != recordingSerial)
-                return;
-            log(line);
-            stopRecordingAndTranscribe();
-        },
-        Qt::QueuedConnection);
-}
-
-void watchToggled(float level)
-{
-    const double seconds = recorder->currentTime();
-    if (seconds >= toggledRecordingLimit) {
-        stopLater(QStringLiteral("Recording reached the %1-minute limit, stopping")
-                      .arg(toggledRecordingLimit / 60, 0, 'g', 3));
-        return;
-    }
-    if (toggled.silenceLimit <= 0)
-        return;
-    if (level >= std::max(quietLevel, peakAvgPower - silenceBelowPeak)) {
-        toggled.lastSound = seconds;
-        toggled.heardSpeech = toggled.heardSpeech || level > quietLevel;
-    } else if (toggled.heardSpeech && seconds - toggled.lastSound >= toggled.silenceLimit) {
-        stopLater(
-            QStringLiteral("Silence for %1 s after speech, stopping").arg(toggled.silenceLimit));
-    }
 }
 
 float sampleLevel()
@@ -97,7 +49,6 @@ void closeRecording()
     if (recorder)
         recorder->stop();
     recorder.reset();
-    toggled = {};
     dictationChanged();
 }
 
@@ -105,19 +56,26 @@ void meterTick()
 {
     if (!recorder)
         return;
-    // A recording whose sound server went away ends here, rather than staying
-    // open and silent until the key is let go.
+    // A recording whose sound server went away (a restart, the only
+    // microphone unplugged) ends here, rather than staying open and silent;
+    // its file holds every word up to the break, so it is transcribed.
     if (const QString failure = recorder->failure(); !failure.isEmpty()) {
         meterTimer->stop();
         meterTimer.release()->deleteLater(); // we are in its timeout
-        closeRecording();
-        log(QStringLiteral("ERROR: recording ended: ") + failure);
-        playSound(soundBasso);
+        log(QStringLiteral("ERROR: recording broke off: %1; transcribing what was recorded")
+                .arg(failure));
+        QMetaObject::invokeMethod(
+            qApp,
+            [serial = recordingSerial] {
+                if (recorder && serial == recordingSerial)
+                    stopRecordingAndTranscribe();
+            },
+            Qt::QueuedConnection);
         return;
     }
     const float level = sampleLevel();
-    if (toggled.on)
-        watchToggled(level);
+    if (levelWatcher)
+        levelWatcher(level, peakAvgPower, recorder->currentTime());
 }
 
 } // namespace
@@ -172,7 +130,7 @@ void startRecording()
         log(QStringLiteral("Microphone %1 is not connected, recording from the system default")
                 .arg(source));
     recorder = std::move(created);
-    ++recordingSerial; // toggled was reset when the last recording closed
+    ++recordingSerial;
     dictationChanged();
     if (QString why; !recorder->record(&why)) {
         log(QStringLiteral("ERROR: record() returned false (%1)").arg(why));
@@ -215,21 +173,14 @@ double recordingSeconds()
     return recorder ? recorder->currentTime() : 0;
 }
 
-void latchRecording()
+quint64 recordingNumber()
 {
-    if (!recorder || toggled.on)
-        return;
-    const StoredInteger silence = preferenceInteger(prefStopAfterSilence);
-    toggled = {true, int(std::clamp<qint64>(silence.value.value_or(0), 0, 10)), false, 0};
-    log(toggled.silenceLimit
-            ? QStringLiteral("Recording until the hotkey is pressed again or %1 s of silence")
-                  .arg(toggled.silenceLimit)
-            : QStringLiteral("Recording until the hotkey is pressed again"));
+    return recordingSerial;
 }
 
-bool isToggledRecording()
+void watchRecordingLevels(std::function<void(float level, float peak, double seconds)> watcher)
 {
-    return recorder && toggled.on;
+    levelWatcher = std::move(watcher);
 }
 
 void stopRecordingAndTranscribe()
@@ -239,7 +190,8 @@ void stopRecordingAndTranscribe()
         return;
     }
     meterTimer.reset();
-    sampleLevel();
+    if (recorder->failure().isEmpty())
+        sampleLevel();
     const double duration = recorder->currentTime();
     log(QString::asprintf("Stopping - duration: %.2fs, best avg: %.1f dB", duration,
                           double(peakAvgPower)));

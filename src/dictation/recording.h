@@ -3,6 +3,7 @@
 #include "dictation/cues.h"
 
 #include <QString>
+#include <functional>
 
 namespace parlotta {
 
@@ -27,12 +28,11 @@ bool isRecording();
 // Seconds recorded so far by the open recording, 0 when none is open.
 double recordingSeconds();
 
-// Makes the open recording a toggled one: it goes on with the hotkey released,
-// until the next press, Escape, the silence the user set after speech, or
-// toggledRecordingLimit. Does nothing when no recording is open.
-void latchRecording();
-bool isToggledRecording();
-extern double toggledRecordingLimit; // seconds; 10 minutes (lowered by tests)
+// Which recording is open: a new number for each.
+quint64 recordingNumber();
+// Told the level of each 100 ms the open recording takes (dBFS), the loudest
+// so far and the seconds recorded: its cap and its silence are decided there.
+void watchRecordingLevels(std::function<void(float level, float peak, double seconds)> watcher);
 
 // Stops the recording, transcribes it and pastes the result (the rest of the
 // path is finishDictation, stop_path.h).

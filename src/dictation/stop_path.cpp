@@ -134,19 +134,18 @@ void send(const QByteArray &wav, const FinishedRecording &recording, int id)
     } else {
         target.url = inferenceUrl.toUtf8();
     }
-    const QString boundary = newBoundary();
-    QByteArray body = inferenceBody(boundary, wav, selectedLanguageCode(), prompt, model);
+    InferenceForm form{wav, selectedLanguageCode(), prompt, model};
     pending.append(recording.duration);
     Q_EMIT daemonEvents().dictationChanged();
     const bool remote = target.remote;
-    auto done = [wav, recording, id, prompt, remote](const InferenceResult &result) {
+    auto done = [wav, recording, id, prompt](const InferenceResult &result) {
         // Answers come in the order the requests were posted.
         if (!pending.isEmpty())
             pending.removeFirst();
         Q_EMIT daemonEvents().dictationChanged();
         if (result.outcome != InferenceResult::Outcome::Answered) {
-            // The local server's failure reads as an empty answer, as it always has.
-            if (!remote && result.outcome == InferenceResult::Outcome::Failed) {
+            // The local server not answering reads as an empty answer, as it always has.
+            if (result.outcome == InferenceResult::Outcome::NoAnswer) {
                 log(QStringLiteral("Whisper response: ''"));
                 rejected(blankGate({}));
             } else {
@@ -165,13 +164,13 @@ void send(const QByteArray &wav, const FinishedRecording &recording, int id)
         }
         answered(result.transcript, recording, prompt);
     };
-    auto post = [target, body = std::move(body), boundary,
+    auto post = [target, form = std::move(form),
                  done = std::move(done)](const QByteArray &key) mutable {
         target.apiKey = key;
-        postInference(std::move(target), std::move(body), boundary, std::move(done));
+        postInference(std::move(target), std::move(form), std::move(done));
     };
     if (remote)
-        withApiKey(std::move(post));
+        withApiKey(target.origin, std::move(post));
     else
         post({});
 }

@@ -18,7 +18,9 @@ void finishDictation(const FinishedRecording &recording);
 
 // A transcription that failed leaves its recording kept (the last 10), whatever
 // the server: the menu offers to send them again, and says what went wrong
-// until a request goes through. Empty: nothing failed since.
+// until a request goes through. Empty: nothing failed since. Every recording
+// ends at the 10-minute cap (19.2 MB), so kept ones take 192 MB at most, and
+// sent again they add one request body at a time.
 inline constexpr qsizetype keptRecordingLimit = 10;
 QString transcriptionFailure();
 // The kept recordings not on their way again already.

@@ -88,7 +88,8 @@ long long remoteTimeoutMs(double recordedSeconds)
 }
 
 ServerFailure describeServerFailure(const QString &origin, int curlCode, const QString &curlError,
-                                    int osError, long httpStatus, long long timeoutMs)
+                                    int osError, long httpStatus, long long timeoutMs,
+                                    const QString &redirectTo)
 {
     const QString server = QStringLiteral("the server at ") + origin;
     const auto failure = [&](const QString &detail, const QString &summary) {
@@ -121,15 +122,35 @@ ServerFailure describeServerFailure(const QString &origin, int curlCode, const Q
         return failure(server + QStringLiteral(" sent it on to an address that is not https; "
                                                "not followed"),
                        QStringLiteral("The transcription server redirected to plain http"));
-    case CURLE_TOO_MANY_REDIRECTS:
-        return failure(server + QStringLiteral(" redirected too often"),
-                       QStringLiteral("The transcription server redirected too often"));
+    case CURLE_WRITE_ERROR:
+    case CURLE_FILESIZE_EXCEEDED:
+        return failure(server + QStringLiteral(" answered more than %1 MB, which is no transcript")
+                                    .arg(answerLimitBytes >> 20),
+                       QStringLiteral("The transcription server's answer is too large"));
     default:
         return failure(server + QStringLiteral(": ") + curlError,
                        QStringLiteral("The transcription server could not be reached"));
     }
     if (httpStatus >= 200 && httpStatus < 300)
         return {};
+    // The recording goes only where the user said: a redirect is reported, so
+    // that they can enter its address if it is their server.
+    if (httpStatus >= 300 && httpStatus < 400) {
+        const QUrl target(redirectTo);
+        if (target.scheme() != u"https")
+            return failure(server + QStringLiteral(" sent it on to an address that is not "
+                                                   "https; not followed"),
+                           QStringLiteral("The transcription server redirected to plain http"));
+        const QString to = target
+                               .adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath |
+                                         QUrl::RemoveQuery | QUrl::RemoveFragment)
+                               .toString();
+        return failure(server + QStringLiteral(" sent it on to %1 (HTTP %2); not followed: "
+                                               "enter that address if it is your server")
+                                    .arg(to)
+                                    .arg(httpStatus),
+                       QStringLiteral("The transcription server sent the recording elsewhere"));
+    }
     if (httpStatus == 401 || httpStatus == 403)
         return failure(server + QStringLiteral(" refused the API key (HTTP %1)").arg(httpStatus),
                        QStringLiteral("The transcription server refused the API key"));

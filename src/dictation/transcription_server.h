@@ -33,15 +33,20 @@ ServerEndpoint chosenServerEndpoint();
 inline constexpr int remoteConnectTimeoutMs = 5000;
 long long remoteTimeoutMs(double recordedSeconds);
 
+// The most of an answer that is read: a transcript of the longest recording is
+// some 20 KB, and anything far larger is not one.
+inline constexpr qsizetype answerLimitBytes = 1 << 20;
+
 // A failed exchange with another server: the log line and the menu's short text.
 struct ServerFailure {
     QString logLine;
     QString summary;
 };
 // From libcurl's result code (0 when the exchange completed), error text and
-// the system's error number, and the HTTP status; nothing failed (both texts
-// empty) when the code is 0 and the status 2xx.
+// the system's error number, the HTTP status and where a redirect pointed;
+// nothing failed (both texts empty) when the code is 0 and the status 2xx.
 ServerFailure describeServerFailure(const QString &origin, int curlCode, const QString &curlError,
-                                    int osError, long httpStatus, long long timeoutMs);
+                                    int osError, long httpStatus, long long timeoutMs,
+                                    const QString &redirectTo = {});
 
 } // namespace parlotta

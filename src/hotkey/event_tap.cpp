@@ -2,6 +2,7 @@
 
 #include "core/events.h"
 #include "core/log.h"
+#include "core/preferences.h"
 #include "core/threads.h"
 #include "dictation/recording.h"
 #include "hotkey/hotkey_model.h"
@@ -10,25 +11,26 @@
 #include "platform/keyboard.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
-#include <QTimer>
 
 namespace parlotta {
 
 std::atomic<bool> eventTapActive{false};
-std::atomic<bool> hotkeyHeld{false};
 std::function<void(std::chrono::nanoseconds)> tapEventTimed;
-std::chrono::milliseconds heldShortcutLimit = std::chrono::minutes(5);
-std::chrono::milliseconds lostReleaseGap = std::chrono::seconds(1);
 
 namespace {
 QString refusal;
 } // namespace
 
+HotkeySession &hotkeySession()
+{
+    static HotkeySession session; // main thread
+    return session;
+}
+
 bool hotkeyHoldsModifiers()
 {
-    if (!hotkeyHeld)
+    if (!hotkeySession().held())
         return false;
     const ActiveHotkey hotkey = activeHotkeySnapshot();
     return (hotkey.modifiers & comboModifiers) || modifierFlags.contains(hotkey.code);
@@ -46,51 +48,97 @@ void setHotkeyRefusal(const QString &why)
 
 namespace {
 
-ModeState modeState;
-QElapsedTimer pressClock;
+std::chrono::milliseconds now()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void carryOut(const HotkeyActions &actions)
+{
+    for (const HotkeyAction &action : actions) {
+        switch (action.kind) {
+        case HotkeyAction::Begin:
+            beginRecording();
+            break;
+        case HotkeyAction::Stop:
+            if (!action.line.isEmpty())
+                log(action.line);
+            stopRecordingAndTranscribe();
+            break;
+        case HotkeyAction::Latch:
+            if (isRecording())
+                log(action.line);
+            break;
+        case HotkeyAction::Cancel:
+            cancelRecordingBecause(action.line);
+            break;
+        case HotkeyAction::Ignore:
+            log(action.line);
+            break;
+        }
+    }
+}
+
+HotkeyActions decide(HotkeyEvent event)
+{
+    event.at = now();
+    event.recording = isRecording();
+    // The silence limit matters only where a recording may be latched.
+    const bool latches = event.kind == HotkeyEvent::Press || event.kind == HotkeyEvent::Release ||
+                         event.kind == HotkeyEvent::Toggle || event.kind == HotkeyEvent::Tick;
+    const int silence =
+        latches ? int(preferenceInteger(prefStopAfterSilence).value.value_or(0)) : 0;
+    return hotkeySession().handle(event, selectedHotkeyMode(), silence);
+}
+
+// The recording's own ends (the cap, silence, a lost release) are decided at
+// its meter ticks and carried out once the tick has returned.
+void meterTicked(float level, float peak, double seconds)
+{
+    HotkeyEvent tick{HotkeyEvent::Tick};
+    tick.level = level;
+    tick.peak = peak;
+    tick.seconds = seconds;
+    const HotkeyActions actions = decide(tick);
+    if (actions.isEmpty())
+        return;
+    QMetaObject::invokeMethod(
+        qApp,
+        [actions, serial = recordingNumber()] {
+            if (isRecording() && serial == recordingNumber())
+                carryOut(actions);
+        },
+        Qt::QueuedConnection);
+}
 
 } // namespace
 
-void hotkeyPressed()
+void hotkeyEvent(HotkeyEvent::Kind kind, KeySource source)
 {
-    pressClock.start();
-    if (modeOnPress(modeState, isToggledRecording()) == ModeAction::Stop)
-        stopRecordingAndTranscribe();
-    else
-        beginRecording();
-}
-
-void hotkeyReleased(const QString &beforeStop)
-{
-    const auto held = std::chrono::milliseconds(pressClock.isValid() ? pressClock.elapsed() : 0);
-    const ModeAction action = modeOnRelease(modeState, selectedHotkeyMode(), held);
-    if (action == ModeAction::Stop && !beforeStop.isEmpty() && isRecording())
-        log(beforeStop);
-    if (action == ModeAction::Stop)
-        stopRecordingAndTranscribe();
-    else if (action == ModeAction::Latch)
-        latchRecording();
+    HotkeyEvent event{kind};
+    event.source = source;
+    carryOut(decide(event));
 }
 
 bool hotkeyStoppedByPress()
 {
-    return hotkeyHeld && modeState.stoppingPress;
+    return hotkeySession().stoppingPress();
 }
 
-void escapePressed()
+bool isToggledRecording()
 {
-    if (isToggledRecording())
-        cancelRecordingBecause(QStringLiteral("Escape"));
+    return hotkeySession().toggled() && isRecording();
 }
 
 void toggleRecording()
 {
-    if (isRecording()) {
-        stopRecordingAndTranscribe();
-        return;
-    }
-    beginRecording();
-    latchRecording();
+    hotkeyEvent(HotkeyEvent::Toggle);
+}
+
+void watchRecordings()
+{
+    watchRecordingLevels(meterTicked);
 }
 
 namespace {
@@ -123,21 +171,18 @@ void processKey(KeyTracker &tracker, TapState &state, std::optional<std::int64_t
     // Seen, never taken: Escape still reaches the focused window.
     if (event->type == eventKeyDown && event->keyCode == escapeKey && !event->autorepeat &&
         hotkey.code != escapeKey)
-        request(escapePressed);
+        request([] { hotkeyEvent(HotkeyEvent::Escape); });
     // Whether the event reaches the focused window was settled by the key
     // grab already; here only the requests remain.
     switch (handleTapEvent(*event, state, hotkey.code, hotkey.modifiers).request) {
     case TapRequest::Begin:
-        hotkeyHeld = true;
-        request(hotkeyPressed);
+        request([] { hotkeyEvent(HotkeyEvent::Press); });
         break;
     case TapRequest::Stop:
-        hotkeyHeld = false;
-        request([] { hotkeyReleased(); }); // a lambda: the default argument
+        request([] { hotkeyEvent(HotkeyEvent::Release); });
         break;
     case TapRequest::Cancel:
-        hotkeyHeld = false;
-        request(cancelRecording);
+        request([] { hotkeyEvent(HotkeyEvent::Combo); });
         break;
     case TapRequest::None:
         break;
@@ -181,22 +226,10 @@ void eventTapLoop(KeyboardHook &hook)
         });
 }
 
-// Where the desktop binds the shortcut, its press and release are the hotkey's.
-// A desktop can lose the release (portals do when a modifier changes first):
-// a hold longer than the limit ends as a release would, so that a lost release
-// never leaves the microphone open.
+// Where the desktop binds the shortcut, its press and release are the hotkey's;
+// it repeats presses while held and may lose the release (the session's rules).
 void followShortcut(ShortcutSource &source)
 {
-    static QTimer *holdLimit = new QTimer; // main thread, for the life of the process
-    // Desktops repeat presses while the shortcut is held, and after a lost
-    // release the next press must count.
-    holdLimit->setSingleShot(true);
-    QObject::connect(holdLimit, &QTimer::timeout, [] {
-        hotkeyHeld = false;
-        hotkeyReleased(
-            QStringLiteral("No release of the hotkey seen for %1 s, stopping as if released")
-                .arg(std::chrono::duration_cast<std::chrono::seconds>(heldShortcutLimit).count()));
-    });
     eventTapActive = true;
     Q_EMIT daemonEvents().keyListenerActive();
     log(QStringLiteral("Event tap active, push-to-talk key code: %1")
@@ -205,29 +238,7 @@ void followShortcut(ShortcutSource &source)
         // Capture takes every key; push-to-talk rests meanwhile.
         if (captureHandlerSnapshot())
             return;
-        // Repeats come many times a second while the shortcut is held: a
-        // press long after the last one follows a release the desktop lost.
-        static QElapsedTimer lastPress;
-        const bool releaseLost = pressed && hotkeyHeld && lastPress.isValid() &&
-                                 lastPress.elapsed() > lostReleaseGap.count();
-        if (pressed)
-            lastPress.start();
-        if (releaseLost) {
-            holdLimit->stop();
-            hotkeyHeld = false;
-            hotkeyReleased(QStringLiteral("No release of the hotkey seen before this press, "
-                                          "stopping as if released"));
-        }
-        if (pressed == hotkeyHeld)
-            return;
-        hotkeyHeld = pressed;
-        if (pressed) {
-            hotkeyPressed();
-            holdLimit->start(heldShortcutLimit);
-        } else {
-            holdLimit->stop();
-            hotkeyReleased();
-        }
+        hotkeyEvent(pressed ? HotkeyEvent::Press : HotkeyEvent::Release, KeySource::Desktop);
     });
 }
 

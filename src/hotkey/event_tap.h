@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hotkey/tap_rules.h"
+#include "hotkey/hotkey_session.h"
 
 #include <QString>
 #include <atomic>
@@ -13,20 +13,13 @@ namespace parlotta {
 // When set (by a benchmark), told how long each key event took on the listener thread.
 extern std::function<void(std::chrono::nanoseconds)> tapEventTimed;
 
-// The longest hold of a shortcut the desktop binds: past it the hold ends as
-// a release would (lowered by tests).
-extern std::chrono::milliseconds heldShortcutLimit;
-
-// Where the desktop binds the shortcut: a press this long after the last press
-// or repeat, with no release between, follows a release the desktop lost.
-extern std::chrono::milliseconds lostReleaseGap;
-
 // Whether the key listener is running (false while it waits for the desktop).
 extern std::atomic<bool> eventTapActive;
 
-// Whether the hotkey is down as far as the key listener knows, and whether
-// keys it holds down would join a keystroke we type (it is or has a modifier).
-extern std::atomic<bool> hotkeyHeld;
+// The hotkey's state: presses, releases and the recording's own ends. Main thread.
+HotkeySession &hotkeySession();
+// Whether keys the hotkey holds down would join a keystroke we type (it is or
+// has a modifier, and it is held).
 bool hotkeyHoldsModifiers();
 
 // Why the desktop would not bind the hotkey; empty while it is bound or
@@ -34,17 +27,17 @@ bool hotkeyHoldsModifiers();
 QString hotkeyRefusal();
 void setHotkeyRefusal(const QString &why);
 
-// The hotkey's press and release, from whichever listener, through the
-// hotkey mode (hold, toggle, both). Main thread.
-void hotkeyPressed();
-// beforeStop, when set, is logged before the stop the release makes.
-void hotkeyReleased(const QString &beforeStop = {});
-// Whether the hotkey is held down after a press that stopped a toggled recording.
+// An event of the hotkey, from whichever listener, the bus or the desktop,
+// through the hotkey session and the mode (hold, toggle, both). Main thread.
+void hotkeyEvent(HotkeyEvent::Kind kind, KeySource source = KeySource::Keyboard);
+// Whether the hotkey is held down after a press that stopped a recording.
 bool hotkeyStoppedByPress();
-// Escape ends a toggled recording without transcribing it, and nothing else.
-void escapePressed();
+// Whether the open recording goes on with the hotkey released.
+bool isToggledRecording();
 // "parlotta --toggle": starts a toggled recording, or stops the open one.
 void toggleRecording();
+// Has the recorder's meter ticks feed the session (the cap, silence, lost releases).
+void watchRecordings();
 
 // Starts the "EventTap" thread, once: it connects to the desktop (retrying
 // every 2 s until it can) and then follows the push-to-talk key for good.

@@ -2,8 +2,6 @@
 
 #include "hotkey/hotkey_model.h"
 
-#include <utility>
-
 namespace parlotta {
 
 namespace {
@@ -63,27 +61,6 @@ TapDecision handleTapEvent(const TapEvent &event, TapState &state, std::int64_t 
     if (modifierMasks.contains(hotkey))
         return modifierHotkey(event, state, hotkey);
     return ordinaryHotkey(event, state, hotkey, hotkeyModifiers);
-}
-
-ModeAction modeOnPress(ModeState &state, bool toggledRecordingOpen)
-{
-    state.stoppingPress = toggledRecordingOpen;
-    return toggledRecordingOpen ? ModeAction::Stop : ModeAction::Begin;
-}
-
-ModeAction modeOnRelease(ModeState &state, HotkeyMode mode, std::chrono::milliseconds held)
-{
-    if (std::exchange(state.stoppingPress, false))
-        return ModeAction::None;
-    switch (mode) {
-    case HotkeyMode::Hold:
-        return ModeAction::Stop;
-    case HotkeyMode::Toggle:
-        return ModeAction::Latch;
-    case HotkeyMode::Both:
-        return held < toggleTapLimit ? ModeAction::Latch : ModeAction::Stop;
-    }
-    return ModeAction::Stop;
 }
 
 CaptureDecision handleCaptureEvent(const TapEvent &event,

@@ -50,16 +50,6 @@ enum class HotkeyMode { Hold, Toggle, Both };
 // In Both, a press released sooner than this was a tap.
 inline constexpr std::chrono::milliseconds toggleTapLimit{330};
 
-// What a press or release of the hotkey does to the recording. Latch: the
-// recording the press began goes on after the release, as a toggled one.
-enum class ModeAction { None, Begin, Stop, Latch };
-struct ModeState {
-    bool stoppingPress = false; // the press stopped a toggled recording: its release does nothing
-};
-// Pure: changes only state.
-ModeAction modeOnPress(ModeState &state, bool toggledRecordingOpen);
-ModeAction modeOnRelease(ModeState &state, HotkeyMode mode, std::chrono::milliseconds held);
-
 // What one event does during hotkey capture: whether it reaches the focused
 // window (with the keyboard grabbed, nothing does; the rules still say what a
 // passing key is) and whether it ends the capture.

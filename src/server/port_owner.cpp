@@ -14,15 +14,18 @@ namespace parlotta {
 
 namespace {
 
-// 127.0.0.1, or any address. For IPv6: ::, or ::ffff:127.0.0.1; a socket on ::
-// takes IPv4 unless it is IPv6-only, which the report does not say, so it counts.
+// 127.0.0.1, or any address. For IPv6: ::, ::1 (where "localhost" may lead),
+// or ::ffff:127.0.0.1; a socket on :: takes IPv4 unless it is IPv6-only, which
+// the report does not say, so it counts.
 bool reachesLoopback(int family, const quint32 address[4])
 {
     if (family == AF_INET)
         return address[0] == htonl(INADDR_LOOPBACK) || address[0] == 0;
-    return address[0] == 0 && address[1] == 0 &&
-           (address[3] == 0 ? address[2] == 0
-                            : address[2] == htonl(0xffff) && address[3] == htonl(INADDR_LOOPBACK));
+    if (address[0] != 0 || address[1] != 0)
+        return false;
+    if (address[2] == 0)
+        return address[3] == 0 || address[3] == htonl(1);
+    return address[2] == htonl(0xffff) && address[3] == htonl(INADDR_LOOPBACK);
 }
 
 // One dump of the listening TCP sockets of a family. Read through netlink

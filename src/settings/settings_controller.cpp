@@ -176,7 +176,7 @@ void SettingsController::refresh()
         endpoint.problem.isEmpty() && endpoint.protocol == ServerProtocol::OpenAI;
     state.serverModel = preferenceString(prefServerModel, defaultServerModel);
     state.apiKeyStored = hasApiKey();
-    state.apiKeyHint = apiKeyOutcome.isEmpty() ? apiKeyWhereabouts() : apiKeyOutcome;
+    state.apiKeyHint = apiKeyOutcome.isEmpty() ? apiKeyWhereabouts(endpoint.origin) : apiKeyOutcome;
     shown->showState(state);
     updateModelHint();
 }
@@ -211,6 +211,7 @@ void SettingsController::serverAddressEdited(const QString &address)
     if (address == preferenceString(prefServerAddress, {}))
         return;
     setPreference(prefServerAddress, address);
+    apiKeyOutcome.clear(); // what the key line says depends on the server now
     // The origin only: what else an address holds (a password, a query) stays out of the log.
     const ServerEndpoint endpoint = serverEndpoint(address, {});
     log(endpoint.origin.isEmpty()
@@ -245,7 +246,7 @@ void SettingsController::serverModelEdited(const QString &name)
 
 void SettingsController::apiKeyEntered(const QString &key)
 {
-    storeApiKey(key, [this](const QString &outcome) {
+    storeApiKey(key, chosenServerEndpoint().origin, [this](const QString &outcome) {
         apiKeyOutcome = outcome;
         refresh();
     });

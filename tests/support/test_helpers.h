@@ -5,6 +5,8 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -76,7 +78,7 @@ inline QStringList snapshot(const QString &dir)
 class HttpStub : public QTcpServer {
   public:
     std::function<QByteArray(const QByteArray &request)> respond = [](const QByteArray &) {
-        return ok(" Hello world.\n");
+        return transcript(" Hello world.\n");
     };
     bool reset = false; // the connection is reset after the answer, not closed
     bool hold = false;  // an empty answer leaves the request waiting, not closed
@@ -116,6 +118,13 @@ class HttpStub : public QTcpServer {
     QString address() const
     {
         return u"http://127.0.0.1:%1"_s.arg(serverPort());
+    }
+    // A transcription server's answer: {"text": text}, as whisper.cpp and
+    // OpenAI-compatible servers give it.
+    static QByteArray transcript(const QByteArray &text)
+    {
+        return ok(QJsonDocument(QJsonObject{{u"text"_s, QString::fromUtf8(text)}})
+                      .toJson(QJsonDocument::Compact));
     }
     static QByteArray ok(const QByteArray &body, const QByteArray &status = "200 OK")
     {

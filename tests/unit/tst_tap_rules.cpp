@@ -22,8 +22,6 @@
 using namespace parlotta;
 
 Q_DECLARE_METATYPE(TapRequest)
-Q_DECLARE_METATYPE(HotkeyMode)
-Q_DECLARE_METATYPE(ModeAction)
 
 namespace {
 constexpr std::uint32_t down = eventKeyDown, up = eventKeyUp, flagsChanged = eventFlagsChanged;
@@ -342,41 +340,6 @@ class TestTapRules : public QObject {
     }
 
     // The lines the settings window gives where the compositor binds the keys itself.
-    // A press and its release under each mode: what the recording does.
-    void hotkeyModes_data()
-    {
-        QTest::addColumn<HotkeyMode>("mode");
-        QTest::addColumn<bool>("toggledOpen"); // a toggled recording runs at the press
-        QTest::addColumn<int>("heldMs");
-        QTest::addColumn<ModeAction>("onPress");
-        QTest::addColumn<ModeAction>("onRelease");
-        using enum ModeAction;
-        QTest::newRow("hold: press talks, release stops")
-            << HotkeyMode::Hold << false << 50 << Begin << Stop;
-        QTest::newRow("hold: a toggled one (parlotta --toggle) stops at the press")
-            << HotkeyMode::Hold << true << 50 << Stop << None;
-        QTest::newRow("toggle: a long press still latches")
-            << HotkeyMode::Toggle << false << 2000 << Begin << Latch;
-        QTest::newRow("toggle: the next press stops, its release does nothing")
-            << HotkeyMode::Toggle << true << 2000 << Stop << None;
-        QTest::newRow("both: a tap latches") << HotkeyMode::Both << false << 329 << Begin << Latch;
-        QTest::newRow("both: a hold talks") << HotkeyMode::Both << false << 330 << Begin << Stop;
-        QTest::newRow("both: the next press stops")
-            << HotkeyMode::Both << true << 100 << Stop << None;
-    }
-    void hotkeyModes()
-    {
-        QFETCH(HotkeyMode, mode);
-        QFETCH(bool, toggledOpen);
-        QFETCH(int, heldMs);
-        ModeState state;
-        QTEST(modeOnPress(state, toggledOpen), "onPress");
-        QTEST(modeOnRelease(state, mode, std::chrono::milliseconds(heldMs)), "onRelease");
-        // Whatever the press was, the next release is an ordinary one again.
-        QCOMPARE(modeOnRelease(state, HotkeyMode::Hold, std::chrono::milliseconds(1)),
-                 ModeAction::Stop);
-    }
-
     void compositorBindingLines_data()
     {
         QTest::addColumn<BindingCompositor>("compositor");
