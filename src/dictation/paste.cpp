@@ -55,6 +55,7 @@ QString pastedLine(const KeyInjector &injector, Keystroke keystroke)
 struct Saved {
     Clipboard *board;
     QList<ClipboardFormat> formats;
+    bool complete = true; // false: the owner did not give what it held
 };
 
 // Whether the saved content is exactly this text, as we offer text.
@@ -69,10 +70,13 @@ bool holdsText(const Saved &saved, const QString &text)
 
 void giveBack(const Saved &saved)
 {
-    if (saved.formats.isEmpty())
-        saved.board->clear();
-    else
+    if (!saved.formats.isEmpty())
         saved.board->restore(saved.formats);
+    else if (saved.complete) // it was empty, and is again
+        saved.board->clear();
+    else // nothing of it could be saved: the transcript is more use than nothing
+        log(QStringLiteral("The clipboard's earlier content could not be saved; the transcript "
+                           "stays on it"));
 }
 
 // The pastes, one at a time in the order their texts came: each offers its
@@ -161,7 +165,7 @@ class Paster {
                     return;
                 if (!complete)
                     log(QStringLiteral("ERROR: could not save the clipboard: ") + error);
-                selections << Saved{board, formats};
+                selections << Saved{board, formats, complete};
                 saveThenSend(boards, text, keystroke);
             });
             return;

@@ -190,8 +190,7 @@ void stopRecordingAndTranscribe()
         return;
     }
     meterTimer.reset();
-    if (recorder->failure().isEmpty())
-        sampleLevel();
+    sampleLevel();
     const double duration = recorder->currentTime();
     log(QString::asprintf("Stopping - duration: %.2fs, best avg: %.1f dB", duration,
                           double(peakAvgPower)));

@@ -56,11 +56,16 @@ std::optional<QString> echoGate(const QString &transcript, const QString &prompt
             entryOf << e;
         }
     }
+    const qsizetype entryCount = entries.size();
     for (qsizetype start = 0; start + said.size() <= words.size(); ++start) {
         if (words.mid(start, said.size()) != said)
             continue;
-        const bool spansEntries = entryOf[start] != entryOf[start + said.size() - 1];
-        if (spansEntries || level < hallucinationLevel)
+        // Whisper reads its prompt back on near-silent audio; a user says their
+        // terms at speech level, one or a few at a time. Only a run covering
+        // most of a longer prompt is an echo however loud it was.
+        const int covered = entryOf[start + said.size() - 1] - entryOf[start] + 1;
+        const bool mostOfPrompt = covered >= 3 && 2 * covered > entryCount;
+        if (level < echoLevel || mostOfPrompt)
             return QString::asprintf(
                 "Transcript repeats the vocabulary (best avg %.1f dB), skipping paste",
                 double(level));

@@ -21,10 +21,14 @@ struct Prompt {
 };
 Prompt vocabularyPrompt(const QString &vocabulary);
 
+// Below this best average a recording is near-silent: speech, even quiet
+// speech into a laptop's microphone, is louder.
+inline constexpr float echoLevel = -40.0f; // dBFS
+
 // On near-silent audio whisper may answer with its prompt. Rejects (returning
-// the log line) a transcript whose words are a run of the prompt's words that
-// spans two entries or more, or any run of them on quiet audio; a single term
-// said clearly passes.
+// the log line) a transcript whose words are a run of the prompt's words on
+// near-silent audio, or at any level a run over three entries or more that is
+// most of the prompt; terms said alone or together at speech level pass.
 std::optional<QString> echoGate(const QString &transcript, const QString &prompt, float level);
 
 } // namespace parlotta

@@ -88,7 +88,10 @@ class FakeClipboard final : public Clipboard {
     void save(SaveDone done) override
     {
         selection().calls << u"save"_s;
-        done(true, selection().content, {});
+        if (selection().saveError.isEmpty())
+            done(true, selection().content, {});
+        else
+            done(false, {}, selection().saveError);
     }
     void setText(const QString &text) override
     {

@@ -30,6 +30,7 @@ struct Recorder {
 struct Selection {
     QList<parlotta::ClipboardFormat> content;
     QStringList calls; // save, setText, wait, clear, restore
+    QString saveError; // set: its owner gives nothing, for this reason
 };
 
 struct Platform {

@@ -8,12 +8,15 @@
 //   answers/*           scripted answers, used once each in name order; a file
 //                       holds "STATUS [DELAY_MS] [close]\n" then the body.
 //                       "close" sends half the body and drops the connection.
-//   Without answers it replies 200 " Hello world.\n".
+//   Without answers it replies 200 " Hello world.\n". Like the real server, a
+//   200 answer to response_format=json is {"text": body}.
 // Behaviour switches, from the environment (the daemon passes its own on):
 //   PARLOTTA_FAKE_SERVER_IGNORE_TERM=1   SIGTERM does nothing
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -105,10 +108,15 @@ class Connection : public QObject {
         } else {
             answer = nextAnswer();
         }
+        const bool json =
+            answer.status == 200 && request.contains("name=\"response_format\"\r\n\r\njson");
+        if (json)
+            answer.body = QJsonDocument(QJsonObject{{u"text"_s, QString::fromUtf8(answer.body)}})
+                              .toJson(QJsonDocument::Compact);
         const QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) +
-                                (answer.status == 200 ? " OK" : " Error") +
-                                "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                                QByteArray::number(answer.body.size()) +
+                                (answer.status == 200 ? " OK" : " Error") + "\r\nContent-Type: " +
+                                (json ? "application/json" : "text/html; charset=utf-8") +
+                                "\r\nContent-Length: " + QByteArray::number(answer.body.size()) +
                                 "\r\nKeep-Alive: timeout=5, max=100\r\n\r\n";
         QTimer::singleShot(answer.delayMs, socket, [socket = socket, head, answer] {
             if (answer.closeMidway) {

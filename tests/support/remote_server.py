@@ -11,8 +11,11 @@ DIR/ready holds {"tls": port, "untrusted": a port whose certificate no
 authority signed, "closed": a port nobody listens on} once all three answer;
 DIR/ca.pem is the authority to trust. The proxy reads DIR/mode
 at each request: "" passes it on, "401" and "503" answer that status,
-"redirect" sends it on to plain http, "hang" never answers. DIR/body and
-DIR/authorization hold the last request's form and Authorization header.
+"redirect" sends it on to plain http, "login" to a sign-in page on another
+origin (https://localhost), "json-error" answers a JSON error with status 200,
+"huge" 5 MB of text, "hang" never answers. DIR/body and DIR/authorization hold
+the last request's form and Authorization header; DIR/redirected is written
+when a request reaches the sign-in page.
 Runs until SIGTERM.
 """
 import argparse
@@ -61,7 +64,7 @@ def make_certificates(folder):
     return key, cert, own
 
 
-def proxy_handler(folder, upstream, key, proxy_port):
+def proxy_handler(folder, upstream, key, proxy_port, tls_port):
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
@@ -81,6 +84,10 @@ def proxy_handler(folder, upstream, key, proxy_port):
 
         def do_POST(self):
             body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+            if self.path.startswith("/sso/login"):
+                open(os.path.join(folder, "redirected"), "w").close()
+                return self.answer(200, b"<!DOCTYPE html><title>Sign in</title>",
+                                   [("Content-Type", "text/html")])
             with open(os.path.join(folder, "body"), "wb") as f:
                 f.write(body)
             with open(os.path.join(folder, "authorization"), "w") as f:
@@ -97,6 +104,16 @@ def proxy_handler(folder, upstream, key, proxy_port):
             if mode == "redirect":
                 return self.answer(307, headers=[
                     ("Location", f"http://127.0.0.1:{proxy_port}{self.path}")])
+            if mode == "login":
+                return self.answer(302, headers=[
+                    ("Location", f"https://localhost:{tls_port}/sso/login?next={self.path}")])
+            if mode == "json-error":
+                return self.answer(200, json.dumps({"error": {
+                    "message": "You exceeded your current quota",
+                    "type": "insufficient_quota"}}).encode(),
+                    [("Content-Type", "application/json")])
+            if mode == "huge":
+                return self.answer(200, b"word " * (1 << 20), [("Content-Type", "text/plain")])
             if key and self.headers.get("Authorization") != "Bearer " + key:
                 return self.answer(401, b"Unauthorized")
             server = http.client.HTTPConnection("127.0.0.1", upstream, timeout=60)
@@ -153,7 +170,7 @@ def main():
          "--inference-path", args.inference_path, "-t", "2"], stdout=log, stderr=log))
 
     proxy = http.server.ThreadingHTTPServer(
-        ("127.0.0.1", proxy_port), proxy_handler(args.dir, whisper_port, args.key, proxy_port))
+        ("127.0.0.1", proxy_port), proxy_handler(args.dir, whisper_port, args.key, proxy_port, tls_port))
     proxy.daemon_threads = True
     threading.Thread(target=proxy.serve_forever, daemon=True).start()
 

@@ -376,6 +376,29 @@ class TestDictationPipeline : public QObject {
         QCOMPARE(fake::platform().primary.calls, primaryUsed ? givenBack : QStringList());
     }
 
+    // A recording the sound server broke off holds every word up to the break:
+    // it is transcribed and pasted. When nothing of the clipboard could be
+    // saved, the transcript stays on it rather than an empty clipboard.
+    void brokenOffRecordingPastedOverUnsavedClipboard()
+    {
+        fake::platform().recorder = {
+            true, true, 2.0, -20.f, QByteArray(4000, 'w'), u"the sound server went away"_s};
+        fake::platform().clipboard.content = userClipboard;
+        fake::platform().clipboard.saveError = u"the owner did not answer within 1 s"_s;
+        server.respond = [](const QByteArray &) { return HttpStub::transcript(" Hello world.\n"); };
+        beginRecording();
+        QTRY_VERIFY2(fake::platform().pastes == 1, qPrintable(logMessagesIn(logPath).join(u'\n')));
+        const QStringList lines = logMessagesIn(logPath);
+        QVERIFY(lines.contains(u"ERROR: recording broke off: the sound server went away; "
+                               "transcribing what was recorded"_s));
+        QVERIFY(lines.contains(u"Whisper response: 'Hello world.'"_s));
+        QTRY_VERIFY(logMessagesIn(logPath).contains(
+            u"The clipboard's earlier content could not be saved; the transcript stays on it"_s));
+        QCOMPARE(fake::platform().clipboard.content,
+                 (QList<ClipboardFormat>{{"UTF8_STRING", "Hello world."}}));
+        QVERIFY(!fake::platform().clipboard.calls.contains(u"clear"_s));
+    }
+
     // Keystrokes that keep failing never drop an earlier transcript from the
     // clipboard; a paste that works afterwards gives them all back.
     void undeliveredTranscriptsKept()
@@ -593,12 +616,18 @@ class TestDictationPipeline : public QObject {
         const QString prompt = u"Kubernetes, Anneke Janssen, Parlotta, k3s"_s;
         QTest::newRow("the whole prompt")
             << words << prompt << 0 << prompt + u"."_s << -10.f << true;
-        QTest::newRow("a run across two entries")
-            << words << prompt << 0 << u"janssen parlotta"_s << -10.f << true;
+        QTest::newRow("the whole prompt on near silence")
+            << words << prompt << 0 << prompt << -45.f << true;
+        QTest::newRow("three of four terms")
+            << words << prompt << 0 << u"Anneke Janssen, Parlotta, k3s"_s << -10.f << true;
+        QTest::newRow("two names said together")
+            << words << prompt << 0 << u"janssen parlotta"_s << -10.f << false;
         QTest::newRow("one term said clearly")
             << words << prompt << 0 << u"Kubernetes."_s << -10.f << false;
-        QTest::newRow("one term on quiet audio")
-            << words << prompt << 0 << u"Anneke Janssen"_s << -30.f << true;
+        QTest::newRow("one term at a laptop microphone's level")
+            << words << prompt << 0 << u"Anneke Janssen"_s << -30.f << false;
+        QTest::newRow("one term on near silence")
+            << words << prompt << 0 << u"Anneke Janssen"_s << -41.f << true;
         QTest::newRow("a sentence holding the terms")
             << words << prompt << 0 << u"Deploy Kubernetes, Anneke."_s << -30.f << false;
         QTest::newRow("words out of order")

@@ -99,18 +99,22 @@ DataControl::FormatRead DataControl::readFormat(zwlr_data_control_offer_v1 *offe
                              left, [] { return false; }, fds[0]))
             break;
         char chunk[65536];
-        ssize_t n = 0;
-        while (clock.elapsed() < saveBudgetMs && (n = ::read(fds[0], chunk, sizeof chunk)) > 0) {
-            if (bytes->size() + n > limit) {
+        // Only a read that met the end completes a format: one the budget
+        // cut off before any read happened is too slow, never complete.
+        while (clock.elapsed() < saveBudgetMs) {
+            const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
+            if (n > 0 && bytes->size() + n > limit) {
                 result = FormatRead::TooLarge;
-                break;
+            } else if (n > 0) {
+                bytes->append(chunk, n);
+                continue;
+            } else if (n == 0) {
+                result = FormatRead::Complete;
+            } else if (errno != EAGAIN && errno != EINTR) {
+                result = FormatRead::Failed;
             }
-            bytes->append(chunk, n);
+            break;
         }
-        if (n == 0)
-            result = FormatRead::Complete;
-        else if (n < 0 && errno != EAGAIN && errno != EINTR)
-            result = FormatRead::Failed;
     }
     ::close(fds[0]);
     if (result != FormatRead::Complete)
