@@ -1,118 +1,15 @@
 #include "daemon_process.h"
 #include "desktop_helpers.h"
+#include "remote_server.h"
 #include "test_panel.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusReply>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 #include <csignal>
 
 namespace {
-
-// Another machine's transcription server on loopback: the real whisper-server
-// behind a bearer-token check and TLS from a test authority (remote_server.py).
-class RemoteServer {
-  public:
-    bool start(const QString &inferencePath, const QString &key = {})
-    {
-        process.setProgram(u"python3"_s);
-        process.setArguments({QStringLiteral(SUPPORT_DIR "/remote_server.py"), u"--whisper"_s,
-                              QStringLiteral(WHISPER_SERVER), u"--model"_s,
-                              fixtureModel(u"hello"_s), u"--inference-path"_s, inferencePath,
-                              u"--key"_s, key, u"--dir"_s, dir.path()});
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start();
-        if (!waitUntil([this] { return QFile::exists(dir.filePath(u"ready"_s)); }, 60000))
-            return false;
-        const QJsonObject ready =
-            QJsonDocument::fromJson(readFile(dir.filePath(u"ready"_s))).object();
-        tlsPort = ready.value(u"tls").toInt();
-        closedPort = ready.value(u"closed").toInt();
-        untrustedPort = ready.value(u"untrusted").toInt();
-        return tlsPort > 0;
-    }
-    ~RemoteServer()
-    {
-        process.terminate();
-        process.waitForFinished(10000);
-    }
-    void setMode(const QByteArray &mode) const
-    {
-        QFile file(dir.filePath(u"mode"_s));
-        file.open(QIODevice::WriteOnly);
-        file.write(mode);
-    }
-    QString caFile() const
-    {
-        return dir.filePath(u"ca.pem"_s);
-    }
-    QByteArray lastBody() const
-    {
-        return readFile(dir.filePath(u"body"_s));
-    }
-    QByteArray lastAuthorization() const
-    {
-        return readFile(dir.filePath(u"authorization"_s));
-    }
-    bool redirected() const
-    {
-        return QFile::exists(dir.filePath(u"redirected"_s));
-    }
-    int tlsPort = 0;
-    int closedPort = 0;
-    int untrustedPort = 0;
-
-  private:
-    QTemporaryDir dir;
-    QProcess process;
-};
-
-// A secret service of the test's own on the session bus: gnome-keyring with
-// an unlocked login keyring in its own data folder.
-class Keyring {
-  public:
-    bool start()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_DATA_HOME"_s, data.path());
-        process.setProcessEnvironment(env);
-        process.start(u"gnome-keyring-daemon"_s, {u"--foreground"_s, u"--replace"_s, u"--unlock"_s,
-                                                  u"--components=secrets"_s});
-        if (!process.waitForStarted())
-            return false;
-        process.write("test password");
-        process.closeWriteChannel();
-        // Ours, not one the bus started for someone earlier (a portal does): asked
-        // of the bus, not of the service, which would start another one.
-        return waitUntil(
-            [this] {
-                const QDBusReply<uint> owner =
-                    QDBusConnection::sessionBus().interface()->servicePid(
-                        u"org.freedesktop.secrets"_s);
-                return owner.isValid() && qint64(owner.value()) == process.processId();
-            },
-            10000);
-    }
-    ~Keyring()
-    {
-        process.terminate();
-        process.waitForFinished(5000);
-    }
-    QString dataPath() const
-    {
-        return data.path();
-    }
-
-  private:
-    QTemporaryDir data;
-    QProcess process;
-};
 
 QByteArray formField(const QByteArray &body, const QByteArray &name)
 {

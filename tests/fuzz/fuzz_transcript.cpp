@@ -23,8 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         data += sizeof level;
         size -= sizeof level;
     }
-    const QString transcript =
-        transcriptFromBody(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString transcript = transcriptFromBody(body);
+    // Read as an answer: a transcript or why it is none, never both.
+    const TranscriptAnswer answer = transcriptFromAnswer(body);
+    if (answer.transcript.has_value() == !answer.problem.isEmpty())
+        std::abort();
     // Trimmed: nothing blank is left at either end.
     if (!transcript.isEmpty() && (transcript.front().isSpace() || transcript.back().isSpace()))
         std::abort();
@@ -44,6 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (echoGate(prompt.text, prompt.text, -60.0f).has_value() != words)
         std::abort();
     if (echoGate(transcript, QString(), level).has_value())
+        std::abort();
+    // One word of it said at speech level is the user's, never an echo.
+    const QString first = prompt.text.section(u',', 0, 0).simplified().section(u' ', 0, 0);
+    if (echoGate(first, prompt.text, -30.0f).has_value())
         std::abort();
     const QString normal = normaliseForHallucinationTest(transcript);
     if (normal.contains(u"  "_s) || normaliseForHallucinationTest(normal) != normal)
