@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds whisper.cpp's whisper-server and installs it at OUTPUT, where the
-# daemon finds it next to itself.
+# Builds whisper.cpp's whisper-server and our parakeet-server (src/parakeet_server,
+# on the Parakeet library of the same whisper.cpp source) and installs them at
+# OUTPUT and beside it, where the daemon finds them next to itself.
 #
 #   build-whisper-server.sh [--vulkan=auto|on|off] CACHE_DIR OUTPUT [SOURCE_DIR]
 #   build-whisper-server.sh --portable CACHE_DIR APP_DIR [SOURCE_DIR]
@@ -12,8 +13,12 @@
 # CPU variants chosen at run time, and the Vulkan backend as one more loadable
 # library. It writes APP_DIR/bin/whisper-server, the variant and Vulkan
 # libraries beside it (ggml looks for them next to the executable) and
-# whisper.cpp's shared libraries in APP_DIR/lib (the server's RPATH is
+# whisper.cpp's shared libraries in APP_DIR/lib (the servers' RPATH is
 # $ORIGIN/../lib), each a plain file under the name the loader asks for.
+# The first form also leaves Parakeet's own tools (parakeet-cli,
+# parakeet-quantize) in whisper-tools/ beside OUTPUT's folder, for the tests
+# and benchmarks. A whisper.cpp source without the Parakeet library builds
+# whisper-server alone.
 #
 # The pinned whisper.cpp release comes from the npm package nodejs-whisper,
 # whose tarball carries the complete whisper.cpp source; npm checks the
@@ -63,6 +68,8 @@ temporaries=()
 # while the build's output is redirected into the log.
 exec 3>&2
 
+readonly repo_root=$(cd "$(dirname "$0")/.." && pwd)
+
 cleanup() { rm -rf "${temporaries[@]}"; }
 fail() {
   echo "parlotta: $*" >&3
@@ -77,6 +84,8 @@ interrupted() {
 trap interrupted INT TERM HUP
 trap cleanup EXIT
 
+has_parakeet() { [[ -f $1/include/parakeet.h && -d $1/examples/parakeet-cli ]]; }
+
 is_whisper_source() {
   [[ -f $1/CMakeLists.txt && -f $1/examples/server/server.cpp ]] &&
     grep -Eq '^project\("whisper\.cpp"' "$1/CMakeLists.txt"
@@ -86,18 +95,31 @@ is_whisper_source() {
 # build the backend libraries beside it and lib/) into place, each file by one
 # rename, so every file at the destination is whole.
 install_built() {
-  local from=$1 file target
+  local from=$1 file target folder
   if ! $portable; then
-    cmp -s "$from/bin/whisper-server" "$output" && return
-    mkdir -p "$(dirname "$output")" || fail "cannot create $(dirname "$output")"
-    place "$from/bin/whisper-server" "$output" 755
+    folder=$(dirname "$output")
+    mkdir -p "$folder" || fail "cannot create $folder"
+    cmp -s "$from/bin/whisper-server" "$output" || place "$from/bin/whisper-server" "$output" 755
+    for file in "$from"/bin/parakeet-server "$from"/tools/*; do
+      [[ -f $file ]] || continue
+      case $file in
+      */tools/*) target=$(dirname "$folder")/whisper-tools/$(basename "$file") ;;
+      *) target=$folder/$(basename "$file") ;;
+      esac
+      cmp -s "$file" "$target" && continue
+      mkdir -p "$(dirname "$target")" || fail "cannot create $(dirname "$target")"
+      place "$file" "$target" 755
+    done
     return
   fi
   for file in "$from"/bin/* "$from"/lib/*; do
     target=$output/${file#"$from"/}
     cmp -s "$file" "$target" && continue
     mkdir -p "$(dirname "$target")" || fail "cannot create $(dirname "$target")"
-    if [[ $file == */bin/whisper-server ]]; then place "$file" "$target" 755; else place "$file" "$target" 644; fi
+    case $file in
+    */bin/whisper-server | */bin/parakeet-server) place "$file" "$target" 755 ;;
+    *) place "$file" "$target" 644 ;;
+    esac
   done
 }
 
@@ -140,25 +162,41 @@ prepare_vulkan() {
     "-DVulkan_GLSLC_EXECUTABLE=$glslc")
 }
 
-# Configures and builds whisper-server from a whisper.cpp source folder, and
-# gathers what it needs to run into the folder $3.
+# Configures and builds whisper-server, and parakeet-server when the source
+# has the Parakeet library (whisper.cpp built as part of our small project),
+# and gathers what they need to run into the folder $3.
 build() {
-  local source=$1 build_dir=$2 into=$3 file soname
+  local source=$1 build_dir=$2 into=$3 file soname project targets=(whisper-server)
   shift 3
   if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null; then
     fail "building whisper-server needs cmake and ninja; run tools/install-deps.sh first"
   fi
+  project=(-S "$source")
+  if has_parakeet "$source"; then
+    project=(-S "$repo_root/src/parakeet_server" "-DWHISPER_SOURCE=$source")
+    targets+=(parakeet-server)
+    $portable || targets+=(parakeet-cli parakeet-quantize)
+  else
+    echo "parlotta: $source has no Parakeet library; building whisper-server alone"
+  fi
   {
-    cmake -S "$source" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    cmake "${project[@]}" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DWHISPER_BUILD_TESTS=OFF -DWHISPER_BUILD_EXAMPLES=ON -DWHISPER_BUILD_SERVER=ON \
       -DWHISPER_SDL2=OFF -DWHISPER_CURL=OFF -DGGML_CCACHE=OFF "$@" &&
-      cmake --build "$build_dir" --target whisper-server
-  } >>"$log" 2>&1 || fail "building whisper-server failed; the compiler's messages are in $log"
-  [[ -x $build_dir/bin/whisper-server ]] ||
-    fail "the whisper.cpp build made no bin/whisper-server; its messages are in $log"
+      cmake --build "$build_dir" --target "${targets[@]}"
+  } >>"$log" 2>&1 || fail "building ${targets[*]} failed; the compiler's messages are in $log"
+  for file in "${targets[@]}"; do
+    [[ -x $build_dir/bin/$file ]] || fail "the whisper.cpp build made no bin/$file; its messages are in $log"
+  done
   temporaries+=("$into.partial")
   rm -rf "$into.partial" && mkdir -p "$into.partial/bin" && cp "$build_dir/bin/whisper-server" "$into.partial/bin/" ||
     fail "cannot store the built whisper-server in $cache"
+  for file in "${targets[@]:1}"; do
+    case $file in
+    parakeet-server) cp "$build_dir/bin/$file" "$into.partial/bin/" ;;
+    *) mkdir -p "$into.partial/tools" && cp "$build_dir/bin/$file" "$into.partial/tools/" ;;
+    esac || fail "cannot store the built $file in $cache"
+  done
   if $portable; then
     mkdir -p "$into.partial/lib" || fail "cannot store the built whisper-server in $cache"
     for file in "$build_dir"/bin/*.so*; do
@@ -204,13 +242,13 @@ if [[ -n $source_dir ]]; then
   : >"$log"
   [[ $vulkan == on ]] && prepare_vulkan
   echo "parlotta: building whisper-server ($flavour) from $source_dir (log: $log)"
-  build "$source_dir" "$cache/build-$key" "$cache/server-$key" "${configure_args[@]}" "${vulkan_args[@]}"
+  build "$source_dir" "$cache/build-$key-servers" "$cache/server-$key" "${configure_args[@]}" "${vulkan_args[@]}"
   install_built "$cache/server-$key"
   exit 0
 fi
 
 built=$cache/server-$version-$flavour
-if [[ -x $built/bin/whisper-server ]]; then
+if [[ -x $built/bin/whisper-server && -x $built/bin/parakeet-server ]]; then
   install_built "$built"
   exit 0
 fi
@@ -251,5 +289,5 @@ fi
 [[ $vulkan == on ]] && prepare_vulkan
 : >"$log"
 echo "parlotta: building $what; log: $log)"
-build "$source_dir" "$cache/build-$version-$flavour" "$built" "${configure_args[@]}" "${vulkan_args[@]}"
+build "$source_dir" "$cache/build-$version-$flavour-servers" "$built" "${configure_args[@]}" "${vulkan_args[@]}"
 install_built "$built"

@@ -17,7 +17,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config clang-format qt6-base-dev qt6-svg-d
 # elsewhere has its own npm, and Debian's would conflict with it.
 command -v npm >/dev/null || build_pkgs+=(npm)
 test_pkgs=(xvfb xauth x11-utils openbox trayer xdotool xclip xsel imagemagick dbus-daemon zenity
-  pulseaudio pulseaudio-utils sox espeak-ng procps curl python3 xterm clang libclang-rt-14-dev
+  pulseaudio pulseaudio-utils sox espeak-ng procps curl python3 python3-numpy xterm clang libclang-rt-14-dev
   at-spi2-core python3-pyatspi fonts-dejavu-core mesa-vulkan-drivers qemu-user xfce4-settings
   sway kwin-wayland libkf5globalaccel-bin libkf5service-bin qtwayland5 weston wtype wl-clipboard
   xdg-desktop-portal xdg-desktop-portal-kde debootstrap pipewire pipewire-pulse wireplumber

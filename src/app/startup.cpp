@@ -12,7 +12,7 @@
 #include "dictation/api_key.h"
 #include "dictation/cues.h"
 #include "dictation/recording.h"
-#include "dictation/transcription_server.h"
+#include "dictation/transcription_target.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
 #include "menubar/menu_handler.h"
@@ -269,14 +269,13 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
         return cannotStart(error);
     }
 
-    stopStaleWhisperServer();
-    startWhisperServer();
-    if (remoteServerChosen()) {
-        const ServerEndpoint endpoint = chosenServerEndpoint();
-        log(endpoint.problem.isEmpty()
-                ? QStringLiteral("Transcription server: ") + endpoint.origin
-                : QStringLiteral("Transcription server: none usable yet (%1)")
-                      .arg(endpoint.problem));
+    stopStaleServer();
+    startLocalServer();
+    const TranscriptionTarget target = chosenTranscriptionTarget();
+    if (target.engine == TranscriptionEngine::Remote) {
+        log(target.problem.isEmpty()
+                ? QStringLiteral("Transcription server: ") + target.endpoint.origin
+                : QStringLiteral("Transcription server: none usable yet (%1)").arg(target.problem));
         loadApiKey(); // now, so that the first dictation does not wait for the keyring
     }
 
@@ -303,7 +302,7 @@ int runDaemon(QApplication &app, const Session &session, PlatformFactory createP
         setPreference(prefLoginItemConfigured, true);
     }
     // Without a model nothing can be transcribed: the window to choose one opens.
-    if (!activeModel() && !remoteServerChosen())
+    if (!activeModel() && target.engine != TranscriptionEngine::Remote)
         QMetaObject::invokeMethod(settingsController, &SettingsController::show,
                                   Qt::QueuedConnection);
     // Shortly after start-up, then daily; each started check runs on its own.

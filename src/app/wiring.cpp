@@ -10,6 +10,7 @@
 #include "dictation/inference_request.h"
 #include "dictation/paste.h"
 #include "dictation/recording.h"
+#include "dictation/transcription_target.h"
 #include "hotkey/event_tap.h"
 #include "menubar/menu_handler.h"
 #include "platform/clipboard.h"
@@ -21,6 +22,17 @@ namespace parlotta {
 void wireSubsystems()
 {
     DaemonEvents *events = &daemonEvents();
+    // The supervisor runs whatever the chosen target names.
+    setLocalServerChoice([] {
+        const TranscriptionTarget target = chosenTranscriptionTarget();
+        if (target.engine == TranscriptionEngine::Remote)
+            return LocalServerChoice{
+                {}, QStringLiteral("Another server transcribes, whisper-server not started")};
+        if (target.problem == noModelYet)
+            return LocalServerChoice{{},
+                                     noModelYet + QStringLiteral(", whisper-server not started")};
+        return LocalServerChoice{target.localServer, QStringLiteral("ERROR: ") + target.problem};
+    });
     // SIGUSR1: the same steps as a hotkey press. SIGUSR2: the stop path, which
     // itself handles a missing recording.
     QObject::connect(events, &DaemonEvents::startRequested, events, [] { beginRecording(); });
@@ -29,7 +41,7 @@ void wireSubsystems()
     // SIGHUP: the server restarts on whatever model current.bin names now, and
     // the settings window's model list shows it.
     QObject::connect(events, &DaemonEvents::reloadRequested, events, [] {
-        restartWhisperServer();
+        restartLocalServer();
         if (settingsController)
             settingsController->rebuildModelPopup();
     });
@@ -42,7 +54,7 @@ void wireSubsystems()
         abortInference();
         finishPasteNow();
         handOverClipboardToManager();
-        stopWhisperServerNow();
+        stopLocalServerNow();
     });
     // Only while the hold records: a release the listener missed never holds pastes up.
     // The press that stopped a toggled recording may still be held as its paste comes.
@@ -80,7 +92,7 @@ void wireSubsystems()
         if (settingsController)
             settingsController->show();
     });
-    QObject::connect(events, &DaemonEvents::modelActivated, events, [] { restartWhisperServer(); });
+    QObject::connect(events, &DaemonEvents::modelActivated, events, [] { restartLocalServer(); });
     QObject::connect(events, &DaemonEvents::dictationChanged, events, [] {
         if (menuHandler)
             menuHandler->showState();
@@ -93,12 +105,12 @@ void wireSubsystems()
         if (menuHandler)
             menuHandler->rebuildMenu();
     });
-    // Another server transcribes: whisper-server ends here and frees its model's memory.
+    // Another server transcribes: the server here ends and frees its model's memory.
     QObject::connect(events, &DaemonEvents::serverChosen, events, [] {
-        if (remoteServerChosen())
-            stopWhisperServer();
+        if (chosenTranscriptionTarget().engine == TranscriptionEngine::Remote)
+            stopLocalServer();
         else
-            restartWhisperServer();
+            restartLocalServer();
     });
 }
 

@@ -91,11 +91,6 @@ bool showLanguageCodeEnabled()
     return preferenceBool(prefShowLanguage, true);
 }
 
-bool remoteServerChosen()
-{
-    return preferenceString(prefServer, {}) == u"remote";
-}
-
 QString preferencesFilePath()
 {
     return openStore().fileName();

@@ -58,8 +58,6 @@ void setPreferences(std::initializer_list<std::pair<QString, QVariant>> values);
 void removePreference(const QString &key);
 
 QString selectedLanguageCode();
-// Whether another server transcribes, so that whisper-server does not run here.
-bool remoteServerChosen();
 bool showLanguageCodeEnabled();
 
 // The path of the store's file ($XDG_CONFIG_HOME/parlotta/parlotta.ini).

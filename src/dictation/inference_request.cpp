@@ -61,7 +61,7 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
     static CURL *curl = curl_easy_init(); // kept, so the connection is reused
     if (!curl) {
         log(QStringLiteral("Request error: cannot create an HTTP client"));
-        return {Outcome::NoAnswer, {}, localServerFailure};
+        return {Outcome::NoAnswer, {}, target.origin + QStringLiteral(" did not answer")};
     }
     curl_easy_reset(curl);
     // Built here, one request at a time: kept recordings sent again together
@@ -129,10 +129,10 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
         // The server not there, or gone quiet: read as an empty answer.
         if (result != CURLE_OK && !tooLarge) {
             log(QStringLiteral("Request error: ") + errorText);
-            return {Outcome::NoAnswer, {}, localServerFailure};
+            return {Outcome::NoAnswer, {}, target.origin + QStringLiteral(" did not answer")};
         }
-        const QString server = QStringLiteral("Transcription failed: whisper-server ");
-        const QString summary = QStringLiteral("whisper-server did not give a transcript");
+        const QString server = QStringLiteral("Transcription failed: %1 ").arg(target.origin);
+        const QString summary = target.origin + QStringLiteral(" did not give a transcript");
         if (tooLarge)
             return failed(server + QStringLiteral("answered more than %1 MB, which is no "
                                                   "transcript")
@@ -216,8 +216,8 @@ void postInference(InferenceTarget target, InferenceForm form,
                     {},
                     target.remote ? QStringLiteral("Another user's program holds the "
                                                    "transcription server's port")
-                                  : QStringLiteral("Another user's program holds "
-                                                   "whisper-server's port")};
+                                  : QStringLiteral("Another user's program holds %1's port")
+                                        .arg(target.origin)};
                 QMetaObject::invokeMethod(
                     qApp, [done, refused] { done(refused); }, Qt::QueuedConnection);
                 return;

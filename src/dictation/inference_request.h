@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/server_address.h"
+#include "dictation/transcription_server.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,11 +9,6 @@
 
 namespace parlotta {
 
-// Where the recording is posted: whisper-server's inference path. Only tests
-// point it elsewhere, at a server of their own.
-inline QString inferenceUrl =
-    QStringLiteral("http://%1:%2/inference").arg(serverHost).arg(serverPort);
-inline const QString localServerFailure = QStringLiteral("whisper-server did not answer");
 inline constexpr int requestTimeoutMs = 300000; // without progress
 
 // Where a recording is sent. Another server is held to https (or accepted
@@ -22,7 +17,7 @@ struct InferenceTarget {
     QByteArray url;
     bool remote = false;
     bool loopback = false; // a remote address on this machine: no proxy
-    QString origin;        // the remote server, as log lines name it
+    QString origin;        // the remote server, or the program here, as log lines name it
     QByteArray apiKey;     // empty: none sent
     long long timeoutMs = 0;
 };

@@ -10,7 +10,7 @@
 #include "dictation/inference_request.h"
 #include "dictation/multipart.h"
 #include "dictation/paste.h"
-#include "dictation/transcription_server.h"
+#include "dictation/transcription_target.h"
 #include "dictation/vocabulary.h"
 
 #include <QFile>
@@ -114,30 +114,30 @@ void answered(const QString &transcript, const FinishedRecording &recording, con
 // Sends a recording to the server chosen now; id names it while it may be kept.
 void send(const QByteArray &wav, const FinishedRecording &recording, int id)
 {
-    const QString prompt = vocabularyPrompt(preferenceString(prefVocabulary, {})).text;
-    InferenceTarget target;
-    QString model;
-    if (remoteServerChosen()) {
-        const ServerEndpoint endpoint = chosenServerEndpoint();
-        if (!endpoint.problem.isEmpty()) {
-            log(QStringLiteral("Transcription failed: the server's address cannot be used: ") +
-                endpoint.problem);
-            playSound(soundBasso);
-            keep(wav, recording, id,
-                 QStringLiteral("The transcription server's address needs attention"));
-            return;
-        }
-        target = {endpoint.url.toUtf8(), true, endpoint.loopback,
-                  endpoint.origin,       {},   remoteTimeoutMs(recording.duration)};
-        if (endpoint.protocol == ServerProtocol::OpenAI)
-            model = preferenceString(prefServerModel, defaultServerModel);
-    } else {
-        target.url = inferenceUrl.toUtf8();
+    const TranscriptionTarget chosen = chosenTranscriptionTarget();
+    const bool remote = chosen.engine == TranscriptionEngine::Remote;
+    if (remote && !chosen.problem.isEmpty()) {
+        log(QStringLiteral("Transcription failed: the server's address cannot be used: ") +
+            chosen.problem);
+        playSound(soundBasso);
+        keep(wav, recording, id,
+             QStringLiteral("The transcription server's address needs attention"));
+        return;
     }
-    InferenceForm form{wav, selectedLanguageCode(), prompt, model};
+    const QString prompt = chosen.sendsPrompt
+                               ? vocabularyPrompt(preferenceString(prefVocabulary, {})).text
+                               : QString();
+    InferenceTarget target{chosen.endpoint.url.toUtf8(),
+                           remote,
+                           chosen.endpoint.loopback,
+                           remote               ? chosen.endpoint.origin
+                           : chosen.localServer ? chosen.localServer->program
+                                                : QStringLiteral("whisper-server"),
+                           {},
+                           chosen.timeoutMs(recording.duration)};
+    InferenceForm form{wav, chosen.languageCode, prompt, chosen.formModel};
     pending.append(recording.duration);
     Q_EMIT daemonEvents().dictationChanged();
-    const bool remote = target.remote;
     auto done = [wav, recording, id, prompt](const InferenceResult &result) {
         // Answers come in the order the requests were posted.
         if (!pending.isEmpty())

@@ -1,8 +1,15 @@
 #pragma once
 
+#include "core/server_address.h"
+
 #include <QString>
 
 namespace parlotta {
+
+// Where a recording is posted to the server running here: its inference
+// path. Only tests point it elsewhere, at a server of their own.
+inline QString inferenceUrl =
+    QStringLiteral("http://%1:%2/inference").arg(serverHost).arg(serverPort);
 
 // The form a server takes: whisper.cpp's own, or the OpenAI-compatible one
 // (which adds the model's name).

@@ -42,6 +42,9 @@ bool staleEnding = false;
 bool startWhenStopped = false;
 QElapsedTimer sinceLaunch;
 RestartPolicy restartPolicy;
+std::function<LocalServerChoice()> chooseServer;
+// What the running (or last) server is, as the log names it.
+QString runningProgram = QStringLiteral("whisper-server");
 
 QTimer &restartTimer()
 {
@@ -49,7 +52,7 @@ QTimer &restartTimer()
         auto *t = new QTimer;
         t->setSingleShot(true);
         t->setTimerType(Qt::PreciseTimer);
-        QObject::connect(t, &QTimer::timeout, startWhisperServer);
+        QObject::connect(t, &QTimer::timeout, startLocalServer);
         return t;
     }();
     return *timer;
@@ -59,10 +62,11 @@ void reportForeignPortHolder()
 {
     if (const auto uid = foreignListenerUid(quint16(serverPort)))
         log(QStringLiteral("ERROR: port %1 on %2 belongs to another user (uid %3); "
-                           "whisper-server cannot listen there")
+                           "%4 cannot listen there")
                 .arg(serverPort)
                 .arg(serverHost)
-                .arg(*uid));
+                .arg(*uid)
+                .arg(runningProgram));
 }
 
 // Whether the server that just ended was set to compute on a GPU: ggml lists
@@ -89,7 +93,7 @@ QTimer &stopTimer()
             if (!stoppingProcess)
                 return;
             stoppingProcess->kill();
-            log(QStringLiteral("whisper-server did not stop within 5 s, killed"));
+            log(runningProgram + QStringLiteral(" did not stop within 5 s, killed"));
         });
         return t;
     }();
@@ -102,7 +106,7 @@ void portFreed()
 {
     if (startWhenStopped && !stoppingProcess && !staleEnding) {
         startWhenStopped = false;
-        startWhisperServer();
+        startLocalServer();
     }
 }
 
@@ -113,7 +117,7 @@ void onServerFinished(QProcess *child, quint64 launch)
         stoppingProcess = nullptr;
         stopTimer().stop();
         QFile::remove(serverPidPath);
-        log(QStringLiteral("whisper-server stopped"));
+        log(runningProgram + QStringLiteral(" stopped"));
         portFreed();
         return;
     }
@@ -128,79 +132,68 @@ void onServerFinished(QProcess *child, quint64 launch)
     const auto next = restartPolicy.serverEnded(quick, quick && serverUsedGpu());
     const int delay = next.delayMs;
     // For a crash Qt reports the number of the signal that ended it.
-    log(QStringLiteral("whisper-server exited unexpectedly (status %1), restarting in %2s")
-            .arg(child->exitCode())
-            .arg(delay / 1000));
+    log(runningProgram + QStringLiteral(" exited unexpectedly (status %1), restarting in %2s")
+                             .arg(child->exitCode())
+                             .arg(delay / 1000));
     if (next.toCpu)
-        log(QStringLiteral("whisper-server failed twice right after starting on the GPU; "
-                           "running it on the CPU until the model changes or SIGHUP"));
+        log(runningProgram + QStringLiteral(" failed twice right after starting on the GPU; "
+                                            "running it on the CPU until the model changes or "
+                                            "SIGHUP"));
     else if (next.keepsFailing)
-        log(QStringLiteral("whisper-server keeps failing right after it starts; waiting longer "
-                           "before each next try, up to 5 minutes (SIGHUP tries again at once)"));
+        log(runningProgram + QStringLiteral(" keeps failing right after it starts; waiting "
+                                            "longer before each next try, up to 5 minutes "
+                                            "(SIGHUP tries again at once)"));
     reportForeignPortHolder();
     restartTimer().start(delay);
 }
 
 } // namespace
 
-QString whisperServerExecutable()
+QString localServerExecutable(const QString &program)
 {
-    const QFileInfo bundled(QCoreApplication::applicationDirPath() +
-                            QStringLiteral("/whisper-server"));
+    const QFileInfo bundled(QCoreApplication::applicationDirPath() + u'/' + program);
     if (bundled.isFile() && bundled.isExecutable())
         return bundled.absoluteFilePath();
-    return QStandardPaths::findExecutable(QStringLiteral("whisper-server"));
+    return QStandardPaths::findExecutable(program);
 }
 
-QStringList whisperServerArguments()
+void setLocalServerChoice(std::function<LocalServerChoice()> choice)
 {
-    QStringList arguments = {QStringLiteral("--host"),
-                             serverHost,
-                             QStringLiteral("--port"),
-                             QString::number(serverPort),
-                             QStringLiteral("--model"),
-                             currentModelLink(),
-                             QStringLiteral("--threads"),
-                             QStringLiteral("8"),
-                             QStringLiteral("--no-timestamps"),
-                             QStringLiteral("--language"),
-                             QStringLiteral("auto")};
-    if (restartPolicy.gpuDisabled())
-        arguments << QStringLiteral("--no-gpu");
-    return arguments;
+    chooseServer = std::move(choice);
 }
 
-void startWhisperServer()
+void startLocalServer()
 {
-    if (serverProcess)
+    if (serverProcess || !chooseServer)
         return;
-    if (remoteServerChosen()) {
-        // Another machine transcribes: the model's memory stays free here.
-        log(QStringLiteral("Another server transcribes, whisper-server not started"));
+    const LocalServerChoice choice = chooseServer();
+    if (!choice.server) {
+        log(choice.whyNone);
         return;
     }
     if (stoppingProcess || staleEnding) {
         startWhenStopped = true;
         return;
     }
-    const QString executable = whisperServerExecutable();
+    const LocalServer &server = *choice.server;
+    const QString &executable = server.executable;
+    runningProgram = server.program;
     if (executable.isEmpty()) {
-        log(QStringLiteral("ERROR: whisper-server is missing from the app bundle"));
-        return;
-    }
-    if (!activeModel() || !QFileInfo::exists(currentModelLink())) {
-        log(QStringLiteral("No model selected yet, whisper-server not started"));
+        log(QStringLiteral("ERROR: %1 is missing from the app bundle").arg(server.program));
         return;
     }
     // The server log is opened here, without following a link planted in its
     // place; the child gets it as both output streams.
     const int logFd = openRuntimeFile(serverLogPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (logFd < 0)
-        log(QStringLiteral("ERROR: could not open %1: %2; whisper-server's output is lost")
-                .arg(serverLogPath, systemErrorText()));
+        log(QStringLiteral("ERROR: could not open %1: %2; %3's output is lost")
+                .arg(serverLogPath, systemErrorText(), server.program));
     auto *child = new QProcess;
     child->setProgram(executable);
-    child->setArguments(whisperServerArguments());
+    QStringList arguments = server.arguments;
+    if (restartPolicy.gpuDisabled())
+        arguments << QStringLiteral("--no-gpu");
+    child->setArguments(arguments);
     child->setProcessChannelMode(QProcess::ForwardedChannels);
     child->setInputChannelMode(QProcess::ForwardedInputChannel);
     // ggml loads its CPU and GPU libraries from the server's folder and from
@@ -224,14 +217,16 @@ void startWhisperServer()
             return;
         serverProcess = nullptr;
         QFile::remove(serverPidPath);
-        log(QStringLiteral("ERROR: could not start whisper-server: ") + child->errorString());
+        log(QStringLiteral("ERROR: could not start %1: %2")
+                .arg(runningProgram, child->errorString()));
         child->deleteLater();
     });
     child->start();
     if (logFd >= 0)
         ::close(logFd);
     if (child->state() == QProcess::NotRunning) {
-        log(QStringLiteral("ERROR: could not start whisper-server: ") + child->errorString());
+        log(QStringLiteral("ERROR: could not start %1: %2")
+                .arg(server.program, child->errorString()));
         child->deleteLater();
         return;
     }
@@ -240,13 +235,13 @@ void startWhisperServer()
     const qint64 pid = child->processId();
     QString error;
     const bool written = writeFileAtomically(serverPidPath, QByteArray::number(pid), &error);
-    log(QStringLiteral("whisper-server started (PID %1)").arg(pid));
+    log(QStringLiteral("%1 started (PID %2)").arg(server.program).arg(pid));
     // Without it a daemon after a crash cannot find this server; it runs all the same.
     if (!written)
         log(QStringLiteral("ERROR: could not write %1: %2").arg(serverPidPath, error));
 }
 
-void stopWhisperServer()
+void stopLocalServer()
 {
     if (!serverProcess)
         return;
@@ -257,7 +252,7 @@ void stopWhisperServer()
     stopTimer().start(serverStopTimeoutMs);
 }
 
-void stopWhisperServerNow()
+void stopLocalServerNow()
 {
     startWhenStopped = false;
     for (QProcess *child : {serverProcess, stoppingProcess}) {
@@ -273,32 +268,32 @@ void stopWhisperServerNow()
         if (!child->waitForFinished(std::max(0, left))) {
             child->kill();
             child->waitForFinished(serverStopTimeoutMs);
-            log(QStringLiteral("whisper-server did not stop within 5 s, killed"));
+            log(runningProgram + QStringLiteral(" did not stop within 5 s, killed"));
         }
-        log(QStringLiteral("whisper-server stopped"));
+        log(runningProgram + QStringLiteral(" stopped"));
     }
     serverProcess = stoppingProcess = nullptr;
     stopTimer().stop();
     QFile::remove(serverPidPath);
 }
 
-bool isWhisperServerRunning()
+bool isLocalServerRunning()
 {
     return serverProcess != nullptr;
 }
 
-void restartWhisperServer()
+void restartLocalServer()
 {
     // Asked for by the user (SIGHUP, another model): a fresh start, at once.
     restartPolicy.reset();
     restartTimer().stop();
-    stopWhisperServer();
-    startWhisperServer();
+    stopLocalServer();
+    startLocalServer();
 }
 
-void stopStaleWhisperServer()
+void stopStaleServer()
 {
-    staleEnding = endStaleWhisperServer([] {
+    staleEnding = endStaleServer([] {
         staleEnding = false;
         portFreed();
     });

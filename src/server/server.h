@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace parlotta {
@@ -13,25 +14,38 @@ namespace parlotta {
 // How long a server gets to end after SIGTERM before it is killed.
 inline constexpr int serverStopTimeoutMs = 5000;
 
-// Stops a whisper-server left running by an earlier daemon (named in
-// server-pid); a start asked for meanwhile waits until it has ended. Returns at once.
-void stopStaleWhisperServer();
-// Starts whisper-server on the active model, unless one runs or none can
-// start; once a server being stopped has ended, if there is one. Returns at once.
-void startWhisperServer();
-// Asks the running whisper-server, if any, to end (killed after 5 s); "whisper-server
-// stopped" is logged once it has. Returns at once.
-void stopWhisperServer();
+// A speech server to run on this computer.
+struct LocalServer {
+    QString program;       // "whisper-server", "parakeet-server": what the log names
+    QString executable;    // empty when it is not installed
+    QStringList arguments; // "--no-gpu" is added after a GPU made it fail at once
+};
+// What should run here now: a server, or none and why (logged when a start finds none).
+struct LocalServerChoice {
+    std::optional<LocalServer> server;
+    QString whyNone;
+};
+// Where the supervisor learns, at each start, what to run.
+void setLocalServerChoice(std::function<LocalServerChoice()> choice);
+
+// Stops a server left running by an earlier daemon (named in server-pid); a
+// start asked for meanwhile waits until it has ended. Returns at once.
+void stopStaleServer();
+// Starts the chosen server, unless one runs or none can start; once a server
+// being stopped has ended, if there is one. Returns at once.
+void startLocalServer();
+// Asks the running server, if any, to end (killed after 5 s); "… stopped" is
+// logged once it has. Returns at once.
+void stopLocalServer();
 // At shutdown: stops the servers still running or ending, waiting up to 5 s
 // each before killing them.
-void stopWhisperServerNow();
-void restartWhisperServer();
+void stopLocalServerNow();
+// A fresh start on what is chosen now (another model, SIGHUP, the engine changed).
+void restartLocalServer();
 // Whether a server we started is running (it may still be loading its model).
-bool isWhisperServerRunning();
+bool isLocalServerRunning();
 
-// "whisper-server" next to our own executable, else on PATH; empty when neither.
-QString whisperServerExecutable();
-// The server's 11 arguments, and "--no-gpu" after a GPU made it fail at once.
-QStringList whisperServerArguments();
+// The program next to our own executable, else on PATH; empty when neither.
+QString localServerExecutable(const QString &program);
 
 } // namespace parlotta

@@ -14,10 +14,12 @@ namespace parlotta {
 
 namespace {
 
-bool isWhisperServer(qint32 pid)
+// The name of the speech server a PID runs, or nothing when it runs another program.
+QString speechServerName(qint32 pid)
 {
-    const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
-    return exe.section(u'/', -1) == QLatin1String("whisper-server");
+    const QString name =
+        QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)).section(u'/', -1);
+    return name == u"whisper-server" || name == u"parakeet-server" ? name : QString();
 }
 
 // Ended: gone, or a zombie that its parent has yet to collect.
@@ -30,7 +32,7 @@ bool hasEnded(qint32 pid)
 
 } // namespace
 
-bool endStaleWhisperServer(std::function<void()> onEnded)
+bool endStaleServer(std::function<void()> onEnded)
 {
     QFile file(serverPidPath);
     std::optional<qint32> pid;
@@ -38,24 +40,25 @@ bool endStaleWhisperServer(std::function<void()> onEnded)
         pid = parsePidFile(file.read(64));
     QFile::remove(serverPidPath);
     // Only our server: a PID since reused by another program is left alone.
-    if (!pid || *pid <= 0 || !isWhisperServer(*pid))
+    const QString name = pid && *pid > 0 ? speechServerName(*pid) : QString();
+    if (name.isEmpty())
         return false;
     ::kill(*pid, SIGTERM);
     // Watched on a timer until it has ended. One that ignores SIGTERM would
     // hold the port for ever: as in the bounded stop, it is killed after 5 s
-    // if it is still a whisper-server, and given a second more.
+    // if it is still that server, and given a second more.
     auto *watch = new QTimer;
     auto *clock = new QElapsedTimer;
     clock->start();
-    QObject::connect(watch, &QTimer::timeout, [watch, clock, stale = *pid, onEnded] {
+    QObject::connect(watch, &QTimer::timeout, [watch, clock, stale = *pid, name, onEnded] {
         const bool ended = hasEnded(stale);
-        if (!ended && clock->elapsed() >= serverStopTimeoutMs && isWhisperServer(stale))
+        if (!ended && clock->elapsed() >= serverStopTimeoutMs && speechServerName(stale) == name)
             ::kill(stale, SIGKILL);
         if (!ended && clock->elapsed() < serverStopTimeoutMs + 1000)
             return;
         watch->deleteLater();
         delete clock;
-        log(QStringLiteral("Stopped stale whisper-server (PID %1)").arg(stale));
+        log(QStringLiteral("Stopped stale %1 (PID %2)").arg(name).arg(stale));
         onEnded();
     });
     watch->start(100);

@@ -1,6 +1,6 @@
 // The model section of the settings window: the popup of the catalogue, the
 // hint under it, and the download's progress.
-#include "core/preferences.h"
+#include "dictation/transcription_target.h"
 #include "models/model_store.h"
 #include "settings/settings_controller.h"
 #include "settings/settings_window.h"
@@ -31,7 +31,7 @@ void SettingsController::rebuildModelPopup()
 void SettingsController::updateModelHint()
 {
     const QString selected = shown->selectedModel();
-    if (remoteServerChosen())
+    if (chosenTranscriptionTarget().engine == TranscriptionEngine::Remote)
         shown->setModelHint(QStringLiteral("The model is chosen on the server."));
     else if (catalogue.currentModel() && !selected.isEmpty())
         shown->setModelHint(modelDescription(selected));

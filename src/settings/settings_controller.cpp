@@ -7,11 +7,12 @@
 #include "core/preferences.h"
 #include "dictation/api_key.h"
 #include "dictation/stop_path.h"
-#include "dictation/transcription_server.h"
+#include "dictation/transcription_target.h"
 #include "dictation/vocabulary.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/key_listener.h"
 #include "menubar/menu_handler.h"
+#include "models/model_store.h"
 #include "platform/keyboard.h"
 #include "platform/platform.h"
 #include "platform/windowing.h"
@@ -24,6 +25,29 @@
 namespace parlotta {
 
 SettingsController *settingsController = nullptr;
+
+namespace {
+
+// What a Parakeet model does with the chosen language; nothing for whisper.
+QString languageHint(const TranscriptionTarget &target)
+{
+    if (target.engine != TranscriptionEngine::Parakeet)
+        return {};
+    const std::optional<QString> model = activeModel();
+    const QString chosen = selectedLanguageCode();
+    const bool englishOnly = model && !modelKnowsLanguage(*model, QStringLiteral("de"));
+    const QString detects =
+        englishOnly ? QStringLiteral("This Parakeet model knows English only.")
+                    : QStringLiteral("The Parakeet model detects the language itself, among "
+                                     "25 European languages.");
+    if (isAutomaticLanguage(chosen) || (model && modelKnowsLanguage(*model, chosen)))
+        return detects;
+    return detects + QStringLiteral(" It does not know %1: choose a whisper model to "
+                                    "dictate in it.")
+                         .arg(languageName(chosen));
+}
+
+} // namespace
 
 SettingsController::SettingsController(ModelCatalogue &catalogue)
     : catalogue(catalogue)
@@ -143,12 +167,17 @@ void SettingsController::refresh()
                              "cancels a tapped recording.");
     state.silenceSeconds =
         int(std::clamp<qint64>(preferenceInteger(prefStopAfterSilence).value.value_or(0), 0, 10));
+    const TranscriptionTarget target = chosenTranscriptionTarget();
     state.vocabulary = preferenceString(prefVocabulary, {});
     const Prompt prompt = vocabularyPrompt(state.vocabulary);
     state.vocabularyHint =
         QStringLiteral("Names and terms, one per line or separated by commas: whisper is told of "
                        "them with every recording.");
-    if (prompt.left > 0) {
+    if (!target.sendsPrompt) {
+        state.vocabularyHint = QStringLiteral("Parakeet models take no vocabulary: these words "
+                                              "are not sent while one is active. A whisper "
+                                              "model or another server uses them.");
+    } else if (prompt.left > 0) {
         state.vocabularyHint +=
             QStringLiteral(" Whisper reads only the first %1 characters: the last %2, from "
                            "\u201c%3\u201d on, are not sent.")
@@ -156,7 +185,8 @@ void SettingsController::refresh()
                 .arg(prompt.left)
                 .arg(prompt.leftOut.section(u' ', 0, 0));
     }
-    state.remoteServer = remoteServerChosen();
+    state.languageHint = languageHint(target);
+    state.remoteServer = target.engine == TranscriptionEngine::Remote;
     state.serverAddress = preferenceString(prefServerAddress, {});
     const QString accepted = preferenceString(prefServerPlainHttp, {});
     const ServerEndpoint endpoint = serverEndpoint(state.serverAddress, accepted);
@@ -195,7 +225,7 @@ void SettingsController::vocabularyEdited(const QString &text)
 
 void SettingsController::serverChosen(bool remote)
 {
-    if (remote == remoteServerChosen())
+    if (remote == (chosenTranscriptionTarget().engine == TranscriptionEngine::Remote))
         return;
     setPreference(prefServer, remote ? QStringLiteral("remote") : QStringLiteral("local"));
     log(remote ? QStringLiteral("Transcription set to: another server")

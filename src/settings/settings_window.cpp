@@ -182,6 +182,7 @@ SettingsWindow::SettingsWindow()
     connect(vocabularyPause, &QTimer::timeout, this,
             [this] { Q_EMIT vocabularyEdited(vocabularyEdit->toPlainText()); });
     vocabularyHint = hint(QString());
+    languageHint = hint(QString());
 
     serverPopup = new ChoiceBox;
     serverPopup->setObjectName(QStringLiteral("server"));
@@ -304,6 +305,7 @@ SettingsWindow::SettingsWindow()
     grid->addWidget(directKeyboardCheckbox, row++, 1, left);
     grid->addWidget(directKeyboardHint, row++, 1);
     section(QStringLiteral("Language:"), languagePopup);
+    grid->addWidget(languageHint, row++, 1, left);
     grid->addWidget(showLanguageCheckbox, row++, 1, left);
     grid->addWidget(keepRecentCheckbox, row++, 1, left);
     grid->addItem(new QSpacerItem(0, sectionPadding, QSizePolicy::Fixed, QSizePolicy::Fixed), row++,
@@ -384,6 +386,8 @@ void SettingsWindow::showState(const SettingsState &state)
         vocabularyEdit->setPlainText(state.vocabulary);
     }
     setHintText(vocabularyHint, state.vocabularyHint);
+    setHintText(languageHint, state.languageHint);
+    languageHint->setVisible(!state.languageHint.isEmpty());
     serverPopup->setCurrentIndex(state.remoteServer ? 1 : 0);
     for (QWidget *widget : std::as_const(remoteRows))
         widget->setVisible(state.remoteServer);

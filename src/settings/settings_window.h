@@ -32,6 +32,7 @@ struct SettingsState {
     QString refusal;                 // why the desktop did not bind the hotkey, or empty
     QString desktopSetup;            // what the desktop wants done once, or empty
     int languageRow = 0;
+    QString languageHint; // what the active model does with the language; empty: nothing to say
     bool showLanguage = false;
     bool openAtLogin = false;
     bool directKeyboardOffered = false; // Wayland only
@@ -121,6 +122,7 @@ class SettingsWindow : public QWidget {
     QPlainTextEdit *vocabularyEdit;
     QTimer *vocabularyPause;
     QLabel *vocabularyHint;
+    QLabel *languageHint;
     QComboBox *serverPopup;
     QList<QWidget *> remoteRows; // shown with "Another server"
     QLineEdit *serverAddressEdit;
