@@ -42,6 +42,8 @@ void wireSubsystems()
     // the settings window's model list shows it.
     QObject::connect(events, &DaemonEvents::reloadRequested, events, [] {
         restartLocalServer();
+        if (menuHandler)
+            menuHandler->rebuildMenu();
         if (settingsController)
             settingsController->rebuildModelPopup();
     });
@@ -92,7 +94,12 @@ void wireSubsystems()
         if (settingsController)
             settingsController->show();
     });
-    QObject::connect(events, &DaemonEvents::modelActivated, events, [] { restartLocalServer(); });
+    // Another model may be another engine: its server, its languages in the menu.
+    QObject::connect(events, &DaemonEvents::modelActivated, events, [] {
+        restartLocalServer();
+        if (menuHandler)
+            menuHandler->rebuildMenu();
+    });
     QObject::connect(events, &DaemonEvents::dictationChanged, events, [] {
         if (menuHandler)
             menuHandler->showState();

@@ -33,6 +33,8 @@ inline const QString prefServerModel = QStringLiteral("server-model");
 inline const QString defaultServerModel = QStringLiteral("whisper-1");
 // The one plain-http origin (scheme://host:port) the user accepted to send recordings to.
 inline const QString prefServerPlainHttp = QStringLiteral("server-plain-http-accepted");
+// Under it, per model: how many seconds its warm-up pass took here per 5 s of audio.
+inline const QString prefModelSpeed = QStringLiteral("model-speed");
 // The origin the API key was given for: it is sent nowhere else.
 inline const QString prefServerKeyOrigin = QStringLiteral("server-api-key-origin");
 

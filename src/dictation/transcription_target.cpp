@@ -2,6 +2,7 @@
 
 #include "core/languages.h"
 #include "core/preferences.h"
+#include "models/catalogue.h"
 #include "models/model_store.h"
 
 #include <QFile>
@@ -25,11 +26,6 @@ QString engineName(ModelEngine engine)
 long long TranscriptionTarget::timeoutMs(double recordedSeconds) const
 {
     return engine == TranscriptionEngine::Remote ? remoteTimeoutMs(recordedSeconds) : 0;
-}
-
-ModelEngine engineOfModelName(const QString &name)
-{
-    return name.startsWith(u"parakeet") ? ModelEngine::Parakeet : ModelEngine::Whisper;
 }
 
 bool modelKnowsLanguage(const QString &modelName, const QString &code)
@@ -85,6 +81,8 @@ TranscriptionTarget transcriptionTarget(const TargetInputs &inputs)
     if (!parakeet)
         server.arguments << QStringLiteral("--no-timestamps") << QStringLiteral("--language")
                          << QStringLiteral("auto");
+    if (parakeet)
+        server.model = name;
     target.localServer = server;
     return target;
 }

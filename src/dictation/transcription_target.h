@@ -47,8 +47,6 @@ struct TranscriptionTarget {
 // The problem when no model is active here.
 inline const QString noModelYet = QStringLiteral("No model selected yet");
 
-// The engine a model's name stands for: "parakeet-…" is Parakeet, any other whisper.
-ModelEngine engineOfModelName(const QString &name);
 // Whether the engine knows a language ("auto" always): whisper all of its
 // table, a Parakeet model those it was trained on.
 bool modelKnowsLanguage(const QString &modelName, const QString &code);

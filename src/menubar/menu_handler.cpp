@@ -9,10 +9,12 @@
 #include "dictation/paste.h"
 #include "dictation/recording.h"
 #include "dictation/stop_path.h"
+#include "dictation/transcription_target.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
 #include "menubar/about_dialog.h"
 #include "menubar/status_icon.h"
+#include "models/model_store.h"
 #include "platform/windowing.h"
 #include "update/installer.h"
 
@@ -120,8 +122,20 @@ void MenuHandler::rebuildMenu()
     menu = new QMenu;
     auto *languageMenu = new QMenu(QStringLiteral("Language: ") + languageName(code), menu);
     languageItems.clear();
+    // A Parakeet model finds the language itself, among those it knows.
+    const std::optional<QString> parakeet =
+        chosenTranscriptionTarget().engine == TranscriptionEngine::Parakeet ? activeModel()
+                                                                            : std::nullopt;
+    if (parakeet) {
+        languageMenu->addAction(QStringLiteral("Detected by the Parakeet model"))
+            ->setEnabled(false);
+        languageMenu->addSeparator();
+    }
     for (const LanguageEntry &entry : languages) {
-        QAction *item = languageMenu->addAction(entry.name, this, &MenuHandler::languageSelected);
+        const bool unknown = parakeet && !modelKnowsLanguage(*parakeet, entry.code);
+        QAction *item = languageMenu->addAction(
+            unknown ? entry.name + QStringLiteral(" (needs a whisper model)") : entry.name, this,
+            &MenuHandler::languageSelected);
         item->setData(entry.code);
         item->setCheckable(true);
         item->setChecked(entry.code == code);
@@ -218,6 +232,12 @@ void MenuHandler::languageSelected()
     const QString code = item->data().toString();
     setPreference(prefLanguage, code);
     log(QStringLiteral("Language set to: ") + code);
+    const std::optional<QString> model = activeModel();
+    if (chosenTranscriptionTarget().engine == TranscriptionEngine::Parakeet && model &&
+        !modelKnowsLanguage(*model, code))
+        log(QStringLiteral("The Parakeet model %1 does not know %2: it transcribes the language "
+                           "it hears; choose a whisper model to dictate in %2")
+                .arg(*model, languageName(code)));
     rebuildMenu();
     Q_EMIT daemonEvents().languageChosen();
 }

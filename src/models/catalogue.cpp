@@ -1,6 +1,7 @@
 #include "models/catalogue.h"
 
 #include "core/deployment.h"
+#include "core/preferences.h"
 #include "models/model_store.h"
 
 #include <QDir>
@@ -28,6 +29,8 @@ const QList<ModelEntry> fallbackModels = {
     {QStringLiteral("base.en"), 142 * mebibyte},
     {QStringLiteral("small"), 466 * mebibyte},
     {QStringLiteral("small.en"), 466 * mebibyte},
+    {QStringLiteral("parakeet-tdt-0.6b-v3-q8_0"), 639 * mebibyte},
+    {QStringLiteral("parakeet-tdt-0.6b-v3-f16"), 1202 * mebibyte},
     {QStringLiteral("medium"), 1462 * mebibyte},
     {QStringLiteral("medium.en"), 1462 * mebibyte},
     {QStringLiteral("large-v3-turbo"), 1549 * mebibyte},
@@ -35,6 +38,23 @@ const QList<ModelEntry> fallbackModels = {
     {QStringLiteral("large-v2"), 2953 * mebibyte},
     {QStringLiteral("large-v3"), 2953 * mebibyte},
 };
+
+QString recommendedModel(bool gpu)
+{
+    return gpu ? QStringLiteral("large-v3-turbo") : QStringLiteral("parakeet-tdt-0.6b-v3-q8_0");
+}
+
+bool machineHasGpu()
+{
+    return !QDir(QStringLiteral("/dev/dri"))
+                .entryList({QStringLiteral("renderD*")}, QDir::System)
+                .isEmpty();
+}
+
+ModelEngine engineOfModelName(const QString &name)
+{
+    return name.startsWith(u"parakeet") ? ModelEngine::Parakeet : ModelEngine::Whisper;
+}
 
 QString hubURL()
 {
@@ -46,18 +66,27 @@ QString hubURL()
     return base;
 }
 
-QString modelListURL(const QString &hub)
+namespace {
+
+QString repository(ModelEngine engine)
 {
-    return hub + QStringLiteral("/api/models/") + hubOwner +
-           QStringLiteral("/whisper.cpp/tree/main");
+    return engine == ModelEngine::Parakeet ? hubParakeetRepository
+                                           : hubOwner + QStringLiteral("/whisper.cpp");
 }
 
-QString modelBaseURL(const QString &hub)
+} // namespace
+
+QString modelListURL(const QString &hub, ModelEngine engine)
 {
-    return hub + QLatin1Char('/') + hubOwner + QStringLiteral("/whisper.cpp/resolve/main");
+    return hub + QStringLiteral("/api/models/") + repository(engine) + QStringLiteral("/tree/main");
 }
 
-std::optional<ModelListing> parseModelListing(const QByteArray &body)
+QString modelBaseURL(const QString &hub, ModelEngine engine)
+{
+    return hub + QLatin1Char('/') + repository(engine) + QStringLiteral("/resolve/main");
+}
+
+std::optional<ModelListing> parseModelListing(const QByteArray &body, ModelEngine engine)
 {
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (!document.isArray())
@@ -75,7 +104,8 @@ std::optional<ModelListing> parseModelListing(const QByteArray &body)
             path.isString() ? modelNameFromFileName(path.toString()) : std::nullopt;
         // A size no 64-bit count can hold (1e23, say) is no size.
         const double bytes = size.toDouble();
-        if (!name || !size.isDouble() || !(std::abs(bytes) < 9.2e18))
+        if (!name || !size.isDouble() || !(std::abs(bytes) < 9.2e18) ||
+            engineOfModelName(*name) != engine)
             continue;
         listing.models.append({*name, qint64(bytes)});
         const QString sha =
@@ -118,7 +148,8 @@ QString formatBytes(qint64 bytes)
     return QString::asprintf("%.1f GB", double(bytes) / double(gibibyte));
 }
 
-QString modelDescription(const QString &name)
+QString modelDescription(const QString &name, const QString &recommended,
+                         std::optional<double> secondsPer5s)
 {
     static const QMap<QString, QString> speed = {
         {QStringLiteral("tiny"), QStringLiteral("Fastest, least accurate")},
@@ -134,17 +165,43 @@ QString modelDescription(const QString &name)
     const bool english = base.endsWith(QLatin1String(".en"));
     if (english)
         base.chop(3);
+    const bool parakeet = engineOfModelName(name) == ModelEngine::Parakeet;
     QStringList phrases;
-    if (speed.contains(base))
+    if (parakeet)
+        phrases << QStringLiteral("Parakeet: fast on a CPU (it encodes only what was said), more "
+                                  "accurate than large-v3-turbo");
+    else if (speed.contains(base))
         phrases << speed.value(base);
     if (name.contains(QLatin1String("-q5_")))
         phrases << QStringLiteral("compressed (q5)");
     if (name.contains(QLatin1String("-q8_")))
         phrases << QStringLiteral("compressed (q8)");
-    phrases << (english ? QStringLiteral("English only") : QStringLiteral("All languages"));
-    if (name == recommendedModel)
+    if (parakeet)
+        phrases << (parakeetKnowsLanguage(name.toStdString(), "de")
+                        ? QStringLiteral("25 European languages, found by itself")
+                        : QStringLiteral("English only"));
+    else
+        phrases << (english ? QStringLiteral("English only") : QStringLiteral("All languages"));
+    if (secondsPer5s)
+        phrases << QStringLiteral("about %1 s per 5 s of speech here")
+                       .arg(*secondsPer5s, 0, 'f', *secondsPer5s < 10 ? 1 : 0);
+    if (name == recommended)
         phrases << QStringLiteral("recommended");
     return phrases.join(QStringLiteral(" \u00b7 "));
+}
+
+std::optional<double> measuredModelSpeed(const QString &name)
+{
+    bool ok = false;
+    const double seconds = preferenceValue(prefModelSpeed + u'/' + name).toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > 3600)
+        return std::nullopt;
+    return seconds;
+}
+
+void storeModelSpeed(const QString &name, double secondsPer5s)
+{
+    setPreference(prefModelSpeed + u'/' + name, secondsPer5s);
 }
 
 } // namespace parlotta

@@ -23,6 +23,7 @@ constexpr qint64 listingBodyLimit = 8 * 1024 * 1024;
 ModelCatalogue::ModelCatalogue(QString hub, QObject *parent)
     : QObject(parent)
     , hub(std::move(hub))
+    , listed(fallbackModels)
     , entries(mergedWithInstalledModels(fallbackModels))
 {
 }
@@ -34,14 +35,20 @@ std::optional<QString> ModelCatalogue::currentModel() const
 
 void ModelCatalogue::fetchModelList()
 {
+    for (const ModelEngine engine : {ModelEngine::Whisper, ModelEngine::Parakeet})
+        fetchListing(engine);
+}
+
+void ModelCatalogue::fetchListing(ModelEngine engine)
+{
     if (!session)
         session = new QNetworkAccessManager(this);
-    QNetworkRequest request{QUrl(modelListURL(hub))};
+    QNetworkRequest request{QUrl(modelListURL(hub, engine))};
     request.setTransferTimeout(listingTimeoutMs);
     QNetworkReply *reply = session->get(request);
     auto tooLong = std::make_shared<bool>(false);
     capBody(reply, listingBodyLimit, tooLong);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, tooLong] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, tooLong, engine] {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         // An error page (a wrong owner gets 401 or 404 with a JSON object) is
@@ -52,11 +59,13 @@ void ModelCatalogue::fetchModelList()
             !*tooLong && isTransportError(reply->error()) ? reply->errorString() : QString();
         // Parsed off the main thread: a listing can be large.
         QPointer<ModelCatalogue> self(this);
-        startThread(QStringLiteral("ModelListing"), [self, body, transportError] {
+        startThread(QStringLiteral("ModelListing"), [self, body, transportError, engine] {
             const std::optional<ModelListing> listing =
-                body.isEmpty() ? std::nullopt : parseModelListing(body);
+                body.isEmpty() ? std::nullopt : parseModelListing(body, engine);
             if (!listing) {
-                log(QStringLiteral("Model list unavailable, using defaults: ") +
+                log((engine == ModelEngine::Parakeet
+                         ? QStringLiteral("Parakeet model list unavailable, using defaults: ")
+                         : QStringLiteral("Model list unavailable, using defaults: ")) +
                     (transportError.isEmpty() ? QStringLiteral("invalid response")
                                               : transportError));
                 return;
@@ -65,11 +74,17 @@ void ModelCatalogue::fetchModelList()
                 return;
             QMetaObject::invokeMethod(
                 qApp,
-                [self, listing] {
+                [self, listing, engine] {
                     if (!self)
                         return;
-                    self->entries = mergedWithInstalledModels(listing->models);
-                    self->modelChecksums = listing->sha256;
+                    // This repository's models replace its own only.
+                    QList<ModelEntry> models = listing->models;
+                    for (const ModelEntry &entry : std::as_const(self->listed))
+                        if (engineOfModelName(entry.name) != engine)
+                            models.append(entry);
+                    self->listed = models;
+                    self->entries = mergedWithInstalledModels(models);
+                    self->modelChecksums.insert(listing->sha256);
                     Q_EMIT self->changed();
                 },
                 Qt::QueuedConnection);
@@ -96,8 +111,8 @@ void ModelCatalogue::startDownload(const QString &name)
     QDir().mkpath(modelDir());
     downloading = name;
     log(QStringLiteral("Downloading model ") + name);
-    downloadTask = new ModelDownload(modelBaseURL(hub) + QStringLiteral("/ggml-") + name +
-                                         QStringLiteral(".bin"),
+    downloadTask = new ModelDownload(modelBaseURL(hub, engineOfModelName(name)) +
+                                         QStringLiteral("/ggml-") + name + QStringLiteral(".bin"),
                                      modelPath(name), modelChecksums.value(name));
     connect(downloadTask, &ModelDownload::progressed, this,
             [this](qint64 written, qint64 expected) {

@@ -61,11 +61,15 @@ class ModelCatalogue : public QObject {
     void downloadFailed(const QString &message);
 
   private:
+    void fetchListing(ModelEngine engine);
     void downloadFinished(const QString &error);
     // Drops the running download's transfer and its unfinished file.
     void dropDownload();
 
     const QString hub;
+    // Each repository's models (built in until its listing arrives), and those
+    // with the installed models they lack: what is shown.
+    QList<ModelEntry> listed;
     QList<ModelEntry> entries;
     // SHA-256 of the models the hub lists it for, by name.
     QHash<QString, QByteArray> modelChecksums;

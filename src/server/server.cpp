@@ -5,6 +5,7 @@
 #include "core/runtime_files.h"
 #include "core/signal_mask.h"
 #include "core/system_error.h"
+#include "models/catalogue.h"
 #include "models/model_store.h"
 #include "server/pid_file.h"
 #include "server/port_owner.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 #include <csignal>
@@ -81,6 +83,35 @@ bool serverUsedGpu()
     const QByteArray output = file.read(1 << 20);
     return output.contains("ggml_vulkan: 0 = ") ||
            output.contains("whisper_backend_init_gpu: using ");
+}
+
+// parakeet-server times its warm-up pass before it listens; the figure is
+// kept for the model list ("about … s per 5 s of speech here").
+void watchWarmUp(quint64 launch, const QString &model)
+{
+    auto *watch = new QTimer;
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(watch, &QTimer::timeout, [watch, clock, launch, model] {
+        static const QRegularExpression line(
+            QStringLiteral("warm-up pass: (\\d+) s of audio in (\\d+) ms"));
+        QFile file(serverLogPath);
+        const QRegularExpressionMatch found =
+            file.open(QIODevice::ReadOnly) ? line.match(QString::fromUtf8(file.read(1 << 20)))
+                                           : QRegularExpressionMatch();
+        const bool current = serverProcess && serverLaunch == launch;
+        if (found.hasMatch() && current) {
+            const double seconds = found.captured(1).toDouble();
+            const double took = found.captured(2).toDouble() / 1000;
+            if (seconds > 0)
+                storeModelSpeed(model, took * 5 / seconds);
+        }
+        if (found.hasMatch() || !current || clock->elapsed() > 300000) {
+            watch->deleteLater();
+            delete clock;
+        }
+    });
+    watch->start(250);
 }
 
 QTimer &stopTimer()
@@ -236,6 +267,8 @@ void startLocalServer()
     QString error;
     const bool written = writeFileAtomically(serverPidPath, QByteArray::number(pid), &error);
     log(QStringLiteral("%1 started (PID %2)").arg(server.program).arg(pid));
+    if (!server.model.isEmpty())
+        watchWarmUp(launch, server.model);
     // Without it a daemon after a crash cannot find this server; it runs all the same.
     if (!written)
         log(QStringLiteral("ERROR: could not write %1: %2").arg(serverPidPath, error));

@@ -19,6 +19,7 @@ struct LocalServer {
     QString program;       // "whisper-server", "parakeet-server": what the log names
     QString executable;    // empty when it is not installed
     QStringList arguments; // "--no-gpu" is added after a GPU made it fail at once
+    QString model;         // the model's name: what a measured speed is stored under
 };
 // What should run here now: a server, or none and why (logged when a start finds none).
 struct LocalServerChoice {

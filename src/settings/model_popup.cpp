@@ -34,9 +34,11 @@ void SettingsController::updateModelHint()
     if (chosenTranscriptionTarget().engine == TranscriptionEngine::Remote)
         shown->setModelHint(QStringLiteral("The model is chosen on the server."));
     else if (catalogue.currentModel() && !selected.isEmpty())
-        shown->setModelHint(modelDescription(selected));
+        shown->setModelHint(modelDescription(selected, recommendedModel(machineHasGpu()),
+                                             measuredModelSpeed(selected)));
     else
-        shown->setModelHint(QStringLiteral("Choose a model to download. ") + recommendedModel +
+        shown->setModelHint(QStringLiteral("Choose a model to download. ") +
+                            recommendedModel(machineHasGpu()) +
                             QStringLiteral(" is a good start."));
 }
 

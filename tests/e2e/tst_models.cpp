@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,8 +15,8 @@
 namespace {
 
 constexpr int leftAlt = 64, keyM = 58;
-const QMap<QString, int> letterKeys = {{"b", 56}, {"f", 41}, {"l", 46},
-                                       {"m", 58}, {"s", 39}, {"t", 28}};
+const QMap<QString, int> letterKeys = {{"b", 56}, {"f", 41}, {"l", 46}, {"m", 58},
+                                       {"p", 33}, {"s", 39}, {"t", 28}};
 
 // Picks the model whose name starts with the letter: the list takes the
 // keyboard (Alt+M), then the letter chooses, as keyboard users choose.
@@ -61,7 +62,8 @@ class TestModels : public QObject {
     QString hubAddress;
 
     void addFile(QJsonArray &listing, const QString &name, qint64 listedSize,
-                 const QByteArray &how = {}, const QByteArray &sha = {})
+                 const QByteArray &how = {}, const QByteArray &sha = {},
+                 const QString &fixture = u"hello"_s)
     {
         QJsonObject entry{
             {"type", "file"}, {"path", "ggml-" + name + ".bin"}, {"size", listedSize}};
@@ -72,7 +74,7 @@ class TestModels : public QObject {
         if (how == "missing")
             return;
         const QString file = hubDir.path() + "/files/ggml-" + name + ".bin";
-        QFile::link(fixtureModel(u"hello"_s), file);
+        QFile::link(fixtureModel(fixture), file);
         if (!how.isEmpty()) {
             QFile options(file + ".how");
             QVERIFY(options.open(QIODevice::WriteOnly));
@@ -102,6 +104,15 @@ class TestModels : public QObject {
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(QJsonDocument(listing).toJson());
         out.close();
+        // The second repository: Parakeet's, its files beside whisper's.
+        QJsonArray parakeet;
+        addFile(parakeet, "parakeet-tdt-0.6b-v3-q8_0",
+                QFileInfo(fixtureModel(u"parakeet-hello"_s)).size(), {}, {}, u"parakeet-hello"_s);
+        parakeet.append(QJsonObject{{"type", "file"}, {"path", "ggml-tiny.bin"}, {"size", 1}});
+        QFile second(hubDir.path() + "/listing-parakeet-GGUF.json");
+        QVERIFY(second.open(QIODevice::WriteOnly));
+        second.write(QJsonDocument(parakeet).toJson());
+        second.close();
         hub.start(QStringLiteral(TEST_HUB), {hubDir.path()});
         // The whole line: "listening PORT".
         QVERIFY(waitUntil([&] { return hub.canReadLine() || (hub.waitForReadyRead(100), false); },
@@ -136,8 +147,10 @@ class TestModels : public QObject {
         QVERIFY(daemon.start());
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed(u"Settings"_s).isEmpty(), 10000);
         QTRY_VERIFY(accessibleShowing(u"combo box"_s, u"Choose a model…"_s));
+        // No GPU here: Parakeet is the one to start with.
         QTRY_VERIFY(accessibleShowing(
-            u"label"_s, u"Choose a model to download. large-v3-turbo is a good start."_s));
+            u"label"_s,
+            u"Choose a model to download. parakeet-tdt-0.6b-v3-q8_0 is a good start."_s));
         const QString models = daemon.modelDir();
 
         // A turn of the wheel passing over the lists chooses nothing.
@@ -203,6 +216,25 @@ class TestModels : public QObject {
         runTool(u"xdotool"_s, {"search", "--name", "^Paste Target$", "windowactivate", "--sync"});
         QVERIFY(daemon.dictate(makeSpeech(u"hello world"_s), u"Pasted via XTest"_s));
         QTRY_COMPARE(target.text(), u"Hello world."_s);
+
+        // The other repository's model: downloaded, its own server, a dictation,
+        // and how fast its warm-up ran kept for the list.
+        runTool(u"xdotool"_s, {"windowactivate", "--sync", windowNamed(u"Settings"_s)});
+        QVERIFY(chooseModel(daemon, "p"));
+        QVERIFY(daemon.waitForMessage(u"Model parakeet-tdt-0.6b-v3-q8_0 downloaded"_s, 30000));
+        QVERIFY(daemon.waitForMessage(u"whisper-server stopped"_s, 10000));
+        QVERIFY(waitUntil(
+            [&] {
+                return !daemon.logMessages().filter(u"parakeet-server started (PID "_s).isEmpty();
+            },
+            10000));
+        QVERIFY(waitForWhisperServer(30000));
+        QTRY_VERIFY(
+            accessibleShowing(u"combo box"_s, u"parakeet-tdt-0.6b-v3-q8_0  0 MB · downloaded"_s));
+        runTool(u"xdotool"_s, {"search", "--name", "^Paste Target$", "windowactivate", "--sync"});
+        QVERIFY(daemon.dictate(makeSpeech(u"hello world"_s), u"Pasted via XTest"_s));
+        QTRY_COMPARE(target.text(), u"Hello world.Hello world."_s);
+        QTRY_VERIFY(readFile(daemon.preferencesPath()).contains("parakeet-tdt-0.6b-v3-q8_0="));
     }
 };
 

@@ -18,10 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (!body.contains(model.name.toUtf8()) && !model.name.isEmpty() && !body.contains('\\'))
             std::abort(); // a name from nowhere
         (void)formatBytes(model.size);
-        (void)modelDescription(model.name);
+        (void)modelDescription(model.name, recommendedModel(false), 0.5);
     }
     for (const QByteArray &sha : listing->sha256)
         if (sha.size() != 64)
+            std::abort();
+    // The Parakeet repository's listing keeps only Parakeet names.
+    const std::optional<ModelListing> parakeet = parseModelListing(body, ModelEngine::Parakeet);
+    if (!parakeet)
+        std::abort(); // the same body, the same shape
+    for (const ModelEntry &model : parakeet->models)
+        if (engineOfModelName(model.name) != ModelEngine::Parakeet)
             std::abort();
     return 0;
 }

@@ -3,7 +3,8 @@
 
     test_hub.py DIR      prints "listening PORT" once it accepts connections
     DIR/listing.json     the body of GET /api/models/OWNER/whisper.cpp/tree/main
-    DIR/files/NAME       served for GET /OWNER/whisper.cpp/resolve/main/NAME, after a 302
+    DIR/listing-REPO.json  the body of GET /api/models/OWNER/REPO/tree/main for another REPO
+    DIR/files/NAME       served for GET /OWNER/REPO/resolve/main/NAME, after a 302
     DIR/files/NAME.how   optional words: "slow" (64 kB/s), "cut" (closes half-way after
                          announcing the whole length), "ftp" (the redirect points to an
                          ftp:// address)
@@ -37,13 +38,15 @@ class Hub(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         path = self.path
-        if path.startswith("/api/models/") and path.endswith("/whisper.cpp/tree/main"):
-            listing = read(os.path.join(DIR, "listing.json"))
+        parts = path.split("/")
+        if path.startswith("/api/models/") and path.endswith("/tree/main") and len(parts) == 7:
+            repo = parts[4]
+            listing = read(os.path.join(DIR, "listing.json" if repo == "whisper.cpp" else "listing-%s.json" % repo))
             if listing is None:
                 return self.answer(404, b'{"error":"not found"}')
             return self.answer(200, listing, [("Content-Type", "application/json")])
-        if "/whisper.cpp/resolve/main/" in path:
-            name = path.split("/whisper.cpp/resolve/main/", 1)[1]
+        if len(parts) == 6 and parts[3:5] == ["resolve", "main"]:
+            name = parts[5]
             how = read(os.path.join(DIR, "files", name + ".how"), b"")
             where = ("ftp://127.0.0.1/" if b"ftp" in how else "/files/") + name
             return self.answer(302, b"", [("Location", where)])

@@ -121,6 +121,7 @@ class TestCatalogue : public QObject {
         QTest::addColumn<bool>("usable");
         QTest::addColumn<QStringList>("models"); // "name size"
         QTest::addColumn<QStringList>("checksums");
+        QTest::addColumn<bool>("parakeet"); // read as the Parakeet repository's listing
 
         const QByteArray sha(64, 'a');
         QTest::newRow("as the hub answers")
@@ -131,35 +132,45 @@ class TestCatalogue : public QObject {
                    sha +
                    q("','size':77691713,'pointerSize':134}},\n                 "
                      "{'type':'file','size':1,'path':'README.md'}]"))
-            << true << QStringList{"tiny 77691713"} << QStringList{"tiny"};
+            << true << QStringList{"tiny 77691713"} << QStringList{"tiny"} << false;
         QTest::newRow("quantised, english")
             << QByteArray(q("[{'path':'ggml-large-v3-turbo-q5_0.bin','size':574041195},{'path':'"
                             "ggml-base.en.bin','size':1.5e8}]"))
             << true << QStringList{"large-v3-turbo-q5_0 574041195", "base.en 150000000"}
-            << QStringList();
+            << QStringList() << false;
         QTest::newRow("size missing or a string")
             << QByteArray(q(
                    "[{'path':'ggml-a.bin'},{'path':'ggml-b.bin','size':'12'},{'path':5,'size':1}]"))
-            << true << QStringList() << QStringList();
+            << true << QStringList() << QStringList() << false;
         QTest::newRow("size beyond 64 bits")
             << q("[{'path':'ggml-a.bin','size':1e23},{'path':'ggml-b.bin','size':-1}]") << true
-            << QStringList{u"b -1"_s} << QStringList();
+            << QStringList{u"b -1"_s} << QStringList() << false;
         QTest::newRow("checksum not hex")
             << QByteArray(q("[{'path':'ggml-a.bin','size':1,'lfs':{'oid':'zz'}}]")) << true
-            << QStringList{u"a 1"_s} << QStringList();
+            << QStringList{u"a 1"_s} << QStringList() << false;
         QTest::newRow("not JSON") << QByteArray("<html>502</html>") << false << QStringList()
-                                  << QStringList();
+                                  << QStringList() << false;
         QTest::newRow("an object") << QByteArray(q("{'error':'Repository not found'}")) << false
-                                   << QStringList() << QStringList();
+                                   << QStringList() << QStringList() << false;
         QTest::newRow("one element not an object")
             << QByteArray(q("[{'path':'ggml-a.bin','size':1},3]")) << false << QStringList()
-            << QStringList();
-        QTest::newRow("empty array") << QByteArray("[]") << true << QStringList() << QStringList();
+            << QStringList() << false;
+        QTest::newRow("empty array")
+            << QByteArray("[]") << true << QStringList() << QStringList() << false;
+        const QByteArray both = q("[{'path':'ggml-tiny.bin','size':1},"
+                                  "{'path':'ggml-parakeet-tdt-0.6b-v3-q8_0.bin','size':2}]");
+        QTest::newRow("whisper's repository: whisper models only")
+            << both << true << QStringList{u"tiny 1"_s} << QStringList() << false;
+        QTest::newRow("Parakeet's repository: Parakeet models only")
+            << both << true << QStringList{u"parakeet-tdt-0.6b-v3-q8_0 2"_s} << QStringList()
+            << true;
     }
     void listing()
     {
         QFETCH(QByteArray, body);
-        const std::optional<ModelListing> listing = parseModelListing(body);
+        QFETCH(bool, parakeet);
+        const std::optional<ModelListing> listing =
+            parseModelListing(body, parakeet ? ModelEngine::Parakeet : ModelEngine::Whisper);
         QTEST(listing.has_value(), "usable");
         QStringList models;
         if (listing)
@@ -255,22 +266,75 @@ class TestCatalogue : public QObject {
         QTEST(parlotta::formatBytes(bytes), "text");
     }
 
+    // A model file's head says which library it is for; the servers refuse the other's.
+    void modelFileEngine_data()
+    {
+        QTest::addColumn<QList<int>>("fields"); // after the magic
+        QTest::addColumn<int>("engine");
+        // whisper: 11 header fields, then the filters' mel count (80) and FFT bins
+        const QList<int> whisper = {51865, 1500, 384, 6,   4, 448, 384, 6, 4,
+                                    80,    1,    80,  201, 0, 0,   0,   0};
+        // Parakeet: 15 header fields, then the same
+        const QList<int> parakeet = {8192, 5000, 1024, 8, 24, 128, 1,   512, 8,
+                                     256,  9,    640,  2, 5,  10,  128, 257};
+        QTest::newRow("whisper") << whisper << int(ModelEngine::Whisper);
+        QTest::newRow("parakeet") << parakeet << int(ModelEngine::Parakeet);
+        QList<int> mismatched = whisper;
+        mismatched[11] = 128;
+        QTest::newRow("mel counts disagree") << mismatched << int(ModelEngine::Unknown);
+        QTest::newRow("cut short") << whisper.mid(0, 8) << int(ModelEngine::Unknown);
+        QList<int> noVocabulary = parakeet;
+        noVocabulary[0] = 0;
+        QTest::newRow("no vocabulary") << noVocabulary << int(ModelEngine::Unknown);
+    }
+    void modelFileEngine()
+    {
+        QFETCH(QList<int>, fields);
+        QByteArray head("lmgg"); // 0x67676d6c, little-endian
+        for (const int field : fields)
+            head.append(reinterpret_cast<const char *>(&field), sizeof field);
+        QTEST(int(modelEngineFromHead(std::string_view(head.constData(), head.size()))), "engine");
+        head[0] = 'x';
+        QCOMPARE(modelEngineFromHead(std::string_view(head.constData(), head.size())),
+                 ModelEngine::Unknown);
+    }
+
+    // What the list says of a model, on a computer with a GPU or without one.
     void description_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("gpu");
+        QTest::addColumn<double>("measured"); // seconds per 5 s; 0: never measured
         QTest::addColumn<QString>("text");
-        QTest::newRow("recommended")
-            << u"large-v3-turbo"_s
+        const QString parakeet = u"Parakeet: fast on a CPU (it encodes only what was said), more "
+                                 "accurate than large-v3-turbo · "_s;
+        QTest::newRow("recommended with a GPU")
+            << u"large-v3-turbo"_s << true << 0.0
             << u"Near large-v3 accuracy, much faster · All languages · recommended"_s;
-        QTest::newRow("english") << u"tiny.en"_s << u"Fastest, least accurate · English only"_s;
-        QTest::newRow("q5 english")
-            << u"medium.en-q5_0"_s << u"Slower, high accuracy · compressed (q5) · English only"_s;
-        QTest::newRow("unknown") << u"small.en-tdrz"_s << u"All languages"_s;
+        QTest::newRow("turbo without a GPU")
+            << u"large-v3-turbo"_s << false << 0.0
+            << u"Near large-v3 accuracy, much faster · All languages"_s;
+        QTest::newRow("english") << u"tiny.en"_s << false << 0.0
+                                 << u"Fastest, least accurate · English only"_s;
+        QTest::newRow("q5 english") << u"medium.en-q5_0"_s << false << 0.0
+                                    << u"Slower, high accuracy · compressed (q5) · English only"_s;
+        QTest::newRow("unknown") << u"small.en-tdrz"_s << false << 0.0 << u"All languages"_s;
+        QTest::newRow("parakeet recommended without a GPU, measured")
+            << u"parakeet-tdt-0.6b-v3-q8_0"_s << false << 0.61
+            << parakeet + u"compressed (q8) · 25 European languages, found by itself · about "
+                          "0.6 s per 5 s of speech here · recommended"_s;
+        QTest::newRow("parakeet v2 with a GPU")
+            << u"parakeet-tdt-0.6b-v2-f16"_s << true << 12.4
+            << parakeet + u"English only · about 12 s per 5 s of speech here"_s;
     }
     void description()
     {
         QFETCH(QString, name);
-        QTEST(modelDescription(name), "text");
+        QFETCH(bool, gpu);
+        QFETCH(double, measured);
+        QTEST(modelDescription(name, recommendedModel(gpu),
+                               measured > 0 ? std::optional(measured) : std::nullopt),
+              "text");
     }
 };
 

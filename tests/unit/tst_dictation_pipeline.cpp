@@ -15,6 +15,7 @@
 #include "dictation/recording.h"
 #include "dictation/stop_path.h"
 #include "dictation/transcription_server.h"
+#include "dictation/transcription_target.h"
 #include "dictation/vocabulary.h"
 #include "fake_platform.h"
 #include "hotkey/event_tap.h"
@@ -659,6 +660,93 @@ class TestDictationPipeline : public QObject {
     }
 
     // How an address the user typed is used.
+    // What transcribes, from the server choice, the active model and its file.
+    void transcriptionTargets_data()
+    {
+        QTest::addColumn<QString>("server");   // "local", or another server's address
+        QTest::addColumn<QString>("model");    // the active model; empty: none
+        QTest::addColumn<int>("file");         // what its file holds (ModelEngine)
+        QTest::addColumn<QString>("language"); // chosen in the menu
+        QTest::addColumn<QString>("runs");     // the program supervised here; empty: none
+        QTest::addColumn<QString>("sent");     // the form's language, prompt ("p") and model
+        QTest::addColumn<QString>("problem");  // its start; empty: none
+        const int whisper = int(ModelEngine::Whisper), parakeet = int(ModelEngine::Parakeet);
+        const int unknown = int(ModelEngine::Unknown);
+        const QString v3 = u"parakeet-tdt-0.6b-v3-q8_0"_s;
+        QTest::newRow("whisper") << u"local"_s << u"base"_s << whisper << u"de"_s
+                                 << u"whisper-server"_s << u"de p"_s << QString();
+        QTest::newRow("parakeet, a language it knows")
+            << u"local"_s << v3 << parakeet << u"de"_s << u"parakeet-server"_s << u"de"_s
+            << QString();
+        QTest::newRow("parakeet, a language it does not know")
+            << u"local"_s << v3 << parakeet << u"ja"_s << u"parakeet-server"_s << u"auto"_s
+            << QString();
+        QTest::newRow("parakeet v2 is English only")
+            << u"local"_s << u"parakeet-tdt-0.6b-v2-f16"_s << parakeet << u"fr"_s
+            << u"parakeet-server"_s << u"auto"_s << QString();
+        QTest::newRow("no model") << u"local"_s << QString() << unknown << u"auto"_s << QString()
+                                  << u"auto p"_s << u"No model selected yet"_s;
+        QTest::newRow("a Parakeet name on a whisper file")
+            << u"local"_s << v3 << whisper << u"auto"_s << QString() << u"auto"_s
+            << u"the file of model parakeet-tdt-0.6b-v3-q8_0 holds a whisper model, not a "
+               "Parakeet model"_s;
+        QTest::newRow("a whisper name on no model file")
+            << u"local"_s << u"small"_s << unknown << u"auto"_s << QString() << u"auto p"_s
+            << u"the file of model small holds no model file we know"_s;
+        QTest::newRow("another whisper.cpp server, whatever the model here")
+            << u"https://asr.example.com"_s << v3 << parakeet << u"ja"_s << QString() << u"ja p"_s
+            << QString();
+        QTest::newRow("an OpenAI-compatible server")
+            << u"https://api.example.com/v1"_s << QString() << unknown << u"auto"_s << QString()
+            << u"auto p whisper-1"_s << QString();
+        QTest::newRow("an address that cannot be used")
+            << u"ftp://example.com"_s << QString() << unknown << u"auto"_s << QString()
+            << u"auto p"_s << u"The address must start with https://"_s;
+    }
+    void transcriptionTargets()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, model);
+        QFETCH(int, file);
+        QFETCH(QString, language);
+        TargetInputs inputs;
+        inputs.remote = server != u"local";
+        inputs.address = server;
+        inputs.remoteModel = u"whisper-1"_s;
+        if (!model.isEmpty())
+            inputs.modelName = model;
+        inputs.modelPath = u"/models/current.bin"_s;
+        inputs.fileEngine = ModelEngine(file);
+        inputs.languageCode = language;
+        inputs.whisperExecutable = u"/app/whisper-server"_s;
+        inputs.parakeetExecutable = u"/app/parakeet-server"_s;
+        const TranscriptionTarget target = transcriptionTarget(inputs);
+
+        const QString runs = target.localServer ? target.localServer->program : QString();
+        QTEST(runs, "runs");
+        QStringList sent = {target.languageCode};
+        if (target.sendsPrompt)
+            sent << u"p"_s;
+        if (!target.formModel.isEmpty())
+            sent << target.formModel;
+        QTEST(sent.join(u' '), "sent");
+        QFETCH(QString, problem);
+        QVERIFY2(problem.isEmpty() ? target.problem.isEmpty() : target.problem.startsWith(problem),
+                 qPrintable(target.problem));
+        // Only another server gets the key, and only it has no program here.
+        QCOMPARE(target.sendsKey, inputs.remote);
+        QCOMPARE(target.engine == TranscriptionEngine::Remote, inputs.remote);
+        if (target.localServer) {
+            const QStringList arguments = target.localServer->arguments;
+            QCOMPARE(arguments.mid(0, 8),
+                     (QStringList{"--host", "127.0.0.1", "--port", "8178", "--model",
+                                  "/models/current.bin", "--threads", "8"}));
+            // whisper-server's own: Parakeet has no timestamps nor a fixed language.
+            QCOMPARE(arguments.contains(u"--no-timestamps"_s), runs == u"whisper-server");
+            QCOMPARE(target.localServer->executable, u"/app/"_s + runs);
+        }
+    }
+
     void serverAddresses_data()
     {
         QTest::addColumn<QString>("address");
