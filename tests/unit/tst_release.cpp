@@ -36,7 +36,7 @@ class TestRelease : public QObject {
     Q_OBJECT
 
     QTemporaryDir scratch;
-    QString key, oldZip, newZip, app, speech, model;
+    QString key, oldZip, newZip, app, speech, model, parakeetModel;
     QByteArray publicKey;
 
     QString path(const QString &name) const
@@ -107,6 +107,8 @@ class TestRelease : public QObject {
         model = path(u"micro.bin"_s);
         speech = path(u"speech.wav"_s);
         QVERIFY(run(u"python3"_s, {QStringLiteral(FIXTURE_TOOL), u"--shape"_s, u"micro"_s, model}));
+        parakeetModel = path(u"parakeet.bin"_s);
+        QVERIFY(run(u"/usr/bin/python3"_s, {QStringLiteral(PARAKEET_FIXTURE_TOOL), parakeetModel}));
         QVERIFY(run(u"sox"_s, {u"-n"_s, u"-r"_s, u"16000"_s, u"-b"_s, u"16"_s, speech, u"synth"_s,
                                u"1"_s, u"pinknoise"_s}));
     }
@@ -256,13 +258,19 @@ class TestRelease : public QObject {
         QTest::addColumn<QString>("cpu"); // emulated by qemu-user; empty: this machine's
         QTest::addColumn<bool>("vulkan");
         QTest::addColumn<QByteArray>("chose");
-        QTest::newRow("this CPU") << QString() << false << QByteArray("loaded CPU backend from");
+        QTest::addColumn<bool>("parakeet"); // parakeet-server, else whisper-server
+        QTest::newRow("this CPU") << QString() << false << QByteArray("loaded CPU backend from")
+                                  << false;
         QTest::newRow("Nehalem, x86-64-v2 from 2008")
-            << u"Nehalem"_s << false << QByteArray("libggml-cpu-sse42.so");
+            << u"Nehalem"_s << false << QByteArray("libggml-cpu-sse42.so") << false;
         QTest::newRow("AMD Zen 2")
-            << u"EPYC-Rome"_s << false << QByteArray("libggml-cpu-haswell.so");
+            << u"EPYC-Rome"_s << false << QByteArray("libggml-cpu-haswell.so") << false;
         QTest::newRow("Vulkan device")
-            << QString() << true << QByteArray("ggml_vulkan: 0 = llvmpipe");
+            << QString() << true << QByteArray("ggml_vulkan: 0 = llvmpipe") << false;
+        QTest::newRow("Parakeet on Nehalem")
+            << u"Nehalem"_s << false << QByteArray("libggml-cpu-sse42.so") << true;
+        QTest::newRow("Parakeet on a Vulkan device")
+            << QString() << true << QByteArray("ggml_vulkan: 0 = llvmpipe") << true;
     }
 
     void serves()
@@ -273,6 +281,7 @@ class TestRelease : public QObject {
         QFETCH(QString, cpu);
         QFETCH(bool, vulkan);
         QFETCH(QByteArray, chose);
+        QFETCH(bool, parakeet);
         QProcess server;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (vulkan) {
@@ -284,18 +293,18 @@ class TestRelease : public QObject {
         server.setProcessChannelMode(QProcess::MergedChannels);
         server.setWorkingDirectory(
             QDir::tempPath()); // ggml finds its libraries by the executable's path
-        QStringList command = {app + u"/bin/whisper-server"_s,
-                               "--host",
-                               "127.0.0.1",
-                               "--port",
-                               "8181",
-                               "--model",
-                               model,
-                               "--threads",
-                               "8",
-                               "--no-timestamps",
-                               "--language",
-                               "auto"};
+        QStringList command = {
+            app + (parakeet ? u"/bin/parakeet-server"_s : u"/bin/whisper-server"_s),
+            "--host",
+            "127.0.0.1",
+            "--port",
+            "8181",
+            "--model",
+            parakeet ? parakeetModel : model,
+            "--threads",
+            "8"};
+        if (!parakeet)
+            command << u"--no-timestamps"_s << u"--language"_s << u"auto"_s;
         if (!cpu.isEmpty())
             command = QStringList{u"-cpu"_s, cpu} + command;
         server.start(cpu.isEmpty() ? command.takeFirst() : u"qemu-x86_64"_s, command);
@@ -312,7 +321,8 @@ class TestRelease : public QObject {
         QVERIFY(server.waitForFinished(30000));
         const QByteArray log = server.readAll();
         QVERIFY2(log.contains(chose), log.constData());
-        QCOMPARE(text.value_or(QByteArray()), " Hello world.\n"_ba);
+        QCOMPARE(text.value_or(QByteArray()),
+                 parakeet ? "Hello world.\n"_ba : " Hello world.\n"_ba);
     }
 };
 
