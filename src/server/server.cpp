@@ -73,7 +73,8 @@ void reportForeignPortHolder()
 
 // Whether the server that just ended was set to compute on a GPU: ggml lists
 // the Vulkan devices it will use as it starts, before the model is loaded onto
-// one (where a broken driver fails); whisper.cpp names any other GPU backend.
+// one (where a broken driver fails); whisper.cpp and its Parakeet library name
+// any other GPU backend.
 bool serverUsedGpu()
 {
     QFile file(serverLogPath);
@@ -82,7 +83,8 @@ bool serverUsedGpu()
     // A server that failed at once wrote a few kilobytes; never read more than a bounded head.
     const QByteArray output = file.read(1 << 20);
     return output.contains("ggml_vulkan: 0 = ") ||
-           output.contains("whisper_backend_init_gpu: using ");
+           output.contains("whisper_backend_init_gpu: using ") ||
+           output.contains("parakeet_backend_init_gpu: using ");
 }
 
 // parakeet-server times its warm-up pass before it listens; the figure is

@@ -183,6 +183,8 @@ SettingsWindow::SettingsWindow()
             [this] { Q_EMIT vocabularyEdited(vocabularyEdit->toPlainText()); });
     vocabularyHint = hint(QString());
     languageHint = hint(QString());
+    languageHint->setObjectName(QStringLiteral("languageHint"));
+    vocabularyHint->setObjectName(QStringLiteral("vocabularyHint"));
 
     serverPopup = new ChoiceBox;
     serverPopup->setObjectName(QStringLiteral("server"));

@@ -13,7 +13,7 @@
 namespace {
 
 const QString serverPidFile = u"/tmp/parlotta/server-pid"_s;
-const QRegularExpression startedLine(u"^whisper-server started \\(PID (\\d+)\\)$"_s);
+const QRegularExpression startedLine(u"^(?:whisper|parakeet)-server started \\(PID (\\d+)\\)$"_s);
 
 // PIDs of the servers started so far, in order.
 QList<qint64> startedPids(const DaemonProcess &daemon)
@@ -158,9 +158,18 @@ class TestServerSupervision : public QObject {
     // A GPU whose driver makes the server fail at once (Mesa's software device
     // behind a layer that crashes when the device is opened): after two such
     // failures the server runs on the CPU and dictation works; SIGHUP gives the
-    // GPU another try.
+    // GPU another try. Either engine's server.
+    void brokenGpuFallsBackToTheCpu_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("program");
+        QTest::newRow("whisper") << u"hello"_s << u"whisper-server"_s;
+        QTest::newRow("parakeet") << u"parakeet-hello"_s << u"parakeet-server"_s;
+    }
     void brokenGpuFallsBackToTheCpu()
     {
+        QFETCH(QString, model);
+        QFETCH(QString, program);
         QTemporaryDir app; // the daemon with the server a release carries
         QVERIFY(QDir().mkpath(app.filePath(u"bin"_s)));
         QVERIFY(QFile::copy(QStringLiteral(PARLOTTA_BINARY), app.filePath(u"bin/parlotta"_s)));
@@ -185,16 +194,18 @@ class TestServerSupervision : public QObject {
         layer.close();
         daemon.setEnvironment(u"VK_LAYER_PATH"_s, app.path());
         daemon.setEnvironment(u"VK_INSTANCE_LAYERS"_s, u"VK_LAYER_PARLOTTA_broken_driver"_s);
-        daemon.installModel(u"hello"_s);
+        daemon.installModel(model);
         QVERIFY(daemon.start());
         QVERIFY(daemon.waitForMessage(
-            QStringLiteral("whisper-server failed twice right after starting on the GPU; running "
-                           "it on the CPU until the model changes or SIGHUP"),
+            program + u" failed twice right after starting on the GPU; running it on the CPU "
+                      "until the model changes or SIGHUP"_s,
             30000));
         QCOMPARE(daemon.logMessages().filter(u"exited unexpectedly"_s).size(), 2);
         QVERIFY(waitUntil([&] { return startedPids(daemon).size() == 3; }, 6000));
-        QCOMPARE(arguments(startedPids(daemon)[2]), whisperServerArguments(daemon)
-                                                        << u"--no-gpu"_s);
+        QCOMPARE(arguments(startedPids(daemon)[2]).last(), u"--no-gpu"_s);
+        if (program == u"whisper-server")
+            QCOMPARE(arguments(startedPids(daemon)[2]), whisperServerArguments(daemon)
+                                                            << u"--no-gpu"_s);
         // It runs in its own folder, so ggml loads no libraries from the daemon's working
         // directory.
         QCOMPARE(QFile::symLinkTarget(u"/proc/%1/cwd"_s.arg(startedPids(daemon)[2])),

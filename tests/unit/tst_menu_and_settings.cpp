@@ -342,6 +342,76 @@ class TestMenuAndSettings : public QObject {
         QCOMPARE(!control<QWidget>("download")->isHidden(), downloading);
     }
 
+    // What a Parakeet model does with the language and the vocabulary, as the
+    // menu and the window say it; a whisper model says nothing of it.
+    void engineShapesLanguageAndVocabulary_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("first");    // the language menu's first entry
+        QTest::addColumn<QString>("japanese"); // its entry for Japanese
+        QTest::addColumn<QString>("hint");     // under the language; empty: hidden
+        QTest::addColumn<bool>("vocabulary");  // the vocabulary is sent
+        const QString detects = u"The Parakeet model detects the language itself, among 25 "
+                                "European languages."_s;
+        QTest::newRow("parakeet, detected")
+            << u"parakeet-tdt-0.6b-v3-q8_0"_s << u"auto"_s
+            << u"Detected by the Parakeet model (disabled)"_s << u"日本語 (needs a whisper model)"_s
+            << detects << false;
+        QTest::newRow("parakeet, a language it does not know")
+            << u"parakeet-tdt-0.6b-v3-q8_0"_s << u"ja"_s
+            << u"Detected by the Parakeet model (disabled)"_s << u"日本語 (needs a whisper model)"_s
+            << detects + u" It does not know 日本語: choose a whisper model to dictate in it."_s
+            << false;
+        QTest::newRow("parakeet v2")
+            << u"parakeet-tdt-0.6b-v2-f16"_s << u"de"_s
+            << u"Detected by the Parakeet model (disabled)"_s << u"日本語 (needs a whisper model)"_s
+            << u"This Parakeet model knows English only. It does not know "
+               "Deutsch: choose a whisper model to dictate in it."_s
+            << false;
+        QTest::newRow("whisper") << u"base"_s << u"ja"_s << u"Auto"_s << u"日本語"_s << QString()
+                                 << true;
+    }
+    void engineShapesLanguageAndVocabulary()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, language);
+        // The head of a model file of that engine is all the choice reads.
+        QList<int> fields = {51865, 1500, 384, 6, 4, 448, 384, 6, 4, 80, 1, 80, 201, 0, 0, 0, 0};
+        if (model.startsWith(u"parakeet"))
+            fields = {8192, 5000, 1024, 8, 24, 128, 1, 512, 8, 256, 9, 640, 2, 5, 10, 128, 257};
+        QByteArray head("lmgg");
+        for (const int field : fields)
+            head.append(reinterpret_cast<const char *>(&field), sizeof field);
+        QDir().mkpath(modelDir());
+        QFile file(modelPath(model));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(head);
+        file.close();
+        QVERIFY(activateModel(model));
+        setPreference(prefLanguage, language);
+        const auto cleanUp = qScopeGuard([] {
+            QFile::remove(currentModelLink());
+            removePreference(prefLanguage);
+        });
+        menuHandler->rebuildMenu();
+        c().refresh();
+
+        const QMenu *languages = menuHandler->statusItem->contextMenu()->actions().first()->menu();
+        QVERIFY(languages);
+        QTEST(describe(languages).first(), "first");
+        QFETCH(QString, japanese);
+        QVERIFY2(describe(languages).contains(japanese),
+                 qPrintable(describe(languages).join(u'|')));
+        QFETCH(QString, hint);
+        QCOMPARE(control<QLabel>("languageHint")->isHidden(), hint.isEmpty());
+        if (!hint.isEmpty())
+            QCOMPARE(control<QLabel>("languageHint")->text(), hint);
+        QFETCH(bool, vocabulary);
+        QCOMPARE(control<QLabel>("vocabularyHint")->text().startsWith(u"Parakeet models take no"_s),
+                 !vocabulary);
+    }
+
     // A capture ends once: with its result, with Escape, or by a second click;
     // a result arriving after that changes nothing.
     void captureEndsOnce()
