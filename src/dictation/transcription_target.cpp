@@ -16,9 +16,8 @@ const QString parakeetProgram = QStringLiteral("parakeet-server");
 
 QString engineName(ModelEngine engine)
 {
-    return engine == ModelEngine::Parakeet  ? QStringLiteral("a Parakeet model")
-           : engine == ModelEngine::Whisper ? QStringLiteral("a whisper model")
-                                            : QStringLiteral("no model file we know");
+    return engine == ModelEngine::Parakeet ? QStringLiteral("a Parakeet model")
+                                           : QStringLiteral("a whisper model");
 }
 
 } // namespace
@@ -65,7 +64,9 @@ TranscriptionTarget transcriptionTarget(const TargetInputs &inputs)
         if (!modelKnowsLanguage(name, inputs.languageCode))
             target.languageCode = QStringLiteral("auto");
     }
-    if (inputs.fileEngine != engine) {
+    // The other engine's file would be misread by this engine's server; a file
+    // of neither kind is left to the server, which says what is wrong with it.
+    if (inputs.fileEngine != engine && inputs.fileEngine != ModelEngine::Unknown) {
         target.problem = QStringLiteral("the file of model %1 holds %2, not %3; choose the model "
                                         "again to download it afresh")
                              .arg(name, engineName(inputs.fileEngine), engineName(engine));

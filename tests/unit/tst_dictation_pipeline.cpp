@@ -690,9 +690,12 @@ class TestDictationPipeline : public QObject {
             << u"local"_s << v3 << whisper << u"auto"_s << QString() << u"auto"_s
             << u"the file of model parakeet-tdt-0.6b-v3-q8_0 holds a whisper model, not a "
                "Parakeet model"_s;
-        QTest::newRow("a whisper name on no model file")
-            << u"local"_s << u"small"_s << unknown << u"auto"_s << QString() << u"auto p"_s
-            << u"the file of model small holds no model file we know"_s;
+        QTest::newRow("a whisper name on no model file: the server says what is wrong")
+            << u"local"_s << u"small"_s << unknown << u"auto"_s << u"whisper-server"_s
+            << u"auto p"_s << QString();
+        QTest::newRow("a whisper name on a Parakeet file")
+            << u"local"_s << u"small"_s << parakeet << u"auto"_s << QString() << u"auto p"_s
+            << u"the file of model small holds a Parakeet model, not a whisper model"_s;
         QTest::newRow("another whisper.cpp server, whatever the model here")
             << u"https://asr.example.com"_s << v3 << parakeet << u"ja"_s << QString() << u"ja p"_s
             << QString();
