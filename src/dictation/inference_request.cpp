@@ -61,9 +61,10 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
     static CURL *curl = curl_easy_init(); // kept, so the connection is reused
     if (!curl) {
         log(QStringLiteral("Request error: cannot create an HTTP client"));
-        return {Outcome::NoAnswer, {}, target.origin + QStringLiteral(" did not answer")};
+        return {Outcome::NoAnswer, {}, target.server + QStringLiteral(" did not answer")};
     }
     curl_easy_reset(curl);
+    const RequestShape &shape = target.shape;
     // Built here, one request at a time: kept recordings sent again together
     // are not all held twice.
     const QString boundary = newBoundary();
@@ -88,28 +89,26 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
     // Redirects are never followed (curl's default): the recording goes only
     // where the user said, and a redirect is reported with where it pointed.
-    if (target.remote) {
-        const bool https = target.url.startsWith("https:");
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, https ? "https" : "http,https");
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, shape.protocols.constData());
+    if (shape.certificateEnvironment) {
         // The system's certificate store, or the one the environment names.
         if (const QByteArray file = qgetenv("SSL_CERT_FILE"); !file.isEmpty())
             curl_easy_setopt(curl, CURLOPT_CAINFO, file.constData());
         if (const QByteArray dir = qgetenv("SSL_CERT_DIR"); !dir.isEmpty())
             curl_easy_setopt(curl, CURLOPT_CAPATH, dir.constData());
-        if (target.loopback)
-            curl_easy_setopt(curl, CURLOPT_PROXY, "");
-        if (!target.apiKey.isEmpty()) {
-            curl_easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_BEARER));
-            curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, target.apiKey.constData());
-        }
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(remoteConnectTimeoutMs));
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(target.timeoutMs));
-    } else {
-        curl_easy_setopt(curl, CURLOPT_PROXY, ""); // a loopback server: never through a proxy
-        // Fails only when no byte moves for the whole timeout; a long transcription is fine.
+    }
+    if (shape.direct)
+        curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    if (!target.apiKey.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_BEARER));
+        curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, target.apiKey.constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, shape.connectTimeoutMs);
+    if (shape.timeoutMs > 0)
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(shape.timeoutMs));
+    if (shape.stallSeconds > 0) {
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(requestTimeoutMs / 1000));
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(requestTimeoutMs));
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, shape.stallSeconds);
     }
     const CURLcode result = curl_easy_perform(curl);
     curl_slist_free_all(headers);
@@ -125,14 +124,14 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
         return InferenceResult{Outcome::Failed, {}, summary};
     };
     const bool tooLarge = result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED;
-    if (!target.remote) {
+    if (shape.ownServer) {
         // The server not there, or gone quiet: read as an empty answer.
         if (result != CURLE_OK && !tooLarge) {
             log(QStringLiteral("Request error: ") + errorText);
-            return {Outcome::NoAnswer, {}, target.origin + QStringLiteral(" did not answer")};
+            return {Outcome::NoAnswer, {}, target.server + QStringLiteral(" did not answer")};
         }
-        const QString server = QStringLiteral("Transcription failed: %1 ").arg(target.origin);
-        const QString summary = target.origin + QStringLiteral(" did not give a transcript");
+        const QString server = QStringLiteral("Transcription failed: %1 ").arg(target.server);
+        const QString summary = target.server + QStringLiteral(" did not give a transcript");
         if (tooLarge)
             return failed(server + QStringLiteral("answered more than %1 MB, which is no "
                                                   "transcript")
@@ -149,27 +148,16 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
         return {Outcome::Answered, *read.transcript, {}};
     }
     const ServerFailure failure =
-        describeServerFailure(target.origin, int(result), errorText, int(osError), status,
-                              target.timeoutMs, QString::fromUtf8(redirect));
+        describeServerFailure(target.server, int(result), errorText, int(osError), status,
+                              shape.timeoutMs, QString::fromUtf8(redirect));
     if (!failure.logLine.isEmpty())
         return failed(failure.logLine, failure.summary);
     const TranscriptAnswer read = transcriptFromAnswer(answer);
     if (!read.transcript)
         return failed(QStringLiteral("Transcription failed: the server at %1 %2")
-                          .arg(target.origin, read.problem),
+                          .arg(target.server, read.problem),
                       QStringLiteral("The transcription server's answer is not a transcript"));
     return {Outcome::Answered, *read.transcript, {}};
-}
-
-// Which port of this computer the request goes to, when it goes to this computer.
-std::optional<quint16> loopbackPort(const InferenceTarget &target)
-{
-    if (!target.remote)
-        return quint16(serverPort);
-    if (!target.loopback)
-        return std::nullopt;
-    const QUrl url(QString::fromUtf8(target.url));
-    return quint16(url.port(url.scheme() == u"https" ? 443 : 80));
 }
 
 } // namespace
@@ -200,11 +188,10 @@ void postInference(InferenceTarget target, InferenceForm form,
             // recording (and the key) and choose what we type: checked just
             // before sending, as the server may have restarted, or a tunnel
             // gone down, while this request waited.
-            const std::optional<quint16> port = loopbackPort(target);
+            const std::optional<quint16> port = target.shape.checkedPort;
             const auto uid = abortRequest || !port ? std::nullopt : foreignListenerUid(*port);
             if (uid) {
-                const QString host =
-                    target.remote ? QUrl(QString::fromUtf8(target.url)).host() : serverHost;
+                const QString host = QUrl(QString::fromUtf8(target.url)).host();
                 log(QStringLiteral("ERROR: port %1 on %2 belongs to another user (uid %3); the "
                                    "recording was not sent")
                         .arg(*port)
@@ -214,10 +201,11 @@ void postInference(InferenceTarget target, InferenceForm form,
                 const InferenceResult refused{
                     InferenceResult::Outcome::NotSent,
                     {},
-                    target.remote ? QStringLiteral("Another user's program holds the "
-                                                   "transcription server's port")
-                                  : QStringLiteral("Another user's program holds %1's port")
-                                        .arg(target.origin)};
+                    target.shape.ownServer
+                        ? QStringLiteral("Another user's program holds %1's port")
+                              .arg(target.server)
+                        : QStringLiteral("Another user's program holds the transcription "
+                                         "server's port")};
                 QMetaObject::invokeMethod(
                     qApp, [done, refused] { done(refused); }, Qt::QueuedConnection);
                 return;

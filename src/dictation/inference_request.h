@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dictation/transcription_server.h"
+#include "dictation/transcription_target.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,17 +9,13 @@
 
 namespace parlotta {
 
-inline constexpr int requestTimeoutMs = 300000; // without progress
-
-// Where a recording is sent. Another server is held to https (or accepted
-// plain http), must answer within timeoutMs, and gets the key as a bearer token.
+// Where a recording is sent, as the transcription target says, with the key
+// (a bearer token) when one goes along.
 struct InferenceTarget {
     QByteArray url;
-    bool remote = false;
-    bool loopback = false; // a remote address on this machine: no proxy
-    QString origin;        // the remote server, or the program here, as log lines name it
-    QByteArray apiKey;     // empty: none sent
-    long long timeoutMs = 0;
+    QString server;    // as log lines name it
+    QByteArray apiKey; // empty: none sent
+    RequestShape shape;
 };
 
 // What is sent: the recording and the form's fields (the body is built just

@@ -128,13 +128,9 @@ void send(const QByteArray &wav, const FinishedRecording &recording, int id)
                                ? vocabularyPrompt(preferenceString(prefVocabulary, {})).text
                                : QString();
     InferenceTarget target{chosen.endpoint.url.toUtf8(),
-                           remote,
-                           chosen.endpoint.loopback,
-                           remote               ? chosen.endpoint.origin
-                           : chosen.localServer ? chosen.localServer->program
-                                                : QStringLiteral("whisper-server"),
+                           chosen.serverName(),
                            {},
-                           chosen.timeoutMs(recording.duration)};
+                           chosen.requestShape(recording.duration)};
     InferenceForm form{wav, chosen.languageCode, prompt, chosen.formModel};
     pending.append(recording.duration);
     Q_EMIT daemonEvents().dictationChanged();
@@ -169,8 +165,8 @@ void send(const QByteArray &wav, const FinishedRecording &recording, int id)
         target.apiKey = key;
         postInference(std::move(target), std::move(form), std::move(done));
     };
-    if (remote)
-        withApiKey(target.origin, std::move(post));
+    if (chosen.sendsKey)
+        withApiKey(target.server, std::move(post));
     else
         post({});
 }

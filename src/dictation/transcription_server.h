@@ -35,6 +35,9 @@ ServerEndpoint serverEndpoint(const QString &address, const QString &acceptedPla
 // The endpoint the stored address and plain-http consent give.
 ServerEndpoint chosenServerEndpoint();
 
+// The server here may be silent this long before it counts as gone.
+inline constexpr int requestStallMs = 300000;
+
 // Another server's limits: it must take the connection within 5 s, and answer
 // within 20 s plus 2 s per second recorded (a busy CPU server is slower than speech).
 inline constexpr int remoteConnectTimeoutMs = 5000;

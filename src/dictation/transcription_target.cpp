@@ -6,6 +6,7 @@
 #include "models/model_store.h"
 
 #include <QFile>
+#include <QUrl>
 
 namespace parlotta {
 
@@ -22,9 +23,30 @@ QString engineName(ModelEngine engine)
 
 } // namespace
 
-long long TranscriptionTarget::timeoutMs(double recordedSeconds) const
+QString TranscriptionTarget::serverName() const
 {
-    return engine == TranscriptionEngine::Remote ? remoteTimeoutMs(recordedSeconds) : 0;
+    if (engine == TranscriptionEngine::Remote)
+        return endpoint.origin;
+    return localServer ? localServer->program : whisperProgram;
+}
+
+RequestShape TranscriptionTarget::requestShape(double recordedSeconds) const
+{
+    const QUrl url(endpoint.url);
+    const bool https = url.scheme() == u"https";
+    const std::optional<quint16> port =
+        endpoint.loopback ? std::optional(quint16(url.port(https ? 443 : 80))) : std::nullopt;
+    if (engine != TranscriptionEngine::Remote)
+        // Fails only when no byte moves for the whole time; a long transcription is fine.
+        return {"http", true, false, requestStallMs, 0, requestStallMs / 1000, true, port};
+    return {https ? "https" : "http,https",
+            endpoint.loopback,
+            true,
+            remoteConnectTimeoutMs,
+            remoteTimeoutMs(recordedSeconds),
+            0,
+            false,
+            port};
 }
 
 bool modelKnowsLanguage(const QString &modelName, const QString &code)

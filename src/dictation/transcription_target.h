@@ -27,6 +27,21 @@ struct TargetInputs {
     QString parakeetExecutable;
 };
 
+// How a request travels and how its failures read. The server run here is
+// ours: nothing stands between, it takes as long as it computes, and silence
+// from it reads as an empty answer. Another server is held to its scheme and
+// time limits, and its failures are named by its origin.
+struct RequestShape {
+    QByteArray protocols;                // what curl may speak
+    bool direct = true;                  // never through the environment's proxy
+    bool certificateEnvironment = false; // SSL_CERT_FILE and SSL_CERT_DIR apply
+    long connectTimeoutMs = 0;
+    long long timeoutMs = 0; // the whole exchange; 0: no limit
+    long stallSeconds = 0;   // given up when nothing moves this long; 0: never
+    bool ownServer = false;
+    std::optional<quint16> checkedPort; // a port here, checked for another user's listener
+};
+
 // Where a dictation goes and how it is asked for.
 struct TranscriptionTarget {
     TranscriptionEngine engine = TranscriptionEngine::Whisper;
@@ -41,7 +56,9 @@ struct TranscriptionTarget {
     QString languageCode; // what the form's "language" says
     bool sendsPrompt = true;
     bool sendsKey = false; // the API key goes along (another server only)
-    long long timeoutMs(double recordedSeconds) const;
+    // What log lines call the server: another server's origin, or the program here.
+    QString serverName() const;
+    RequestShape requestShape(double recordedSeconds) const;
 };
 
 // The problem when no model is active here.

@@ -30,6 +30,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <cmath>
 #include <curl/curl.h>
 #include <limits>
@@ -699,6 +700,9 @@ class TestDictationPipeline : public QObject {
         QTest::newRow("another whisper.cpp server, whatever the model here")
             << u"https://asr.example.com"_s << v3 << parakeet << u"ja"_s << QString() << u"ja p"_s
             << QString();
+        QTest::newRow("a tunnel on this computer")
+            << u"http://localhost:9000"_s << QString() << unknown << u"auto"_s << QString()
+            << u"auto p"_s << QString();
         QTest::newRow("an OpenAI-compatible server")
             << u"https://api.example.com/v1"_s << QString() << unknown << u"auto"_s << QString()
             << u"auto p whisper-1"_s << QString();
@@ -739,6 +743,20 @@ class TestDictationPipeline : public QObject {
         // Only another server gets the key, and only it has no program here.
         QCOMPARE(target.sendsKey, inputs.remote);
         QCOMPARE(target.engine == TranscriptionEngine::Remote, inputs.remote);
+        // The request: ours waits as long as it computes; another is held to its
+        // limits; a port here is checked for another user's listener, never proxied.
+        const RequestShape shape = target.requestShape(3);
+        const bool here = !inputs.remote || server.contains(u"localhost"_s);
+        QCOMPARE(shape.ownServer, !inputs.remote);
+        QCOMPARE(shape.timeoutMs, inputs.remote ? remoteTimeoutMs(3) : 0);
+        QCOMPARE(shape.direct, here);
+        QCOMPARE(shape.checkedPort.value_or(0),
+                 !here           ? 0
+                 : inputs.remote ? 9000
+                                 : QUrl(inferenceUrl).port()); // this test's stub
+        QCOMPARE(shape.protocols, QByteArray(server.startsWith(u"https"_s) ? "https"
+                                             : inputs.remote               ? "http,https"
+                                                                           : "http"));
         if (target.localServer) {
             const QStringList arguments = target.localServer->arguments;
             QCOMPARE(arguments.mid(0, 8),
