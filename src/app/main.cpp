@@ -6,6 +6,8 @@
 #include <QApplication>
 
 #include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
@@ -13,7 +15,13 @@ int main(int argc, char *argv[])
     // nothing of the desktop: the session bus only.
     if (argc > 1 && argv[1][0] == '-' && argv[1][1] == '-') {
         QCoreApplication client(argc, argv);
-        return parlotta::sendDaemonCommand(QString::fromLocal8Bit(argv[1]));
+        const int status = parlotta::sendDaemonCommand(QString::fromLocal8Bit(argv[1]));
+        // Nothing to clean up; a normal exit tears Qt's type registry down while
+        // the bus connection's thread may still be reading a broadcast, and Qt
+        // then writes "Trying to construct an instance of an invalid type" on
+        // stderr, where a binding's caller reads our one line.
+        std::fflush(nullptr);
+        std::_Exit(status);
     }
 
     // Before anything can start a thread, so that every thread inherits the mask.
