@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Seconds per request of each local speech server, for 3, 10 and 30 s of speech.
 
-    bench/bench_engines.py [ROUNDS]
+    bench/bench_engines.py [ROUNDS] [--turbo]
 
 On models of the real shapes (their text is noise: timing only): Parakeet TDT
 0.6B v3 as converted (f16) and quantized (q8_0, with parakeet-quantize), and
-whisper base and large-v3-turbo. Each server runs as the daemon runs it
+whisper base (and large-v3-turbo with --turbo: over a minute per request on
+two cores). Each server runs as the daemon runs it
 (--threads 8, which the servers cap at the cores there are); the median of
 ROUNDS requests (default 3) after one that warms the caches. Beside the
 Parakeet server, parakeet-cli's own time for the same file (its total less the
@@ -97,14 +98,18 @@ def cli_seconds(model, wav, rounds):
 
 
 def main():
-    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 3
+    args = sys.argv[1:]
+    turbo = "--turbo" in args
+    numbers = [a for a in args if a.isdigit()]
+    rounds = int(numbers[0]) if numbers else 3
     subprocess.run(["cmake", "--build", "--preset", "default", "--target", "whisper_server"], cwd=ROOT,
                    check=True, stdout=subprocess.DEVNULL)
     servers = [("Parakeet v3 q8_0", "parakeet-server", parakeet_q8(), []),
                ("Parakeet v3 f16", "parakeet-server", parakeet_f16(), []),
-               ("whisper base", "whisper-server", whisper("base"), ["--no-timestamps", "--language", "auto"]),
-               ("whisper large-v3-turbo", "whisper-server", whisper("large-v3-turbo"),
-                ["--no-timestamps", "--language", "auto"])]
+               ("whisper base", "whisper-server", whisper("base"), ["--no-timestamps", "--language", "auto"])]
+    if turbo:
+        servers.append(("whisper large-v3-turbo", "whisper-server", whisper("large-v3-turbo"),
+                        ["--no-timestamps", "--language", "auto"]))
     with tempfile.TemporaryDirectory() as scratch:
         wavs = {}
         for seconds in LENGTHS:
