@@ -166,7 +166,9 @@ prepare_vulkan() {
 # has the Parakeet library (whisper.cpp built as part of our small project),
 # and gathers what they need to run into the folder $3.
 build() {
-  local source=$1 build_dir=$2 into=$3 file soname project targets=(whisper-server)
+  local source build_dir=$2 into=$3 file soname project targets=(whisper-server)
+  # Absolute: our project adds it from a folder of its own.
+  source=$(cd "$1" && pwd) || fail "cannot enter $1"
   shift 3
   if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null; then
     fail "building whisper-server needs cmake and ninja; run tools/install-deps.sh first"
