@@ -196,13 +196,16 @@ class Engine {
     bool load(const Options &options)
     {
         threads = options.threads;
+        gpu = options.gpu;
         parakeet_context_params params = parakeet_context_default_params();
         params.use_gpu = options.gpu;
-        context = parakeet_init_from_file_with_params(options.model.c_str(), params);
+        context = parakeet_init_from_file_with_params_no_state(options.model.c_str(), params);
         return context != nullptr;
     }
     ~Engine()
     {
+        if (state)
+            parakeet_free_state(state);
         if (context)
             parakeet_free(context);
     }
@@ -212,6 +215,20 @@ class Engine {
                                           const std::function<bool()> &abandoned)
     {
         std::lock_guard<std::mutex> lock(mutex);
+        // The library sizes its encoder to the clip; on a GPU its state does
+        // not survive a change of size (the next pass crashes), so there each
+        // clip of another length gets a fresh state. On the CPU it does.
+        const int frames = int(samples.size()) / PARAKEET_HOP_LENGTH;
+        if (state && gpu && frames != stateFrames) {
+            parakeet_free_state(state);
+            state = nullptr;
+        }
+        if (!state) {
+            state = parakeet_init_state(context);
+            stateFrames = frames;
+        }
+        if (!state)
+            return std::nullopt;
         parakeet_full_params params = parakeet_full_default_params(PARAKEET_SAMPLING_GREEDY);
         params.n_threads = threads;
         params.no_context = true;
@@ -221,17 +238,21 @@ class Engine {
             return *check && (*check)();
         };
         params.abort_callback_user_data = const_cast<std::function<bool()> *>(&abandoned);
-        if (parakeet_full(context, params, samples.data(), int(samples.size())) != 0)
+        if (parakeet_full_with_state(context, state, params, samples.data(), int(samples.size())) !=
+            0)
             return std::nullopt;
         std::string text;
-        for (int i = 0, n = parakeet_full_n_segments(context); i < n; ++i)
-            text += parakeet_full_get_segment_text(context, i);
+        for (int i = 0, n = parakeet_full_n_segments_from_state(state); i < n; ++i)
+            text += parakeet_full_get_segment_text_from_state(state, i);
         return text;
     }
 
   private:
     parakeet_context *context = nullptr;
+    parakeet_state *state = nullptr;
+    int stateFrames = 0;
     int threads = 1;
+    bool gpu = false;
     std::mutex mutex;
 };
 
