@@ -249,7 +249,11 @@ if [[ -n $source_dir ]]; then
   exit 0
 fi
 
-built=$cache/server-$version-$flavour
+# Our own server's sources name the built folder too: a change to them is
+# built again (incrementally, in the same build folder).
+ours=$(cat "$repo_root"/src/parakeet_server/* "$repo_root"/src/models/model_header.* 2>/dev/null |
+  sha256sum | cut -c1-12)
+built=$cache/server-$version-$flavour-$ours
 if [[ -x $built/bin/whisper-server && -x $built/bin/parakeet-server ]]; then
   install_built "$built"
   exit 0
