@@ -10,6 +10,7 @@
 #include "dictation/inference_request.h"
 #include "dictation/paste.h"
 #include "dictation/recording.h"
+#include "dictation/stop_path.h"
 #include "dictation/transcription_target.h"
 #include "hotkey/event_tap.h"
 #include "menubar/menu_handler.h"
@@ -18,6 +19,19 @@
 #include "settings/settings_controller.h"
 
 namespace parlotta {
+
+namespace {
+
+void applyIdleLimit()
+{
+    // The tests free the model after seconds, not minutes.
+    if (const int seconds = qEnvironmentVariableIntValue("PARLOTTA_IDLE_SECONDS"); seconds > 0)
+        setLocalServerIdleLimit(std::chrono::seconds(seconds));
+    else
+        setLocalServerIdleLimit(std::chrono::minutes(freeModelAfterMinutes()));
+}
+
+} // namespace
 
 void wireSubsystems()
 {
@@ -101,9 +115,13 @@ void wireSubsystems()
             menuHandler->rebuildMenu();
     });
     QObject::connect(events, &DaemonEvents::dictationChanged, events, [] {
+        // The model stays loaded while a recording or a transcription needs it.
+        setLocalServerInUse(isRecording() || !transcriptionsPending().isEmpty());
         if (menuHandler)
             menuHandler->showState();
     });
+    applyIdleLimit();
+    QObject::connect(events, &DaemonEvents::idleLimitChanged, events, applyIdleLimit);
     QObject::connect(events, &DaemonEvents::recentTranscriptsChanged, events, [] {
         if (menuHandler)
             menuHandler->rebuildMenu();

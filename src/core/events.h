@@ -33,6 +33,8 @@ class DaemonEvents : public QObject {
     void transcriptionFailureChanged();
     // "This computer" or "Another server" was chosen in the settings window.
     void serverChosen();
+    // "Free the model's memory when idle" was set to another duration.
+    void idleLimitChanged();
 };
 
 DaemonEvents &daemonEvents();

@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QStringList>
+#include <algorithm>
 
 namespace parlotta {
 
@@ -89,6 +90,24 @@ QString selectedLanguageCode()
 bool showLanguageCodeEnabled()
 {
     return preferenceBool(prefShowLanguage, true);
+}
+
+int freeModelAfterMinutes()
+{
+    const StoredInteger stored = preferenceInteger(prefFreeModelAfter);
+    if (!stored.value || *stored.value < 0)
+        return defaultIdleLimitMinutes;
+    return int(std::min<qint64>(*stored.value, 24 * 60));
+}
+
+int idleLimitRow(int minutes)
+{
+    if (minutes == 0)
+        return 0;
+    for (int row = 1; row < int(std::size(idleLimitChoices)); ++row)
+        if (idleLimitChoices[row] >= minutes)
+            return row;
+    return int(std::size(idleLimitChoices)) - 1;
 }
 
 QString preferencesFilePath()

@@ -37,6 +37,12 @@ inline const QString prefServerPlainHttp = QStringLiteral("server-plain-http-acc
 inline const QString prefModelSpeed = QStringLiteral("model-speed");
 // The origin the API key was given for: it is sent nowhere else.
 inline const QString prefServerKeyOrigin = QStringLiteral("server-api-key-origin");
+// Minutes without dictation after which the model's memory is freed; 0: never.
+inline const QString prefFreeModelAfter = QStringLiteral("free-model-after");
+// What the settings window offers. 15 by default: a burst of dictations keeps the
+// model loaded, and an hour of reading or meetings does not hold gigabytes.
+inline constexpr int idleLimitChoices[] = {0, 1, 5, 15, 60};
+inline constexpr int defaultIdleLimitMinutes = 15;
 
 // A stored integer as read from the store: absent, or present with a value
 // that is empty when what is stored is not an integer (a hand-edited file).
@@ -61,6 +67,11 @@ void removePreference(const QString &key);
 
 QString selectedLanguageCode();
 bool showLanguageCodeEnabled();
+// The stored idle limit in minutes: the default when absent or unreadable,
+// at most a day (a hand-edited file may hold any number).
+int freeModelAfterMinutes();
+// The settings window's entry for a limit: its own, else the next longer one offered.
+int idleLimitRow(int minutes);
 
 // The path of the store's file ($XDG_CONFIG_HOME/parlotta/parlotta.ini).
 QString preferencesFilePath();

@@ -7,6 +7,7 @@
 #include "dictation/transcription_server.h"
 #include "platform/wav.h"
 #include "server/port_owner.h"
+#include "server/server.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -110,7 +111,23 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, shape.stallSeconds);
     }
-    const CURLcode result = curl_easy_perform(curl);
+    // The server here may still be loading its model (started at the press,
+    // after an idle unload or a restart): it refuses connections until it
+    // listens, and the recording waits for it rather than being lost.
+    CURLcode result = curl_easy_perform(curl);
+    QElapsedTimer waited;
+    waited.start();
+    bool waitedForLoad = false;
+    while (shape.ownServer && result == CURLE_COULDNT_CONNECT && localServerLoading() &&
+           waited.elapsed() < serverLoadLimitMs && !abortRequest) {
+        if (!waitedForLoad)
+            log(QStringLiteral("Waiting for %1 to load the model").arg(target.server));
+        waitedForLoad = true;
+        QThread::msleep(100);
+        answer.clear();
+        error[0] = '\0';
+        result = curl_easy_perform(curl);
+    }
     curl_slist_free_all(headers);
     const QString errorText = QString::fromUtf8(error[0] ? error : curl_easy_strerror(result));
     long status = 0;
@@ -125,6 +142,10 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
     };
     const bool tooLarge = result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED;
     if (shape.ownServer) {
+        if (waitedForLoad && result == CURLE_COULDNT_CONNECT)
+            return failed(QStringLiteral("Transcription failed: %1 did not load the model")
+                              .arg(target.server),
+                          target.server + QStringLiteral(" could not load the model"));
         // The server not there, or gone quiet: read as an empty answer.
         if (result != CURLE_OK && !tooLarge) {
             log(QStringLiteral("Request error: ") + errorText);

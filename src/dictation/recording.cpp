@@ -8,6 +8,7 @@
 #include "dictation/gates.h"
 #include "dictation/stop_path.h"
 #include "platform/audio.h"
+#include "server/server.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -94,6 +95,8 @@ void beginRecording()
         log(QStringLiteral("Already recording, ignoring start"));
         return;
     }
+    // A model freed while idle loads while the user speaks.
+    wakeLocalServer();
     playSound(soundTink);
     startRecording();
 }

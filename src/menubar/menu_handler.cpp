@@ -16,6 +16,7 @@
 #include "menubar/status_icon.h"
 #include "models/model_store.h"
 #include "platform/windowing.h"
+#include "server/server.h"
 #include "update/installer.h"
 
 #include <QAction>
@@ -83,7 +84,11 @@ void MenuHandler::showState()
         tip = QStringLiteral("Recording \u2013 %1 s").arg(qint64(recordingSeconds()));
     } else if (!waiting.isEmpty()) {
         state = TrayState::Transcribing;
-        tip = QStringLiteral("Transcribing %1 s of speech\u2026").arg(qRound(waiting.first()));
+        // After an idle unload the recording waits for the model first.
+        tip = (localServerLoading() ? QStringLiteral("Loading the model, then transcribing %1 s "
+                                                     "of speech\u2026")
+                                    : QStringLiteral("Transcribing %1 s of speech\u2026"))
+                  .arg(qRound(waiting.first()));
         if (waiting.size() > 1)
             tip += QStringLiteral(" (%1 more waiting)").arg(waiting.size() - 1);
     } else {

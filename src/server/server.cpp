@@ -1,5 +1,6 @@
 #include "server/server.h"
 
+#include "core/events.h"
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
@@ -19,9 +20,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace parlotta {
@@ -47,6 +51,104 @@ RestartPolicy restartPolicy;
 std::function<LocalServerChoice()> chooseServer;
 // What the running (or last) server is, as the log names it.
 QString runningProgram = QStringLiteral("whisper-server");
+// Freeing the model's memory when idle: the limit (zero: never), whether a
+// dictation uses the server now, and whether it was stopped for being idle
+// (it starts again at the next press, not at a restart).
+std::chrono::milliseconds idleLimit{0};
+bool inUse = false;
+bool idleUnloaded = false;
+// From a start asked for until the server listens (or ends); read by the inference thread.
+std::atomic<bool> loading{false};
+
+void unloadIdleServer();
+
+QTimer &idleTimer()
+{
+    static QTimer *timer = [] {
+        auto *t = new QTimer;
+        t->setSingleShot(true);
+        QObject::connect(t, &QTimer::timeout, unloadIdleServer);
+        return t;
+    }();
+    return *timer;
+}
+
+void armIdleTimer()
+{
+    if (idleLimit.count() > 0 && !inUse)
+        idleTimer().start(idleLimit);
+    else
+        idleTimer().stop();
+}
+
+QString idleSpan(std::chrono::milliseconds limit)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit).count();
+    if (seconds % 60 != 0)
+        return QStringLiteral("%1 s").arg(seconds);
+    return seconds == 60 ? QStringLiteral("1 minute")
+                         : QStringLiteral("%1 minutes").arg(seconds / 60);
+}
+
+// The memory a process holds, in MB, as the kernel counts it; 0 when unknown.
+qint64 residentMegabytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    static const QRegularExpression rss(QStringLiteral("VmRSS:\\s*(\\d+) kB"));
+    const QRegularExpressionMatch found = rss.match(QString::fromLatin1(status.readAll()));
+    return found.hasMatch() ? found.captured(1).toLongLong() / 1024 : 0;
+}
+
+void unloadIdleServer()
+{
+    // A server still loading (a restart) is left to finish; the limit counts again.
+    if (!serverProcess || inUse || loading) {
+        armIdleTimer();
+        return;
+    }
+    log(QStringLiteral("No dictation for %1: %2 stopped to free the model's memory (%3 MB); "
+                       "it loads again at the next press")
+            .arg(idleSpan(idleLimit), runningProgram)
+            .arg(residentMegabytes(serverProcess->processId())));
+    stopLocalServer();
+    idleUnloaded = true;
+}
+
+// The server listens once its model is loaded (whisper-server's own line about it is
+// block-buffered in its log): the port is tried until it answers.
+void watchLoading(quint64 launch, const QString &program)
+{
+    auto *probe = new QTimer;
+    auto *socket = new QTcpSocket(probe);
+    const auto finish = [probe] {
+        probe->stop();
+        probe->deleteLater();
+    };
+    QObject::connect(socket, &QTcpSocket::connected, probe, [socket, launch, program, finish] {
+        socket->abort();
+        if (!serverProcess || serverLaunch != launch)
+            return finish();
+        // Another account's program on the port is not our server ready.
+        if (foreignListenerUid(quint16(serverPort)))
+            return;
+        loading = false;
+        log(QStringLiteral("%1 ready (model loaded in %2 s)")
+                .arg(program)
+                .arg(double(sinceLaunch.elapsed()) / 1000, 0, 'f', 1));
+        Q_EMIT daemonEvents().dictationChanged(); // the tray's tooltip no longer says loading
+        finish();
+    });
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, probe, [socket] { socket->abort(); });
+    QObject::connect(probe, &QTimer::timeout, [socket, launch, finish] {
+        if (!serverProcess || serverLaunch != launch)
+            return finish();
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            socket->connectToHost(serverHost, quint16(serverPort));
+    });
+    probe->start(100);
+}
 
 QTimer &restartTimer()
 {
@@ -157,6 +259,7 @@ void onServerFinished(QProcess *child, quint64 launch)
     if (!serverProcess || serverLaunch != launch)
         return; // already replaced
     serverProcess = nullptr;
+    loading = false; // a request waiting for it gives up and keeps its recording
     // Killed from outside is not failing to start; exiting with an error or
     // crashing soon after the launch is.
     const bool killed = child->exitStatus() == QProcess::CrashExit &&
@@ -204,6 +307,7 @@ void startLocalServer()
         log(choice.whyNone);
         return;
     }
+    loading = true;
     if (stoppingProcess || staleEnding) {
         startWhenStopped = true;
         return;
@@ -212,6 +316,7 @@ void startLocalServer()
     const QString &executable = server.executable;
     runningProgram = server.program;
     if (executable.isEmpty()) {
+        loading = false;
         log(QStringLiteral("ERROR: %1 is missing from the app bundle").arg(server.program));
         return;
     }
@@ -249,6 +354,7 @@ void startLocalServer()
         if (error != QProcess::FailedToStart || child != serverProcess)
             return;
         serverProcess = nullptr;
+        loading = false;
         QFile::remove(serverPidPath);
         log(QStringLiteral("ERROR: could not start %1: %2")
                 .arg(runningProgram, child->errorString()));
@@ -258,6 +364,7 @@ void startLocalServer()
     if (logFd >= 0)
         ::close(logFd);
     if (child->state() == QProcess::NotRunning) {
+        loading = false;
         log(QStringLiteral("ERROR: could not start %1: %2")
                 .arg(server.program, child->errorString()));
         child->deleteLater();
@@ -269,6 +376,7 @@ void startLocalServer()
     QString error;
     const bool written = writeFileAtomically(serverPidPath, QByteArray::number(pid), &error);
     log(QStringLiteral("%1 started (PID %2)").arg(server.program).arg(pid));
+    watchLoading(launch, server.program);
     if (!server.model.isEmpty())
         watchWarmUp(launch, server.model);
     // Without it a daemon after a crash cannot find this server; it runs all the same.
@@ -278,8 +386,14 @@ void startLocalServer()
 
 void stopLocalServer()
 {
-    if (!serverProcess)
+    idleUnloaded = false; // stopped on purpose: nothing to load at the next press
+    if (!serverProcess) {
+        if (startWhenStopped)
+            loading = false;
+        startWhenStopped = false;
         return;
+    }
+    loading = false;
     startWhenStopped = false;
     stoppingProcess = serverProcess;
     serverProcess = nullptr;
@@ -290,6 +404,8 @@ void stopLocalServer()
 void stopLocalServerNow()
 {
     startWhenStopped = false;
+    loading = false;
+    idleTimer().stop();
     for (QProcess *child : {serverProcess, stoppingProcess}) {
         if (!child)
             continue;
@@ -322,8 +438,46 @@ void restartLocalServer()
     // Asked for by the user (SIGHUP, another model): a fresh start, at once.
     restartPolicy.reset();
     restartTimer().stop();
+    if (idleUnloaded) {
+        // Whatever is chosen by then is what the next press loads.
+        log(QStringLiteral("The model is not loaded while idle; it loads at the next press"));
+        return;
+    }
     stopLocalServer();
     startLocalServer();
+}
+
+void setLocalServerIdleLimit(std::chrono::milliseconds limit)
+{
+    idleLimit = limit;
+    if (idleLimit.count() == 0 && idleUnloaded) {
+        idleUnloaded = false;
+        startLocalServer(); // "Never" frees nothing: the model is loaded again now
+    }
+    armIdleTimer();
+}
+
+void setLocalServerInUse(bool now)
+{
+    if (now == inUse)
+        return;
+    inUse = now;
+    armIdleTimer();
+}
+
+void wakeLocalServer()
+{
+    armIdleTimer();
+    if (!idleUnloaded)
+        return;
+    idleUnloaded = false;
+    log(QStringLiteral("Loading the model again for this dictation"));
+    startLocalServer();
+}
+
+bool localServerLoading()
+{
+    return loading;
 }
 
 void stopStaleServer()

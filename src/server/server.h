@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -45,6 +46,23 @@ void stopLocalServerNow();
 void restartLocalServer();
 // Whether a server we started is running (it may still be loading its model).
 bool isLocalServerRunning();
+
+// The longest a server is waited for while it loads its model: a recording
+// that ends meanwhile is sent once it listens, or kept when it is not ready by then.
+inline constexpr int serverLoadLimitMs = 120000;
+
+// After this long without a recording or a transcription the server is
+// stopped to free its model's memory, and started again at the next press;
+// zero: never. A server freed while the limit becomes zero loads at once.
+void setLocalServerIdleLimit(std::chrono::milliseconds limit);
+// A recording or transcription is under way (no unload meanwhile), or none
+// is any more (the idle time counts from now).
+void setLocalServerInUse(bool inUse);
+// A dictation begins: a server freed while idle starts loading now, while the user speaks.
+void wakeLocalServer();
+// Whether the chosen server is starting or loading its model, so a request
+// refused now is worth retrying. Safe from any thread.
+bool localServerLoading();
 
 // The program next to our own executable, else on PATH; empty when neither.
 QString localServerExecutable(const QString &program);

@@ -86,6 +86,7 @@ void SettingsController::buildWindow()
     connect(w, &SettingsWindow::silenceChanged, this, &SettingsController::silenceChanged);
     connect(w, &SettingsWindow::microphoneChosen, this, &SettingsController::microphoneChosen);
     connect(w, &SettingsWindow::keepRecentToggled, this, &SettingsController::keepRecentChanged);
+    connect(w, &SettingsWindow::idleLimitChosen, this, &SettingsController::idleLimitChosen);
     connect(w, &SettingsWindow::vocabularyEdited, this, &SettingsController::vocabularyEdited);
     connect(w, &SettingsWindow::serverChosen, this, &SettingsController::serverChosen);
     connect(w, &SettingsWindow::serverAddressEdited, this,
@@ -155,6 +156,7 @@ void SettingsController::refresh()
                            "\u201csudo usermod -aG input $USER\u201d, then log out and in again.");
     state.downloading = catalogue.downloadingModel().has_value();
     state.keepRecent = preferenceBool(prefKeepRecent, true);
+    state.idleLimitRow = idleLimitRow(freeModelAfterMinutes());
     const HotkeyMode mode = selectedHotkeyMode();
     state.hotkeyModeRow = int(mode);
     state.hotkeyHint =
@@ -296,6 +298,16 @@ void SettingsController::silenceChanged(int seconds)
     setPreference(prefStopAfterSilence, seconds);
     log(seconds ? QStringLiteral("Stop after %1 s of silence").arg(seconds)
                 : QStringLiteral("Stop after silence disabled"));
+}
+
+void SettingsController::idleLimitChosen(int row)
+{
+    const int minutes = idleLimitChoices[std::clamp<int>(row, 0, std::size(idleLimitChoices) - 1)];
+    setPreference(prefFreeModelAfter, minutes);
+    log(minutes == 0 ? QStringLiteral("The model stays loaded when idle")
+                     : QStringLiteral("The model's memory is freed after %1 min without dictation")
+                           .arg(minutes));
+    Q_EMIT daemonEvents().idleLimitChanged();
 }
 
 void SettingsController::keepRecentChanged(bool on)

@@ -63,6 +63,7 @@ class SettingsController : public QObject {
     void silenceChanged(int seconds);
     void microphoneChosen(const QString &source);
     void keepRecentChanged(bool on);
+    void idleLimitChosen(int row);
     void vocabularyEdited(const QString &text);
     void serverChosen(bool remote);
     void serverAddressEdited(const QString &address);

@@ -250,6 +250,15 @@ SettingsWindow::SettingsWindow()
     modelPopup->setMinimumWidth(260);
     connect(modelPopup, &QComboBox::activated, this, &SettingsWindow::modelChosen);
     modelHint = hint(QString());
+    idleLimitPopup = new ChoiceBox;
+    idleLimitPopup->setObjectName(QStringLiteral("idleLimit"));
+    for (const int minutes : idleLimitChoices)
+        idleLimitPopup->addItem(minutes == 0   ? QStringLiteral("Never")
+                                : minutes == 1 ? QStringLiteral("After 1 minute idle")
+                                : minutes == 60
+                                    ? QStringLiteral("After 1 hour idle")
+                                    : QStringLiteral("After %1 minutes idle").arg(minutes));
+    connect(idleLimitPopup, &QComboBox::activated, this, &SettingsWindow::idleLimitChosen);
     downloadProgress = new QProgressBar;
     downloadProgress->setRange(0, 1000);
     downloadProgress->setFixedWidth(140);
@@ -340,6 +349,7 @@ SettingsWindow::SettingsWindow()
     section(QStringLiteral("Model:"), modelPopup);
     grid->addWidget(modelHint, row++, 1, left);
     grid->addWidget(downloadRow, row++, 1);
+    idleLimitRow = labelled(QStringLiteral("&Free its memory:"), idleLimitPopup);
     section(QStringLiteral("Startup:"), loginCheckbox);
 }
 
@@ -413,6 +423,9 @@ void SettingsWindow::showState(const SettingsState &state)
     apiKeyHint->setVisible(state.remoteServer && !state.apiKeyHint.isEmpty());
     // The model is the server's to choose while another one transcribes.
     modelPopup->setEnabled(!state.remoteServer);
+    idleLimitPopup->setCurrentIndex(state.idleLimitRow);
+    for (QWidget *widget : std::as_const(idleLimitRow))
+        widget->setVisible(!state.remoteServer);
     adjustSize();
 }
 

@@ -40,6 +40,7 @@ struct SettingsState {
     QString directKeyboardAbout;
     bool downloading = false;
     bool keepRecent = true;
+    int idleLimitRow = 0; // in idleLimitChoices
     QString vocabulary;
     QString vocabularyHint; // what is sent, and what is left out
     bool remoteServer = false;
@@ -88,6 +89,7 @@ class SettingsWindow : public QWidget {
     void silenceChanged(int seconds); // 0: off
     void microphoneChosen(const QString &source);
     void keepRecentToggled(bool on);
+    void idleLimitChosen(int row);              // in idleLimitChoices
     void vocabularyEdited(const QString &text); // once typing pauses, and at closing
     void serverChosen(bool remote);
     void serverAddressEdited(const QString &address);
@@ -139,7 +141,9 @@ class SettingsWindow : public QWidget {
     QCheckBox *showLanguageCheckbox;
     QComboBox *modelPopup;
     QLabel *modelHint;
-    QWidget *downloadRow; // the row's cells, shown and hidden together
+    QComboBox *idleLimitPopup;
+    QList<QWidget *> idleLimitRow; // hidden while another server transcribes
+    QWidget *downloadRow;          // the row's cells, shown and hidden together
     QProgressBar *downloadProgress;
     QLabel *downloadLabel;
     QCheckBox *directKeyboardCheckbox;
