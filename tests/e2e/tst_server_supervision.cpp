@@ -42,6 +42,16 @@ QStringList arguments(qint64 pid)
         .mid(1);
 }
 
+// A process's memory as the kernel counts it, in MB.
+qint64 residentMegabytes(qint64 pid)
+{
+    static const QRegularExpression rss(u"VmRSS:\\s*(\\d+) kB"_s);
+    return rss.match(QString::fromLatin1(readFile(u"/proc/%1/status"_s.arg(pid))))
+               .captured(1)
+               .toLongLong() /
+           1024;
+}
+
 bool alive(qint64 pid)
 {
     return ::kill(pid_t(pid), 0) == 0 &&
@@ -244,17 +254,84 @@ class TestServerSupervision : public QObject {
         QCOMPARE(lines.value(hup + 1), u"whisper-server stopped"_s);
         QVERIFY(startedLine.match(lines.value(hup + 2)).hasMatch());
         QVERIFY(!alive(startedPids(daemon)[0]));
-        // A dictation while the new server loads its model: its text is pasted
-        // once the server answers, or it fails with its line; never in silence.
-        QVERIFY(daemon.dictate(speech, u"Whisper response: "_s));
-        const QStringList answered = daemon.logMessages();
-        QVERIFY2(answered.contains(u"Whisper response: 'Good morning.'"_s) ||
-                     !answered.filter(QRegularExpression(u"^Request error: "_s)).isEmpty(),
-                 qPrintable(answered.join(u'\n')));
-        QVERIFY(waitForWhisperServer());
+        // A dictation while the new server loads its model waits for it.
         QVERIFY(daemon.dictate(speech, u"Pasted via XTest"_s));
-        QTRY_VERIFY(target.text().startsWith(u"Hello world.Good morning."_s));
+        QTRY_COMPARE(target.text(), u"Hello world.Good morning."_s);
         QVERIFY(daemon.logMessages().filter(u"exited unexpectedly"_s).isEmpty());
+    }
+
+    // After the idle limit the server is gone; the next press starts it and the
+    // dictation waits for it to listen; a model chosen meanwhile is the one loaded.
+    void modelFreedWhenIdleLoadedAtThePress_data()
+    {
+        QTest::addColumn<bool>("real");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second"); // chosen while the model is freed
+        QTest::addColumn<int>("loadMs");     // the stand-in's time to load
+        QTest::addColumn<QString>("line");   // what the dictation ends with
+        QTest::addColumn<QString>("pasted");
+        QTest::newRow("whisper") << true << u"hello"_s << u"morning"_s << 0 << u"Pasted via XTest"_s
+                                 << u"Good morning."_s;
+        QTest::newRow("parakeet") << true << u"parakeet-hello"_s << u"parakeet-accents"_s << 0
+                                  << u"Pasted via XTest"_s
+                                  << u"Grüße aus Zürich, ça va? Très bien."_s;
+        QTest::newRow("released before loaded") << false << u"tiny"_s << u"tiny"_s << 4000
+                                                << u"Pasted via XTest"_s << u"Hello world."_s;
+        QTest::newRow("load fails")
+            << true << u"hello"_s << u"broken"_s << 0
+            << u"Transcription failed: whisper-server did not load the model"_s << QString();
+    }
+    void modelFreedWhenIdleLoadedAtThePress()
+    {
+        QFETCH(bool, real);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(int, loadMs);
+        QFETCH(QString, line);
+        QFETCH(QString, pasted);
+        const QString program =
+            first.startsWith(u"parakeet"_s) ? u"parakeet-server"_s : u"whisper-server"_s;
+        PasteTarget target;
+        QVERIFY(target.start());
+        DaemonProcess daemon(real ? ServerKind::Real : ServerKind::StandIn);
+        daemon.setEnvironment(u"PARLOTTA_IDLE_SECONDS"_s, u"3"_s);
+        daemon.setEnvironment(u"PARLOTTA_FAKE_SERVER_LOAD_MS"_s, QString::number(loadMs));
+        daemon.installModel(second);
+        daemon.installModel(first);
+        QVERIFY(daemon.start());
+        const QString ready = program + u" ready (model loaded in "_s;
+        QVERIFY(waitUntil([&] { return !lastLineStartingWith(daemon, ready).isEmpty(); },
+                          loadMs + 20000));
+        const qint64 server = startedPids(daemon).value(0);
+        qInfo("loaded: daemon %lld MB, %s %lld MB", residentMegabytes(daemon.pid()),
+              qPrintable(program), residentMegabytes(server));
+        const QString freed =
+            u"No dictation for 3 s: %1 stopped to free the model's memory ("_s.arg(program);
+        QVERIFY(waitUntil([&] { return !lastLineStartingWith(daemon, freed).isEmpty(); }, 8000));
+        QVERIFY(daemon.waitForMessage(program + u" stopped"_s));
+        QVERIFY(!alive(server));
+        qInfo("freed: daemon %lld MB; %s", residentMegabytes(daemon.pid()),
+              qPrintable(lastLineStartingWith(daemon, freed)));
+
+        daemon.selectModel(second);
+        daemon.sendSignal(SIGHUP);
+        QVERIFY(daemon.waitForMessage(
+            u"The model is not loaded while idle; it loads at the next press"_s));
+        QTest::qWait(500);
+        QCOMPARE(startedPids(daemon).size(), 1);
+        // Short speech: its release comes before the model is loaded.
+        QVERIFY(daemon.dictate(makeSpeech(u"hello world"_s), line, loadMs + 60000));
+        const QStringList lines = daemon.logMessages();
+        QVERIFY(lines.contains(u"Loading the model again for this dictation"_s));
+        QCOMPARE(startedPids(daemon).size(), 2);
+        if (loadMs > 0)
+            QVERIFY(lines.contains(u"Waiting for whisper-server to load the model"_s));
+        if (!pasted.isEmpty()) {
+            QTRY_COMPARE(target.text(), pasted);
+            QVERIFY(lines.filter(u"exited unexpectedly"_s).isEmpty());
+        } else {
+            QVERIFY(!lines.contains(u"Whisper response: ''"_s));
+        }
     }
 
     void serverIgnoringTermIsKilledAfterFiveSeconds()

@@ -12,6 +12,7 @@
 //   200 answer to response_format=json is {"text": body}.
 // Behaviour switches, from the environment (the daemon passes its own on):
 //   PARLOTTA_FAKE_SERVER_IGNORE_TERM=1   SIGTERM does nothing
+//   PARLOTTA_FAKE_SERVER_LOAD_MS=N       takes N ms to "load the model" before it listens
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -183,6 +184,8 @@ int main(int argc, char *argv[])
             }
         }
     }
+    if (const int loadMs = qEnvironmentVariableIntValue("PARLOTTA_FAKE_SERVER_LOAD_MS"); loadMs > 0)
+        ::usleep(useconds_t(loadMs) * 1000);
     QTcpServer server;
     if (!server.setSocketDescriptor(listeningSocket(host, port))) {
         std::fprintf(stderr, "couldn't bind to server socket: hostname=%s port=%u\n",

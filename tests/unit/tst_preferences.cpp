@@ -87,6 +87,30 @@ class TestPreferences : public QObject {
         QTEST(showLanguageCodeEnabled(), "showLanguage");
     }
 
+    // The limit a hand-edited file gives, and the entry the settings window shows for it.
+    void idleLimit_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<int>("row");
+        QTest::newRow("absent: 15 minutes") << QByteArray() << 15 << 3;
+        QTest::newRow("never") << QByteArray("free-model-after=0\n") << 0 << 0;
+        QTest::newRow("one offered") << QByteArray("free-model-after=60\n") << 60 << 4;
+        QTest::newRow("between two: the longer shown")
+            << QByteArray("free-model-after=2\n") << 2 << 2;
+        QTest::newRow("garbage") << QByteArray("free-model-after=soon\n") << 15 << 3;
+        QTest::newRow("negative") << QByteArray("free-model-after=-4\n") << 15 << 3;
+        QTest::newRow("past a day") << QByteArray("free-model-after=99999\n") << 1440 << 4;
+    }
+    void idleLimit()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(int, minutes);
+        writeStore(ini);
+        QCOMPARE(freeModelAfterMinutes(), minutes);
+        QTEST(idleLimitRow(minutes), "row");
+    }
+
     void setHotkeyStoresAndActivates()
     {
         QFile::remove(preferencesFilePath());
