@@ -142,7 +142,7 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
     };
     const bool tooLarge = result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED;
     if (shape.ownServer) {
-        if (waitedForLoad && result == CURLE_COULDNT_CONNECT)
+        if (result == CURLE_COULDNT_CONNECT && (waitedForLoad || localServerFailedToLoad()))
             return failed(QStringLiteral("Transcription failed: %1 did not load the model")
                               .arg(target.server),
                           target.server + QStringLiteral(" could not load the model"));

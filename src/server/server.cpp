@@ -59,6 +59,9 @@ bool inUse = false;
 bool idleUnloaded = false;
 // From a start asked for until the server listens (or ends); read by the inference thread.
 std::atomic<bool> loading{false};
+// The last server ended before it listened (a model it cannot load): a request
+// refused now fails as such rather than reading as silence.
+std::atomic<bool> loadFailed{false};
 
 void unloadIdleServer();
 
@@ -134,6 +137,7 @@ void watchLoading(quint64 launch, const QString &program)
         if (foreignListenerUid(quint16(serverPort)))
             return;
         loading = false;
+        loadFailed = false;
         log(QStringLiteral("%1 ready (model loaded in %2 s)")
                 .arg(program)
                 .arg(double(sinceLaunch.elapsed()) / 1000, 0, 'f', 1));
@@ -259,6 +263,8 @@ void onServerFinished(QProcess *child, quint64 launch)
     if (!serverProcess || serverLaunch != launch)
         return; // already replaced
     serverProcess = nullptr;
+    if (loading)
+        loadFailed = true;
     loading = false; // a request waiting for it gives up and keeps its recording
     // Killed from outside is not failing to start; exiting with an error or
     // crashing soon after the launch is.
@@ -387,6 +393,7 @@ void startLocalServer()
 void stopLocalServer()
 {
     idleUnloaded = false; // stopped on purpose: nothing to load at the next press
+    loadFailed = false;
     if (!serverProcess) {
         if (startWhenStopped)
             loading = false;
@@ -478,6 +485,11 @@ void wakeLocalServer()
 bool localServerLoading()
 {
     return loading;
+}
+
+bool localServerFailedToLoad()
+{
+    return loadFailed;
 }
 
 void stopStaleServer()

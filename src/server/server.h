@@ -63,6 +63,8 @@ void wakeLocalServer();
 // Whether the chosen server is starting or loading its model, so a request
 // refused now is worth retrying. Safe from any thread.
 bool localServerLoading();
+// Whether the last server ended before it listened, and none has listened since.
+bool localServerFailedToLoad();
 
 // The program next to our own executable, else on PATH; empty when neither.
 QString localServerExecutable(const QString &program);

@@ -1,6 +1,7 @@
 #include "settings/settings_window.h"
 
 #include "core/languages.h"
+#include "core/preferences.h"
 #include "menubar/plain_text.h"
 #include "menubar/status_icon.h"
 
