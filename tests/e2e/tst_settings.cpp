@@ -16,7 +16,7 @@ namespace {
 
 // X keycodes (evdev + 8) of the US layout.
 constexpr int rightControl = 105, leftAlt = 64, escape = 9, keyA = 38, keyL = 46, keyI = 31,
-              down = 116, end = 115;
+              keyF = 41, down = 116, end = 115;
 
 // The tone's pitch from the median time between its swings past a threshold:
 // silence, the sound server's faint noise and a stretch of another sound at
@@ -68,7 +68,7 @@ class TestSettings : public QObject {
   private Q_SLOTS:
     void cleanup()
     {
-        xkey(u"up"_s, {rightControl, leftAlt, escape, keyA, keyL, keyI, down, end});
+        xkey(u"up"_s, {rightControl, leftAlt, escape, keyA, keyL, keyI, keyF, down, end});
     }
 
     // A user sets up Parlotta through the window: opened from the tray menu,
@@ -154,6 +154,17 @@ class TestSettings : public QObject {
         QVERIFY(xkey(u"tap"_s, {down}));
         QVERIFY(daemon.waitForMessage(u"Language set to: en"_s));
         QTRY_COMPARE(panel.menu().childLabels().value(0), u"Language: English"_s);
+
+        // Freeing the model's memory: named by its label, changed by keyboard (Alt+F, Down).
+        QVERIFY(
+            accessibleTree().contains(u"\tcombo box\tAfter 15 minutes idle\tFree its memory:\t"_s));
+        QVERIFY(xkey(u"down"_s, {leftAlt}));
+        QVERIFY(xkey(u"tap"_s, {keyF}));
+        QVERIFY(xkey(u"up"_s, {leftAlt}));
+        QVERIFY(xkey(u"tap"_s, {down}));
+        QVERIFY(
+            daemon.waitForMessage(u"The model's memory is freed after 60 min without dictation"_s));
+        QVERIFY(readFile(daemon.preferencesPath()).contains("free-model-after=60"));
 
         // Open at login, off and on again.
         QVERIFY(press(u"check box"_s, u"Open at login"_s));
