@@ -123,7 +123,7 @@ InferenceResult runInference(const InferenceTarget &target, const InferenceForm 
         if (!waitedForLoad)
             log(QStringLiteral("Waiting for %1 to load the model").arg(target.server));
         waitedForLoad = true;
-        QThread::msleep(100);
+        QThread::msleep(25); // a refused connection on loopback costs next to nothing
         answer.clear();
         error[0] = '\0';
         result = curl_easy_perform(curl);

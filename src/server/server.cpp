@@ -25,7 +25,6 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
-#include <memory>
 #include <unistd.h>
 
 namespace parlotta {

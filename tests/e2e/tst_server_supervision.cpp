@@ -270,16 +270,19 @@ class TestServerSupervision : public QObject {
         QTest::addColumn<int>("loadMs");     // the stand-in's time to load
         QTest::addColumn<QString>("line");   // what the dictation ends with
         QTest::addColumn<QString>("pasted");
+        QTest::addColumn<bool>("byHotkey"); // else by signals
         QTest::newRow("whisper") << true << u"hello"_s << u"morning"_s << 0 << u"Pasted via XTest"_s
-                                 << u"Good morning."_s;
-        QTest::newRow("parakeet") << true << u"parakeet-hello"_s << u"parakeet-accents"_s << 0
-                                  << u"Pasted via XTest"_s
-                                  << u"Grüße aus Zürich, ça va? Très bien."_s;
-        QTest::newRow("released before loaded") << false << u"tiny"_s << u"tiny"_s << 4000
-                                                << u"Pasted via XTest"_s << u"Hello world."_s;
+                                 << u"Good morning."_s << false;
+        QTest::newRow("parakeet, by the hotkey")
+            << true << u"parakeet-hello"_s << u"parakeet-accents"_s << 0 << u"Pasted via XTest"_s
+            << u"Grüße aus Zürich, ça va? Très bien."_s << true;
+        QTest::newRow("released before loaded")
+            << false << u"tiny"_s << u"tiny"_s << 4000 << u"Pasted via XTest"_s << u"Hello world."_s
+            << false;
         QTest::newRow("load fails")
             << true << u"hello"_s << u"broken"_s << 0
-            << u"Transcription failed: whisper-server did not load the model"_s << QString();
+            << u"Transcription failed: whisper-server did not load the model"_s << QString()
+            << false;
     }
     void modelFreedWhenIdleLoadedAtThePress()
     {
@@ -289,6 +292,7 @@ class TestServerSupervision : public QObject {
         QFETCH(int, loadMs);
         QFETCH(QString, line);
         QFETCH(QString, pasted);
+        QFETCH(bool, byHotkey);
         const QString program =
             first.startsWith(u"parakeet"_s) ? u"parakeet-server"_s : u"whisper-server"_s;
         PasteTarget target;
@@ -319,8 +323,21 @@ class TestServerSupervision : public QObject {
             u"The model is not loaded while idle; it loads at the next press"_s));
         QTest::qWait(500);
         QCOMPARE(startedPids(daemon).size(), 1);
-        // Short speech: its release comes before the model is loaded.
-        QVERIFY(daemon.dictate(makeSpeech(u"hello world"_s), line, loadMs + 60000));
+        const QString speech = makeSpeech(u"hello world"_s);
+        if (byHotkey) {
+            constexpr int rightAlt = 108;
+            const qsizetype before = daemon.logMessages().size();
+            QVERIFY(xkey(u"down"_s, {rightAlt}));
+            QVERIFY(waitUntil(
+                [&] { return daemon.logMessages().mid(before).contains(u"Recording started"_s); },
+                5000));
+            QVERIFY(playIntoMicrophone(speech));
+            QVERIFY(xkey(u"up"_s, {rightAlt}));
+            QVERIFY(
+                waitUntil([&] { return !lastLineStartingWith(daemon, line).isEmpty(); }, 60000));
+        } else {
+            QVERIFY(daemon.dictate(speech, line, loadMs + 60000));
+        }
         const QStringList lines = daemon.logMessages();
         QVERIFY(lines.contains(u"Loading the model again for this dictation"_s));
         QCOMPARE(startedPids(daemon).size(), 2);
