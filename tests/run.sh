@@ -19,7 +19,7 @@ sudo=()
 export PARLOTTA_GNOME_ROOT
 
 cmake --preset default >/dev/null
-cmake --build --preset default
+cmake --build --preset tests
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 # The daemon as a release would be built, but pointed at the update test's
