@@ -21,15 +21,6 @@ namespace {
 const QString root = QStringLiteral(PARLOTTA_SOURCE_DIR);
 const QString models = QStringLiteral(PARLOTTA_CACHE_DIR "/fixture-models");
 
-qint64 residentMegabytes(qint64 pid)
-{
-    static const QRegularExpression rss(QStringLiteral("VmRSS:\\s*(\\d+) kB"));
-    return rss.match(QString::fromLatin1(readFile(QStringLiteral("/proc/%1/status").arg(pid))))
-               .captured(1)
-               .toLongLong() /
-           1024;
-}
-
 // A model of the real shape, made once into the cache as bench_engines.py makes it;
 // "OUT" in the arguments stands for the file written.
 QString shapeModel(const QString &file, const QString &program, const QStringList &arguments)
@@ -152,8 +143,7 @@ int main(int argc, char *argv[])
             qFatal("bench: the server did not load its model");
         dictation(daemon, speech); // warms the caches
         const double warm = dictation(daemon, speech).answered;
-        const qint64 loaded =
-            residentMegabytes(daemon.pid()) + residentMegabytes(serverPid(daemon));
+        const double loaded = residentMb(daemon.pid()) + residentMb(serverPid(daemon));
         if (!waitUntil(
                 [&] {
                     return !lastLineStartingWith(daemon, QStringLiteral("No dictation for "))
@@ -163,7 +153,7 @@ int main(int argc, char *argv[])
             !waitUntil([&] { return !serverPortOpen(); }, 10000))
             qFatal("bench: the model was not freed");
         QThread::msleep(1000);
-        const qint64 freed = residentMegabytes(daemon.pid());
+        const double freed = residentMb(daemon.pid());
         const Dictation first = dictation(daemon, speech);
         const double cold = first.answered;
         static const QRegularExpression loadedIn(QStringLiteral("model loaded in ([\\d.]+) s"));
@@ -173,7 +163,7 @@ int main(int argc, char *argv[])
                 load = match.captured(1).toDouble(); // the last: the load after the unload
         // The load overlaps the speech: what is left of it after the release is the goal.
         const double goal = std::max(0.0, load - first.spoken);
-        std::printf("%-18s %7.2f %7.2f %9.2f %8.2f %9.2f %10lld %9lld\n", qPrintable(engine.title),
+        std::printf("%-18s %7.2f %7.2f %9.2f %8.2f %9.2f %10.0f %9.0f\n", qPrintable(engine.title),
                     load, warm, cold, cold - warm, goal, loaded, freed);
         std::fflush(stdout);
         daemon.sendSignal(SIGTERM);

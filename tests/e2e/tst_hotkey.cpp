@@ -17,15 +17,6 @@ constexpr int rightAlt = 108, rightControl = 105, leftControl = 37, f5 = 71, key
 const QString qtAlt = QString::number(Qt::Key_Alt), qtF5 = QString::number(Qt::Key_F5),
               qtA = QString::number(Qt::Key_A), qtEscape = QString::number(Qt::Key_Escape);
 
-int countKeys(const PasteTarget &target, const QString &what, const QString &key)
-{
-    int n = 0;
-    for (const QString &line : target.keys())
-        if (line.startsWith(what + u' ' + key + u' '))
-            ++n;
-    return n;
-}
-
 } // namespace
 
 class TestHotkey : public QObject {
@@ -101,8 +92,8 @@ class TestHotkey : public QObject {
         QVERIFY(xkey(u"up"_s, {f5}));
         QVERIFY(daemon.waitForMessage(u"Pasted via XTest"_s));
         QTRY_COMPARE(target.text(), u"abHello world."_s);
-        QCOMPARE(countKeys(target, u"press"_s, qtF5), 0);
-        QCOMPARE(countKeys(target, u"release"_s, qtF5), 0);
+        QCOMPARE(target.keyCount(u"press"_s, qtF5), 0);
+        QCOMPARE(target.keyCount(u"release"_s, qtF5), 0);
         QVERIFY(daemon.logMessages().filter(u"cancelled"_s).isEmpty());
         QCOMPARE(daemon.logMessages().count(u"Recording started"_s), 1);
         QCOMPARE(daemon.logMessages().filter(u"Stopping - duration"_s).size(), 1);
@@ -111,7 +102,7 @@ class TestHotkey : public QObject {
         QVERIFY(xkey(u"down"_s, {leftControl}));
         QVERIFY(xkey(u"tap"_s, {f5}));
         QVERIFY(xkey(u"up"_s, {leftControl}));
-        QTRY_COMPARE(countKeys(target, u"press"_s, qtF5), 1);
+        QTRY_COMPARE(target.keyCount(u"press"_s, qtF5), 1);
         QTest::qWait(300);
         QCOMPARE(daemon.logMessages().count(u"Recording started"_s), 1);
     }
@@ -187,7 +178,7 @@ class TestHotkey : public QObject {
         QVERIFY(panel.menu().find(u"Quit"_s));
         qInfo("the tray menu read in %lld ms while the server works", clock.elapsed());
         QVERIFY(xkey(u"tap"_s, {keyA}));
-        QTRY_COMPARE_WITH_TIMEOUT(countKeys(target, u"press"_s, qtA), 1, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(target.keyCount(u"press"_s, qtA), 1, 1000);
 
         QVERIFY(xkey(u"down"_s, {rightAlt}));
         QTRY_COMPARE(daemon.logMessages().count(u"Recording started"_s), 2);
@@ -204,8 +195,8 @@ class TestHotkey : public QObject {
         QVERIFY(readClipboard(u"UTF8_STRING"_s, &clip));
         QCOMPARE(clip, "mine"_ba);
         // A modifier hotkey takes nothing from the window.
-        QVERIFY(countKeys(target, u"press"_s, qtAlt) >= 2);
-        QVERIFY(countKeys(target, u"release"_s, qtAlt) >= 2);
+        QVERIFY(target.keyCount(u"press"_s, qtAlt) >= 2);
+        QVERIFY(target.keyCount(u"release"_s, qtAlt) >= 2);
 
         // Right Alt with a letter is a shortcut of the window's: that recording is dropped.
         QVERIFY(xkey(u"down"_s, {rightAlt}));
@@ -213,7 +204,7 @@ class TestHotkey : public QObject {
         QVERIFY(xkey(u"tap"_s, {keyA}));
         QVERIFY(daemon.waitForMessage(u"Recording cancelled (hotkey used in a key combination)"_s));
         QVERIFY(xkey(u"up"_s, {rightAlt}));
-        QTRY_COMPARE(countKeys(target, u"press"_s, qtA), 2);
+        QTRY_COMPARE(target.keyCount(u"press"_s, qtA), 2);
         QTest::qWait(500);
         QCOMPARE(daemon.logMessages().filter(u"Whisper response"_s).size(), 2);
     }
@@ -232,7 +223,7 @@ class TestHotkey : public QObject {
 
         // Escape with nothing toggled is the window's alone.
         QVERIFY(tap(escape));
-        QTRY_COMPARE(countKeys(target, u"press"_s, qtEscape), 1);
+        QTRY_COMPARE(target.keyCount(u"press"_s, qtEscape), 1);
 
         QVERIFY(tap(rightAlt));
         QVERIFY(daemon.waitForMessage(latched));
@@ -246,7 +237,7 @@ class TestHotkey : public QObject {
         QTRY_COMPARE(count(latched), 2);
         QVERIFY(tap(escape));
         QVERIFY(daemon.waitForMessage(u"Recording cancelled (Escape)"_s));
-        QTRY_COMPARE(countKeys(target, u"press"_s, qtEscape), 2); // seen, never taken
+        QTRY_COMPARE(target.keyCount(u"press"_s, qtEscape), 2); // seen, never taken
 
         QVERIFY(tap(rightAlt));
         QTRY_COMPARE(count(latched), 3);
@@ -275,7 +266,7 @@ class TestHotkey : public QObject {
         QVERIFY(xkey(u"up"_s, {rightAlt}));
         QTest::qWait(500);
         QCOMPARE(count(latched), 3);
-        QTRY_COMPARE(countKeys(target, u"press"_s, qtA), 1);
+        QTRY_COMPARE(target.keyCount(u"press"_s, qtA), 1);
         QCOMPARE(typed(), u"Hello world.Hello world.Hello world."_s);
     }
 };

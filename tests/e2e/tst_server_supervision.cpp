@@ -42,16 +42,6 @@ QStringList arguments(qint64 pid)
         .mid(1);
 }
 
-// A process's memory as the kernel counts it, in MB.
-qint64 residentMegabytes(qint64 pid)
-{
-    static const QRegularExpression rss(u"VmRSS:\\s*(\\d+) kB"_s);
-    return rss.match(QString::fromLatin1(readFile(u"/proc/%1/status"_s.arg(pid))))
-               .captured(1)
-               .toLongLong() /
-           1024;
-}
-
 bool alive(qint64 pid)
 {
     return ::kill(pid_t(pid), 0) == 0 &&
@@ -307,14 +297,14 @@ class TestServerSupervision : public QObject {
         QVERIFY(waitUntil([&] { return !lastLineStartingWith(daemon, ready).isEmpty(); },
                           loadMs + 20000));
         const qint64 server = startedPids(daemon).value(0);
-        qInfo("loaded: daemon %lld MB, %s %lld MB", residentMegabytes(daemon.pid()),
-              qPrintable(program), residentMegabytes(server));
+        qInfo("loaded: daemon %.0f MB, %s %.0f MB", residentMb(daemon.pid()), qPrintable(program),
+              residentMb(server));
         const QString freed =
             u"No dictation for 3 s: %1 stopped to free the model's memory ("_s.arg(program);
         QVERIFY(waitUntil([&] { return !lastLineStartingWith(daemon, freed).isEmpty(); }, 8000));
         QVERIFY(daemon.waitForMessage(program + u" stopped"_s));
         QVERIFY(!alive(server));
-        qInfo("freed: daemon %lld MB; %s", residentMegabytes(daemon.pid()),
+        qInfo("freed: daemon %.0f MB; %s", residentMb(daemon.pid()),
               qPrintable(lastLineStartingWith(daemon, freed)));
 
         daemon.selectModel(second);

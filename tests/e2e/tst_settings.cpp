@@ -18,33 +18,6 @@ namespace {
 constexpr int rightControl = 105, leftAlt = 64, escape = 9, keyA = 38, keyL = 46, keyI = 31,
               keyF = 41, down = 116, end = 115;
 
-// The tone's pitch from the median time between its swings past a threshold:
-// silence, the sound server's faint noise and a stretch of another sound at
-// the edges do not move it.
-double toneOf(const QByteArray &wav)
-{
-    const auto *samples = reinterpret_cast<const qint16 *>(wav.constData() + 44);
-    const qsizetype count = (wav.size() - 44) / 2;
-    constexpr int threshold = 1000;
-    std::vector<qsizetype> halfPeriods;
-    int side = 0;
-    qsizetype last = -1;
-    for (qsizetype i = 0; i < count; ++i) {
-        const int now = samples[i] > threshold ? 1 : samples[i] < -threshold ? -1 : 0;
-        if (now == 0 || now == side)
-            continue;
-        if (last >= 0)
-            halfPeriods.push_back(i - last);
-        side = now;
-        last = i;
-    }
-    if (halfPeriods.empty())
-        return 0;
-    std::nth_element(halfPeriods.begin(), halfPeriods.begin() + halfPeriods.size() / 2,
-                     halfPeriods.end());
-    return 16000.0 / 2 / double(halfPeriods[halfPeriods.size() / 2]);
-}
-
 QStringList hotkeyLines(const DaemonProcess &daemon)
 {
     return daemon.logMessages().filter(QRegularExpression(u"^Hotkey set to: "_s));

@@ -9,12 +9,14 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 QByteArray readFile(const QString &path)
 {
@@ -126,6 +128,14 @@ QString PasteTarget::text() const
 QStringList PasteTarget::keys() const
 {
     return QString::fromUtf8(readFile(state.path() + u"/keys"_s)).split(u'\n', Qt::SkipEmptyParts);
+}
+
+int PasteTarget::keyCount(const QString &what, const QString &key) const
+{
+    const QStringList lines = keys();
+    return int(std::count_if(lines.cbegin(), lines.cend(), [&](const QString &line) {
+        return line.startsWith(what + u' ' + key + u' ');
+    }));
 }
 
 QString makeSpeech(const QString &words)
@@ -325,4 +335,31 @@ void screenshot(const QString &window, const QString &name)
     QDir().mkpath(QStringLiteral(SCREENSHOT_DIR));
     QProcess::execute(u"import"_s,
                       {u"-window"_s, window, QStringLiteral(SCREENSHOT_DIR "/%1.png").arg(name)});
+}
+
+// The tone's pitch from the median time between its swings past a threshold:
+// silence, the sound server's faint noise and a stretch of another sound at
+// the edges do not move it.
+double toneOf(const QByteArray &wav)
+{
+    const auto *samples = reinterpret_cast<const qint16 *>(wav.constData() + 44);
+    const qsizetype count = (wav.size() - 44) / 2;
+    constexpr int threshold = 1000;
+    std::vector<qsizetype> halfPeriods;
+    int side = 0;
+    qsizetype last = -1;
+    for (qsizetype i = 0; i < count; ++i) {
+        const int now = samples[i] > threshold ? 1 : samples[i] < -threshold ? -1 : 0;
+        if (now == 0 || now == side)
+            continue;
+        if (last >= 0)
+            halfPeriods.push_back(i - last);
+        side = now;
+        last = i;
+    }
+    if (halfPeriods.empty())
+        return 0;
+    std::nth_element(halfPeriods.begin(), halfPeriods.begin() + halfPeriods.size() / 2,
+                     halfPeriods.end());
+    return 16000.0 / 2 / double(halfPeriods[halfPeriods.size() / 2]);
 }

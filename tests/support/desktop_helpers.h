@@ -41,6 +41,8 @@ class PasteTarget {
     bool focused() const;
     QString text() const;
     QStringList keys() const;
+    // How many of the keys it recorded were "press" or "release" of a Qt key number.
+    int keyCount(const QString &what, const QString &key) const;
 
   private:
     QTemporaryDir state;
@@ -72,6 +74,8 @@ bool accessibleShowing(const QString &role, const QString &name);
 bool accessibleAction(const QString &verb, const QString &role, const QString &name);
 // A process's resident memory, in MB.
 double residentMb(qint64 pid);
+// The pitch in Hz of the tone a 16 kHz mono 16-bit WAV holds; 0 when none.
+double toneOf(const QByteArray &wav);
 // A process's windows that are on screen, by X window id.
 QStringList visibleWindows(qint64 pid);
 // The X window id of the top-level window with that exact title; empty when none.
