@@ -2,6 +2,7 @@
 
 #include "core/events.h"
 #include "core/log.h"
+#include "core/preferences.h"
 #include "core/runtime_files.h"
 #include "core/system_error.h"
 
@@ -74,6 +75,7 @@ void shutdown()
 {
     Q_EMIT daemonEvents().shuttingDown();
     log(QStringLiteral("Daemon shutting down"));
+    savePreferencesNow(); // nothing set is lost at quit
     unlink(pidPath.toLocal8Bit().constData());
     closeLog();
     std::fflush(nullptr);

@@ -59,11 +59,14 @@ bool preferenceBool(const QString &key, bool fallback);
 // A stored string, or fallback when it is absent.
 QString preferenceString(const QString &key, const QString &fallback);
 
-// Writes and persists at once, so a value survives even an abrupt end.
+// Reads see a change at once; the file is written on a thread of its own
+// (several changes in a row, one write), and a write that fails is logged and
+// tried again every 5 s.
 void setPreference(const QString &key, const QVariant &value);
-// Stores several at once: one write of the file (each write waits for the disk).
 void setPreferences(std::initializer_list<std::pair<QString, QVariant>> values);
 void removePreference(const QString &key);
+// Writes what is not yet written, here and now (at quit); false, logged, when it failed.
+bool savePreferencesNow();
 
 QString selectedLanguageCode();
 bool showLanguageCodeEnabled();

@@ -269,6 +269,8 @@ class TestRemote : public QObject {
         keys({u"alt+v"_s});
         type(u"Kubernetes"_s);
         QVERIFY(daemon.waitForMessage(u"Vocabulary set: 1 words"_s));
+        // Written off the main thread, a moment after the log line.
+        QTRY_VERIFY(readFile(daemon.preferencesPath()).contains("vocabulary=Kubernetes"));
         const QByteArray preferences = readFile(daemon.preferencesPath());
         for (const QByteArray &line :
              {"server=remote"_ba, "server-address=https://api.example.com/v1"_ba,

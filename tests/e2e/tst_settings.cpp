@@ -137,7 +137,7 @@ class TestSettings : public QObject {
         QVERIFY(xkey(u"tap"_s, {down}));
         QVERIFY(
             daemon.waitForMessage(u"The model's memory is freed after 60 min without dictation"_s));
-        QVERIFY(readFile(daemon.preferencesPath()).contains("free-model-after=60"));
+        QTRY_VERIFY(readFile(daemon.preferencesPath()).contains("free-model-after=60"));
 
         // Open at login, off and on again.
         QVERIFY(press(u"check box"_s, u"Open at login"_s));
@@ -211,7 +211,7 @@ class TestSettings : public QObject {
         QVERIFY(xkey(u"tap"_s, {end}));
         QVERIFY(daemon.waitForMessage(u"Microphone set to: headset"_s));
         QVERIFY(accessibleTree().contains(u"\tcombo box\tHeadset\tMicrophone:\t"_s));
-        QVERIFY(readFile(daemon.preferencesPath()).contains("microphone=headset"));
+        QTRY_VERIFY(readFile(daemon.preferencesPath()).contains("microphone=headset"));
         QVERIFY(playIntoHeadset());
         QTRY_VERIFY(accessibleTree().contains(
             QRegularExpression(u"\tprogress bar\tInput level\t\t(value=[1-6][0-9])"_s)));

@@ -93,7 +93,7 @@ class TestTray : public QObject {
 
         QVERIFY(panel.click(oldDeutsch));
         QVERIFY(daemon.waitForMessage(u"Language set to: de"_s));
-        QVERIFY(readFile(daemon.preferencesPath()).contains("language=de"));
+        QTRY_VERIFY(readFile(daemon.preferencesPath()).contains("language=de"));
         QTRY_COMPARE(panel.toolTip(), u"Parlotta · de"_s);
         QVERIFY(panel.icon() != autoIcon);
         const MenuNode menu = panel.menu();

@@ -96,7 +96,7 @@ class TestUpdate : public QObject {
                            "install it now?")));
         screenshot(u"root"_s, u"update-offer"_s);
         QVERIFY(press(u"Remind Me Later"_s));
-        QVERIFY(readFile(daemon.preferencesPath()).contains("update-dismissed=2.0"));
+        QTRY_VERIFY(readFile(daemon.preferencesPath()).contains("update-dismissed=2.0"));
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
 

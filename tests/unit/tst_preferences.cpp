@@ -1,7 +1,10 @@
+#include "core/log.h"
 #include "core/login_item.h"
 #include "core/preferences.h"
+#include "core/runtime_files.h"
 #include "fake_platform.h"
 #include "hotkey/hotkey_model.h"
+#include "test_helpers.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -19,6 +22,7 @@ class TestPreferences : public QObject {
 
     void writeStore(const QByteArray &ini)
     {
+        QVERIFY(savePreferencesNow()); // nothing set earlier lands on top of the edit
         const QString path = preferencesFilePath();
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
@@ -32,11 +36,46 @@ class TestPreferences : public QObject {
     }
 
     int edits = 0;
+    QTemporaryDir runtime;
 
   private Q_SLOTS:
     void initTestCase()
     {
         fake::reset();
+        moveRuntimeFiles(runtime.filePath(u"parlotta"_s));
+        QString error;
+        QVERIFY2(prepareRuntimeDir(commandDir, &error) && openLog(logPath, &error),
+                 qPrintable(error));
+    }
+
+    // A change is read back at once and written off the caller's thread; a
+    // file that cannot be written is logged and tried again until it can;
+    // at quit what is pending is written there and then.
+    void changesReachTheFileEvenAfterAFailure()
+    {
+        QVERIFY(savePreferencesNow());
+        const QString path = preferencesFilePath();
+        const QString folder = QFileInfo(path).path();
+        const auto stored = [&] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QVERIFY(QDir(folder).removeRecursively());
+        QFile blocker(folder); // a file where the folder should be: nothing can be written
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        setPreference(u"stop-after-silence"_s, 4);
+        QCOMPARE(preferenceInteger(u"stop-after-silence"_s).value, 4);
+        QTRY_VERIFY(logMessagesIn(logPath).contains(
+            u"ERROR: could not save the preferences to %1 (it cannot be written); trying again "
+            "every 5 s"_s.arg(path)));
+        QCOMPARE(preferenceInteger(u"stop-after-silence"_s).value, 4);
+        QVERIFY(QFile::remove(folder));
+        QTRY_VERIFY_WITH_TIMEOUT(stored().contains("stop-after-silence=4"), 8000);
+        QVERIFY(logMessagesIn(logPath).contains(u"Preferences saved to "_s + path));
+        setPreference(u"language"_s, u"de"_s);
+        QVERIFY(savePreferencesNow());
+        QVERIFY(stored().contains("language=de"));
     }
 
     void storedValues_data()
