@@ -100,10 +100,6 @@ void wireSubsystems()
                          setHotkeyRefusal(why);
                          showKeyListener();
                      });
-    QObject::connect(events, &DaemonEvents::languageChosen, events, [] {
-        if (settingsController)
-            settingsController->refresh();
-    });
     QObject::connect(events, &DaemonEvents::settingsRequested, events, [] {
         if (settingsController)
             settingsController->show();
@@ -121,7 +117,6 @@ void wireSubsystems()
             menuHandler->showState();
     });
     applyIdleLimit();
-    QObject::connect(events, &DaemonEvents::idleLimitChanged, events, applyIdleLimit);
     QObject::connect(events, &DaemonEvents::recentTranscriptsChanged, events, [] {
         if (menuHandler)
             menuHandler->rebuildMenu();
@@ -130,12 +125,27 @@ void wireSubsystems()
         if (menuHandler)
             menuHandler->rebuildMenu();
     });
-    // Another server transcribes: the server here ends and frees its model's memory.
-    QObject::connect(events, &DaemonEvents::serverChosen, events, [] {
-        if (chosenTranscriptionTarget().engine == TranscriptionEngine::Remote)
-            stopLocalServer();
-        else
-            restartLocalServer();
+    // Every change of a preference, wherever it was made, takes this one route.
+    QObject::connect(events, &DaemonEvents::preferenceChanged, events, [](const QString &key) {
+        // Another server transcribes: the server here ends and frees its model's memory.
+        if (key == prefServer) {
+            if (chosenTranscriptionTarget().engine == TranscriptionEngine::Remote)
+                stopLocalServer();
+            else
+                restartLocalServer();
+        }
+        if (key == prefFreeModelAfter)
+            applyIdleLimit();
+        if (key == prefKeepRecent && !preferenceBool(prefKeepRecent, true))
+            clearRecentTranscripts(); // the menu follows that change itself
+        // What the menu shows: the language and its code, Recent, and whatever the
+        // hotkey and the server decide about its warnings.
+        static const QStringList inMenu = {prefLanguage, prefShowLanguage, prefKeepRecent,
+                                           prefHotkey,   prefServer,       prefServerAddress};
+        if (inMenu.contains(key) && menuHandler)
+            menuHandler->rebuildMenu();
+        if (settingsController)
+            settingsController->refresh();
     });
 }
 

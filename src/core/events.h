@@ -22,7 +22,6 @@ class DaemonEvents : public QObject {
     // user declined), and why.
     void hotkeyBound();
     void hotkeyRefused(const QString &why);
-    void languageChosen();    // from the menu
     void sessionLocked();     // the screen locked, as the direct keyboard listener learns it
     void settingsRequested(); // "Settings…"
     void modelActivated();    // current.bin names another model
@@ -31,10 +30,10 @@ class DaemonEvents : public QObject {
     void recentTranscriptsChanged();
     // A transcription failed, or one kept after a failure went through.
     void transcriptionFailureChanged();
-    // "This computer" or "Another server" was chosen in the settings window.
-    void serverChosen();
-    // "Free the model's memory when idle" was set to another duration.
-    void idleLimitChanged();
+    // A preference was set or removed, wherever (the window, the menu, the
+    // hotkey capture): the one route by which the tray, the window and the
+    // server follow a change. Emitted after the setter returns.
+    void preferenceChanged(const QString &key);
 };
 
 DaemonEvents &daemonEvents();

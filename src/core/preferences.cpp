@@ -1,8 +1,10 @@
 #include "core/preferences.h"
 
+#include "core/events.h"
 #include "core/log.h"
 #include "core/threads.h"
 
+#include <QCoreApplication>
 #include <QMap>
 #include <QSettings>
 #include <QStringList>
@@ -117,6 +119,10 @@ void change(const QString &key, std::optional<QVariant> value)
     }
     if (!writeQueued.exchange(true))
         QMetaObject::invokeMethod(writer(), writeOnWriterThread, Qt::QueuedConnection);
+    // Queued: whoever set it finishes (and logs) before the others follow.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app, [key] { Q_EMIT daemonEvents().preferenceChanged(key); }, Qt::QueuedConnection);
 }
 
 } // namespace

@@ -243,8 +243,6 @@ void MenuHandler::languageSelected()
         log(QStringLiteral("The Parakeet model %1 does not know %2: it transcribes the language "
                            "it hears; choose a whisper model to dictate in %2")
                 .arg(*model, languageName(code)));
-    rebuildMenu();
-    Q_EMIT daemonEvents().languageChosen();
 }
 
 void MenuHandler::openSettings()

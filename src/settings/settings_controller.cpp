@@ -6,7 +6,6 @@
 #include "core/login_item.h"
 #include "core/preferences.h"
 #include "dictation/api_key.h"
-#include "dictation/stop_path.h"
 #include "dictation/transcription_target.h"
 #include "dictation/vocabulary.h"
 #include "hotkey/event_tap.h"
@@ -222,7 +221,6 @@ void SettingsController::vocabularyEdited(const QString &text)
     else
         setPreference(prefVocabulary, text);
     log(QStringLiteral("Vocabulary set: %1 words").arg(vocabularyEntries(text).size()));
-    refresh();
 }
 
 void SettingsController::serverChosen(bool remote)
@@ -234,8 +232,6 @@ void SettingsController::serverChosen(bool remote)
                : QStringLiteral("Transcription set to: this computer"));
     if (remote) // the window says where the key is once it has been read
         loadApiKey([this] { refresh(); });
-    Q_EMIT daemonEvents().serverChosen();
-    refresh();
 }
 
 void SettingsController::serverAddressEdited(const QString &address)
@@ -249,7 +245,6 @@ void SettingsController::serverAddressEdited(const QString &address)
     log(endpoint.origin.isEmpty()
             ? QStringLiteral("Transcription server address not usable: ") + endpoint.problem
             : QStringLiteral("Transcription server set to: ") + endpoint.origin);
-    refresh();
 }
 
 void SettingsController::plainHttpToggled(bool accepted)
@@ -262,7 +257,6 @@ void SettingsController::plainHttpToggled(bool accepted)
         removePreference(prefServerPlainHttp);
         log(QStringLiteral("Plain http no longer accepted"));
     }
-    refresh();
 }
 
 void SettingsController::serverModelEdited(const QString &name)
@@ -273,7 +267,6 @@ void SettingsController::serverModelEdited(const QString &name)
         removePreference(prefServerModel);
     else
         setPreference(prefServerModel, name);
-    refresh();
 }
 
 void SettingsController::apiKeyEntered(const QString &key)
@@ -290,7 +283,6 @@ void SettingsController::hotkeyModeChosen(int row)
     const HotkeyMode mode = HotkeyMode(std::clamp(row, 0, 2));
     setPreference(prefHotkeyMode, hotkeyModeName(mode));
     log(QStringLiteral("Hotkey mode set to: ") + hotkeyModeName(mode));
-    refresh();
 }
 
 void SettingsController::silenceChanged(int seconds)
@@ -307,7 +299,6 @@ void SettingsController::idleLimitChosen(int row)
     log(minutes == 0 ? QStringLiteral("The model stays loaded when idle")
                      : QStringLiteral("The model's memory is freed after %1 min without dictation")
                            .arg(minutes));
-    Q_EMIT daemonEvents().idleLimitChanged();
 }
 
 void SettingsController::keepRecentChanged(bool on)
@@ -315,9 +306,6 @@ void SettingsController::keepRecentChanged(bool on)
     setPreference(prefKeepRecent, on);
     log(on ? QStringLiteral("Recent transcripts kept")
            : QStringLiteral("Recent transcripts not kept"));
-    if (!on)
-        clearRecentTranscripts();
-    menuHandler->rebuildMenu();
 }
 
 void SettingsController::microphoneChosen(const QString &source)
@@ -356,7 +344,6 @@ void SettingsController::languageChosen(int row)
     const QString code = languageCode(row);
     setPreference(prefLanguage, code);
     log(QStringLiteral("Language set to: ") + code);
-    menuHandler->rebuildMenu();
 }
 
 void SettingsController::showLanguageChanged(bool on)
@@ -364,7 +351,6 @@ void SettingsController::showLanguageChanged(bool on)
     setPreference(prefShowLanguage, on);
     log(QStringLiteral("Show language code ") +
         (on ? QStringLiteral("enabled") : QStringLiteral("disabled")));
-    menuHandler->rebuildMenu();
 }
 
 void SettingsController::directKeyboardChanged(bool on)
@@ -373,7 +359,6 @@ void SettingsController::directKeyboardChanged(bool on)
     log(QStringLiteral("Reading the keyboard directly ") +
         (on ? QStringLiteral("enabled") : QStringLiteral("disabled")) +
         QStringLiteral(" from the next start"));
-    refresh();
 }
 
 void SettingsController::loginChanged(bool on)
@@ -444,7 +429,7 @@ void SettingsController::captured(quint64 capture, std::optional<ActiveHotkey> r
     stopCapture();
     if (result)
         setHotkey(result->code, result->modifiers);
-    refresh();
+    refresh(); // the button leaves "Press a key…" even when nothing was stored
 }
 
 void SettingsController::stopCapture()
@@ -458,8 +443,6 @@ void SettingsController::stopCapture()
 void SettingsController::clearHotkey()
 {
     setHotkey(hotkeyNone, 0);
-    refresh();
-    menuHandler->rebuildMenu();
 }
 
 } // namespace parlotta
