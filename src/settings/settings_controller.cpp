@@ -15,6 +15,7 @@
 #include "platform/keyboard.h"
 #include "platform/platform.h"
 #include "platform/windowing.h"
+#include "settings/settings_state.h"
 #include "settings/settings_window.h"
 
 #include <QApplication>
@@ -24,29 +25,6 @@
 namespace parlotta {
 
 SettingsController *settingsController = nullptr;
-
-namespace {
-
-// What a Parakeet model does with the chosen language; nothing for whisper.
-QString languageHint(const TranscriptionTarget &target)
-{
-    if (target.engine != TranscriptionEngine::Parakeet)
-        return {};
-    const std::optional<QString> model = activeModel();
-    const QString chosen = selectedLanguageCode();
-    const bool englishOnly = model && !modelKnowsLanguage(*model, QStringLiteral("de"));
-    const QString detects =
-        englishOnly ? QStringLiteral("This Parakeet model knows English only.")
-                    : QStringLiteral("The Parakeet model detects the language itself, among "
-                                     "25 European languages.");
-    if (isAutomaticLanguage(chosen) || (model && modelKnowsLanguage(*model, chosen)))
-        return detects;
-    return detects + QStringLiteral(" It does not know %1: choose a whisper model to "
-                                    "dictate in it.")
-                         .arg(languageName(chosen));
-}
-
-} // namespace
 
 SettingsController::SettingsController(ModelCatalogue &catalogue)
     : catalogue(catalogue)
@@ -125,90 +103,23 @@ void SettingsController::refresh()
 {
     if (!shown)
         return;
-    SettingsState state;
-    const std::int64_t hotkey = selectedHotkey();
-    if (capturing)
-        state.hotkeyText = QStringLiteral("Press a key\u2026");
-    else if (hotkey == hotkeyNone)
-        state.hotkeyText = QStringLiteral("Record Hotkey");
-    else
-        state.hotkeyText = hotkeyName(hotkey, selectedHotkeyModifiers());
-    state.hotkeyClearable = hotkey != hotkeyNone && !capturing;
-    state.refusal = hotkey == hotkeyNone ? QString() : hotkeyRefusal();
-    state.accessibilityShown = !eventTapActive || !state.refusal.isEmpty();
-    state.desktopSetup = keyListener().setupInstructions(hotkey, selectedHotkeyModifiers());
-    state.languageRow = languageRow(selectedLanguageCode());
-    state.showLanguage = showLanguageCodeEnabled();
-    state.openAtLogin = openAtLoginEnabled();
-    // X11 shows every key already; on Wayland this is the one way to see them all.
-    state.directKeyboardOffered = Session::fromEnvironment().kind == Session::Kind::Wayland;
-    state.directKeyboard = preferenceBool(prefReadKeyboard, false);
-    state.directKeyboardAbout = QStringLiteral(
-        "Sees every key in every window, right Alt alone and every release included, on any "
-        "desktop; but it cannot keep the hotkey from the focused window, and any program you "
-        "run can read what you type. No key counts while the screen is locked where the lock "
-        "is reported to the login manager (GNOME, KDE; swaylock and hyprlock do not report "
-        "it). Takes effect when Parlotta starts next.");
-    if (state.directKeyboard && !userMayReadKeyboards())
-        state.directKeyboardAbout +=
-            QStringLiteral("\nYour account must be in the input group: run "
-                           "\u201csudo usermod -aG input $USER\u201d, then log out and in again.");
-    state.downloading = catalogue.downloadingModel().has_value();
-    state.keepRecent = preferenceBool(prefKeepRecent, true);
-    state.idleLimitRow = idleLimitRow(freeModelAfterMinutes());
-    const HotkeyMode mode = selectedHotkeyMode();
-    state.hotkeyModeRow = int(mode);
-    state.hotkeyHint =
-        mode == HotkeyMode::Hold
-            ? QStringLiteral("Hold to record, release to transcribe and paste.")
-        : mode == HotkeyMode::Toggle
-            ? QStringLiteral("Press to record, press again to transcribe and paste; Escape "
-                             "cancels.")
-            : QStringLiteral("Tap to record and tap again to transcribe, or hold to talk; Escape "
-                             "cancels a tapped recording.");
-    state.silenceSeconds =
-        int(std::clamp<qint64>(preferenceInteger(prefStopAfterSilence).value.value_or(0), 0, 10));
-    const TranscriptionTarget target = chosenTranscriptionTarget();
-    state.vocabulary = preferenceString(prefVocabulary, {});
-    const Prompt prompt = vocabularyPrompt(state.vocabulary);
-    state.vocabularyHint =
-        QStringLiteral("Names and terms, one per line or separated by commas: whisper is told of "
-                       "them with every recording.");
-    if (!target.sendsPrompt) {
-        state.vocabularyHint = QStringLiteral("Parakeet models take no vocabulary: these words "
-                                              "are not sent while one is active. A whisper "
-                                              "model or another server uses them.");
-    } else if (prompt.left > 0) {
-        state.vocabularyHint +=
-            QStringLiteral(" Whisper reads only the first %1 characters: the last %2, from "
-                           "\u201c%3\u201d on, are not sent.")
-                .arg(promptCharacterLimit)
-                .arg(prompt.left)
-                .arg(prompt.leftOut.section(u' ', 0, 0));
-    }
-    state.languageHint = languageHint(target);
-    state.remoteServer = target.engine == TranscriptionEngine::Remote;
-    state.serverAddress = preferenceString(prefServerAddress, {});
-    const QString accepted = preferenceString(prefServerPlainHttp, {});
-    const ServerEndpoint endpoint = serverEndpoint(state.serverAddress, accepted);
-    if (!endpoint.problem.isEmpty())
-        state.serverHint = endpoint.problem;
-    else if (endpoint.protocol == ServerProtocol::OpenAI)
-        state.serverHint =
-            QStringLiteral("An OpenAI-compatible server: recordings go to ") + endpoint.url;
-    else
-        state.serverHint = QStringLiteral("A whisper.cpp server: recordings go to ") + endpoint.url;
-    if (endpoint.needsPlainHttpConsent ||
-        (!endpoint.origin.isEmpty() && endpoint.origin == accepted))
-        state.plainHttpConsent =
-            QStringLiteral("Send recordings to %1 unencrypted").arg(endpoint.origin);
-    state.plainHttpAccepted = !endpoint.origin.isEmpty() && endpoint.origin == accepted;
-    state.serverModelShown =
-        endpoint.problem.isEmpty() && endpoint.protocol == ServerProtocol::OpenAI;
-    state.serverModel = preferenceString(prefServerModel, defaultServerModel);
-    state.apiKeyStored = hasApiKey();
-    state.apiKeyHint = apiKeyOutcome.isEmpty() ? apiKeyWhereabouts(endpoint.origin) : apiKeyOutcome;
-    shown->showState(state);
+    SettingsInputs in = storedSettings();
+    in.capturing = capturing;
+    in.keyListenerActive = eventTapActive;
+    in.refusal = hotkeyRefusal();
+    in.desktopSetup = keyListener().setupInstructions(in.hotkey, in.modifiers);
+    in.wayland = Session::fromEnvironment().kind == Session::Kind::Wayland;
+    in.mayReadKeyboards = !in.readKeyboard || userMayReadKeyboards();
+    in.openAtLogin = openAtLoginEnabled();
+    in.downloading = catalogue.downloadingModel().has_value();
+    in.target = chosenTranscriptionTarget();
+    in.activeModel = activeModel();
+    in.apiKeyStored = hasApiKey();
+    in.apiKeyHint =
+        apiKeyOutcome.isEmpty()
+            ? apiKeyWhereabouts(serverEndpoint(in.serverAddress, in.plainHttpAccepted).origin)
+            : apiKeyOutcome;
+    shown->showState({hotkeySection(in), transcriptionSection(in), generalSection(in)});
     updateModelHint();
 }
 

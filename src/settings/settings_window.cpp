@@ -358,20 +358,20 @@ void SettingsWindow::showState(const SettingsState &state)
 {
     // A key may be named "&" (the 1 key on AZERTY), which a button would take
     // for a mnemonic marker.
-    hotkeyButton->setText(QString(state.hotkeyText).replace(u'&', QStringLiteral("&&")));
-    clearHotkeyButton->setVisible(state.hotkeyClearable);
-    hotkeyModePopup->setCurrentIndex(state.hotkeyModeRow);
-    setHintText(hotkeyHint, state.hotkeyHint);
-    silenceRow->setVisible(state.hotkeyModeRow != 0);
-    accessibilityRow->setVisible(state.accessibilityShown);
-    refusalLabel->setText(state.refusal.isEmpty()
+    hotkeyButton->setText(QString(state.hotkey.text).replace(u'&', QStringLiteral("&&")));
+    clearHotkeyButton->setVisible(state.hotkey.clearable);
+    hotkeyModePopup->setCurrentIndex(state.hotkey.modeRow);
+    setHintText(hotkeyHint, state.hotkey.hint);
+    silenceRow->setVisible(state.hotkey.modeRow != 0);
+    accessibilityRow->setVisible(state.hotkey.accessibilityShown);
+    refusalLabel->setText(state.hotkey.refusal.isEmpty()
                               ? QString()
                               : QStringLiteral("The desktop did not bind this hotkey: ") +
-                                    state.refusal);
-    refusalLabel->setVisible(!state.refusal.isEmpty());
-    desktopHint->setText(state.desktopSetup);
-    desktopHint->setVisible(!state.desktopSetup.isEmpty());
-    languagePopup->setCurrentIndex(state.languageRow);
+                                    state.hotkey.refusal);
+    refusalLabel->setVisible(!state.hotkey.refusal.isEmpty());
+    desktopHint->setText(state.hotkey.desktopSetup);
+    desktopHint->setVisible(!state.hotkey.desktopSetup.isEmpty());
+    languagePopup->setCurrentIndex(state.transcription.languageRow);
     {
         // Showing a state is not choosing it.
         const QSignalBlocker quietShow(showLanguageCheckbox);
@@ -380,53 +380,59 @@ void SettingsWindow::showState(const SettingsState &state)
         const QSignalBlocker quietRecent(keepRecentCheckbox);
         const QSignalBlocker quietSilence(silenceCheckbox);
         const QSignalBlocker quietSeconds(silenceSpin);
-        keepRecentCheckbox->setChecked(state.keepRecent);
-        silenceCheckbox->setChecked(state.silenceSeconds > 0);
-        if (state.silenceSeconds > 0)
-            silenceSpin->setValue(state.silenceSeconds);
-        silenceSpin->setEnabled(state.silenceSeconds > 0);
-        showLanguageCheckbox->setChecked(state.showLanguage);
-        loginCheckbox->setChecked(state.openAtLogin);
-        directKeyboardCheckbox->setChecked(state.directKeyboard);
+        keepRecentCheckbox->setChecked(state.general.keepRecent);
+        silenceCheckbox->setChecked(state.hotkey.silenceSeconds > 0);
+        if (state.hotkey.silenceSeconds > 0)
+            silenceSpin->setValue(state.hotkey.silenceSeconds);
+        silenceSpin->setEnabled(state.hotkey.silenceSeconds > 0);
+        showLanguageCheckbox->setChecked(state.general.showLanguage);
+        loginCheckbox->setChecked(state.general.openAtLogin);
+        directKeyboardCheckbox->setChecked(state.hotkey.directKeyboard);
     }
-    directKeyboardCheckbox->setVisible(state.directKeyboardOffered);
-    directKeyboardHint->setVisible(state.directKeyboardOffered);
-    setHintText(directKeyboardHint, state.directKeyboardAbout);
-    downloadRow->setVisible(state.downloading);
+    directKeyboardCheckbox->setVisible(state.hotkey.directKeyboardOffered);
+    directKeyboardHint->setVisible(state.hotkey.directKeyboardOffered);
+    setHintText(directKeyboardHint, state.hotkey.directKeyboardAbout);
+    downloadRow->setVisible(state.transcription.downloading);
     // Typing in progress is not overwritten by what was stored before it.
-    if (!vocabularyPause->isActive() && vocabularyEdit->toPlainText() != state.vocabulary) {
+    if (!vocabularyPause->isActive() &&
+        vocabularyEdit->toPlainText() != state.transcription.vocabulary) {
         const QSignalBlocker quiet(vocabularyEdit);
-        vocabularyEdit->setPlainText(state.vocabulary);
+        vocabularyEdit->setPlainText(state.transcription.vocabulary);
     }
-    setHintText(vocabularyHint, state.vocabularyHint);
-    setHintText(languageHint, state.languageHint);
-    languageHint->setVisible(!state.languageHint.isEmpty());
-    serverPopup->setCurrentIndex(state.remoteServer ? 1 : 0);
+    setHintText(vocabularyHint, state.transcription.vocabularyHint);
+    setHintText(languageHint, state.transcription.languageHint);
+    languageHint->setVisible(!state.transcription.languageHint.isEmpty());
+    serverPopup->setCurrentIndex(state.transcription.remoteServer ? 1 : 0);
     for (QWidget *widget : std::as_const(remoteRows))
-        widget->setVisible(state.remoteServer);
+        widget->setVisible(state.transcription.remoteServer);
     if (!serverAddressEdit->hasFocus())
-        serverAddressEdit->setText(state.serverAddress);
-    setHintText(serverHint, state.serverHint);
-    plainHttpCheckbox->setVisible(state.remoteServer && !state.plainHttpConsent.isEmpty());
-    plainHttpCheckbox->setText(state.plainHttpConsent);
+        serverAddressEdit->setText(state.transcription.serverAddress);
+    setHintText(serverHint, state.transcription.serverHint);
+    plainHttpCheckbox->setVisible(state.transcription.remoteServer &&
+                                  !state.transcription.plainHttpConsent.isEmpty());
+    plainHttpCheckbox->setText(state.transcription.plainHttpConsent);
     {
         const QSignalBlocker quiet(plainHttpCheckbox);
-        plainHttpCheckbox->setChecked(state.plainHttpAccepted);
+        plainHttpCheckbox->setChecked(state.transcription.plainHttpAccepted);
     }
     for (QWidget *widget : std::as_const(serverModelRow))
-        widget->setVisible(state.remoteServer && state.serverModelShown);
+        widget->setVisible(state.transcription.remoteServer &&
+                           state.transcription.serverModelShown);
     if (!serverModelEdit->hasFocus())
-        serverModelEdit->setText(state.serverModel);
-    apiKeyEdit->setPlaceholderText(state.apiKeyStored ? QStringLiteral("Stored; type to replace")
-                                                      : QStringLiteral("None"));
-    removeKeyButton->setVisible(state.remoteServer && state.apiKeyStored);
-    setHintText(apiKeyHint, state.apiKeyHint);
-    apiKeyHint->setVisible(state.remoteServer && !state.apiKeyHint.isEmpty());
+        serverModelEdit->setText(state.transcription.serverModel);
+    apiKeyEdit->setPlaceholderText(state.transcription.apiKeyStored
+                                       ? QStringLiteral("Stored; type to replace")
+                                       : QStringLiteral("None"));
+    removeKeyButton->setVisible(state.transcription.remoteServer &&
+                                state.transcription.apiKeyStored);
+    setHintText(apiKeyHint, state.transcription.apiKeyHint);
+    apiKeyHint->setVisible(state.transcription.remoteServer &&
+                           !state.transcription.apiKeyHint.isEmpty());
     // The model is the server's to choose while another one transcribes.
-    modelPopup->setEnabled(!state.remoteServer);
-    idleLimitPopup->setCurrentIndex(state.idleLimitRow);
+    modelPopup->setEnabled(!state.transcription.remoteServer);
+    idleLimitPopup->setCurrentIndex(state.transcription.idleLimitRow);
     for (QWidget *widget : std::as_const(idleLimitRow))
-        widget->setVisible(!state.remoteServer);
+        widget->setVisible(!state.transcription.remoteServer);
     adjustSize();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio.h"
+#include "settings/settings_state.h"
 
 #include <QList>
 #include <QWidget>
@@ -21,37 +22,12 @@ namespace parlotta {
 // Sets a hint's text and the height its wrapped lines need.
 void setHintText(QLabel *hint, const QString &text);
 
-// Everything the window shows apart from the model list; the controller decides it.
+// Everything the window shows apart from the model list, by section; the
+// controller has it decided from the stored settings and the daemon's facts.
 struct SettingsState {
-    QString hotkeyText;     // the hotkey button's caption, as it should read
-    int hotkeyModeRow = 0;  // hold, toggle, both
-    QString hotkeyHint;     // how the mode is used
-    int silenceSeconds = 0; // a toggled recording's stop after silence; 0: off
-    bool hotkeyClearable = false;
-    bool accessibilityShown = false; // the warning row with "Grant Accessibility Access…"
-    QString refusal;                 // why the desktop did not bind the hotkey, or empty
-    QString desktopSetup;            // what the desktop wants done once, or empty
-    int languageRow = 0;
-    QString languageHint; // what the active model does with the language; empty: nothing to say
-    bool showLanguage = false;
-    bool openAtLogin = false;
-    bool directKeyboardOffered = false; // Wayland only
-    bool directKeyboard = false;
-    QString directKeyboardAbout;
-    bool downloading = false;
-    bool keepRecent = true;
-    int idleLimitRow = 0; // in idleLimitChoices
-    QString vocabulary;
-    QString vocabularyHint; // what is sent, and what is left out
-    bool remoteServer = false;
-    QString serverAddress;
-    QString serverHint;       // the form used, or why the address cannot be used
-    QString plainHttpConsent; // the consent's caption, or empty when none is asked
-    bool plainHttpAccepted = false;
-    bool serverModelShown = false; // an OpenAI-compatible address
-    QString serverModel;
-    bool apiKeyStored = false;
-    QString apiKeyHint;
+    HotkeySection hotkey;
+    TranscriptionSection transcription;
+    GeneralSection general;
 };
 
 // One entry of the model list: its title, and the model it names (empty for

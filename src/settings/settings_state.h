@@ -1,0 +1,93 @@
+#pragma once
+
+#include "core/preferences.h"
+#include "dictation/transcription_target.h"
+#include "hotkey/hotkey_model.h"
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace parlotta {
+
+// What the window's sections show is decided from these alone: the stored
+// preferences, read once, and what the daemon knows at that moment.
+struct SettingsInputs {
+    std::int64_t hotkey = hotkeyNone;
+    std::uint64_t modifiers = 0;
+    HotkeyMode mode = HotkeyMode::Hold;
+    std::optional<qint64> silenceSeconds;
+    QString language = QStringLiteral("auto");
+    bool showLanguage = true;
+    bool readKeyboard = false;
+    bool keepRecent = true;
+    int idleMinutes = defaultIdleLimitMinutes;
+    QString vocabulary;
+    QString serverAddress;
+    QString plainHttpAccepted; // the origin accepted for plain http
+    QString serverModel = defaultServerModel;
+
+    bool capturing = false; // the hotkey button waits for a key
+    bool keyListenerActive = true;
+    QString refusal;      // why the desktop did not bind the hotkey
+    QString desktopSetup; // what the desktop wants done once for it
+    bool wayland = false;
+    bool mayReadKeyboards = true; // in the input group
+    bool openAtLogin = false;
+    bool downloading = false;
+    TranscriptionTarget target;
+    std::optional<QString> activeModel;
+    bool apiKeyStored = false;
+    QString apiKeyHint; // where the key is, or what storing it last said
+};
+
+// The preferences as stored now; the facts are the caller's to fill in.
+SettingsInputs storedSettings();
+
+// The hotkey section: the button, the mode and its hint, the silence stop,
+// the keyboard access warning, and reading the keyboard directly.
+struct HotkeySection {
+    QString text; // the button's caption
+    bool clearable = false;
+    int modeRow = 0; // hold, toggle, both
+    QString hint;
+    int silenceSeconds = 0; // 0: off
+    bool accessibilityShown = false;
+    QString refusal;
+    QString desktopSetup;
+    bool directKeyboardOffered = false; // Wayland only
+    bool directKeyboard = false;
+    QString directKeyboardAbout;
+};
+HotkeySection hotkeySection(const SettingsInputs &in);
+
+// The transcription section: language, vocabulary, where recordings go, the
+// model's memory when idle.
+struct TranscriptionSection {
+    int languageRow = 0;
+    QString languageHint; // what the active model does with the language; empty: nothing to say
+    QString vocabulary;
+    QString vocabularyHint; // what is sent, and what is left out
+    bool remoteServer = false;
+    QString serverAddress;
+    QString serverHint;       // the form used, or why the address cannot be used
+    QString plainHttpConsent; // the consent's caption, or empty when none is asked
+    bool plainHttpAccepted = false;
+    bool serverModelShown = false; // an OpenAI-compatible address
+    QString serverModel;
+    bool apiKeyStored = false;
+    QString apiKeyHint;
+    bool downloading = false;
+    int idleLimitRow = 0; // in idleLimitChoices
+};
+TranscriptionSection transcriptionSection(const SettingsInputs &in);
+
+// The rest: the code in the tray icon, Recent, login.
+struct GeneralSection {
+    bool showLanguage = true;
+    bool keepRecent = true;
+    bool openAtLogin = false;
+};
+GeneralSection generalSection(const SettingsInputs &in);
+
+} // namespace parlotta
