@@ -309,6 +309,10 @@ SettingsWindow::SettingsWindow()
     hotkeyLabel->setBuddy(hotkeyButton);
     grid->addWidget(hotkeyLabel, row, 0, right);
     grid->addWidget(stack({hotkeyButton, clearHotkeyButton}, 6), row++, 1);
+    // Its own label: a list box without one is read out as its current entry.
+    QLabel *modeLabel = label(QStringLiteral("M&ode:"));
+    modeLabel->setBuddy(hotkeyModePopup);
+    grid->addWidget(modeLabel, row, 0, right);
     grid->addWidget(hotkeyModePopup, row++, 1, left);
     grid->addWidget(hotkeyHint, row++, 1, left);
     grid->addWidget(silenceRow, row++, 1);

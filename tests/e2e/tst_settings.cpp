@@ -70,6 +70,7 @@ class TestSettings : public QObject {
         const QString tree = accessibleTree();
         for (const QString &control :
              {u"\tpush button\tClear hotkey\t"_s, u"\tcombo box\tAuto\tLanguage:\t"_s,
+              u"\tcombo box\tHold to talk\tMode:\t"_s,
               u"\tcheck box\tShow language in menu bar\t\tchecked"_s,
               u"\tcombo box\thello  0 MB · downloaded\tModel:\t"_s,
               u"\tcheck box\tOpen at login\tStartup:\tchecked"_s})
