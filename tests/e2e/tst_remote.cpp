@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 #include <csignal>
 
@@ -128,6 +129,37 @@ class TestRemote : public QObject {
         QVERIFY(!daemon.logBytes().contains(key));
         daemon.sendSignal(SIGTERM);
         QVERIFY(daemon.waitForExit());
+    }
+
+    // A keyring that never answers (the secret service stopped, as a locked
+    // keyring waiting for its password is): the first recording waits the
+    // limit and goes without the key, and the next ones do not wait at all.
+    void keyringThatNeverAnswers()
+    {
+        RemoteServer remote;
+        QVERIFY(remote.start(u"/inference"_s));
+        Keyring keyring;
+        QVERIFY(keyring.start());
+        QCOMPARE(::kill(pid_t(keyring.pid()), SIGSTOP), 0);
+        const auto resume = qScopeGuard([&] { ::kill(pid_t(keyring.pid()), SIGCONT); });
+        PasteTarget target;
+        QVERIFY(target.start());
+        DaemonProcess daemon;
+        daemon.installModel(u"morning"_s);
+        daemon.writePreferences("[General]\nserver=remote\nserver-address=https://127.0.0.1:" +
+                                QByteArray::number(remote.tlsPort) + "\n");
+        daemon.setEnvironment(u"SSL_CERT_FILE"_s, remote.caFile());
+        daemon.setEnvironment(u"PARLOTTA_KEYRING_WAIT_MS"_s, u"2000"_s);
+        QVERIFY(daemon.start());
+        const QString gaveUp = u"The secret service has not given the API key within 2 s (is the "
+                               "keyring locked?); sending without it"_s;
+        QVERIFY(daemon.dictate(hello, u"Pasted via"_s));
+        QTRY_COMPARE(target.text(), u"Hello world."_s);
+        QVERIFY(daemon.logMessages().contains(gaveUp));
+        QCOMPARE(remote.lastAuthorization(), QByteArray());
+        QVERIFY(daemon.dictate(hello, u"Pasted via"_s));
+        QTRY_COMPARE(target.text(), u"Hello world.Hello world."_s);
+        QCOMPARE(daemon.logMessages().count(gaveUp), 1);
     }
 
     // Each way another server fails: its line, the Basso cue, a warning in the

@@ -37,6 +37,10 @@ class Keyring {
     {
         return data.path();
     }
+    qint64 pid() const
+    {
+        return process.processId();
+    }
 
   private:
     QTemporaryDir data;
