@@ -135,3 +135,17 @@ class HttpStub : public QTcpServer {
   private:
     QHash<QTcpSocket *, QByteArray> pending;
 };
+
+// The main of a unit test run as a fresh account: preferences in a folder of
+// its own (language "auto") and no secret service on the bus.
+#define PARLOTTA_FRESH_ACCOUNT_MAIN(TestClass)                                                     \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        QTemporaryDir config;                                                                      \
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());                                   \
+        qputenv("HOME", config.path().toLocal8Bit());                                              \
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");                             \
+        QCoreApplication app(argc, argv);                                                          \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

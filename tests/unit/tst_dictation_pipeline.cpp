@@ -6,24 +6,16 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
-#include "dictation/api_key.h"
 #include "dictation/cues.h"
 #include "dictation/gates.h"
 #include "dictation/inference_request.h"
-#include "dictation/multipart.h"
 #include "dictation/paste.h"
 #include "dictation/recording.h"
 #include "dictation/stop_path.h"
 #include "dictation/transcription_server.h"
-#include "dictation/transcription_target.h"
-#include "dictation/vocabulary.h"
 #include "fake_platform.h"
 #include "hotkey/event_tap.h"
 #include "hotkey/hotkey_model.h"
-#include "platform/keystrokes.h"
-#include "platform/served_selection.h"
-#include "platform/terminal_classes.h"
-#include "platform/wav.h"
 #include "test_helpers.h"
 
 #include <QCoreApplication>
@@ -31,12 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
-#include <cmath>
-#include <curl/curl.h>
 #include <limits>
-#include <qt6keychain/keychain.h>
-#include <sys/stat.h>
-#include <vector>
 
 using namespace parlotta;
 using Keystroke = KeyInjector::Keystroke;
@@ -515,15 +502,6 @@ class TestDictationPipeline : public QObject {
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QTemporaryDir config; // preferences of a fresh account: language "auto"
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    qputenv("HOME", config.path().toLocal8Bit());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"); // no secret service
-    QCoreApplication app(argc, argv);
-    TestDictationPipeline test;
-    return QTest::qExec(&test, argc, argv);
-}
+PARLOTTA_FRESH_ACCOUNT_MAIN(TestDictationPipeline)
 
 #include "tst_dictation_pipeline.moc"

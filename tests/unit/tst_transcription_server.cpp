@@ -480,15 +480,6 @@ class TestTranscriptionServer : public QObject {
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QTemporaryDir config; // preferences of a fresh account
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    qputenv("HOME", config.path().toLocal8Bit());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"); // no secret service
-    QCoreApplication app(argc, argv);
-    TestTranscriptionServer test;
-    return QTest::qExec(&test, argc, argv);
-}
+PARLOTTA_FRESH_ACCOUNT_MAIN(TestTranscriptionServer)
 
 #include "tst_transcription_server.moc"
