@@ -1,10 +1,9 @@
-// The main thread's longest stall through dictations, their pastes and a
-// hotkey change (the settings window opened, the hotkey cleared, which unbinds
-// the desktop's shortcut where one is bound) on each desktop the daemon
-// serves, as the daemon measures it itself under PARLOTTA_STALL_PROBE (from 3 s
-// after start-up to its exit). X11 is the headless desktop's own display;
-// sway and KWin (fake input, and the portal where no desktop entry grants it)
-// are started headless as the Wayland tests start them. Run inside the
+// The main thread's longest stall through dictations, their pastes, a press
+// while the sound server hangs and a hotkey change (the settings window opened, the hotkey cleared,
+// which unbinds the desktop's shortcut where one is bound) on each desktop the daemon serves, as
+// the daemon measures it itself under PARLOTTA_STALL_PROBE (from 3 s after start-up to its exit).
+// X11 is the headless desktop's own display; sway and KWin (fake input, and the portal where no
+// desktop entry grants it) are started headless as the Wayland tests start them. Run inside the
 // headless desktop, for every desktop or the ones named (X11, sway, KWin):
 //   tests/support/headless-desktop.sh build/bench/bench_stall [ROUNDS [DESKTOP…]]
 #include "daemon_process.h"
@@ -95,6 +94,20 @@ QString measure(ServerKind server, const QString &desktop, int rounds, const QSt
             std::fprintf(stderr, "no paste in round %d\n", i + 1);
             return {};
         }
+    // A press while the sound server hangs (stopped for 3 s, longer than
+    // opening the microphone waits), then its release.
+    const qint64 soundServer =
+        runTool(QStringLiteral("pgrep"),
+                {QStringLiteral("-n"), QStringLiteral("-x"), QStringLiteral("pulseaudio")})
+            .trimmed()
+            .toLongLong();
+    if (soundServer <= 0 || ::kill(pid_t(soundServer), SIGSTOP) != 0)
+        return failed("no sound server to stop");
+    daemon.sendSignal(SIGUSR1);
+    QThread::msleep(3000);
+    ::kill(pid_t(soundServer), SIGCONT);
+    daemon.sendSignal(SIGUSR2);
+    QThread::msleep(1000);
     if (!accessibleAction(QStringLiteral("press"), QStringLiteral("push button"), clear) ||
         !daemon.waitForMessage(QStringLiteral("Hotkey set to: None (code -1, modifiers 0)"))) {
         return failed("the hotkey was not cleared");
@@ -124,7 +137,8 @@ int main(int argc, char *argv[])
         {"KWin (fake input)", QStringLiteral("kwin")},
         {"KWin (remote desktop portal)", QStringLiteral("kwin-unlisted")},
     };
-    std::printf("main thread's longest stall over %d dictations and pastes and a hotkey change\n",
+    std::printf("main thread's longest stall over %d dictations and pastes, a press while the "
+                "sound server hangs and a hotkey change\n",
                 rounds);
     int status = 0;
     const QStringList only = app.arguments().mid(2);

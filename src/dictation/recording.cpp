@@ -5,6 +5,7 @@
 #include "core/preferences.h"
 #include "core/runtime_files.h"
 #include "core/system_error.h"
+#include "core/threads.h"
 #include "dictation/gates.h"
 #include "dictation/stop_path.h"
 #include "platform/audio.h"
@@ -14,9 +15,12 @@
 #include <QFile>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <future>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace parlotta {
@@ -25,8 +29,19 @@ float peakAvgPower = -160.0f;
 
 namespace {
 
-std::unique_ptr<AudioRecorder> recorder;
+std::shared_ptr<AudioRecorder> recorder;
 std::unique_ptr<QTimer> meterTimer;
+// A start whose microphone the sound server is still opening, on a thread of
+// its own: a server that takes seconds to answer (or hangs) leaves the tray,
+// the window and the hotkey running meanwhile. A release or a cancel that
+// comes first is carried out once the answer is in.
+struct Opening {
+    quint64 serial;
+    bool stopWhenOpen = false;
+};
+std::optional<Opening> opening;
+bool openingUnderWay = false; // until the answer is in, even for a cancelled start
+std::shared_future<void> openingDone;
 quint64 recordingSerial = 0;
 std::function<void(float level, float peak, double seconds)> levelWatcher;
 
@@ -52,6 +67,10 @@ void closeRecording()
     recorder.reset();
     dictationChanged();
 }
+
+void microphoneOpened(const std::shared_ptr<AudioRecorder> &created, bool ready,
+                      const QString &error, quint64 serial, const QString &partial,
+                      const QString &source);
 
 void meterTick()
 {
@@ -91,7 +110,7 @@ void requestMicrophoneAccess()
 
 void beginRecording()
 {
-    if (recorder) {
+    if (isRecording()) {
         log(QStringLiteral("Already recording, ignoring start"));
         return;
     }
@@ -103,6 +122,10 @@ void beginRecording()
 
 void startRecording()
 {
+    if (openingUnderWay) {
+        log(QStringLiteral("The sound server has not answered the last start yet, ignoring start"));
+        return;
+    }
     peakAvgPower = -160.0f;
     // The new recording goes to a file of its own until the recorder stands:
     // a start that fails leaves the last recording as it was. Neither open
@@ -113,40 +136,76 @@ void startRecording()
         log(QStringLiteral("ERROR: cannot create %1: %2").arg(partial, systemErrorText()));
         return;
     }
-    auto created = createAudioRecorder();
-    QString error;
+    std::shared_ptr<AudioRecorder> created = createAudioRecorder();
     const QString source = preferenceString(prefMicrophone, QString());
-    if (!created->prepare(fd, source, &error)) {
-        created.reset();
+    const quint64 serial = ++recordingSerial;
+    opening = Opening{serial};
+    openingUnderWay = true;
+    auto done = std::make_shared<std::promise<void>>();
+    openingDone = done->get_future().share();
+    dictationChanged();
+    startThread(QStringLiteral("Microphone"), [created, fd, source, serial, partial, done] {
+        QString error;
+        const bool ready = created->prepare(fd, source, &error);
+        QMetaObject::invokeMethod(
+            qApp, [=] { microphoneOpened(created, ready, error, serial, partial, source); },
+            Qt::QueuedConnection);
+        done->set_value();
+    });
+}
+
+namespace {
+
+void microphoneOpened(const std::shared_ptr<AudioRecorder> &created, bool ready,
+                      const QString &error, quint64 serial, const QString &partial,
+                      const QString &source)
+{
+    openingUnderWay = false;
+    const bool wanted = opening && opening->serial == serial;
+    const bool stopNow = wanted && opening->stopWhenOpen;
+    opening.reset();
+    const auto discard = [&] {
+        created->stop();
         ::unlink(QFile::encodeName(partial).constData());
+    };
+    if (!wanted) { // cancelled while the sound server answered
+        discard();
+        return;
+    }
+    if (!ready) {
+        discard();
         log(QStringLiteral("ERROR: ") + error);
+        dictationChanged();
         return;
     }
     if (::rename(QFile::encodeName(partial).constData(),
                  QFile::encodeName(outputPath).constData()) != 0) {
         log(QStringLiteral("ERROR: cannot create %1: %2").arg(outputPath, systemErrorText()));
-        created.reset();
-        ::unlink(QFile::encodeName(partial).constData());
+        discard();
+        dictationChanged();
         return;
     }
     if (created->usedDefaultInstead())
         log(QStringLiteral("Microphone %1 is not connected, recording from the system default")
                 .arg(source));
-    recorder = std::move(created);
-    ++recordingSerial;
+    recorder = created;
     dictationChanged();
     if (QString why; !recorder->record(&why)) {
         log(QStringLiteral("ERROR: record() returned false (%1)").arg(why));
-        return;
+    } else {
+        log(QStringLiteral("Recording started"));
+        meterTimer = std::make_unique<QTimer>();
+        meterTimer->setTimerType(Qt::PreciseTimer);
+        meterTimer->setInterval(100);
+        QObject::connect(meterTimer.get(), &QTimer::timeout, meterTick);
+        meterTimer->start();
+        meterTick();
     }
-    log(QStringLiteral("Recording started"));
-    meterTimer = std::make_unique<QTimer>();
-    meterTimer->setTimerType(Qt::PreciseTimer);
-    meterTimer->setInterval(100);
-    QObject::connect(meterTimer.get(), &QTimer::timeout, meterTick);
-    meterTimer->start();
-    meterTick();
+    if (stopNow && recorder && recordingSerial == serial)
+        stopRecordingAndTranscribe();
 }
+
+} // namespace
 
 void cancelRecording()
 {
@@ -155,20 +214,31 @@ void cancelRecording()
 
 void cancelRecordingBecause(const QString &why)
 {
-    if (!recorder)
+    if (!isRecording())
         return;
+    opening.reset();
     closeRecording();
     log(QStringLiteral("Recording cancelled (%1)").arg(why));
 }
 
 void stopRecorderForShutdown()
 {
+    opening.reset();
+    // A sound server still answering is given its bounded time, so that the
+    // connection is not torn down under the thread that waits for it.
+    if (openingUnderWay)
+        openingDone.wait_for(std::chrono::seconds(5));
     closeRecording();
 }
 
 bool isRecording()
 {
-    return recorder != nullptr;
+    return recorder != nullptr || opening.has_value();
+}
+
+bool microphoneOpening()
+{
+    return openingUnderWay;
 }
 
 double recordingSeconds()
@@ -188,6 +258,10 @@ void watchRecordingLevels(std::function<void(float level, float peak, double sec
 
 void stopRecordingAndTranscribe()
 {
+    if (!recorder && opening) {
+        opening->stopWhenOpen = true;
+        return;
+    }
     if (!recorder) {
         log(QStringLiteral("No active recorder"));
         return;

@@ -15,7 +15,8 @@ void requestMicrophoneAccess();
 
 // Starts a recording unless one is open (then logs "Already recording, ignoring start").
 void beginRecording();
-// Creates and starts the recorder and its level meter.
+// Creates the recorder, has the sound server open the microphone on a thread
+// of its own, then starts it and its level meter.
 void startRecording();
 // Abandons an open recording without transcribing it; the file stays.
 void cancelRecording();
@@ -23,8 +24,10 @@ void cancelRecording();
 void cancelRecordingBecause(const QString &why);
 // Stops the recorder without transcribing, for shutdown; the file stays.
 void stopRecorderForShutdown();
-// Whether a recording is open (from a successful recorder creation to its stop).
+// Whether a recording is open (from the press, while the microphone opens, to its stop).
 bool isRecording();
+// Whether the sound server has yet to answer a start, a cancelled one included.
+bool microphoneOpening();
 // Seconds recorded so far by the open recording, 0 when none is open.
 double recordingSeconds();
 

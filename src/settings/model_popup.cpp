@@ -24,32 +24,32 @@ void SettingsController::rebuildModelPopup()
             selected = int(choices.size());
         choices.append({title, model.name});
     }
-    shown->setModels(choices, selected);
+    shown->transcription->setModels(choices, selected);
     updateModelHint();
 }
 
 void SettingsController::updateModelHint()
 {
-    const QString selected = shown->selectedModel();
+    const QString selected = shown->transcription->selectedModel();
     if (chosenTranscriptionTarget().engine == TranscriptionEngine::Remote)
-        shown->setModelHint(QStringLiteral("The model is chosen on the server."));
+        shown->transcription->setModelHint(QStringLiteral("The model is chosen on the server."));
     else if (catalogue.currentModel() && !selected.isEmpty())
-        shown->setModelHint(modelDescription(selected, recommendedModel(machineHasGpu()),
-                                             measuredModelSpeed(selected)));
+        shown->transcription->setModelHint(modelDescription(
+            selected, recommendedModel(machineHasGpu()), measuredModelSpeed(selected)));
     else
-        shown->setModelHint(QStringLiteral("Choose a model to download. ") +
-                            recommendedModel(machineHasGpu()) +
-                            QStringLiteral(" is a good start."));
+        shown->transcription->setModelHint(QStringLiteral("Choose a model to download. ") +
+                                           recommendedModel(machineHasGpu()) +
+                                           QStringLiteral(" is a good start."));
 }
 
 void SettingsController::modelChosen()
 {
-    const QString name = shown->selectedModel();
+    const QString name = shown->transcription->selectedModel();
     if (name.isEmpty())
         return;
     updateModelHint();
     if (catalogue.currentModel() != name && !isModelInstalled(name))
-        shown->setDownloadProgress(0, QStringLiteral("Starting download\u2026"));
+        shown->transcription->setDownloadProgress(0, QStringLiteral("Starting download\u2026"));
     catalogue.chooseModel(name);
     refresh();
 }
@@ -59,11 +59,11 @@ void SettingsController::downloadProgressed(qint64 written, qint64 expected)
     if (!shown)
         return;
     if (expected >= 1)
-        shown->setDownloadProgress(int(double(written) / double(expected) * 1000),
-                                   formatBytes(written) + QStringLiteral(" of ") +
-                                       formatBytes(expected));
+        shown->transcription->setDownloadProgress(int(double(written) / double(expected) * 1000),
+                                                  formatBytes(written) + QStringLiteral(" of ") +
+                                                      formatBytes(expected));
     else
-        shown->setDownloadProgress(-1, formatBytes(written));
+        shown->transcription->setDownloadProgress(-1, formatBytes(written));
 }
 
 } // namespace parlotta

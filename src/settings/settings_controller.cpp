@@ -49,29 +49,41 @@ void SettingsController::buildWindow()
 {
     shown = new SettingsWindow;
     SettingsWindow *w = shown;
-    connect(w, &SettingsWindow::hotkeyClicked, this, &SettingsController::hotkeyClicked);
-    connect(w, &SettingsWindow::clearHotkeyClicked, this, &SettingsController::clearHotkey);
-    connect(w, &SettingsWindow::grantClicked, this, &openAccessibilityPreferences);
-    connect(w, &SettingsWindow::languageChosen, this, &SettingsController::languageChosen);
-    connect(w, &SettingsWindow::showLanguageToggled, this,
-            &SettingsController::showLanguageChanged);
-    connect(w, &SettingsWindow::openAtLoginToggled, this, &SettingsController::loginChanged);
-    connect(w, &SettingsWindow::directKeyboardToggled, this,
+    HotkeyView *hotkey = w->hotkey;
+    connect(hotkey, &HotkeyView::hotkeyClicked, this, &SettingsController::hotkeyClicked);
+    connect(hotkey, &HotkeyView::clearHotkeyClicked, this, &SettingsController::clearHotkey);
+    connect(hotkey, &HotkeyView::grantClicked, this, &openAccessibilityPreferences);
+    connect(hotkey, &HotkeyView::hotkeyModeChosen, this, &SettingsController::hotkeyModeChosen);
+    connect(hotkey, &HotkeyView::silenceChanged, this, &SettingsController::silenceChanged);
+    connect(hotkey, &HotkeyView::directKeyboardToggled, this,
             &SettingsController::directKeyboardChanged);
-    connect(w, &SettingsWindow::modelChosen, this, &SettingsController::modelChosen);
-    connect(w, &SettingsWindow::hotkeyModeChosen, this, &SettingsController::hotkeyModeChosen);
-    connect(w, &SettingsWindow::silenceChanged, this, &SettingsController::silenceChanged);
-    connect(w, &SettingsWindow::microphoneChosen, this, &SettingsController::microphoneChosen);
-    connect(w, &SettingsWindow::keepRecentToggled, this, &SettingsController::keepRecentChanged);
-    connect(w, &SettingsWindow::idleLimitChosen, this, &SettingsController::idleLimitChosen);
-    connect(w, &SettingsWindow::vocabularyEdited, this, &SettingsController::vocabularyEdited);
-    connect(w, &SettingsWindow::serverChosen, this, &SettingsController::serverChosen);
-    connect(w, &SettingsWindow::serverAddressEdited, this,
+    LanguageView *language = w->language;
+    connect(language, &LanguageView::languageChosen, this, &SettingsController::languageChosen);
+    connect(language, &LanguageView::showLanguageToggled, this,
+            &SettingsController::showLanguageChanged);
+    connect(language, &LanguageView::keepRecentToggled, this,
+            &SettingsController::keepRecentChanged);
+    connect(w->microphone, &MicrophoneView::microphoneChosen, this,
+            &SettingsController::microphoneChosen);
+    TranscriptionView *transcription = w->transcription;
+    connect(transcription, &TranscriptionView::modelChosen, this, &SettingsController::modelChosen);
+    connect(transcription, &TranscriptionView::idleLimitChosen, this,
+            &SettingsController::idleLimitChosen);
+    connect(transcription, &TranscriptionView::vocabularyEdited, this,
+            &SettingsController::vocabularyEdited);
+    connect(transcription, &TranscriptionView::serverChosen, this,
+            &SettingsController::serverChosen);
+    connect(transcription, &TranscriptionView::serverAddressEdited, this,
             &SettingsController::serverAddressEdited);
-    connect(w, &SettingsWindow::plainHttpToggled, this, &SettingsController::plainHttpToggled);
-    connect(w, &SettingsWindow::serverModelEdited, this, &SettingsController::serverModelEdited);
-    connect(w, &SettingsWindow::apiKeyEntered, this, &SettingsController::apiKeyEntered);
-    connect(w, &SettingsWindow::cancelDownloadClicked, &catalogue, &ModelCatalogue::cancelDownload);
+    connect(transcription, &TranscriptionView::plainHttpToggled, this,
+            &SettingsController::plainHttpToggled);
+    connect(transcription, &TranscriptionView::serverModelEdited, this,
+            &SettingsController::serverModelEdited);
+    connect(transcription, &TranscriptionView::apiKeyEntered, this,
+            &SettingsController::apiKeyEntered);
+    connect(transcription, &TranscriptionView::cancelDownloadClicked, &catalogue,
+            &ModelCatalogue::cancelDownload);
+    connect(w->startup, &StartupView::openAtLoginToggled, this, &SettingsController::loginChanged);
     // A capture ends with the window.
     connect(w, &SettingsWindow::closing, this, [this] {
         microphones.reset(); // nothing listens to the microphone once the window is closed
@@ -119,7 +131,7 @@ void SettingsController::refresh()
         apiKeyOutcome.isEmpty()
             ? apiKeyWhereabouts(serverEndpoint(in.serverAddress, in.plainHttpAccepted).origin)
             : apiKeyOutcome;
-    shown->showState({hotkeySection(in), transcriptionSection(in), generalSection(in)});
+    shown->showState(settingsState(in));
     updateModelHint();
 }
 
@@ -238,16 +250,18 @@ void SettingsController::watchMicrophones()
     microphones = watchAudioSources(
         [this](const QList<AudioSource> &list) {
             if (shown)
-                shown->setMicrophones(list, preferenceString(prefMicrophone, QString()));
+                shown->microphone->showState(
+                    microphoneSection(list, preferenceString(prefMicrophone, QString())));
         },
         [this](float level) {
             if (shown)
-                shown->setInputLevel(level);
+                shown->microphone->setInputLevel(level);
         });
     if (microphones)
         microphones->watchLevel(preferenceString(prefMicrophone, QString()));
     else if (shown)
-        shown->setMicrophones({}, preferenceString(prefMicrophone, QString()));
+        shown->microphone->showState(
+            microphoneSection({}, preferenceString(prefMicrophone, QString())));
 }
 
 void SettingsController::languageChosen(int row)

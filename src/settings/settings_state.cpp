@@ -85,11 +85,32 @@ QString languageHint(const SettingsInputs &in)
 
 } // namespace
 
+LanguageSection languageSection(const SettingsInputs &in)
+{
+    return {languageRow(in.language), languageHint(in), in.showLanguage, in.keepRecent};
+}
+
+MicrophoneSection microphoneSection(const QList<AudioSource> &sources, const QString &chosen)
+{
+    MicrophoneSection out;
+    out.entries.append({QStringLiteral("System default"), QString()});
+    for (const AudioSource &source : sources) {
+        out.entries.append(
+            {source.description.isEmpty() ? source.name : source.description, source.name});
+        if (source.name == chosen)
+            out.current = int(out.entries.size()) - 1;
+    }
+    // Chosen once, unplugged now: recordings use the default meanwhile.
+    if (!chosen.isEmpty() && out.current == 0) {
+        out.entries.append({QStringLiteral("%1 (not connected)").arg(chosen), chosen});
+        out.current = int(out.entries.size()) - 1;
+    }
+    return out;
+}
+
 TranscriptionSection transcriptionSection(const SettingsInputs &in)
 {
     TranscriptionSection out;
-    out.languageRow = languageRow(in.language);
-    out.languageHint = languageHint(in);
     out.vocabulary = in.vocabulary;
     const Prompt prompt = vocabularyPrompt(in.vocabulary);
     if (!in.target.sendsPrompt) {
@@ -132,9 +153,14 @@ TranscriptionSection transcriptionSection(const SettingsInputs &in)
     return out;
 }
 
-GeneralSection generalSection(const SettingsInputs &in)
+StartupSection startupSection(const SettingsInputs &in)
 {
-    return {in.showLanguage, in.keepRecent, in.openAtLogin};
+    return {in.openAtLogin};
+}
+
+SettingsState settingsState(const SettingsInputs &in)
+{
+    return {hotkeySection(in), languageSection(in), transcriptionSection(in), startupSection(in)};
 }
 
 } // namespace parlotta

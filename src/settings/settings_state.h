@@ -3,7 +3,9 @@
 #include "core/preferences.h"
 #include "dictation/transcription_target.h"
 #include "hotkey/hotkey_model.h"
+#include "platform/audio.h"
 
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -61,11 +63,32 @@ struct HotkeySection {
 };
 HotkeySection hotkeySection(const SettingsInputs &in);
 
-// The transcription section: language, vocabulary, where recordings go, the
-// model's memory when idle.
-struct TranscriptionSection {
+// The language section: the language, what the model makes of it, and what
+// the tray shows.
+struct LanguageSection {
     int languageRow = 0;
     QString languageHint; // what the active model does with the language; empty: nothing to say
+    bool showLanguage = true;
+    bool keepRecent = true;
+};
+LanguageSection languageSection(const SettingsInputs &in);
+
+// The microphone section's list: "System default", the sound server's
+// inputs, and a chosen one that is unplugged now; which one is selected.
+struct MicrophoneEntry {
+    QString title;
+    QString source; // empty: the default
+    bool operator==(const MicrophoneEntry &) const = default;
+};
+struct MicrophoneSection {
+    QList<MicrophoneEntry> entries;
+    int current = 0;
+};
+MicrophoneSection microphoneSection(const QList<AudioSource> &sources, const QString &chosen);
+
+// The transcription and model section: vocabulary, where recordings go, the
+// model's download and its memory when idle.
+struct TranscriptionSection {
     QString vocabulary;
     QString vocabularyHint; // what is sent, and what is left out
     bool remoteServer = false;
@@ -82,12 +105,20 @@ struct TranscriptionSection {
 };
 TranscriptionSection transcriptionSection(const SettingsInputs &in);
 
-// The rest: the code in the tray icon, Recent, login.
-struct GeneralSection {
-    bool showLanguage = true;
-    bool keepRecent = true;
+// The startup section.
+struct StartupSection {
     bool openAtLogin = false;
 };
-GeneralSection generalSection(const SettingsInputs &in);
+StartupSection startupSection(const SettingsInputs &in);
+
+// Everything the window shows apart from the model list and the microphones,
+// which arrive on their own.
+struct SettingsState {
+    HotkeySection hotkey;
+    LanguageSection language;
+    TranscriptionSection transcription;
+    StartupSection startup;
+};
+SettingsState settingsState(const SettingsInputs &in);
 
 } // namespace parlotta

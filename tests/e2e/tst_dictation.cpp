@@ -1,6 +1,9 @@
 #include "daemon_process.h"
 #include "desktop_helpers.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -172,6 +175,27 @@ class TestDictation : public QObject {
         QVERIFY(startPulse());
         QTest::qWait(3000); // a failed connection attempt is not retried sooner
         QVERIFY(daemon.dictate(QString(), u"Recording too short"_s));
+
+        // Hanging for 10 s at a press: the daemon answers meanwhile (a cancel
+        // over the bus, within a second), and the next dictation works once
+        // the sound server is back.
+        ::kill(pid_t(pulse.processId()), SIGSTOP);
+        QElapsedTimer frozen;
+        frozen.start();
+        daemon.sendSignal(SIGUSR1);
+        QVERIFY(daemon.waitForMessage(u"Received SIGUSR1 \u2192 start recording"_s));
+        QDBusMessage cancel = QDBusMessage::createMethodCall(u"com.parlotta.app"_s, u"/"_s,
+                                                             u"org.parlotta.Daemon"_s, u"Cancel"_s);
+        QCOMPARE(QDBusConnection::sessionBus().call(cancel, QDBus::Block, 1000).type(),
+                 QDBusMessage::ReplyMessage);
+        QVERIFY(daemon.waitForMessage(u"Recording cancelled (parlotta --cancel)"_s, 1000));
+        QTest::qWait(int(std::max<qint64>(0, 10000 - frozen.elapsed())));
+        ::kill(pid_t(pulse.processId()), SIGCONT);
+        daemon.sendSignal(SIGUSR1);
+        QVERIFY(daemon.waitForMessage(u"Recording started"_s));
+        QVERIFY(pulseRuns({u"paplay"_s, u"-d"_s, u"feed"_s, hello}));
+        daemon.sendSignal(SIGUSR2);
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), u"Hello world.Hello world."_s, 20000);
         feeder.kill();
         pulse.kill();
         pulse.waitForFinished();

@@ -24,6 +24,8 @@ class FakeRecorder final : public AudioRecorder {
     {
         file = fd;
         fake::platform().recordedSource = source;
+        if (QSemaphore *answer = fake::platform().recorder.answer)
+            answer->acquire();
         if (!fake::platform().recorder.prepares) {
             *error = u"no sound server"_s;
             return false;

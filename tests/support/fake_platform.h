@@ -9,6 +9,7 @@
 #include "platform/keyboard.h"
 
 #include <QMap>
+#include <QSemaphore>
 #include <QSet>
 #include <QStringList>
 #include <functional>
@@ -18,12 +19,13 @@ using namespace Qt::StringLiterals;
 namespace fake {
 
 struct Recorder {
-    bool prepares = true; // false: prepare fails (no sound server)
-    bool records = true;  // false: record() returns false
-    double seconds = 2.0; // currentTime
-    float power = -20.0f; // averagePower
-    QByteArray wav;       // written to the file at stop
-    QString failure;      // set: the recording broke off, for this reason
+    bool prepares = true;         // false: prepare fails (no sound server)
+    bool records = true;          // false: record() returns false
+    double seconds = 2.0;         // currentTime
+    float power = -20.0f;         // averagePower
+    QByteArray wav;               // written to the file at stop
+    QString failure;              // set: the recording broke off, for this reason
+    QSemaphore *answer = nullptr; // set: prepare waits for one of it (a slow sound server)
 };
 
 // One X selection: CLIPBOARD or PRIMARY.

@@ -56,6 +56,7 @@ class TestDictationPipeline : public QObject {
 
     void init()
     {
+        QTRY_VERIFY(!microphoneOpening()); // the last test's start answered
         fake::reset();
         QFile(logPath).resize(0);
         server.requests = 0;
@@ -92,7 +93,9 @@ class TestDictationPipeline : public QObject {
         last.write("the last recording");
         last.close();
         beginRecording();
+        QTRY_VERIFY(!microphoneOpening());
         beginRecording();
+        QTRY_VERIFY(!microphoneOpening());
         QTEST(logMessagesIn(logPath), "lines");
         QTEST(isRecording(), "open");
         // Tink sounds before the recorder exists, and only for a begin that was not refused.
@@ -103,6 +106,75 @@ class TestDictationPipeline : public QObject {
         QVERIFY(last.open(QIODevice::ReadOnly));
         QCOMPARE(last.readAll() == "the last recording", !prepares);
         QVERIFY(!QFile::exists(outputPath + u".partial"_s));
+    }
+
+    // The microphone opens on a thread of its own: while the sound server
+    // takes its time the hotkey goes on, and what the user did meanwhile
+    // (released, cancelled, pressed again) is carried out once it answers.
+    void slowSoundServer_data()
+    {
+        QTest::addColumn<QStringList>("meanwhile");
+        QTest::addColumn<bool>("prepares");
+        QTest::addColumn<QStringList>("lines");
+
+        QTest::newRow("released: recorded, then stopped")
+            << QStringList{u"stop"_s} << true
+            << QStringList{u"Recording started"_s, u"Stopping - duration: 0.20s*"_s,
+                           u"Recording stopped, file: *"_s,
+                           u"Recording too short (0.20s), skipping"_s};
+        QTest::newRow("cancelled: nothing opened, the last recording kept")
+            << QStringList{u"cancel"_s} << true << QStringList{u"Recording cancelled (Escape)"_s};
+        QTest::newRow("cancelled and pressed again: one start at a time")
+            << QStringList{u"cancel"_s, u"begin"_s} << true
+            << QStringList{u"Recording cancelled (Escape)"_s,
+                           u"The sound server has not answered the last start yet, ignoring "
+                           "start"_s};
+        QTest::newRow("no microphone after all, released")
+            << QStringList{u"stop"_s} << false << QStringList{u"ERROR: no sound server"_s};
+    }
+
+    void slowSoundServer()
+    {
+        QFETCH(QStringList, meanwhile);
+        QFETCH(bool, prepares);
+        QFETCH(QStringList, lines);
+        QSemaphore answer;
+        fake::platform().recorder.answer = &answer;
+        fake::platform().recorder.prepares = prepares;
+        fake::platform().recorder.seconds = 0.2; // too short to be sent
+        QFile last(outputPath);
+        QVERIFY(last.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        last.write("the last recording");
+        last.close();
+        beginRecording();
+        QVERIFY(isRecording()); // the tray shows it while the microphone opens
+        for (const QString &step : meanwhile) {
+            if (step == u"stop")
+                stopRecordingAndTranscribe();
+            else if (step == u"cancel")
+                cancelRecordingBecause(u"Escape"_s);
+            else
+                beginRecording();
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(isRecording(), meanwhile.last() == u"stop");
+        answer.release();
+        QTRY_VERIFY(!isRecording());
+        QTRY_COMPARE(logMessagesIn(logPath).size(), lines.size());
+        const QStringList logged = logMessagesIn(logPath);
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines[i].endsWith(u'*') ? logged[i].startsWith(lines[i].chopped(1))
+                                             : logged[i] == lines[i],
+                     qPrintable(logged[i]));
+        QTRY_VERIFY(!QFile::exists(outputPath + u".partial"_s));
+        QVERIFY(last.open(QIODevice::ReadOnly));
+        QCOMPARE(last.readAll() == "the last recording", !lines.first().startsWith(u"Recording s"));
+        fake::platform().recorder.answer = nullptr;
+        // The next press is served as usual.
+        fake::platform().recorder.prepares = true;
+        beginRecording();
+        QTRY_VERIFY(logMessagesIn(logPath).endsWith(u"Recording started"_s));
+        cancelRecording();
     }
 
     // Where the desktop binds the shortcut itself, its press and release are
@@ -118,7 +190,7 @@ class TestDictationPipeline : public QObject {
         QVERIFY(isRecording());
         fake::platform().shortcut(true); // the desktop repeats a held shortcut
         fake::platform().shortcut(false);
-        QVERIFY(!isRecording());
+        QTRY_VERIFY(!isRecording()); // stopped once the microphone has opened
         QTRY_COMPARE(fake::platform().cues.size(), 2);
         QString error;
         std::optional<ActiveHotkey> captured;
@@ -145,6 +217,7 @@ class TestDictationPipeline : public QObject {
         hotkeyEvent(HotkeyEvent::Escape);
         QVERIFY(!isRecording());
         QVERIFY(logMessagesIn(logPath).contains(u"Recording cancelled (Escape)"_s));
+        QTRY_VERIFY(!microphoneOpening());
         fake::platform().recorder.seconds = 601;
         toggleRecording();
         QVERIFY(isRecording()); // stopped once its first tick has returned
@@ -328,6 +401,7 @@ class TestDictationPipeline : public QObject {
         clearRecentTranscripts();
         beginRecording();
         stopRecordingAndTranscribe();
+        QTRY_VERIFY(!isRecording()); // sent once the microphone had opened
         inferenceUrl = url;
         QTRY_COMPARE(fake::platform().cues.size(), 2); // the answer and the paste come later
         QVERIFY(transcriptionsPending().isEmpty());

@@ -141,6 +141,35 @@ class TestSettingsState : public QObject {
         QFETCH(QString, vocabularyNote);
         QVERIFY2(out.vocabularyHint.contains(vocabularyNote), qPrintable(out.vocabularyHint));
     }
+
+    void microphoneSection_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("titles");
+        QTest::addColumn<int>("current");
+        QTest::newRow("the default")
+            << QString() << QStringList{u"System default"_s, u"Headset"_s, u"mic2"_s} << 0;
+        QTest::newRow("one plugged in")
+            << u"mic2"_s << QStringList{u"System default"_s, u"Headset"_s, u"mic2"_s} << 2;
+        QTest::newRow("chosen once, unplugged now")
+            << u"usb-mic"_s
+            << QStringList{u"System default"_s, u"Headset"_s, u"mic2"_s,
+                           u"usb-mic (not connected)"_s}
+            << 3;
+    }
+    void microphoneSection()
+    {
+        QFETCH(QString, chosen);
+        // A source without a description shows its name.
+        const MicrophoneSection out = parlotta::microphoneSection(
+            {{u"alsa_input.headset"_s, u"Headset"_s}, {u"mic2"_s, QString()}}, chosen);
+        QStringList titles;
+        for (const MicrophoneEntry &entry : out.entries)
+            titles.append(entry.title);
+        QTEST(titles, "titles");
+        QTEST(out.current, "current");
+        QCOMPARE(out.entries.value(out.current).source, chosen);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsState)

@@ -253,6 +253,18 @@ class PulseCuePlayer final : public CuePlayer {
   public:
     void play(const QString &name, const QByteArray &wav) override
     {
+        // Connecting again (the sound server restarted) may take a second,
+        // which the press that plays the cue must not wait for.
+        if (!PulseConnection::instance().readyNow()) {
+            startThread(QStringLiteral("Cue"), [this, name, wav] { playConnected(name, wav); });
+            return;
+        }
+        playConnected(name, wav);
+    }
+
+  private:
+    void playConnected(const QString &name, const QByteArray &wav)
+    {
         QString error;
         PulseConnection &pulse = PulseConnection::instance();
         if (!pulse.ensureReady(&error))
@@ -295,7 +307,6 @@ class PulseCuePlayer final : public CuePlayer {
         streams.insert(name, cue);
     }
 
-  private:
     // Loop locked.
     static void finish(CueStream *cue)
     {
@@ -303,7 +314,7 @@ class PulseCuePlayer final : public CuePlayer {
         delete cue;
     }
 
-    QHash<QString, CueStream *> streams;
+    QHash<QString, CueStream *> streams; // under the loop's lock
 };
 
 // The inputs and one input's level, while the settings window is open. The

@@ -63,6 +63,12 @@ bool PulseConnection::waitLocked(const std::function<bool()> &done, int timeoutM
     return done();
 }
 
+bool PulseConnection::readyNow()
+{
+    Lock lock;
+    return ctx && pa_context_get_state(ctx) == PA_CONTEXT_READY;
+}
+
 bool PulseConnection::ensureReady(QString *error)
 {
     std::lock_guard guard(connectMutex);

@@ -15,6 +15,8 @@ class PulseConnection {
     // gives up after about a second, and a failed attempt is not retried for
     // a few seconds, so callers on the main thread never hang on it.
     bool ensureReady(QString *error);
+    // Whether the connection stands now, without connecting.
+    bool readyNow();
 
     pa_threaded_mainloop *loop() const
     {
