@@ -8,7 +8,10 @@
 # and the fuzzers for half a minute each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each step's start, in minutes since this script began, for the log's reader.
+step() { echo "== $(( SECONDS / 60 )) min $(( SECONDS % 60 )) s: $*"; }
 
+step "packages"
 tools/install-deps.sh --test
 tools/check-format.sh
 # GNOME 48 for the GNOME tests: a Debian 13 tree, built once (about two
@@ -18,6 +21,7 @@ sudo=()
 "${sudo[@]}" tests/support/gnome-chroot.sh "${PARLOTTA_GNOME_ROOT:=/var/cache/parlotta-test/gnome48}"
 export PARLOTTA_GNOME_ROOT
 
+step "builds"
 cmake --preset default >/dev/null
 cmake --build --preset tests
 cmake --preset asan >/dev/null
@@ -28,6 +32,7 @@ cmake --preset releases-test >/dev/null
 cmake --build --preset releases-test
 # The whisper-server a release carries (every x86-64 CPU, Vulkan), which the
 # release tests pack and run: built once into the shared cache.
+step "the portable whisper-server"
 scratch=$(mktemp -d)
 tools/build-whisper-server.sh --portable build/cache/whisper.cpp "$scratch"
 rm -rf "$scratch"
@@ -38,9 +43,11 @@ export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
+step "unit and release tests"
 ctest --test-dir build -L 'unit|release' --output-on-failure || status=1
 # The release rows pack and run the portable server for minutes; once is enough.
 ctest --test-dir build-asan -L unit --output-on-failure || status=1
+step "end-to-end tests"
 tests/support/headless-desktop.sh bash -c '
   ctest --test-dir build -L e2e --output-on-failure
   normal=$?
@@ -48,5 +55,7 @@ tests/support/headless-desktop.sh bash -c '
   sanitized=$?
   exit $((normal || sanitized))' || status=1
 # Every parser of what other programs or hand edits give us, half a minute each.
+step "fuzzers"
 tools/fuzz.sh 30 || status=1
+step "done"
 exit $status

@@ -14,17 +14,29 @@ cmake --build --preset fuzz --target "${harnesses[@]/#/fuzz_}"
 
 work=build-fuzz/work
 rm -rf "$work" && mkdir -p "$work" build-fuzz/findings
-status=0
-for name in "${harnesses[@]}"; do
+# One harness; its verdict line, and the end of its log when it failed.
+run() {
+  local name=$1 log=$work/$1.log
   cp -r "tests/fuzz/corpus/$name" "$work/$name"
-  log=$work/$name.log
   if QT_QPA_PLATFORM=offscreen "build-fuzz/tests/fuzz/fuzz_$name" "$work/$name" \
       -max_total_time="$seconds" -artifact_prefix="build-fuzz/findings/$name-" >"$log" 2>&1; then
-    echo "fuzz $name: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$log" | tail -1)"
+    echo "fuzz $name: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$log" | tail -1)" >"$log.verdict"
   else
-    echo "fuzz $name: FAILED"
-    tail -40 "$log"
-    status=1
+    { echo "fuzz $name: FAILED"; tail -40 "$log"; } >"$log.verdict"
+    return 1
+  fi
+}
+# As many at once as there are cores: each harness runs on one.
+status=0
+pids=()
+for name in "${harnesses[@]}"; do
+  run "$name" &
+  pids+=($!)
+  if (( ${#pids[@]} >= $(nproc) )); then
+    wait "${pids[0]}" || status=1
+    pids=("${pids[@]:1}")
   fi
 done
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+for name in "${harnesses[@]}"; do cat "$work/$name.log.verdict"; done
 exit "$status"

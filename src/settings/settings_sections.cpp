@@ -120,6 +120,7 @@ SectionView::SectionView()
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setVerticalSpacing(6);
     grid->setHorizontalSpacing(8);
+    grid->setColumnStretch(1, 1); // a wider window widens the controls' column, not the labels'
 }
 
 int SectionView::labelWidth() const
