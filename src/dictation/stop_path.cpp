@@ -4,7 +4,6 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
-#include "dictation/api_key.h"
 #include "dictation/cues.h"
 #include "dictation/gates.h"
 #include "dictation/inference_request.h"
@@ -12,6 +11,7 @@
 #include "dictation/paste.h"
 #include "dictation/transcription_target.h"
 #include "dictation/vocabulary.h"
+#include "secrets/api_key.h"
 
 #include <QFile>
 #include <algorithm>

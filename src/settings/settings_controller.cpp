@@ -5,7 +5,6 @@
 #include "core/log.h"
 #include "core/login_item.h"
 #include "core/preferences.h"
-#include "dictation/api_key.h"
 #include "dictation/transcription_target.h"
 #include "dictation/vocabulary.h"
 #include "hotkey/event_tap.h"
@@ -15,6 +14,7 @@
 #include "platform/keyboard.h"
 #include "platform/platform.h"
 #include "platform/windowing.h"
+#include "secrets/api_key.h"
 #include "settings/settings_state.h"
 #include "settings/settings_window.h"
 

@@ -5,7 +5,6 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/runtime_files.h"
-#include "dictation/api_key.h"
 #include "dictation/inference_request.h"
 #include "dictation/multipart.h"
 #include "dictation/transcription_server.h"
@@ -13,6 +12,7 @@
 #include "dictation/vocabulary.h"
 #include "fake_platform.h"
 #include "platform/wav.h"
+#include "secrets/api_key.h"
 #include "test_helpers.h"
 
 #include <QCoreApplication>

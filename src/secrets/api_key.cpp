@@ -1,4 +1,4 @@
-#include "dictation/api_key.h"
+#include "secrets/api_key.h"
 
 #include "core/log.h"
 #include "core/preferences.h"
