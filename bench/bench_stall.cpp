@@ -116,6 +116,14 @@ QString measure(ServerKind server, const QString &desktop, int rounds, const QSt
     daemon.sendSignal(SIGTERM);
     if (!daemon.waitForExit())
         return failed("the daemon did not exit");
+    // What ran before the worst stall of our own, for the reader to look into.
+    const QStringList lines = daemon.logMessages();
+    for (qsizetype i = lines.size() - 1; i >= 0; --i)
+        if (lines[i].startsWith(u"Stall probe: ")) {
+            std::fprintf(stderr, "    after: %s\n",
+                         qPrintable(lines.mid(std::max<qsizetype>(0, i - 3), 3).join(u" | ")));
+            break;
+        }
     return lastLineStartingWith(daemon, QStringLiteral("Main thread's longest stall: "))
         .section(u' ', 4);
 }

@@ -17,6 +17,7 @@
 #include "platform/clipboard.h"
 #include "server/server.h"
 #include "settings/settings_controller.h"
+#include <QTimer>
 
 namespace parlotta {
 
@@ -142,10 +143,20 @@ void wireSubsystems()
         // hotkey and the server decide about its warnings.
         static const QStringList inMenu = {prefLanguage, prefShowLanguage, prefKeepRecent,
                                            prefHotkey,   prefServer,       prefServerAddress};
-        if (inMenu.contains(key) && menuHandler)
-            menuHandler->rebuildMenu();
-        if (settingsController)
-            settingsController->refresh();
+        // Keys stored together (the hotkey and its modifiers) are shown once.
+        static bool menuDue = false, windowDue = false;
+        const bool scheduled = menuDue || windowDue;
+        menuDue = menuDue || inMenu.contains(key);
+        windowDue = true;
+        if (scheduled)
+            return;
+        QTimer::singleShot(0, [] {
+            if (menuDue && menuHandler)
+                menuHandler->rebuildMenu();
+            if (settingsController)
+                settingsController->refresh();
+            menuDue = windowDue = false;
+        });
     });
 }
 

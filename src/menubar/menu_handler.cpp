@@ -122,15 +122,31 @@ void MenuHandler::rebuildMenu()
 {
     showState();
     const QString code = selectedLanguageCode();
+    // A Parakeet model finds the language itself, among those it knows.
+    const std::optional<QString> parakeet =
+        chosenTranscriptionTarget().engine == TranscriptionEngine::Parakeet ? activeModel()
+                                                                            : std::nullopt;
+    // Building costs milliseconds (the language list alone is over a hundred
+    // items, each exported to the panel): a menu that would come out as it is
+    // stays.
+    const QStringList shape = {
+        code,
+        parakeet.value_or(QString()),
+        preferenceBool(prefKeepRecent, true) ? recentTranscripts().join(QChar(0x1f))
+                                             : QStringLiteral("\x1f"),
+        hotkeyNeedsAttention() ? QStringLiteral("attention") : QString(),
+        transcriptionFailure(),
+        QString::number(recordingsToTranscribeAgain()),
+        updates.isInstallingUpdate() ? QStringLiteral("installing")
+                                     : updates.updateAvailable().value_or(QString())};
+    if (menu && shape == menuShape)
+        return;
+    menuShape = shape;
 
     QMenu *old = menu;
     menu = new QMenu;
     auto *languageMenu = new QMenu(QStringLiteral("Language: ") + languageName(code), menu);
     languageItems.clear();
-    // A Parakeet model finds the language itself, among those it knows.
-    const std::optional<QString> parakeet =
-        chosenTranscriptionTarget().engine == TranscriptionEngine::Parakeet ? activeModel()
-                                                                            : std::nullopt;
     if (parakeet) {
         languageMenu->addAction(QStringLiteral("Detected by the Parakeet model"))
             ->setEnabled(false);

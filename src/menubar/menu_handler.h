@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <optional>
 
 class QAction;
@@ -28,12 +29,14 @@ class MenuHandler : public QObject {
     explicit MenuHandler(UpdateChecker &updates);
 
     QSystemTrayIcon *const statusItem;
-    // The language items of the menu built last.
+    // The language items of the menu built last, and everything it shows.
     QList<QAction *> languageItems;
+    QStringList menuShape;
     // The update check and install, whose state the update entry shows.
     UpdateChecker &updates;
 
-    // Replaces the icon, the tooltip and the whole menu with fresh ones.
+    // Replaces the icon, the tooltip and, where what it shows changed, the
+    // whole menu with fresh ones.
     void rebuildMenu();
     // Shows in the icon and the tooltip whether it records, transcribes, or
     // waits for keyboard access; cheap, called on every change.
