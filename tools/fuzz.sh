@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 harnesses=(transcript pid_file listening_sockets preferences model_listing version manifest
-  server_address)
+  server_address text_pipeline)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${harnesses[@]/#/fuzz_}"

@@ -37,6 +37,16 @@ inline const QString prefServerPlainHttp = QStringLiteral("server-plain-http-acc
 inline const QString prefModelSpeed = QStringLiteral("model-speed");
 // The origin the API key was given for: it is sent nowhere else.
 inline const QString prefServerKeyOrigin = QStringLiteral("server-api-key-origin");
+// What gets typed: filler words out (default on), "new line" and "new
+// paragraph" (on), spoken punctuation (off), the replacement list and the
+// rules per application (JSON, see dictation/text_pipeline.h), and the
+// applications dictated into lately, which the window offers for a rule.
+inline const QString prefRemoveFillers = QStringLiteral("remove-filler-words");
+inline const QString prefLineCommands = QStringLiteral("line-commands");
+inline const QString prefSpokenPunctuation = QStringLiteral("spoken-punctuation");
+inline const QString prefReplacements = QStringLiteral("replacements");
+inline const QString prefApplicationRules = QStringLiteral("application-rules");
+inline const QString prefRecentApplications = QStringLiteral("recent-applications");
 // Minutes without dictation after which the model's memory is freed; 0: never.
 inline const QString prefFreeModelAfter = QStringLiteral("free-model-after");
 // What the settings window offers. 15 by default: a burst of dictations keeps the

@@ -37,6 +37,8 @@ QString keystrokeName(Keystroke keystroke)
         return QStringLiteral("Ctrl+Shift+V");
     case Keystroke::ShiftInsert:
         return QStringLiteral("Shift+Insert");
+    case Keystroke::Enter:
+        return QStringLiteral("Enter");
     case Keystroke::ControlV:
         break;
     }
@@ -90,9 +92,9 @@ class Paster {
         holdTicker.callOnTimeout([this] { startWhenKeysUp(); });
     }
 
-    void add(const QString &text)
+    void add(const QString &text, std::optional<Keystroke> keystroke, bool pressEnter)
     {
-        pending.enqueue(text);
+        pending.enqueue({text, keystroke, pressEnter});
         if (!underWay && !holdTicker.isActive())
             startWhenKeysUp();
     }
@@ -109,6 +111,7 @@ class Paster {
         ++attempts;
         holdTicker.stop();
         pending.clear();
+        enterAfter = false; // quitting: no key after the clipboard is given back
         if (underWay)
             finish();
     }
@@ -142,8 +145,12 @@ class Paster {
     {
         underWay = true;
         ++attempts;
-        const QString text = pending.dequeue();
-        const Keystroke keystroke = keyInjector().pasteKeystroke();
+        const Request request = pending.dequeue();
+        const QString text = request.text;
+        // Asked even where a rule chose: it tells the injector which window it types into.
+        const Keystroke automatic = keyInjector().pasteKeystroke();
+        const Keystroke keystroke = request.keystroke.value_or(automatic);
+        enterAfter = request.pressEnter;
         // The xterm family pastes PRIMARY, which is given back just like CLIPBOARD.
         QList<Clipboard *> boards = {&clipboard()};
         if (keystroke == Keystroke::ShiftInsert)
@@ -224,7 +231,20 @@ class Paster {
             if (!selections.first().formats.isEmpty())
                 log(QStringLiteral("Clipboard restored"));
         }
-        endPaste();
+        if (!enterAfter || !offered) {
+            endPaste();
+            return;
+        }
+        // The text is in: Enter sends it (a chat box), as the user's rule asks.
+        enterAfter = false;
+        keyInjector().send(Keystroke::Enter, [this, attempt = attempts](bool sent,
+                                                                        const QString &error) {
+            if (attempt != attempts)
+                return;
+            log(sent ? QStringLiteral("Pressed Enter after the paste")
+                     : QStringLiteral("ERROR: could not press Enter after the paste: ") + error);
+            endPaste();
+        });
     }
 
     // Either way a paste ends: the next one may start.
@@ -245,7 +265,13 @@ class Paster {
         log(QStringLiteral("Copied to clipboard"));
     }
 
-    QQueue<QString> pending;
+    struct Request {
+        QString text;
+        std::optional<Keystroke> keystroke;
+        bool pressEnter = false;
+    };
+    QQueue<Request> pending;
+    bool enterAfter = false;          // the paste under way ends with Enter
     std::optional<QString> copyAfter; // asked for while a paste was under way
     bool underWay = false;            // from the save until the clipboard is given back
     bool offered = false;             // the transcript is on the clipboard
@@ -266,9 +292,10 @@ Paster &paster()
 
 } // namespace
 
-void deliverPaste(const QString &text)
+void deliverPaste(const QString &text, std::optional<KeyInjector::Keystroke> keystroke,
+                  bool pressEnter)
 {
-    paster().add(text);
+    paster().add(text, keystroke, pressEnter);
 }
 
 void copyToClipboard(const QString &text)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/key_injector.h"
+
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace parlotta {
 
@@ -9,7 +12,10 @@ namespace parlotta {
 // clipboard's earlier content back afterwards; ends with the Pop cue. Returns
 // at once: the wait for the target runs on timers, and a paste due while
 // another is under way follows it.
-void deliverPaste(const QString &text);
+// keystroke: the one the user's rule chose for the application, else the
+// window class decides; pressEnter: Enter follows once the text is in.
+void deliverPaste(const QString &text, std::optional<KeyInjector::Keystroke> keystroke = {},
+                  bool pressEnter = false);
 
 // Puts text on the clipboard for the user to paste (no keystroke, nothing
 // given back); after the pastes under way, which would otherwise give the

@@ -9,6 +9,7 @@
 #include "dictation/inference_request.h"
 #include "dictation/multipart.h"
 #include "dictation/paste.h"
+#include "dictation/text_delivery.h"
 #include "dictation/transcription_target.h"
 #include "dictation/vocabulary.h"
 #include "secrets/api_key.h"
@@ -107,8 +108,20 @@ void answered(const QString &transcript, const FinishedRecording &recording, con
         rejected(echoGate(transcript, prompt, recording.peakAvgPower)) ||
         rejected(hallucinationGate(transcript, recording.peakAvgPower)))
         return;
-    remember(transcript);
-    deliverPaste(transcript);
+    const Delivery delivery = prepareDelivery(transcript);
+    if (delivery.text.isEmpty()) {
+        log(QStringLiteral("Nothing left to type once filler words are removed, skipping paste"));
+        return;
+    }
+    if (delivery.text != transcript) // on one line, as every line of the log
+        log(QStringLiteral("Typed as: '%1'")
+                .arg(QString(delivery.text).replace(u'\n', QStringLiteral("\\n"))));
+    // Recent keeps what was typed.
+    remember(delivery.text);
+    static const std::optional<KeyInjector::Keystroke> keystrokes[] = {
+        std::nullopt, KeyInjector::Keystroke::ControlV, KeyInjector::Keystroke::ControlShiftV,
+        KeyInjector::Keystroke::ShiftInsert};
+    deliverPaste(delivery.text, keystrokes[int(delivery.paste)], delivery.pressEnter);
 }
 
 // Sends a recording to the server chosen now; id names it while it may be kept.

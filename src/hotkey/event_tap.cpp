@@ -5,6 +5,7 @@
 #include "core/preferences.h"
 #include "core/threads.h"
 #include "dictation/recording.h"
+#include "dictation/text_delivery.h"
 #include "hotkey/hotkey_model.h"
 #include "hotkey/key_listener.h"
 #include "hotkey/key_tracker.h"
@@ -168,6 +169,11 @@ void processKey(KeyTracker &tracker, TapState &state, std::optional<std::int64_t
     }
     pendingModifier.reset();
     const ActiveHotkey hotkey = activeHotkeySnapshot();
+    // The user typing (a modifier alone types nothing) ends a dictation's
+    // continuation of the last one.
+    if (event->type == eventKeyDown && event->keyCode != hotkey.code && !event->autorepeat &&
+        !modifierFlags.contains(event->keyCode))
+        noteUserKey();
     // Seen, never taken: Escape still reaches the focused window.
     if (event->type == eventKeyDown && event->keyCode == escapeKey && !event->autorepeat &&
         hotkey.code != escapeKey)
@@ -198,6 +204,7 @@ void eventTapLoop(KeyboardHook &hook)
         while (!hook.open());
     }
     eventTapActive = true;
+    setKeysSeen(true);
     QMetaObject::invokeMethod(
         qApp, [] { Q_EMIT daemonEvents().keyListenerActive(); }, Qt::QueuedConnection);
     log(QStringLiteral("Event tap active, push-to-talk key code: %1")

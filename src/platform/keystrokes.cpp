@@ -5,10 +5,11 @@ namespace parlotta {
 QList<KeyEvent> keystrokeEvents(KeyInjector::Keystroke keystroke, const KeystrokeKeys &keys,
                                 const QList<int> &held)
 {
+    using Keystroke = KeyInjector::Keystroke;
     QList<int> modifiers;
-    if (keystroke != KeyInjector::Keystroke::ShiftInsert)
+    if (keystroke == Keystroke::ControlV || keystroke == Keystroke::ControlShiftV)
         modifiers << keys.control;
-    if (keystroke != KeyInjector::Keystroke::ControlV)
+    if (keystroke == Keystroke::ControlShiftV || keystroke == Keystroke::ShiftInsert)
         modifiers << keys.shift;
     QList<KeyEvent> events;
     for (int key : held)

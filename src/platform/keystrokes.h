@@ -14,7 +14,7 @@ struct KeyEvent {
 };
 
 // The keys a keystroke is made of, in the backend's numbering: the key that
-// types "v" in the current layout (or Insert), and the Control and Shift keys.
+// types "v" in the current layout (or Insert, or Enter), and the Control and Shift keys.
 struct KeystrokeKeys {
     int key = 0;
     int control = 0;

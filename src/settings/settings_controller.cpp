@@ -83,6 +83,43 @@ void SettingsController::buildWindow()
             &SettingsController::apiKeyEntered);
     connect(transcription, &TranscriptionView::cancelDownloadClicked, &catalogue,
             &ModelCatalogue::cancelDownload);
+    TextView *text = w->text;
+    // A switch stored as it is set, and said so in the log.
+    const auto storeSwitch = [this](auto signal, const QString &key, const QString &on,
+                                    const QString &off) {
+        connect(shown->text, signal, this, [key, on, off](bool checked) {
+            setPreference(key, checked);
+            log(checked ? on : off);
+        });
+    };
+    storeSwitch(&TextView::fillersToggled, prefRemoveFillers,
+                QStringLiteral("Filler words removed"), QStringLiteral("Filler words kept"));
+    storeSwitch(&TextView::lineCommandsToggled, prefLineCommands,
+                QStringLiteral("Spoken line breaks on"), QStringLiteral("Spoken line breaks off"));
+    storeSwitch(&TextView::punctuationToggled, prefSpokenPunctuation,
+                QStringLiteral("Spoken punctuation on"), QStringLiteral("Spoken punctuation off"));
+    connect(text, &TextView::replacementsEdited, this, [](const QList<Replacement> &list) {
+        if (list == readReplacements(preferenceString(prefReplacements, {})))
+            return;
+        if (list.isEmpty())
+            removePreference(prefReplacements);
+        else
+            setPreference(prefReplacements, storedReplacements(list));
+        log(QStringLiteral("Replacements set: %1").arg(list.size()));
+    });
+    connect(text, &TextView::rulesEdited, this, [](const QList<ApplicationRule> &list) {
+        if (list == readRules(preferenceString(prefApplicationRules, {})))
+            return;
+        if (list.isEmpty())
+            removePreference(prefApplicationRules);
+        else
+            setPreference(prefApplicationRules, storedRules(list));
+        QStringList names;
+        for (const ApplicationRule &rule : list)
+            names.append(rule.application);
+        log(QStringLiteral("Application rules set: %1")
+                .arg(names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "))));
+    });
     connect(w->startup, &StartupView::openAtLoginToggled, this, &SettingsController::loginChanged);
     // A capture ends with the window.
     connect(w, &SettingsWindow::closing, this, [this] {

@@ -8,15 +8,19 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -490,6 +494,219 @@ void TranscriptionView::finishVocabulary()
         vocabularyPause->stop();
         Q_EMIT vocabularyEdited(vocabularyEdit->toPlainText());
     }
+}
+
+TextView::TextView()
+{
+    fillersCheckbox =
+        checkbox(QStringLiteral("Remove filler words (um, uh)"), QStringLiteral("removeFillers"));
+    connect(fillersCheckbox, &QCheckBox::toggled, this, &TextView::fillersToggled);
+    lineCommandsCheckbox = checkbox(QStringLiteral("Say \u201cnew line\u201d or \u201cnew "
+                                                   "paragraph\u201d for a line break"),
+                                    QStringLiteral("lineCommands"));
+    connect(lineCommandsCheckbox, &QCheckBox::toggled, this, &TextView::lineCommandsToggled);
+    punctuationCheckbox = checkbox(QStringLiteral("Say punctuation (\u201ccomma\u201d, "
+                                                  "\u201cperiod\u201d, \u2026)"),
+                                   QStringLiteral("spokenPunctuation"));
+    connect(punctuationCheckbox, &QCheckBox::toggled, this, &TextView::punctuationToggled);
+    commandsHint = hint();
+
+    replacementTable = new QTableWidget(0, 2);
+    replacementTable->setObjectName(QStringLiteral("replacements"));
+    replacementTable->setAccessibleName(QStringLiteral("Replacements"));
+    replacementTable->setHorizontalHeaderLabels(
+        {QStringLiteral("When I say"), QStringLiteral("Type")});
+    replacementTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    replacementTable->verticalHeader()->hide();
+    replacementTable->setFixedSize(hintWidth, 110);
+    replacementTable->setTabKeyNavigation(
+        false); // Tab leaves the table, as in the rest of the window
+    connect(replacementTable, &QTableWidget::itemChanged, this, &TextView::replacementsChanged);
+    QPushButton *addReplacement = smallButton(QStringLiteral("Add"));
+    addReplacement->setAccessibleName(QStringLiteral("Add replacement"));
+    connect(addReplacement, &QPushButton::clicked, this, [this] {
+        const int row = replacementTable->rowCount();
+        replacementTable->insertRow(row);
+        replacementTable->setCurrentCell(row, 0);
+        replacementTable->editItem(replacementTable->item(row, 0));
+        replacementTable->setFocus();
+    });
+    QPushButton *removeReplacement = smallButton(QStringLiteral("Remove"));
+    removeReplacement->setAccessibleName(QStringLiteral("Remove replacement"));
+    connect(removeReplacement, &QPushButton::clicked, this, [this] {
+        if (replacementTable->currentRow() < 0)
+            return;
+        replacementTable->removeRow(replacementTable->currentRow());
+        replacementsChanged();
+    });
+
+    ruleApplication = new ChoiceBox(QStringLiteral("ruleApplication"));
+    ruleApplication->setEditable(true);
+    ruleApplication->setAccessibleName(QStringLiteral("Application"));
+    ruleApplication->lineEdit()->setPlaceholderText(QStringLiteral("Application"));
+    ruleApplication->setMinimumWidth(160);
+    QPushButton *addRule = smallButton(QStringLiteral("Add Rule"));
+    addRule->setAccessibleName(QStringLiteral("Add rule"));
+    connect(addRule, &QPushButton::clicked, this, [this] {
+        const QString application = ruleApplication->currentText().trimmed();
+        if (application.isEmpty() || ruleFor(rules, application))
+            return;
+        rules.append({application});
+        ruleApplication->setCurrentText({});
+        // Selected at once, for its settings; the stored list follows.
+        ruleList->addItem(application);
+        ruleList->setCurrentRow(ruleList->count() - 1);
+        Q_EMIT rulesEdited(rules);
+    });
+    ruleList = new QListWidget;
+    ruleList->setObjectName(QStringLiteral("rules"));
+    ruleList->setAccessibleName(QStringLiteral("Application rules"));
+    ruleList->setFixedSize(hintWidth, 64);
+    connect(ruleList, &QListWidget::currentRowChanged, this, &TextView::showRule);
+    pastePopup = new ChoiceBox(QStringLiteral("rulePaste"));
+    pastePopup->setAccessibleName(QStringLiteral("Paste with"));
+    pastePopup->addItems({QStringLiteral("Automatic"), QStringLiteral("Ctrl+V"),
+                          QStringLiteral("Ctrl+Shift+V"), QStringLiteral("Shift+Insert")});
+    connect(pastePopup, &QComboBox::activated, this, &TextView::ruleChanged);
+    enterCheckbox =
+        checkbox(QStringLiteral("Press Enter after the paste"), QStringLiteral("ruleEnter"));
+    ruleReplacementsCheckbox =
+        checkbox(QStringLiteral("Use the replacements"), QStringLiteral("ruleReplacements"));
+    ruleCommandsCheckbox =
+        checkbox(QStringLiteral("Use spoken commands"), QStringLiteral("ruleCommands"));
+    lineBreaksCheckbox = checkbox(QStringLiteral("Type line breaks (in a terminal they run "
+                                                 "the command)"),
+                                  QStringLiteral("ruleLineBreaks"));
+    for (QCheckBox *box :
+         {enterCheckbox, ruleReplacementsCheckbox, ruleCommandsCheckbox, lineBreaksCheckbox})
+        connect(box, &QCheckBox::toggled, this, &TextView::ruleChanged);
+    QPushButton *removeRule = smallButton(QStringLiteral("Remove Rule"));
+    removeRule->setAccessibleName(QStringLiteral("Remove rule"));
+    connect(removeRule, &QPushButton::clicked, this, [this] {
+        const int row = ruleList->currentRow();
+        if (row < 0 || row >= rules.size())
+            return;
+        rules.removeAt(row);
+        Q_EMIT rulesEdited(rules);
+    });
+    ruleEditor = new QWidget;
+    auto *editor = new QVBoxLayout(ruleEditor);
+    editor->setContentsMargins(0, 0, 0, 0);
+    editor->setSpacing(4);
+    auto *pasteLabel = new QLabel(QStringLiteral("Paste &with:"));
+    pasteLabel->setBuddy(pastePopup);
+    editor->addWidget(stack({pasteLabel, pastePopup}, 6));
+    for (QWidget *widget :
+         {static_cast<QWidget *>(enterCheckbox), static_cast<QWidget *>(ruleReplacementsCheckbox),
+          static_cast<QWidget *>(ruleCommandsCheckbox), static_cast<QWidget *>(lineBreaksCheckbox),
+          static_cast<QWidget *>(removeRule)})
+        editor->addWidget(widget, 0, Qt::AlignLeft);
+
+    labelled(QStringLiteral("Te&xt:"), fillersCheckbox);
+    under(lineCommandsCheckbox);
+    under(punctuationCheckbox);
+    under(commandsHint);
+    labelled(QStringLiteral("&Replacements:"), replacementTable);
+    under(stack({addReplacement, removeReplacement}, 6));
+    labelled(QStringLiteral("A&pplications:"), ruleApplication,
+             stack({ruleApplication, addRule}, 6));
+    under(ruleList);
+    under(ruleEditor, false);
+}
+
+void TextView::showState(const TextSection &state)
+{
+    {
+        const QSignalBlocker quietFillers(fillersCheckbox);
+        const QSignalBlocker quietLines(lineCommandsCheckbox);
+        const QSignalBlocker quietPunctuation(punctuationCheckbox);
+        fillersCheckbox->setChecked(state.settings.removeFillers);
+        lineCommandsCheckbox->setChecked(state.settings.lineCommands);
+        punctuationCheckbox->setChecked(state.settings.spokenPunctuation);
+    }
+    setHintText(commandsHint, state.commandsHint);
+    // A row being typed is not overwritten by what was stored before it.
+    QList<Replacement> shown;
+    for (int row = 0; row < replacementTable->rowCount(); ++row) {
+        const QTableWidgetItem *spoken = replacementTable->item(row, 0);
+        const QTableWidgetItem *typed = replacementTable->item(row, 1);
+        if (spoken && !spoken->text().trimmed().isEmpty())
+            shown.append({spoken->text(), typed ? typed->text() : QString()});
+    }
+    if (shown != state.settings.replacements && !replacementTable->hasFocus()) {
+        const QSignalBlocker quiet(replacementTable);
+        replacementTable->setRowCount(int(state.settings.replacements.size()));
+        for (int row = 0; row < replacementTable->rowCount(); ++row) {
+            replacementTable->setItem(
+                row, 0, new QTableWidgetItem(state.settings.replacements[row].spoken));
+            replacementTable->setItem(row, 1,
+                                      new QTableWidgetItem(state.settings.replacements[row].typed));
+        }
+    }
+    const QString typing = ruleApplication->currentText();
+    {
+        const QSignalBlocker quiet(ruleApplication);
+        ruleApplication->clear();
+        ruleApplication->addItems(state.offered);
+        ruleApplication->setCurrentText(typing);
+    }
+    rules = state.settings.rules;
+    // The rule selected stays selected, by its application.
+    const QString selected = ruleList->currentItem() ? ruleList->currentItem()->text() : QString();
+    {
+        const QSignalBlocker quiet(ruleList);
+        ruleList->clear();
+        for (const ApplicationRule &rule : std::as_const(rules)) {
+            ruleList->addItem(rule.application);
+            if (rule.application == selected)
+                ruleList->setCurrentRow(ruleList->count() - 1);
+        }
+    }
+    showRule();
+}
+
+void TextView::replacementsChanged()
+{
+    QList<Replacement> replacements;
+    for (int row = 0; row < replacementTable->rowCount(); ++row) {
+        const QTableWidgetItem *spoken = replacementTable->item(row, 0);
+        const QTableWidgetItem *typed = replacementTable->item(row, 1);
+        if (spoken && !spoken->text().trimmed().isEmpty())
+            replacements.append({spoken->text().trimmed(), typed ? typed->text() : QString()});
+    }
+    Q_EMIT replacementsEdited(replacements);
+}
+
+void TextView::showRule()
+{
+    const int row = ruleList->currentRow();
+    ruleEditor->setVisible(row >= 0 && row < rules.size());
+    if (!ruleEditor->isVisibleTo(this))
+        return;
+    const ApplicationRule &rule = rules[row];
+    const QSignalBlocker quietEnter(enterCheckbox);
+    const QSignalBlocker quietReplacements(ruleReplacementsCheckbox);
+    const QSignalBlocker quietCommands(ruleCommandsCheckbox);
+    const QSignalBlocker quietBreaks(lineBreaksCheckbox);
+    pastePopup->setCurrentIndex(int(rule.paste));
+    enterCheckbox->setChecked(rule.pressEnter);
+    ruleReplacementsCheckbox->setChecked(rule.replacements);
+    ruleCommandsCheckbox->setChecked(rule.commands);
+    lineBreaksCheckbox->setChecked(rule.lineBreaks);
+}
+
+void TextView::ruleChanged()
+{
+    const int row = ruleList->currentRow();
+    if (row < 0 || row >= rules.size())
+        return;
+    ApplicationRule &rule = rules[row];
+    rule.paste = PasteKey(pastePopup->currentIndex());
+    rule.pressEnter = enterCheckbox->isChecked();
+    rule.replacements = ruleReplacementsCheckbox->isChecked();
+    rule.commands = ruleCommandsCheckbox->isChecked();
+    rule.lineBreaks = lineBreaksCheckbox->isChecked();
+    Q_EMIT rulesEdited(rules);
 }
 
 StartupView::StartupView()

@@ -10,6 +10,8 @@
 #include <QWidget>
 
 class QCheckBox;
+class QListWidget;
+class QTableWidget;
 class QComboBox;
 class QGridLayout;
 class QLabel;
@@ -170,6 +172,43 @@ class TranscriptionView : public SectionView {
     QLabel *downloadLabel;
     QComboBox *idleLimitPopup;
     QList<QWidget *> idleLimitRow; // hidden while another server transcribes
+};
+
+// What gets typed: filler words, spoken commands, the replacement list, and
+// rules per application. Each change reports the whole setting anew.
+class TextView : public SectionView {
+    Q_OBJECT
+
+  public:
+    TextView();
+    void showState(const TextSection &state);
+
+  Q_SIGNALS:
+    void fillersToggled(bool on);
+    void lineCommandsToggled(bool on);
+    void punctuationToggled(bool on);
+    void replacementsEdited(const QList<Replacement> &replacements);
+    void rulesEdited(const QList<ApplicationRule> &rules);
+
+  private:
+    void replacementsChanged();
+    void showRule();
+    void ruleChanged();
+
+    QCheckBox *fillersCheckbox;
+    QCheckBox *lineCommandsCheckbox;
+    QCheckBox *punctuationCheckbox;
+    QLabel *commandsHint;
+    QTableWidget *replacementTable;
+    QComboBox *ruleApplication; // editable: an application dictated into lately, or any
+    QListWidget *ruleList;
+    QWidget *ruleEditor;
+    QComboBox *pastePopup;
+    QCheckBox *enterCheckbox;
+    QCheckBox *ruleReplacementsCheckbox;
+    QCheckBox *ruleCommandsCheckbox;
+    QCheckBox *lineBreaksCheckbox;
+    QList<ApplicationRule> rules;
 };
 
 class StartupView : public SectionView {

@@ -1,6 +1,7 @@
 #include "settings/settings_state.h"
 
 #include "core/languages.h"
+#include "dictation/text_delivery.h"
 #include "dictation/transcription_server.h"
 #include "dictation/vocabulary.h"
 
@@ -24,6 +25,8 @@ SettingsInputs storedSettings()
     in.serverAddress = preferenceString(prefServerAddress, {});
     in.plainHttpAccepted = preferenceString(prefServerPlainHttp, {});
     in.serverModel = preferenceString(prefServerModel, defaultServerModel);
+    in.text = storedTextSettings();
+    in.recentApplications = recentApplications();
     return in;
 }
 
@@ -153,6 +156,22 @@ TranscriptionSection transcriptionSection(const SettingsInputs &in)
     return out;
 }
 
+TextSection textSection(const SettingsInputs &in)
+{
+    TextSection out;
+    out.settings = in.text;
+    const QStringList names = textCommandLanguages();
+    out.commandsHint = QStringLiteral("Command and filler words in %1 and %2, in the "
+                                      "language chosen above; with Auto, the line commands of "
+                                      "them all and English punctuation.")
+                           .arg(names.mid(0, names.size() - 1).join(QStringLiteral(", ")),
+                                names.value(names.size() - 1));
+    for (const QString &application : in.recentApplications)
+        if (!ruleFor(in.text.rules, application))
+            out.offered.append(application);
+    return out;
+}
+
 StartupSection startupSection(const SettingsInputs &in)
 {
     return {in.openAtLogin};
@@ -160,7 +179,8 @@ StartupSection startupSection(const SettingsInputs &in)
 
 SettingsState settingsState(const SettingsInputs &in)
 {
-    return {hotkeySection(in), languageSection(in), transcriptionSection(in), startupSection(in)};
+    return {hotkeySection(in), languageSection(in), transcriptionSection(in), textSection(in),
+            startupSection(in)};
 }
 
 } // namespace parlotta

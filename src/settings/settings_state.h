@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/preferences.h"
+#include "dictation/text_pipeline.h"
 #include "dictation/transcription_target.h"
 #include "hotkey/hotkey_model.h"
 #include "platform/audio.h"
@@ -28,6 +29,8 @@ struct SettingsInputs {
     QString serverAddress;
     QString plainHttpAccepted; // the origin accepted for plain http
     QString serverModel = defaultServerModel;
+    TextSettings text;
+    QStringList recentApplications; // dictated into lately, the latest first
 
     bool capturing = false; // the hotkey button waits for a key
     bool keyListenerActive = true;
@@ -105,6 +108,15 @@ struct TranscriptionSection {
 };
 TranscriptionSection transcriptionSection(const SettingsInputs &in);
 
+// The text section: what gets typed (see dictation/text_pipeline.h).
+struct TextSection {
+    TextSettings settings;
+    QString commandsHint; // the languages whose command words are known
+    // Applications a rule can be made for: those dictated into lately that have none.
+    QStringList offered;
+};
+TextSection textSection(const SettingsInputs &in);
+
 // The startup section.
 struct StartupSection {
     bool openAtLogin = false;
@@ -117,6 +129,7 @@ struct SettingsState {
     HotkeySection hotkey;
     LanguageSection language;
     TranscriptionSection transcription;
+    TextSection text;
     StartupSection startup;
 };
 SettingsState settingsState(const SettingsInputs &in);

@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -20,22 +21,38 @@ SettingsWindow::SettingsWindow()
     , language(new LanguageView)
     , microphone(new MicrophoneView)
     , transcription(new TranscriptionView)
+    , text(new TextView)
     , startup(new StartupView)
 {
     setWindowTitle(QStringLiteral("Settings"));
+    // Two pages: the daemon's settings, and what gets typed (its lists would
+    // make one page taller than a laptop's screen).
+    const auto page = [](const QList<SectionView *> &sections) {
+        auto *page = new QWidget;
+        auto *layout = new QVBoxLayout(page);
+        layout->setContentsMargins(24, 20, 24, 20);
+        layout->setSpacing(sectionSpacing);
+        int labels = 0;
+        for (SectionView *section : sections) {
+            layout->addWidget(section);
+            labels = std::max(labels, section->labelWidth());
+        }
+        layout->addStretch();
+        // One column of labels, flush right, down the whole page.
+        for (SectionView *section : sections)
+            section->setLabelWidth(labels);
+        return page;
+    };
+    auto *tabs = new QTabWidget;
+    tabs->setObjectName(QStringLiteral("pages"));
+    tabs->setDocumentMode(true);
+    tabs->addTab(page({hotkey, language, microphone, transcription, startup}),
+                 QStringLiteral("General"));
+    tabs->addTab(page({text}), QStringLiteral("Text"));
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 20, 24, 20);
-    layout->setSpacing(sectionSpacing);
+    layout->setContentsMargins(0, 6, 0, 0);
+    layout->addWidget(tabs);
     layout->setSizeConstraint(QLayout::SetFixedSize); // not resizable; fits its rows
-    const QList<SectionView *> sections = {hotkey, language, microphone, transcription, startup};
-    int labels = 0;
-    for (SectionView *section : sections) {
-        layout->addWidget(section);
-        labels = std::max(labels, section->labelWidth());
-    }
-    // One column of labels, flush right, down the whole window.
-    for (SectionView *section : sections)
-        section->setLabelWidth(labels);
 }
 
 void SettingsWindow::showState(const SettingsState &state)
@@ -43,6 +60,7 @@ void SettingsWindow::showState(const SettingsState &state)
     hotkey->showState(state.hotkey);
     language->showState(state.language);
     transcription->showState(state.transcription);
+    text->showState(state.text);
     startup->showState(state.startup);
     adjustSize();
 }

@@ -7,7 +7,7 @@
 namespace parlotta {
 
 // The settings window: titled and closable only; closing hides it. Its
-// sections, top to bottom, are its own widgets; the controller shows them
+// sections, on two pages (General, Text), are its own widgets; the controller shows them
 // their states and follows what they report.
 class SettingsWindow : public QWidget {
     Q_OBJECT
@@ -23,6 +23,7 @@ class SettingsWindow : public QWidget {
     LanguageView *const language;
     MicrophoneView *const microphone;
     TranscriptionView *const transcription;
+    TextView *const text;
     StartupView *const startup;
 
   Q_SIGNALS:

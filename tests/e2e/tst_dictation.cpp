@@ -195,7 +195,7 @@ class TestDictation : public QObject {
         QVERIFY(daemon.waitForMessage(u"Recording started"_s));
         QVERIFY(pulseRuns({u"paplay"_s, u"-d"_s, u"feed"_s, hello}));
         daemon.sendSignal(SIGUSR2);
-        QTRY_COMPARE_WITH_TIMEOUT(target.text(), u"Hello world.Hello world."_s, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), u"Hello world. Hello world."_s, 20000);
         feeder.kill();
         pulse.kill();
         pulse.waitForFinished();

@@ -158,7 +158,7 @@ class TestRemote : public QObject {
         QVERIFY(daemon.logMessages().contains(gaveUp));
         QCOMPARE(remote.lastAuthorization(), QByteArray());
         QVERIFY(daemon.dictate(hello, u"Pasted via"_s));
-        QTRY_COMPARE(target.text(), u"Hello world.Hello world."_s);
+        QTRY_COMPARE(target.text(), u"Hello world. Hello world."_s);
         QCOMPARE(daemon.logMessages().count(gaveUp), 1);
     }
 
@@ -245,7 +245,7 @@ class TestRemote : public QObject {
         remote.setMode("");
         QVERIFY(panel.click(panel.menu().find(again)->id));
         QTRY_VERIFY2_WITH_TIMEOUT(
-            target.text() == u"Hello world."_s.repeated(failures.size()),
+            target.text() == QStringList(failures.size(), u"Hello world."_s).join(u' '),
             qPrintable(target.text() + u'\n' + daemon.logMessages().join(u'\n')), 30000);
         QTRY_VERIFY(panel.menu().childLabels().filter(u"Transcribe the last"_s).isEmpty());
         QCOMPARE(panel.toolTip(), u"Parlotta · auto"_s);

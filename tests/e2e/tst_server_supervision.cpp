@@ -246,7 +246,7 @@ class TestServerSupervision : public QObject {
         QVERIFY(!alive(startedPids(daemon)[0]));
         // A dictation while the new server loads its model waits for it.
         QVERIFY(daemon.dictate(speech, u"Pasted via XTest"_s));
-        QTRY_COMPARE(target.text(), u"Hello world.Good morning."_s);
+        QTRY_COMPARE(target.text(), u"Hello world. Good morning."_s);
         QVERIFY(daemon.logMessages().filter(u"exited unexpectedly"_s).isEmpty());
     }
 

@@ -73,7 +73,12 @@ class TestSettings : public QObject {
               u"\tcombo box\tHold to talk\tMode:\t"_s,
               u"\tcheck box\tShow language in menu bar\t\tchecked"_s,
               u"\tcombo box\thello  0 MB · downloaded\tModel:\t"_s,
-              u"\tcheck box\tOpen at login\tStartup:\tchecked"_s})
+              u"\tcheck box\tOpen at login\tStartup:\tchecked"_s,
+              // What gets typed, on the page behind the "Text" tab.
+              u"\tpage tab\tText\t"_s,
+              u"\tcheck box\tRemove filler words (um, uh)\tText:\tchecked,hidden"_s,
+              u"\ttable\tReplacements\t\thidden"_s, u"\tcombo box\tApplication\t\thidden"_s,
+              u"\tlist\tApplication rules\t\thidden"_s})
             QVERIFY2(tree.contains(control), qPrintable(control + u" in\n"_s + tree));
         QVERIFY(!accessibleShowing(u"push button"_s, u"Grant Accessibility Access…"_s));
         screenshot(window, u"settings-fresh-account"_s);

@@ -139,11 +139,15 @@ class FakeInjector final : public KeyInjector {
     {
         return fake::platform().liftsHeldKeys;
     }
-    void send(Keystroke, SendDone done) override
+    FocusedWindow focusedWindow() override
+    {
+        return fake::platform().focused;
+    }
+    void send(Keystroke keystroke, SendDone done) override
     {
         const QString error = fake::platform().keystrokeError;
         if (error.isEmpty())
-            ++fake::platform().pastes;
+            ++(keystroke == Keystroke::Enter ? fake::platform().enters : fake::platform().pastes);
         done(error.isEmpty(), error);
     }
 };

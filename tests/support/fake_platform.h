@@ -45,6 +45,8 @@ struct Platform {
     QString keystrokeError; // set: the keystroke cannot be posted, for this reason
     bool liftsHeldKeys = true;
     int pastes = 0;
+    int enters = 0;                               // Enter keystrokes sent
+    parlotta::KeyInjector::FocusedWindow focused; // what the desktop tells of it
     std::int64_t swallowedKey = -1;
     std::uint64_t swallowedModifiers = 0;
     QMap<std::int64_t, QString> layout; // key code → the character it types

@@ -1,10 +1,13 @@
 // A window that takes the keyboard focus and records what reaches it: each
 // key event, and the text that a paste delivers.
-//   paste_target --dir DIR [--field] [--own-clipboard] [--app-id ID]
+//   paste_target --dir DIR [--field|--multiline] [--own-clipboard] [--app-id ID] [--class NAME]
 //   DIR/focused   appears once the window has the focus
 //   DIR/text      everything pasted so far (with --field: the field's text)
 //   DIR/keys      one line per key event: "press|release KEY MODIFIERS"
 // --field         the window is a plain Qt text field, with Qt's own key bindings
+// --multiline     the same, a text area of several lines
+// --class NAME    the X11 window class (WM_CLASS: paste_target, NAME capitalized); the
+//                 window pastes on Control+V and, as a terminal does, Control+Shift+V
 // --own-clipboard puts text, HTML and a binary format on the clipboard (again on F12)
 #include <QApplication>
 #include <QClipboard>
@@ -12,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QWidget>
 #include <memory>
 
@@ -44,8 +48,12 @@ class Target : public QWidget {
         record("press", event);
         const auto mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
                                                 Qt::AltModifier | Qt::MetaModifier);
-        if (event->key() == Qt::Key_V && mods == Qt::ControlModifier)
+        if (event->key() == Qt::Key_V &&
+            (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier)))
             paste();
+        else if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+                 mods == Qt::NoModifier)
+            append(u"\n"_s);
         else if (!event->text().isEmpty() && mods == Qt::NoModifier)
             append(event->text());
     }
@@ -115,6 +123,8 @@ int main(int argc, char *argv[])
     dir = args.value(args.indexOf(u"--dir"_s) + 1);
     if (args.contains(u"--app-id"_s)) // a Wayland window's application id
         QGuiApplication::setDesktopFileName(args.value(args.indexOf(u"--app-id"_s) + 1));
+    if (args.contains(u"--class"_s)) // Qt makes WM_CLASS's class of the application's name
+        QCoreApplication::setApplicationName(args.value(args.indexOf(u"--class"_s) + 1));
     writeFile(u"text"_s, "");
     std::unique_ptr<QWidget> window;
     if (args.contains(u"--field"_s)) {
@@ -124,6 +134,13 @@ int main(int argc, char *argv[])
         field->setWindowTitle(u"Paste Target"_s);
         field->resize(400, 40);
         window.reset(field);
+    } else if (args.contains(u"--multiline"_s)) {
+        auto *area = new QPlainTextEdit;
+        QObject::connect(area, &QPlainTextEdit::textChanged,
+                         [area] { writeFile(u"text"_s, area->toPlainText().toUtf8()); });
+        area->setWindowTitle(u"Paste Target"_s);
+        area->resize(400, 200);
+        window.reset(area);
     } else {
         window = std::make_unique<Target>();
     }

@@ -483,6 +483,33 @@ class TestDictationPipeline : public QObject {
         QCOMPARE(fake::platform().pastes, 1);
     }
 
+    // The focused application's rule: its keystroke, then Enter once the
+    // clipboard is given back; what Recent keeps is what was typed.
+    void ruleForTheFocusedApplication()
+    {
+        fake::platform().recorder = {true, true, 2.0, -20.f, QByteArray(4000, 'w'), {}};
+        fake::platform().focused = {"w1", "Chat", false};
+        fake::platform().clipboard.content = userClipboard;
+        setPreference(prefApplicationRules,
+                      u"[{\"application\":\"chat\",\"enter\":true,\"paste\":\"ctrl+shift+v\"}]"_s);
+        setPreference(prefReplacements, u"[[\"world\",\"there\"]]"_s);
+        server.respond = [](const QByteArray &) { return HttpStub::transcript(" Hello world.\n"); };
+        clearRecentTranscripts();
+        beginRecording();
+        stopRecordingAndTranscribe();
+        QTRY_COMPARE(fake::platform().enters, 1);
+        QCOMPARE(fake::platform().pastes, 1);
+        const QStringList lines = logMessagesIn(logPath);
+        QVERIFY(lines.contains(u"Typed as: 'Hello there.'"_s));
+        const qsizetype restored = lines.indexOf(u"Clipboard restored"_s);
+        QVERIFY(lines.indexOf(u"Pasted via fake (Ctrl+Shift+V)"_s) < restored);
+        QVERIFY(restored < lines.indexOf(u"Pressed Enter after the paste"_s));
+        QCOMPARE(recentTranscripts(), QStringList{u"Hello there."_s});
+        QCOMPARE(fake::platform().clipboard.content, userClipboard);
+        removePreference(prefApplicationRules);
+        removePreference(prefReplacements);
+    }
+
     // Where the keystroke would carry the user's held modifiers along, the
     // paste waits until they are up.
     void pasteWaitsForHeldKeys()

@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/login_item.h"
 #include "core/preferences.h"
+#include "dictation/text_pipeline.h"
 #include "fake_platform.h"
 #include "hotkey/event_tap.h"
 #include "menubar/menu_handler.h"
@@ -27,6 +28,7 @@
 #include <QScopeGuard>
 #include <QSpinBox>
 #include <QSystemTrayIcon>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -86,6 +88,17 @@ template <typename Control> Control *control(const char *name)
     Control *found = c().window()->findChild<Control *>(QLatin1String(name));
     Q_ASSERT(found);
     return found;
+}
+
+// Clicks the window's button that assistive technology knows by that name.
+void clickNamed(const QString &name)
+{
+    for (QPushButton *button : c().window()->findChildren<QPushButton *>())
+        if (button->accessibleName() == name) {
+            button->click();
+            return;
+        }
+    QFAIL(qPrintable(u"no button "_s + name));
 }
 
 QPushButton *hotkeyButton()
@@ -516,6 +529,49 @@ class TestMenuAndSettings : public QObject {
         QTRY_VERIFY(!describe(menuHandler->statusItem->contextMenu()).contains(u"Recent >"_s));
         control<QCheckBox>("keepRecent")->click();
         QTRY_VERIFY(describe(menuHandler->statusItem->contextMenu()).contains(u"Recent >"_s));
+    }
+
+    // The text section stores what it shows: the switches, a replacement
+    // typed into the table, and a rule made for an application dictated into
+    // lately, which the list then no longer offers.
+    void textSettings()
+    {
+        QVERIFY(control<QCheckBox>("removeFillers")->isChecked());
+        QVERIFY(control<QCheckBox>("lineCommands")->isChecked());
+        QVERIFY(!control<QCheckBox>("spokenPunctuation")->isChecked());
+        control<QCheckBox>("removeFillers")->click();
+        control<QCheckBox>("spokenPunctuation")->click();
+        QCOMPARE(preferenceBool(prefRemoveFillers, true), false);
+        QCOMPARE(preferenceBool(prefSpokenPunctuation, false), true);
+
+        auto *table = control<QTableWidget>("replacements");
+        table->setRowCount(1);
+        table->setItem(0, 1, new QTableWidgetItem(u"12 Main Street"_s));
+        QVERIFY(preferenceString(prefReplacements, {}).isEmpty()); // nothing to say yet
+        table->setItem(0, 0, new QTableWidgetItem(u" my address "_s));
+        QCOMPARE(readReplacements(preferenceString(prefReplacements, {})),
+                 (QList<Replacement>{{u"my address"_s, u"12 Main Street"_s}}));
+
+        setPreference(prefRecentApplications, QStringList{u"kitty"_s, u"Chat"_s});
+        QTRY_COMPARE(control<QComboBox>("ruleApplication")->count(), 2);
+        auto *application = control<QComboBox>("ruleApplication");
+        application->setCurrentText(u"Chat"_s);
+        clickNamed(u"Add rule"_s);
+        QCOMPARE(readRules(preferenceString(prefApplicationRules, {})),
+                 (QList<ApplicationRule>{{u"Chat"_s}}));
+        QTRY_COMPARE(application->count(), 1); // kitty alone is offered now
+        QTRY_VERIFY(control<QWidget>("ruleEnter")->isVisibleTo(c().window())); // its editor
+        control<QCheckBox>("ruleEnter")->click();
+        auto *paste = control<QComboBox>("rulePaste");
+        paste->setCurrentIndex(2);
+        Q_EMIT paste->activated(2);
+        ApplicationRule chat{u"Chat"_s, PasteKey::ControlShiftV, true};
+        QCOMPARE(readRules(preferenceString(prefApplicationRules, {})), QList{chat});
+        clickNamed(u"Remove rule"_s);
+        QCOMPARE(preferenceString(prefApplicationRules, {}), QString());
+        for (const QString &key :
+             {prefRemoveFillers, prefSpokenPunctuation, prefReplacements, prefRecentApplications})
+            removePreference(key);
     }
 };
 

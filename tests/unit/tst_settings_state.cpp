@@ -170,6 +170,20 @@ class TestSettingsState : public QObject {
         QTEST(out.current, "current");
         QCOMPARE(out.entries.value(out.current).source, chosen);
     }
+
+    // A rule is offered for the applications dictated into lately that have
+    // none (names whatever their case); the hint names the languages known.
+    void textSection()
+    {
+        SettingsInputs in;
+        in.recentApplications = {u"kitty"_s, u"firefox"_s, u"Chat"_s};
+        in.text.rules = {{u"KITTY"_s}, {u"slack"_s}};
+        const TextSection out = parlotta::textSection(in);
+        QCOMPARE(out.offered, (QStringList{u"firefox"_s, u"Chat"_s}));
+        QVERIFY2(out.commandsHint.startsWith(u"Command and filler words in English, German"_s) &&
+                     out.commandsHint.contains(u"Portuguese and Dutch,"_s),
+                 qPrintable(out.commandsHint));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsState)

@@ -38,6 +38,15 @@ class WaylandKeyInjector : public KeyInjector {
         return pasteKeystrokeForWindowClass(appId, appId);
     }
 
+    // The application id is all the compositor tells: it is the window's identity too.
+    FocusedWindow focusedWindow() override
+    {
+        const QByteArray appId = connection.activeAppId();
+        return {appId, appId,
+                !appId.isEmpty() &&
+                    pasteKeystrokeForWindowClass(appId, appId) != Keystroke::ControlV};
+    }
+
     // Typed on the connection's thread (the portal's answers may take seconds);
     // the outcome comes back through the main thread's queue.
     void send(Keystroke keystroke, SendDone done) override
@@ -54,9 +63,10 @@ class WaylandKeyInjector : public KeyInjector {
     // Connection thread.
     bool type(Keystroke keystroke, QString *error)
     {
-        const bool shiftInsert = keystroke == Keystroke::ShiftInsert;
-        const KeyPosition key =
-            shiftInsert ? KeyPosition{KEY_INSERT, 0} : findKey(connection.keymap(), XKB_KEY_v);
+        const KeyPosition key = keystroke == Keystroke::ShiftInsert ? KeyPosition{KEY_INSERT, 0}
+                                : keystroke == Keystroke::Enter
+                                    ? KeyPosition{KEY_ENTER, 0}
+                                    : findKey(connection.keymap(), XKB_KEY_v);
         if (key.evdev < 0) {
             *error = QStringLiteral("the keyboard map has no key for v");
             return false;

@@ -31,6 +31,10 @@ class XWaylandFirstInjector final : public KeyInjector {
         x11 = x11HasFocus();
         return x11 ? x11Injector.pasteKeystroke() : wayland->pasteKeystroke();
     }
+    FocusedWindow focusedWindow() override
+    {
+        return x11HasFocus() ? x11Injector.focusedWindow() : wayland->focusedWindow();
+    }
     void send(Keystroke keystroke, SendDone done) override
     {
         x11 ? x11Injector.send(keystroke, std::move(done))

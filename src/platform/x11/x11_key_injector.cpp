@@ -11,6 +11,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <optional>
 
 namespace parlotta {
 
@@ -55,13 +56,17 @@ class X11KeyInjector final : public KeyInjector {
         const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
         const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
         const bool shiftInsert = keystroke == Keystroke::ShiftInsert;
+        const bool enter = keystroke == Keystroke::Enter;
         // The key that types "v" in the current layout, not a fixed position:
         // on Dvorak the ANSI V key types another letter.
-        const KeyCode key =
-            shiftInsert ? XKeysymToKeycode(display, XK_Insert) : XKeysymToKeycode(display, XK_v);
+        const KeyCode key = XKeysymToKeycode(display, shiftInsert ? XK_Insert
+                                                      : enter     ? XK_Return
+                                                                  : XK_v);
         if (!key || !shift || (!shiftInsert && !control)) {
             *error = QStringLiteral("the keyboard map has no key for %1")
-                         .arg(!key     ? QString::fromLatin1(shiftInsert ? "Insert" : "v")
+                         .arg(!key     ? QString::fromLatin1(shiftInsert ? "Insert"
+                                                             : enter     ? "Enter"
+                                                                         : "v")
                               : !shift ? QStringLiteral("Shift")
                                        : QStringLiteral("Control"));
             return false;
@@ -118,21 +123,52 @@ class X11KeyInjector final : public KeyInjector {
         return display && hasXTest;
     }
 
+    FocusedWindow focusedWindow() override
+    {
+        FocusedWindow focused;
+        if (!connect())
+            return focused;
+        if (const std::optional<WindowClass> window = focusedWindowClass()) {
+            focused.id = QByteArray::number(qulonglong(window->window), 16);
+            focused.application = window->className;
+            focused.terminal = pasteKeystrokeForWindowClass(window->instance, window->className) !=
+                               Keystroke::ControlV;
+        }
+        return focused;
+    }
+
+  private:
     Keystroke focusedWindowKeystroke()
     {
+        const std::optional<WindowClass> window = focusedWindowClass();
+        return window ? pasteKeystrokeForWindowClass(window->instance, window->className)
+                      : Keystroke::ControlV;
+    }
+
+    struct WindowClass {
+        Window window;
+        QByteArray instance;
+        QByteArray className;
+    };
+
+    // The focused window's class; the focus may sit on a child of the
+    // application's top-level window.
+    std::optional<WindowClass> focusedWindowClass()
+    {
+        if (!display)
+            return std::nullopt;
         Window focus = None;
         int revert = 0;
         XGetInputFocus(display, &focus, &revert);
         const Window root = DefaultRootWindow(display);
-        // The focus may sit on a child of the application's top-level window.
         for (Window w = focus; w != None && w != PointerRoot && w != root;) {
             XClassHint hint{};
             if (XGetClassHint(display, w, &hint)) {
-                const Keystroke keystroke = pasteKeystrokeForWindowClass(
-                    hint.res_name ? hint.res_name : "", hint.res_class ? hint.res_class : "");
+                WindowClass found{w, hint.res_name ? hint.res_name : "",
+                                  hint.res_class ? hint.res_class : ""};
                 XFree(hint.res_name);
                 XFree(hint.res_class);
-                return keystroke;
+                return found;
             }
             Window rootReturn = None, parent = None, *children = nullptr;
             unsigned int count = 0;
@@ -142,7 +178,7 @@ class X11KeyInjector final : public KeyInjector {
                 XFree(children);
             w = parent;
         }
-        return Keystroke::ControlV;
+        return std::nullopt;
     }
 
     Display *display = nullptr;
