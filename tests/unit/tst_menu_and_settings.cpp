@@ -560,7 +560,7 @@ class TestMenuAndSettings : public QObject {
         QCOMPARE(readRules(preferenceString(prefApplicationRules, {})),
                  (QList<ApplicationRule>{{u"Chat"_s}}));
         QTRY_COMPARE(application->count(), 1); // kitty alone is offered now
-        QTRY_VERIFY(control<QWidget>("ruleEnter")->isVisibleTo(c().window())); // its editor
+        QTRY_VERIFY(control<QWidget>("ruleEnter")->isVisibleTo(c().window()->text)); // its editor
         control<QCheckBox>("ruleEnter")->click();
         auto *paste = control<QComboBox>("rulePaste");
         paste->setCurrentIndex(2);
