@@ -31,12 +31,13 @@ void rememberApplication(const QString &application)
 {
     if (application.isEmpty())
         return;
-    QStringList recent = recentApplications();
+    const QStringList before = recentApplications();
+    QStringList recent = before;
     recent.removeAll(application);
     recent.prepend(application);
     if (recent.size() > recentApplicationLimit)
         recent.resize(recentApplicationLimit);
-    if (recent != recentApplications())
+    if (recent != before) // a dictation into the same application writes nothing
         setPreference(prefRecentApplications, recent);
 }
 

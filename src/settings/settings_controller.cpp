@@ -98,22 +98,23 @@ void SettingsController::buildWindow()
                 QStringLiteral("Spoken line breaks on"), QStringLiteral("Spoken line breaks off"));
     storeSwitch(&TextView::punctuationToggled, prefSpokenPunctuation,
                 QStringLiteral("Spoken punctuation on"), QStringLiteral("Spoken punctuation off"));
-    connect(text, &TextView::replacementsEdited, this, [](const QList<Replacement> &list) {
-        if (list == readReplacements(preferenceString(prefReplacements, {})))
-            return;
-        if (list.isEmpty())
-            removePreference(prefReplacements);
+    // A list in its stored form (absent while empty); false when that is stored already.
+    static const auto storeList = [](const QString &key, const QString &stored) {
+        if (stored == preferenceString(key, {}))
+            return false;
+        if (stored.isEmpty())
+            removePreference(key);
         else
-            setPreference(prefReplacements, storedReplacements(list));
-        log(QStringLiteral("Replacements set: %1").arg(list.size()));
+            setPreference(key, stored);
+        return true;
+    };
+    connect(text, &TextView::replacementsEdited, this, [](const QList<Replacement> &list) {
+        if (storeList(prefReplacements, list.isEmpty() ? QString() : storedReplacements(list)))
+            log(QStringLiteral("Replacements set: %1").arg(list.size()));
     });
     connect(text, &TextView::rulesEdited, this, [](const QList<ApplicationRule> &list) {
-        if (list == readRules(preferenceString(prefApplicationRules, {})))
+        if (!storeList(prefApplicationRules, list.isEmpty() ? QString() : storedRules(list)))
             return;
-        if (list.isEmpty())
-            removePreference(prefApplicationRules);
-        else
-            setPreference(prefApplicationRules, storedRules(list));
         QStringList names;
         for (const ApplicationRule &rule : list)
             names.append(rule.application);

@@ -626,14 +626,7 @@ void TextView::showState(const TextSection &state)
     }
     setHintText(commandsHint, state.commandsHint);
     // A row being typed is not overwritten by what was stored before it.
-    QList<Replacement> shown;
-    for (int row = 0; row < replacementTable->rowCount(); ++row) {
-        const QTableWidgetItem *spoken = replacementTable->item(row, 0);
-        const QTableWidgetItem *typed = replacementTable->item(row, 1);
-        if (spoken && !spoken->text().trimmed().isEmpty())
-            shown.append({spoken->text(), typed ? typed->text() : QString()});
-    }
-    if (shown != state.settings.replacements && !replacementTable->hasFocus()) {
+    if (tableReplacements() != state.settings.replacements && !replacementTable->hasFocus()) {
         const QSignalBlocker quiet(replacementTable);
         replacementTable->setRowCount(int(state.settings.replacements.size()));
         for (int row = 0; row < replacementTable->rowCount(); ++row) {
@@ -665,7 +658,7 @@ void TextView::showState(const TextSection &state)
     showRule();
 }
 
-void TextView::replacementsChanged()
+QList<Replacement> TextView::tableReplacements() const
 {
     QList<Replacement> replacements;
     for (int row = 0; row < replacementTable->rowCount(); ++row) {
@@ -674,7 +667,12 @@ void TextView::replacementsChanged()
         if (spoken && !spoken->text().trimmed().isEmpty())
             replacements.append({spoken->text().trimmed(), typed ? typed->text() : QString()});
     }
-    Q_EMIT replacementsEdited(replacements);
+    return replacements;
+}
+
+void TextView::replacementsChanged()
+{
+    Q_EMIT replacementsEdited(tableReplacements());
 }
 
 void TextView::showRule()

@@ -191,6 +191,8 @@ class TextView : public SectionView {
     void rulesEdited(const QList<ApplicationRule> &rules);
 
   private:
+    // The table's rows that say something, as they would be stored.
+    QList<Replacement> tableReplacements() const;
     void replacementsChanged();
     void showRule();
     void ruleChanged();
